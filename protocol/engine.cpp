@@ -1,0 +1,421 @@
+#include "engine.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform.h"
+#include "rxring.h"
+
+DeviceEntry DeviceTable[kDeviceSlots];
+char CfgText[kCfgTextSize];
+DeviceEntry CfgSummary;
+char TargetMac[12 + 1];
+char TargetSerial[16 + 1];
+
+namespace {
+
+std::atomic<uint8_t> ReqKind{0};
+std::atomic<int32_t> ExpectCmd{0};
+std::atomic<int32_t> StartTick{0};
+std::atomic<int32_t> RecvTmo{0};
+std::atomic<int> DevCount{0};
+std::atomic<uint8_t> RecvEvent{0};
+std::atomic<uint8_t> StopRecvFlg{0};
+std::atomic<uint8_t> StopReqFlg{0};
+std::atomic<uint8_t> BusyFlg{0};
+std::atomic<uint8_t> ThreadUp{0};
+
+std::thread WorkerThread;
+std::atomic<bool> WorkerStartFails{false};
+
+// The frame the worker has just read, always followed by a zero byte so that
+// the record text handed to the parser ends inside the buffer.
+uint8_t RxFrame[kRxFrameSize + 1];
+
+// Guards DeviceTable, CfgText, CfgSummary, ReplyTable and the flag below
+// between the worker's writes and the window's copies. Held for microseconds.
+std::mutex ResultLock;
+bool ReplyHoldsAcceptedCfg = false;
+
+std::recursive_timed_mutex CmdMutex;
+std::atomic<bool> CmdMutexOpen{false};
+
+void CopyField(char* dst, const char* src, size_t width)
+{
+    std::memset(dst, 0, width + 1);
+    for (size_t i = 0; i < width && src[i] != '\0'; ++i)
+        dst[i] = src[i];
+}
+
+void CopyEntry(DeviceEntry* dst, const DeviceEntry* src)
+{
+    CopyField(dst->dev, src->dev, sizeof dst->dev - 1);
+    CopyField(dst->ver, src->ver, sizeof dst->ver - 1);
+    CopyField(dst->mac, src->mac, sizeof dst->mac - 1);
+    CopyField(dst->ipCur, src->ipCur, sizeof dst->ipCur - 1);
+    CopyField(dst->hostName, src->hostName, sizeof dst->hostName - 1);
+    CopyField(dst->serial, src->serial, sizeof dst->serial - 1);
+}
+
+// The worker's reader gives up as soon as the request should end, so a
+// frame that never completes cannot hold back Stop, the timeout or shutdown.
+bool WorkerShouldAbort()
+{
+    return ReqKind.load(std::memory_order_acquire) == 0 ||
+           StopReqFlg.load(std::memory_order_acquire) != 0 ||
+           IsRecvTimeout(RecvTmo.load(std::memory_order_acquire));
+}
+
+}  // namespace
+
+void SetWorkerStartFailsForTest(bool fails)
+{
+    WorkerStartFails.store(fails);
+}
+
+void InitEngine()
+{
+    ThreadUp.store(0);
+    DevCount.store(0);
+    RecvEvent.store(0);
+    StopRecvFlg.store(0);
+    StopReqFlg.store(0);
+    RecvTmo.store(3);
+    {
+        std::lock_guard<std::mutex> g(ResultLock);
+        std::memset(DeviceTable, 0, sizeof DeviceTable);
+    }
+    ClearWriteTable();
+}
+
+int StartRequest(RequestKind kind, const RecordTable* table)
+{
+    switch (kind) {
+    case RequestKind::Find:
+        StartTick.store(TickMs(), std::memory_order_release);
+        ReqKind.store(1, std::memory_order_release);
+        ExpectCmd.store(1, std::memory_order_release);
+        DevCount.store(0, std::memory_order_release);
+        StartRecvThread();
+        SendFind();
+        return 0;
+    case RequestKind::GetConfig:
+        StartTick.store(TickMs(), std::memory_order_release);
+        ReqKind.store(2, std::memory_order_release);
+        ExpectCmd.store(2, std::memory_order_release);
+        StartRecvThread();
+        SendGetConfig(TargetMac, TargetSerial);
+        return 0;
+    case RequestKind::SetConfig:
+        StartTick.store(TickMs(), std::memory_order_release);
+        ReqKind.store(3, std::memory_order_release);
+        ExpectCmd.store(3, std::memory_order_release);
+        SendSetConfig(table);
+        ReqKind.store(0, std::memory_order_release);
+        return 0;
+    }
+    return -4;
+}
+
+int StartRecvThread()
+{
+    ClearRecvState();
+    ThreadUp.store(0, std::memory_order_release);
+    // A worker is always waited for before the next request; should one
+    // still be joinable, join it rather than let a thread object be dropped.
+    WaitRecvThread();
+
+    bool started = false;
+    if (!WorkerStartFails.load()) {
+        try {
+            WorkerThread = std::thread(RecvThreadProc);
+            started = true;
+        } catch (const std::system_error&) {
+            started = false;
+        }
+    }
+    if (!started) {
+        // Nothing will ever end this request: end it here, as a request that
+        // ended at once, so the window's monitor returns to idle.
+        ReqKind.store(0, std::memory_order_release);
+        StopRecvFlg.store(1, std::memory_order_release);
+        return -1;
+    }
+    for (int i = 0; i < 300; ++i) {
+        if (ThreadUp.load(std::memory_order_acquire) == 1)
+            return 0;
+        SleepMs(10);
+    }
+    return -1;
+}
+
+void RecvThreadProc()
+{
+    RxRingReset();
+    ThreadUp.store(1, std::memory_order_release);
+
+    while (ReqKind.load(std::memory_order_acquire) != 0) {
+        if (IsRecvTimeout(RecvTmo.load(std::memory_order_acquire))) {
+            SetRecvEvent(EVT_TIMEOUT);
+            ReqKind.store(0, std::memory_order_release);
+            continue;
+        }
+        if (StopReqFlg.load(std::memory_order_acquire) == 1) {
+            StopReqFlg.store(0, std::memory_order_release);
+            ReqKind.store(0, std::memory_order_release);
+            continue;
+        }
+        std::memset(RxFrame, 0, sizeof RxFrame);
+        const int len = ReadReplyFrame(RxFrame, kRxFrameSize, 100, WorkerShouldAbort);
+        if (len > 0) {
+            const int8_t cmd = static_cast<int8_t>(RxFrame[0]);
+            if (cmd != ExpectCmd.load(std::memory_order_acquire))
+                continue;
+            const char* text = reinterpret_cast<const char*>(RxFrame + 4);
+            if (cmd == 1) {
+                if (OnFindReply(text) == -9)
+                    ReqKind.store(0, std::memory_order_release);
+            } else if (cmd == 2) {
+                if (OnGetCfgReply(text, TargetMac) == 0)
+                    ReqKind.store(0, std::memory_order_release);
+            }
+        }
+        SleepMs(1);
+    }
+
+    StopRecvFlg.store(1, std::memory_order_release);
+    ThreadUp.store(0, std::memory_order_release);
+}
+
+void WaitRecvThread()
+{
+    if (WorkerThread.joinable())
+        WorkerThread.join();
+}
+
+void ShutdownEngine()
+{
+    StopReqFlg.store(1, std::memory_order_release);
+    ReqKind.store(0, std::memory_order_release);
+    WaitRecvThread();
+}
+
+bool IsRecvTimeout(int32_t seconds)
+{
+    const int32_t elapsed = static_cast<int32_t>(
+        static_cast<uint32_t>(TickMs()) -
+        static_cast<uint32_t>(StartTick.load(std::memory_order_acquire)));
+    return elapsed / 1000 > seconds;
+}
+
+int OnFindReply(const char* text)
+{
+    int merged = 0;
+    {
+        std::lock_guard<std::mutex> g(ResultLock);
+        ReplyHoldsAcceptedCfg = false;
+        const int r = ParseConfigText(text, nullptr, nullptr);
+        if (r != 0)
+            return r;
+        if (DevCount.load(std::memory_order_acquire) == kMaxDevices) {
+            ReqKind.store(0, std::memory_order_release);
+            return -9;
+        }
+        merged = MergeDevEntry(static_cast<unsigned>(DevCount.load()), &ReplyTable);
+    }
+    if (merged == 1) {
+        SetRecvEvent(EVT_UPDATE_INFO);
+        DevCount.fetch_add(1, std::memory_order_acq_rel);
+    }
+    return 0;
+}
+
+int OnGetCfgReply(const char* text, const char* mac)
+{
+    {
+        std::lock_guard<std::mutex> g(ResultLock);
+        ReplyHoldsAcceptedCfg = false;
+        uint8_t match = 0;
+        ClearReplyTable();
+        const int r = ParseConfigText(text, mac, &match);
+        if (r != 0)
+            return r;
+        if (match == 0)
+            return -11;
+        std::memset(CfgText, 0, sizeof CfgText);
+        if (text)
+            std::strncpy(CfgText, text, sizeof CfgText - 1);
+        MakeDevEntry(&ReplyTable, &CfgSummary);
+        ReplyHoldsAcceptedCfg = true;
+    }
+    SetRecvEvent(EVT_CONFIG_RECV);
+    return 0;
+}
+
+void MakeDevEntry(const RecordTable* table, DeviceEntry* entry)
+{
+    std::memset(entry, 0, sizeof *entry);
+    for (const ConfigRecord& r : table->rec) {
+        if (r.width == 0)
+            break;
+        const size_t w = static_cast<size_t>(r.width);
+        char* field = nullptr;
+        size_t cap = 0;
+        if (std::strcmp(r.key, "DEV") == 0) {
+            field = entry->dev;
+            cap = sizeof entry->dev - 1;
+        } else if (std::strcmp(r.key, "VER") == 0) {
+            field = entry->ver;
+            cap = sizeof entry->ver - 1;
+        } else if (std::strcmp(r.key, "MAC") == 0) {
+            field = entry->mac;
+            cap = sizeof entry->mac - 1;
+        } else if (std::strcmp(r.key, "IP_CUR") == 0) {
+            field = entry->ipCur;
+            cap = sizeof entry->ipCur - 1;
+        } else if (std::strcmp(r.key, "HOST_NAME") == 0) {
+            field = entry->hostName;
+            cap = sizeof entry->hostName - 1;
+        } else if (std::strcmp(r.key, "SERIAL_NUM") == 0) {
+            field = entry->serial;
+            cap = sizeof entry->serial - 1;
+        }
+        if (field)
+            CopyField(field, r.value, w < cap ? w : cap);
+    }
+}
+
+int MergeDevEntry(unsigned count, const RecordTable* table)
+{
+    if (!table || count > static_cast<unsigned>(kMaxDevices))
+        return -1;
+    DeviceEntry fresh;
+    MakeDevEntry(table, &fresh);
+    unsigned slot = count;
+    int result = 1;
+    for (unsigned i = 0; i < count; ++i) {
+        if (std::strcmp(fresh.serial, DeviceTable[i].serial) == 0) {
+            slot = i;
+            result = 2;
+            break;
+        }
+    }
+    // count is at most 10 here, so the 11th slot is never written.
+    CopyEntry(&DeviceTable[slot], &fresh);
+    return result;
+}
+
+void SetRecvEvent(uint8_t code)
+{
+    if (code == EVT_NONE)
+        RecvEvent.store(0, std::memory_order_release);
+    else if (code < 8)
+        RecvEvent.fetch_or(RecvEventBit(code), std::memory_order_acq_rel);
+}
+
+uint8_t GetRecvEvent() { return RecvEvent.load(std::memory_order_acquire); }
+void ClearRecvEvent() { RecvEvent.store(0, std::memory_order_release); }
+uint8_t TakeRecvEvent() { return RecvEvent.exchange(0, std::memory_order_acq_rel); }
+
+void ClearRecvState()
+{
+    RecvEvent.store(0, std::memory_order_release);
+    StopRecvFlg.store(0, std::memory_order_release);
+    StopReqFlg.store(0, std::memory_order_release);
+}
+
+void SetRecvTmo(int32_t seconds) { RecvTmo.store(seconds, std::memory_order_release); }
+int32_t GetRecvTmo() { return RecvTmo.load(std::memory_order_acquire); }
+void SetStopReqFlg() { StopReqFlg.store(1, std::memory_order_release); }
+uint8_t GetStopReqFlg() { return StopReqFlg.load(std::memory_order_acquire); }
+uint8_t GetStopRecvFlg() { return StopRecvFlg.load(std::memory_order_acquire); }
+void ClearStopRecvFlg() { StopRecvFlg.store(0, std::memory_order_release); }
+void SetBusyFlg() { BusyFlg.store(1, std::memory_order_release); }
+uint8_t GetBusyFlg() { return BusyFlg.load(std::memory_order_acquire); }
+void ClearBusyFlg() { BusyFlg.store(0, std::memory_order_release); }
+uint8_t GetReqKind() { return ReqKind.load(std::memory_order_acquire); }
+int32_t GetExpectCmd() { return ExpectCmd.load(std::memory_order_acquire); }
+int GetDevCount() { return DevCount.load(std::memory_order_acquire); }
+DeviceEntry* GetDevTable() { return DeviceTable; }
+char* GetCfgText() { return CfgText; }
+DeviceEntry* GetCfgSummary() { return &CfgSummary; }
+RecordTable* GetWriteTable() { return &WriteTable; }
+
+void ClearDevTable()
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memset(DeviceTable, 0, sizeof DeviceTable);
+}
+
+void SetTargetSerial(const char* text)
+{
+    if (text)
+        CopyField(TargetSerial, text, sizeof TargetSerial - 1);
+}
+
+void SetTargetMac(const char* text)
+{
+    if (text)
+        CopyField(TargetMac, text, sizeof TargetMac - 1);
+}
+
+void CopyDevTable(DeviceEntry out[kDeviceSlots])
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memcpy(out, DeviceTable, sizeof DeviceTable);
+}
+
+void CopyCfgText(char out[kCfgTextSize])
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memcpy(out, CfgText, sizeof CfgText);
+}
+
+void CopyCfgSummary(DeviceEntry* out)
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memcpy(out, &CfgSummary, sizeof CfgSummary);
+}
+
+void CopyReplyTable(RecordTable* out)
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memcpy(out, &ReplyTable, sizeof ReplyTable);
+}
+
+bool ReplyTableHoldsConfigOf(const char* mac, const char* serial)
+{
+    if (!mac || !serial || mac[0] == '\0')
+        return false;
+    std::lock_guard<std::mutex> g(ResultLock);
+    return ReplyHoldsAcceptedCfg && std::strcmp(CfgSummary.mac, mac) == 0 &&
+           std::strcmp(CfgSummary.serial, serial) == 0;
+}
+
+void CreateCmdMutex()
+{
+    CmdMutexOpen.store(true);
+}
+
+int WaitCmdMutex(int milliseconds)
+{
+    if (!CmdMutexOpen.load())
+        return -2;
+    if (milliseconds < 0)
+        return -2;
+    return CmdMutex.try_lock_for(std::chrono::milliseconds(milliseconds)) ? 0 : -1;
+}
+
+void ReleaseCmdMutex()
+{
+    if (CmdMutexOpen.load())
+        CmdMutex.unlock();
+}
+
+void CloseCmdMutex()
+{
+    CmdMutexOpen.store(false);
+}

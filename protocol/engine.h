@@ -1,0 +1,105 @@
+// Transaction engine: runs Find, GetConfig and SetConfig one at a time. Find
+// and GetConfig get a worker thread that reads reply frames from the RxRing,
+// fills the device table or the configuration buffers and reports through a
+// set of pending events and a few flags, which the window polls.
+#pragma once
+
+#include <cstdint>
+
+#include "codec.h"
+
+constexpr int kDeviceSlots = 11;   // at most 10 filled; the 11th ends the table
+constexpr int kMaxDevices = 10;
+constexpr unsigned kRxFrameSize = 640;
+constexpr unsigned kCfgTextSize = 640;
+
+// Event codes. Pending events are kept as a set (bit 1 << code), so an event
+// raised while an earlier one waits is not lost.
+enum RecvEventCode : uint8_t {
+    EVT_NONE = 0,
+    EVT_UPDATE_INFO = 1,
+    EVT_CONFIG_RECV = 2,
+    EVT_TIMEOUT = 3,
+    EVT_RECV_ERROR = 4,
+};
+constexpr uint8_t RecvEventBit(uint8_t code) { return static_cast<uint8_t>(1u << code); }
+
+// One discovered device; every field is its record's value, zero-filled.
+struct DeviceEntry {
+    char dev[16 + 1];
+    char ver[16 + 1];
+    char mac[12 + 1];
+    char ipCur[15 + 1];
+    char hostName[32 + 1];
+    char serial[16 + 1];
+};
+
+extern DeviceEntry DeviceTable[kDeviceSlots];
+extern char CfgText[kCfgTextSize];
+extern DeviceEntry CfgSummary;
+extern char TargetMac[12 + 1];
+extern char TargetSerial[16 + 1];
+
+void InitEngine();
+int StartRequest(RequestKind kind, const RecordTable* table);
+int StartRecvThread();
+void RecvThreadProc();
+void WaitRecvThread();
+bool IsRecvTimeout(int32_t seconds);
+int OnFindReply(const char* text);
+int OnGetCfgReply(const char* text, const char* mac);
+void MakeDevEntry(const RecordTable* table, DeviceEntry* entry);
+int MergeDevEntry(unsigned count, const RecordTable* table);
+
+// Asks a running worker to stop and waits for it. Safe without a worker and
+// safe to call more than once; returns within a few hundred milliseconds
+// whatever is in the ring.
+void ShutdownEngine();
+
+// Accessors and flag operations.
+void SetRecvEvent(uint8_t code);       // adds code to the pending set (0 clears it)
+uint8_t GetRecvEvent();                // the pending set, as bits
+void ClearRecvEvent();
+uint8_t TakeRecvEvent();               // read-and-clear in one atomic step
+void ClearRecvState();
+void SetRecvTmo(int32_t seconds);
+int32_t GetRecvTmo();
+void SetStopReqFlg();
+uint8_t GetStopReqFlg();
+uint8_t GetStopRecvFlg();
+void ClearStopRecvFlg();
+void SetBusyFlg();
+uint8_t GetBusyFlg();
+void ClearBusyFlg();
+uint8_t GetReqKind();
+int32_t GetExpectCmd();
+int GetDevCount();
+DeviceEntry* GetDevTable();
+void ClearDevTable();
+char* GetCfgText();
+DeviceEntry* GetCfgSummary();
+void SetTargetSerial(const char* text);
+void SetTargetMac(const char* text);
+RecordTable* GetWriteTable();
+
+// Consistent snapshots for the window: the worker writes these buffers under
+// one short lock, and these copies take the same lock, so a reader never sees
+// a half-written row, text or table.
+void CopyDevTable(DeviceEntry out[kDeviceSlots]);
+void CopyCfgText(char out[kCfgTextSize]);
+void CopyCfgSummary(DeviceEntry* out);
+void CopyReplyTable(RecordTable* out);
+
+// True when the ReplyTable still holds the configuration last accepted by a
+// GetConfig and that configuration came from the device with this MAC and
+// serial number. The editor may only be filled from such a table.
+bool ReplyTableHoldsConfigOf(const char* mac, const char* serial);
+
+// Command mutex: recursive, taken with a time limit, window thread only.
+void CreateCmdMutex();
+int WaitCmdMutex(int milliseconds);   // 0 taken, -1 timed out, -2 other failure
+void ReleaseCmdMutex();
+void CloseCmdMutex();
+
+// Test hook: make the next worker start fail as if no thread could be made.
+void SetWorkerStartFailsForTest(bool fails);

@@ -1,0 +1,11 @@
+// Thin platform layer for the protocol module: millisecond clock and sleep.
+#pragma once
+
+#include <cstdint>
+
+// Elapsed real time in milliseconds since the first call in this process,
+// as a signed 32-bit tick (wraps after ~24 days; callers subtract ticks).
+int32_t TickMs();
+
+// Pause the calling thread for the given number of milliseconds.
+void SleepMs(int ms);

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing Pathlume needs on Debian 12, if missing.
+# Idempotent: does nothing (and asks no package server) when all is there.
+set -euo pipefail
+
+packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
+          qt6-base-dev libgl-dev iproute2 util-linux)
+if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev); fi
+if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Run as root to install: ${missing[*]}" >&2; exit 1; }
+  SUDO=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with warnings as errors and runs
+# the whole test suite (window tests headless).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATHLUME_WERROR=ON >/dev/null
+cmake --build build/test
+cd build/test
+ctest --output-on-failure --timeout 600 "$@"

@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec.h"
+#include "rxring.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+
+const std::string kMagic("\x00\x0D\xAC\x00\x0D\xAC", 6);
+const std::string kEnd = "*END* = \r\n";
+const std::string kFindRequest = kMagic + std::string("\x00\x01\x00\x00\x00", 5) + kEnd;
+const std::string kText = "DEV = NP-2400         \r\nSERIAL_NUM = SN1             \r\n";
+
+std::string Reply(uint8_t cmd, const std::string& text)
+{
+    return kMagic + "\xFF" + std::string(1, static_cast<char>(cmd)) + std::string(3, '\0') + text +
+           kEnd;
+}
+
+std::string Body(uint8_t cmd, const std::string& text)
+{
+    return std::string(1, static_cast<char>(cmd)) + std::string(3, '\0') + text + kEnd;
+}
+
+void Push(const std::string& s)
+{
+    ASSERT_EQ(RxRingWrite(reinterpret_cast<const uint8_t*>(s.data()), static_cast<unsigned>(s.size())),
+              s.size());
+}
+
+class RxRingTest : public ::testing::Test {
+protected:
+    void SetUp() override { RxRingReset(); }
+    void TearDown() override { RxRingReset(); }
+};
+
+TEST_F(RxRingTest, HoldsAtMost65535Bytes)
+{
+    for (unsigned i = 0; i < 65535; ++i)
+        ASSERT_EQ(RxRingPut(static_cast<uint8_t>(i)), 1) << i;
+    EXPECT_EQ(RxRingPut(0xEE), 0);
+    uint8_t b = 0;
+    for (unsigned i = 0; i < 65535; ++i) {
+        ASSERT_EQ(RxRingGet(&b), 1);
+        ASSERT_EQ(b, static_cast<uint8_t>(i));
+    }
+    EXPECT_EQ(RxRingGet(&b), 0);
+
+    RxRingReset();
+    std::vector<uint8_t> big(70000, 0x11);
+    EXPECT_EQ(RxRingWrite(big.data(), static_cast<unsigned>(big.size())), 65535u);
+}
+
+TEST_F(RxRingTest, WrapsAroundAtTheLastPosition)
+{
+    RxRing.readIndex = 65535;
+    RxRing.writeIndex = 65535;
+    ASSERT_EQ(RxRingPut(0x42), 1);
+    EXPECT_EQ(RxRing.writeIndex.load(), 0u);
+    EXPECT_EQ(RxRing.storage[65535], 0x42);
+    uint8_t b = 0;
+    ASSERT_EQ(RxRingGet(&b), 1);
+    EXPECT_EQ(b, 0x42);
+    EXPECT_EQ(RxRing.readIndex.load(), 0u);
+    EXPECT_EQ(RxRingGet(&b), 0);
+
+    // Write index at the last position, read index at 0: full.
+    RxRing.readIndex = 0;
+    RxRing.writeIndex = 65535;
+    EXPECT_EQ(RxRingPut(0x01), 0);
+    // And one before the read index elsewhere in the ring.
+    RxRing.readIndex = 100;
+    RxRing.writeIndex = 99;
+    EXPECT_EQ(RxRingPut(0x01), 0);
+    EXPECT_EQ(RxRing.writeIndex.load(), 99u);
+}
+
+TEST_F(RxRingTest, ReadRxByteWaitsAboutMaxPollsMilliseconds)
+{
+    uint8_t b = 0;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ReadRxByte(&b, 30), 0);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+    EXPECT_GE(ms, 30);
+    EXPECT_LT(ms, 1000);
+    ASSERT_EQ(RxRingPut(7), 1);
+    EXPECT_EQ(ReadRxByte(&b, 1), 1);
+    EXPECT_EQ(b, 7);
+}
+
+// Feeds the stream whole, byte by byte (one ring write per byte), or split at
+// a given offset; the ring keeps no boundaries, so the result is the same.
+TEST_F(RxRingTest, RequestAndJunkBeforeTheReplyAreSkipped)
+{
+    const std::string stream = std::string("\x13\x37", 2) + kMagic.substr(0, 4) + kFindRequest +
+                               Reply(1, kText);
+    const std::string want = Body(1, kText);
+    for (size_t split = 0; split <= stream.size(); ++split) {
+        RxRingReset();
+        Push(stream.substr(0, split));
+        Push(stream.substr(split));
+        uint8_t buf[640];
+        ASSERT_EQ(ReadReplyFrame(buf, sizeof buf, 100), static_cast<int>(want.size())) << split;
+        ASSERT_EQ(std::string(reinterpret_cast<char*>(buf), want.size()), want) << split;
+        ASSERT_EQ(buf[want.size()], 0);
+    }
+}
+
+TEST_F(RxRingTest, ByteByByteFromAnotherThreadGivesTheSameBody)
+{
+    const std::string stream = kFindRequest + Reply(2, kText);
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (size_t i = 0; i < stream.size(); ++i) {
+            while (!RxRingPut(static_cast<uint8_t>(stream[i])))
+                std::this_thread::yield();
+            if (i % 16 == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        done = true;
+    });
+    uint8_t buf[640];
+    const int n = ReadReplyFrame(buf, sizeof buf, 1000);
+    producer.join();
+    const std::string want = Body(2, kText);
+    ASSERT_EQ(n, static_cast<int>(want.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), want.size()), want);
+}
+
+TEST_F(RxRingTest, HeaderSynchronisation)
+{
+    struct Case {
+        const char* name;
+        std::string prefix;
+        bool syncs;
+    } cases[] = {
+        // The window starts as six zeros: 0D AC 00 0D AC FF at the start syncs.
+        {"zeros count as magic start", std::string("\x0D\xAC\x00\x0D\xAC\xFF", 6), true},
+        {"partial magic before magic", std::string("\x00\x0D\xAC", 3) + kMagic + "\xFF", true},
+        {"direction 0x00", kMagic + std::string("\x00", 1), false},
+        {"direction 0xFE", kMagic + "\xFE", false},
+    };
+    for (const Case& c : cases) {
+        RxRingReset();
+        Push(c.prefix + std::string("\x01\x00\x00\x00", 4) + kEnd);
+        uint8_t buf[64];
+        const int n = ReadReplyFrame(buf, sizeof buf, 20);
+        if (c.syncs)
+            EXPECT_EQ(n, 14) << c.name;
+        else
+            EXPECT_EQ(n, -6) << c.name;
+    }
+}
+
+TEST_F(RxRingTest, TerminatorSplitAcrossDatagramsAndRunOnIntoTheNext)
+{
+    // A reply without its terminator runs on into the next datagram and ends
+    // at the first terminator found there.
+    Push(kMagic + "\xFF\x01" + std::string(3, '\0') + "DEV = a" + "*END");
+    Push("* = \r\n");
+    uint8_t buf[640];
+    const int n = ReadReplyFrame(buf, sizeof buf, 100);
+    EXPECT_EQ(n, 4 + 7 + 10);
+    Push(Reply(1, kText));
+    EXPECT_EQ(ReadReplyFrame(buf, sizeof buf, 100), static_cast<int>(Body(1, kText).size()));
+}
+
+TEST_F(RxRingTest, LengthCapAndOverflow)
+{
+    const std::string text(1010, 'x');   // body of 1024 bytes exactly: 4 + 1010 + 10
+    Push(Reply(1, text));
+    std::vector<uint8_t> buf(5000, 0xEE);
+    EXPECT_EQ(ReadReplyFrame(buf.data(), 5000, 100), 1024);   // 5000 is used as 1024
+    EXPECT_EQ(buf[1024], 0xEE);
+
+    // One byte more: the terminator is not at the end of the 1024 bytes.
+    RxRingReset();
+    Push(Reply(1, text + "y"));
+    EXPECT_EQ(ReadReplyFrame(buf.data(), 5000, 100), -7);
+
+    // -7 at exactly `length` bytes; the next call synchronises afresh.
+    RxRingReset();
+    Push(Reply(1, std::string(30, 'z')) + Reply(1, "DEV = " + std::string(16, 'q') + "\r\n"));
+    uint8_t small[20];
+    EXPECT_EQ(ReadReplyFrame(small, sizeof small, 100), -7);
+    uint8_t more[640];
+    EXPECT_EQ(ReadReplyFrame(more, sizeof more, 100), 4 + 24 + 10);
+    EXPECT_EQ(ReadReplyFrame(nullptr, 640, 1), -1);
+}
+
+bool AlwaysAbort() { return true; }
+
+TEST_F(RxRingTest, EveryTruncatedPrefixGivesNoBody)
+{
+    const std::string frame = Reply(1, kText);
+    for (size_t cut = 0; cut < frame.size(); ++cut) {
+        RxRingReset();
+        Push(frame.substr(0, cut));
+        uint8_t buf[640];
+        // Before the header is complete: no sync (-6); after it: no terminator (-5).
+        // The abort check ends each wait at its first empty poll.
+        EXPECT_EQ(ReadReplyFrame(buf, sizeof buf, 100, AlwaysAbort), cut < 7 ? -6 : -5) << cut;
+    }
+    // Without an abort check the collect phase gives up after retries x 1000 polls.
+    RxRingReset();
+    Push(frame.substr(0, 20));
+    uint8_t buf[640];
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ReadReplyFrame(buf, sizeof buf, 1), -5);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+    EXPECT_GE(ms, 1000);
+    EXPECT_LT(ms, 5000);
+}
+
+bool g_abort = false;
+bool AbortNow() { return g_abort; }
+
+TEST_F(RxRingTest, AbortCheckEndsBothPhasesWithinMilliseconds)
+{
+    // Without retries the reader would wait forever; the abort check ends it.
+    g_abort = false;
+    std::thread trigger([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        g_abort = true;
+    });
+    uint8_t buf[640];
+    auto t0 = Clock::now();
+    EXPECT_EQ(ReadReplyFrame(buf, sizeof buf, 0, AbortNow), -6);
+    trigger.join();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+    EXPECT_LT(ms, 500);
+
+    // A header without a terminator: the collect phase used to wait 100 x 1000 polls.
+    g_abort = false;
+    Push(kMagic + "\xFF\x01\x00\x00\x00DEV = cut short");
+    std::thread trigger2([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        g_abort = true;
+    });
+    t0 = Clock::now();
+    EXPECT_EQ(ReadReplyFrame(buf, sizeof buf, 100, AbortNow), -5);
+    trigger2.join();
+    ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+    EXPECT_LT(ms, 500);
+    g_abort = false;
+}
+
+TEST_F(RxRingTest, ConcurrentProducerAndConsumerKeepEveryByteInOrder)
+{
+    constexpr uint32_t kBytes = 1'500'000;
+    std::atomic<bool> failed{false};
+    std::thread producer([&] {
+        uint32_t x = 12345;
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        for (uint32_t i = 0; i < kBytes; ++i) {
+            x = x * 1103515245u + 12345u;
+            while (!RxRingPut(static_cast<uint8_t>(x >> 16))) {
+                if (Clock::now() > deadline) {
+                    failed = true;
+                    return;
+                }
+                std::this_thread::yield();
+            }
+        }
+    });
+    uint32_t x = 12345;
+    uint64_t sumSent = 0, sumGot = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    for (uint32_t i = 0; i < kBytes && !failed; ++i) {
+        x = x * 1103515245u + 12345u;
+        uint8_t b = 0;
+        while (!RxRingGet(&b)) {
+            if (Clock::now() > deadline) {
+                failed = true;
+                break;
+            }
+            std::this_thread::yield();
+        }
+        sumSent = sumSent * 31 + static_cast<uint8_t>(x >> 16);
+        sumGot = sumGot * 31 + b;
+        if (b != static_cast<uint8_t>(x >> 16)) {
+            failed = true;
+            ADD_FAILURE() << "byte " << i << " out of order";
+        }
+    }
+    producer.join();
+    EXPECT_FALSE(failed.load());
+    EXPECT_EQ(sumSent, sumGot);
+    uint8_t b = 0;
+    EXPECT_EQ(RxRingGet(&b), 0);
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// pathlume-devsim: simulated print-server interfaces on UDP.
+//
+// Each simulated device holds a full configuration. The simulator answers
+// Find with a short summary from every device, GetConfig from the device the
+// request names by MAC and serial number, and applies SetConfig records after
+// checking them. It can delay, drop, duplicate and damage its replies.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec.h"
+
+namespace devsim {
+
+enum class Fault {
+    None,
+    NoTerminator,   // reply without its terminator record
+    Truncated,      // reply cut short in the middle of a record
+    Oversize,       // reply padded to a datagram over 2048 bytes
+    WrongMac,       // an extra reply carrying another device's MAC, sent first
+    StrayBytes,     // junk and partial magics around the frame
+};
+
+struct Options {
+    std::string listenAddress = "0.0.0.0";
+    uint16_t listenPort = 22093;
+    bool replyToSender = false;                  // else to replyAddress
+    std::string replyAddress = "255.255.255.255";
+    uint16_t replyPort = 22093;
+    int delayMs = 0;                             // before each reply
+    int jitterMs = 0;                            // random extra delay, 0..jitter
+    int lossPercent = 0;                         // replies dropped at random
+    bool duplicate = false;                      // every reply sent twice
+    Fault fault = Fault::None;
+    int faultCount = 0;                          // requests to damage; 0 = all
+    uint32_t seed = 1;
+};
+
+// One device: its configuration as key/value texts in key-table order.
+struct Device {
+    std::string values[kKeyCount];
+    const std::string& Get(int key) const { return values[key]; }
+};
+
+// Deterministic, plausible configurations from a seed.
+std::vector<Device> GenerateDevices(int count, uint32_t seed);
+
+// Reads devices from text: "[device]" starts a device, "KEY = value" or
+// "KEY=value" lines set its keys, '#' starts a comment. Keys not given are
+// generated. Returns false with a message on a bad line.
+bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>* out,
+                     std::string* error);
+
+bool ParseFault(const std::string& name, Fault* out);
+const char* FaultName(Fault f);
+
+// Builds a reply frame (direction 0xFF) carrying the given keys of a device.
+std::vector<uint8_t> BuildReply(RequestKind command, const Device& dev,
+                                const std::vector<int>& keys);
+
+// Checks one record of a SetConfig; returns an empty string when it may be
+// applied, else why it is refused.
+std::string CheckRecord(int key, const std::string& value);
+
+class Simulator {
+public:
+    Simulator(Options options, std::vector<Device> devices);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Binds the listening socket. 0 ready, -1 failed (see error()).
+    int Open();
+    uint16_t BoundPort() const;
+    const std::string& error() const { return error_; }
+
+    // Waits up to timeoutMs for one request and handles it. true when one came.
+    bool Poll(int timeoutMs);
+
+    // Runs Poll on a thread of its own until Stop().
+    void Start();
+    void Stop();
+
+    // Thread-safe reads of the device state.
+    std::string Value(size_t device, int key) const;
+    size_t DeviceCount() const;
+    int RequestsHandled() const { return handled_.load(); }
+
+    // One line per request handled.
+    std::function<void(const std::string&)> log;
+
+private:
+    void Handle(const uint8_t* data, size_t len, uint32_t fromAddr, uint16_t fromPort);
+    void HandleFind(uint32_t fromAddr, uint16_t fromPort);
+    void HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort);
+    void HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort);
+    void SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
+                     uint16_t fromPort);
+    std::vector<uint8_t> Damage(std::vector<uint8_t> frame);
+    bool FaultActive() const;
+    void Log(const std::string& line);
+
+    Options opt_;
+    std::vector<Device> devices_;
+    mutable std::mutex mutex_;
+    int socket_ = -1;
+    std::string error_;
+    std::mt19937 rng_;
+    std::atomic<int> handled_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace devsim

@@ -1,0 +1,181 @@
+// pathlume-devsim: command-line front end of the device simulator.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "devsim.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+const char kUsage[] =
+    "Usage: pathlume-devsim [options]\n"
+    "Plays one or more print-server network interfaces on UDP.\n"
+    "\n"
+    "  --listen ADDR[:PORT]   address and port to listen on (default 0.0.0.0:22093)\n"
+    "  --devices N            number of generated devices (default 3, at most 64)\n"
+    "  --seed N               seed for generated configurations (default 1)\n"
+    "  --config FILE          read devices from FILE ([device] blocks of KEY = value)\n"
+    "  --reply-to MODE        'broadcast' (255.255.255.255, default), 'sender', or an address\n"
+    "  --reply-port PORT      port replies are sent to (default 22093)\n"
+    "  --delay MS             delay before each reply (default 0)\n"
+    "  --jitter MS            random extra delay per reply, 0..MS (default 0)\n"
+    "  --loss PERCENT         drop this share of replies at random (default 0)\n"
+    "  --duplicate            send every reply twice\n"
+    "  --fault KIND           damage replies: no-terminator, truncated, oversize,\n"
+    "                         wrong-mac, stray-bytes (default none)\n"
+    "  --fault-count N        damage only the first N requests (default 0 = all)\n"
+    "  --time-limit SEC       end after SEC seconds (default 0 = run until a signal)\n"
+    "  --print-port           print the bound port on the first line (for scripts)\n"
+    "  --help                 show this text\n";
+
+bool ParseInt(const char* s, long min, long max, long* out)
+{
+    char* end = nullptr;
+    const long v = std::strtol(s, &end, 10);
+    if (!s[0] || *end || v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+int Fail(const std::string& msg)
+{
+    std::cerr << "pathlume-devsim: " << msg << "\n(see --help)\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    devsim::Options opt;
+    long devices = 3;
+    long timeLimit = 0;
+    bool printPort = false;
+    std::string configFile;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto next = [&](const char** v) {
+            if (i + 1 >= argc)
+                return false;
+            *v = argv[++i];
+            return true;
+        };
+        const char* v = nullptr;
+        long n = 0;
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (a == "--listen" && next(&v)) {
+            std::string s = v;
+            const auto colon = s.find(':');
+            opt.listenAddress = s.substr(0, colon);
+            if (colon != std::string::npos) {
+                if (!ParseInt(s.c_str() + colon + 1, 0, 65535, &n))
+                    return Fail("bad port in --listen");
+                opt.listenPort = static_cast<uint16_t>(n);
+            }
+        } else if (a == "--devices" && next(&v)) {
+            if (!ParseInt(v, 0, 64, &devices))
+                return Fail("--devices takes 0 to 64");
+        } else if (a == "--seed" && next(&v)) {
+            if (!ParseInt(v, 0, 0x7FFFFFFF, &n))
+                return Fail("bad --seed");
+            opt.seed = static_cast<uint32_t>(n);
+        } else if (a == "--config" && next(&v)) {
+            configFile = v;
+        } else if (a == "--reply-to" && next(&v)) {
+            const std::string m = v;
+            if (m == "sender")
+                opt.replyToSender = true;
+            else if (m != "broadcast")
+                opt.replyAddress = m;
+        } else if (a == "--reply-port" && next(&v)) {
+            if (!ParseInt(v, 1, 65535, &n))
+                return Fail("bad --reply-port");
+            opt.replyPort = static_cast<uint16_t>(n);
+        } else if (a == "--delay" && next(&v)) {
+            if (!ParseInt(v, 0, 60000, &n))
+                return Fail("bad --delay");
+            opt.delayMs = static_cast<int>(n);
+        } else if (a == "--jitter" && next(&v)) {
+            if (!ParseInt(v, 0, 60000, &n))
+                return Fail("bad --jitter");
+            opt.jitterMs = static_cast<int>(n);
+        } else if (a == "--loss" && next(&v)) {
+            if (!ParseInt(v, 0, 100, &n))
+                return Fail("bad --loss");
+            opt.lossPercent = static_cast<int>(n);
+        } else if (a == "--duplicate") {
+            opt.duplicate = true;
+        } else if (a == "--fault" && next(&v)) {
+            if (!devsim::ParseFault(v, &opt.fault))
+                return Fail(std::string("unknown fault ") + v);
+        } else if (a == "--fault-count" && next(&v)) {
+            if (!ParseInt(v, 0, 1000000, &n))
+                return Fail("bad --fault-count");
+            opt.faultCount = static_cast<int>(n);
+        } else if (a == "--time-limit" && next(&v)) {
+            if (!ParseInt(v, 0, 86400, &timeLimit))
+                return Fail("bad --time-limit");
+        } else if (a == "--print-port") {
+            printPort = true;
+        } else {
+            return Fail("unknown or incomplete option " + a);
+        }
+    }
+
+    std::vector<devsim::Device> devs;
+    if (!configFile.empty()) {
+        std::ifstream in(configFile);
+        if (!in)
+            return Fail("cannot read " + configFile);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        std::string err;
+        if (!devsim::ParseDeviceText(ss.str(), opt.seed, &devs, &err))
+            return Fail(configFile + ": " + err);
+    } else {
+        devs = devsim::GenerateDevices(static_cast<int>(devices), opt.seed);
+    }
+
+    devsim::Simulator sim(opt, devs);
+    sim.log = [](const std::string& line) { std::cout << line << std::endl; };
+    if (sim.Open() != 0) {
+        std::cerr << "pathlume-devsim: " << sim.error() << "\n";
+        return 1;
+    }
+    if (printPort)
+        std::cout << "port " << sim.BoundPort() << std::endl;
+    std::cout << "pathlume-devsim: " << devs.size() << " device(s) on " << opt.listenAddress
+              << ":" << sim.BoundPort() << ", replies to "
+              << (opt.replyToSender ? std::string("sender") : opt.replyAddress) << ":"
+              << opt.replyPort << ", fault " << devsim::FaultName(opt.fault) << std::endl;
+    for (const auto& d : devs)
+        std::cout << "  " << d.values[KEY_SERIAL_NUM] << "  " << d.values[KEY_MAC] << "  "
+                  << d.values[KEY_DEV] << "  " << d.values[KEY_HOST_NAME] << std::endl;
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimit);
+    while (!g_stop) {
+        if (timeLimit > 0 && std::chrono::steady_clock::now() >= end)
+            break;
+        sim.Poll(50);
+    }
+    std::cout << "pathlume-devsim: stopped after " << sim.RequestsHandled() << " request(s)"
+              << std::endl;
+    return 0;
+}
