@@ -144,8 +144,11 @@ int StartRecvThread()
         StopRecvFlg.store(1, std::memory_order_release);
         return -1;
     }
+    // A worker that ends at its first turn (negative timeout) may have come
+    // and gone between two polls: having ended counts as having started.
     for (int i = 0; i < 300; ++i) {
-        if (ThreadUp.load(std::memory_order_acquire) == 1)
+        if (ThreadUp.load(std::memory_order_acquire) == 1 ||
+            StopRecvFlg.load(std::memory_order_acquire) == 1)
             return 0;
         SleepMs(10);
     }

@@ -79,6 +79,8 @@ public:
     // Binds the listening socket. 0 ready, -1 failed (see error()).
     int Open();
     uint16_t BoundPort() const;
+    // Where replies go, when that is only known once the listener is bound.
+    void SetReplyPort(uint16_t port) { opt_.replyPort = port; }
     const std::string& error() const { return error_; }
 
     // Waits up to timeoutMs for one request and handles it. true when one came.

@@ -1,0 +1,548 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec.h"
+#include "devsim.h"
+#include "engine.h"
+#include "loopback_rig.h"
+#include "rxring.h"
+#include "udp.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testrig::PumpUntil;
+using testrig::SimRig;
+
+long MsSince(Clock::time_point t0)
+{
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+std::string Line(int key, const std::string& value)
+{
+    std::string v = value;
+    v.resize(static_cast<size_t>(KeyTable[key].width), ' ');
+    return std::string(KeyTable[key].key) + " = " + v + "\r\n";
+}
+
+std::string ReplyFrame(uint8_t cmd, const std::string& text)
+{
+    return std::string("\x00\x0D\xAC\x00\x0D\xAC\xFF", 7) + static_cast<char>(cmd) +
+           std::string(3, '\0') + text + "*END* = \r\n";
+}
+
+void Inject(const std::string& bytes)
+{
+    RxRingWrite(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<unsigned>(bytes.size()));
+}
+
+std::vector<devsim::Device> Devices(int n, uint32_t seed = 7)
+{
+    return devsim::GenerateDevices(n, seed);
+}
+
+// Engine, transport and a loopback simulator; each test runs one or more
+// requests and waits for their ends as the window's monitor would.
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CreateCmdMutex();
+        ResetCodec();
+        InitEngine();
+        std::memset(CfgText, 0, sizeof CfgText);
+        std::memset(&CfgSummary, 0, sizeof CfgSummary);
+    }
+
+    void TearDown() override
+    {
+        ShutdownEngine();
+        ClearStopRecvFlg();
+        ClearRecvEvent();
+        CloseUdp();
+        rig_.reset();
+        CloseCmdMutex();
+    }
+
+    void StartSim(std::vector<devsim::Device> devs,
+                  devsim::Options opt = testrig::LoopbackSimOptions())
+    {
+        rig_ = std::make_unique<SimRig>(std::move(devs), opt);
+        ASSERT_TRUE(rig_->ok());
+        ASSERT_EQ(OpenUdp(nullptr, rig_->Endpoints()), 0);
+        rig_->StartReplyingTo(GetRecvPort());
+    }
+
+    // Transport only, sending to a loopback port where nothing answers.
+    void OpenSilent()
+    {
+        UdpEndpoints ep;
+        ep.sendAddress = "127.0.0.1";
+        ep.sendPort = 9;   // discard: nobody listens here
+        ep.recvAddress = "127.0.0.1";
+        ep.recvPort = 0;
+        ASSERT_EQ(OpenUdp(nullptr, ep), 0);
+    }
+
+    // Runs until the worker has ended; returns the events raised, as bits.
+    uint8_t FinishRequest(int timeoutMs = 8000)
+    {
+        EXPECT_TRUE(PumpUntil([] { return GetStopRecvFlg() != 0; }, timeoutMs));
+        WaitRecvThread();
+        ClearStopRecvFlg();
+        return TakeRecvEvent();
+    }
+
+    std::unique_ptr<SimRig> rig_;
+};
+
+TEST_F(EngineTest, FindCollectsDevicesInFirstAnswerOrder)
+{
+    for (int n : {1, 3, 10}) {
+        StartSim(Devices(n, static_cast<uint32_t>(100 + n)));
+        SetRecvTmo(0);
+        StartRequest(RequestKind::Find, nullptr);
+        const uint8_t events = FinishRequest();
+        EXPECT_EQ(events, RecvEventBit(EVT_UPDATE_INFO) | RecvEventBit(EVT_TIMEOUT)) << n;
+        EXPECT_EQ(GetDevCount(), n);
+        DeviceEntry table[kDeviceSlots];
+        CopyDevTable(table);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(table[i].serial, rig_->sim().Value(static_cast<size_t>(i), KEY_SERIAL_NUM));
+            EXPECT_EQ(table[i].mac, rig_->sim().Value(static_cast<size_t>(i), KEY_MAC));
+            EXPECT_EQ(table[i].hostName, rig_->sim().Value(static_cast<size_t>(i), KEY_HOST_NAME));
+            EXPECT_EQ(table[i].ipCur, rig_->sim().Value(static_cast<size_t>(i), KEY_IP_CUR));
+        }
+        EXPECT_EQ(table[n].serial[0], '\0');
+        CloseUdp();
+        rig_.reset();
+        ClearDevTable();
+    }
+}
+
+TEST_F(EngineTest, EleventhAnswerEndsTheFindWithoutStoringIt)
+{
+    StartSim(Devices(11));
+    SetRecvTmo(3);
+    const auto t0 = Clock::now();
+    StartRequest(RequestKind::Find, nullptr);
+    const uint8_t events = FinishRequest();
+    EXPECT_LT(MsSince(t0), 2500) << "the Find should end at the 11th answer, not by timeout";
+    EXPECT_EQ(events & RecvEventBit(EVT_TIMEOUT), 0);
+    EXPECT_EQ(GetDevCount(), 10);
+    DeviceEntry table[kDeviceSlots];
+    CopyDevTable(table);
+    EXPECT_EQ(table[9].serial, rig_->sim().Value(9, KEY_SERIAL_NUM));
+    const DeviceEntry zero{};
+    EXPECT_EQ(std::memcmp(&table[10], &zero, sizeof zero), 0);
+}
+
+TEST_F(EngineTest, KnownDeviceAnsweringWhileTenAreHeldAlsoEndsTheFind)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.duplicate = true;   // each of the ten answers twice
+    StartSim(Devices(10), opt);
+    SetRecvTmo(3);
+    const auto t0 = Clock::now();
+    StartRequest(RequestKind::Find, nullptr);
+    FinishRequest();
+    EXPECT_LT(MsSince(t0), 2500);
+    EXPECT_EQ(GetDevCount(), 10);
+}
+
+TEST_F(EngineTest, RepliesOfAnotherCommandAreDropped)
+{
+    OpenSilent();
+    SetRecvTmo(0);
+    StartRequest(RequestKind::Find, nullptr);
+    Inject(ReplyFrame(2, Line(KEY_SERIAL_NUM, "OTHER")));
+    Inject(ReplyFrame(3, Line(KEY_SERIAL_NUM, "OTHER3")));
+    Inject(ReplyFrame(1, Line(KEY_SERIAL_NUM, "MINE")));
+    const uint8_t events = FinishRequest();
+    EXPECT_EQ(events, RecvEventBit(EVT_UPDATE_INFO) | RecvEventBit(EVT_TIMEOUT));
+    EXPECT_EQ(GetDevCount(), 1);
+    EXPECT_STREQ(GetDevTable()[0].serial, "MINE");
+}
+
+TEST_F(EngineTest, FindReplyHandling)
+{
+    ClearDevTable();
+    const std::string a1 = Line(KEY_DEV, "first") + Line(KEY_MAC, "00C0EE000001") +
+                           Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
+    const std::string a2 = Line(KEY_DEV, "second") + Line(KEY_MAC, "00C0EE000002") +
+                           Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
+
+    // The same serial twice: the row is rewritten in place, no new event.
+    ASSERT_EQ(OnFindReply(a1.c_str()), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
+    ASSERT_EQ(OnFindReply(a2.c_str()), 0);
+    EXPECT_EQ(TakeRecvEvent(), 0);
+    EXPECT_EQ(GetDevCount(), 1);
+    EXPECT_STREQ(GetDevTable()[0].dev, "second");
+    EXPECT_STREQ(GetDevTable()[0].mac, "00C0EE000002");
+
+    // A reply without SERIAL_NUM is a row with an empty serial, then replaced.
+    const std::string noSerial = Line(KEY_DEV, "anon") + "*END* = \r\n";
+    ASSERT_EQ(OnFindReply(noSerial.c_str()), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
+    EXPECT_EQ(GetDevCount(), 2);
+    EXPECT_STREQ(GetDevTable()[1].serial, "");
+    ASSERT_EQ(OnFindReply("*END* = \r\n"), 0);
+    EXPECT_EQ(GetDevCount(), 2);
+    EXPECT_STREQ(GetDevTable()[1].dev, "");
+
+    // Parser errors are passed on and add nothing.
+    EXPECT_EQ(OnFindReply("no terminator"), -8);
+    EXPECT_EQ(OnFindReply("JUNK*END* = \r\n"), -2);
+    EXPECT_EQ(OnFindReply(nullptr), -1);
+    EXPECT_EQ(GetDevCount(), 2);
+    EXPECT_EQ(TakeRecvEvent(), 0);
+}
+
+TEST_F(EngineTest, MergeDevEntryRefusesBadArguments)
+{
+    ClearDevTable();
+    EXPECT_EQ(MergeDevEntry(11, &ReplyTable), -1);
+    EXPECT_EQ(MergeDevEntry(0, nullptr), -1);
+    const DeviceEntry zero{};
+    EXPECT_EQ(std::memcmp(&GetDevTable()[0], &zero, sizeof zero), 0);
+}
+
+TEST_F(EngineTest, MakeDevEntryTakesTheSixKeysLaterRecordsWinning)
+{
+    const std::string text = Line(KEY_DEV, "d1") + Line(KEY_IP, "10.1.1.1") +
+                             Line(KEY_HOST_NAME, std::string(32, 'h')) + Line(KEY_DEV, "d2") +
+                             Line(KEY_VER, "v") + "*END* = \r\n";
+    ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+    DeviceEntry e;
+    std::memset(&e, 0x55, sizeof e);
+    MakeDevEntry(&ReplyTable, &e);
+    EXPECT_STREQ(e.dev, "d2");
+    EXPECT_STREQ(e.ver, "v");
+    EXPECT_EQ(std::string(e.hostName), std::string(32, 'h'));
+    EXPECT_STREQ(e.mac, "");
+    EXPECT_STREQ(e.ipCur, "");
+    EXPECT_STREQ(e.serial, "");
+}
+
+TEST_F(EngineTest, GetConfigSkipsAnotherMacAndAcceptsTheTarget)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.fault = devsim::Fault::WrongMac;   // another device's MAC answers first
+    StartSim(Devices(3), opt);
+    const std::string mac = rig_->sim().Value(1, KEY_MAC);
+    const std::string serial = rig_->sim().Value(1, KEY_SERIAL_NUM);
+    SetTargetMac(mac.c_str());
+    SetTargetSerial(serial.c_str());
+    SetRecvTmo(3);
+    const auto t0 = Clock::now();
+    StartRequest(RequestKind::GetConfig, nullptr);
+    const uint8_t events = FinishRequest();
+    EXPECT_LT(MsSince(t0), 2500);
+    EXPECT_EQ(events, RecvEventBit(EVT_CONFIG_RECV));
+    DeviceEntry summary;
+    CopyCfgSummary(&summary);
+    EXPECT_EQ(summary.mac, mac);
+    EXPECT_EQ(summary.serial, serial);
+    char text[kCfgTextSize];
+    CopyCfgText(text);
+    EXPECT_NE(std::strstr(text, ("HOST_NAME = " + rig_->sim().Value(1, KEY_HOST_NAME)).c_str()),
+              nullptr);
+    EXPECT_NE(std::strstr(text, "*END* = \r\n"), nullptr);
+    EXPECT_TRUE(ReplyTableHoldsConfigOf(mac.c_str(), serial.c_str()));
+    EXPECT_FALSE(ReplyTableHoldsConfigOf(mac.c_str(), "other"));
+}
+
+TEST_F(EngineTest, GetConfigMacComparisonIsCaseSensitive)
+{
+    std::vector<devsim::Device> devs = Devices(1);
+    devs[0].values[KEY_MAC] = "00C0EE00ABCD";
+    StartSim(devs);
+    SetTargetMac("00c0ee00abcd");
+    SetTargetSerial(devs[0].values[KEY_SERIAL_NUM].c_str());
+    SetRecvTmo(0);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_TIMEOUT));
+}
+
+TEST_F(EngineTest, GetConfigReplyHandling)
+{
+    const std::string cfgA = Line(KEY_MAC, "00C0EE00000A") + Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
+    const std::string cfgB = Line(KEY_MAC, "00C0EE00000B") + Line(KEY_SERIAL_NUM, "SB") + "*END* = \r\n";
+    const std::string noMac = Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
+    ASSERT_EQ(OnGetCfgReply(cfgA.c_str(), "00C0EE00000A"), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_CONFIG_RECV));
+    EXPECT_STREQ(CfgText, cfgA.c_str());
+    EXPECT_TRUE(ReplyTableHoldsConfigOf("00C0EE00000A", "SA"));
+
+    // Another device's reply is dropped, but it now fills the ReplyTable:
+    // the editor must no longer be filled from it for device A.
+    EXPECT_EQ(OnGetCfgReply(cfgB.c_str(), "00C0EE00000A"), -11);
+    EXPECT_STREQ(CfgText, cfgA.c_str());
+    EXPECT_STREQ(CfgSummary.serial, "SA");
+    EXPECT_FALSE(ReplyTableHoldsConfigOf("00C0EE00000A", "SA"));
+    EXPECT_EQ(OnGetCfgReply(noMac.c_str(), "00C0EE00000A"), -11);
+    EXPECT_EQ(OnGetCfgReply("DEV = x", "00C0EE00000A"), -8);
+    EXPECT_EQ(TakeRecvEvent(), 0);
+}
+
+TEST_F(EngineTest, GetConfigWithOnlyAReplyWithoutMacEndsByTimeout)
+{
+    OpenSilent();
+    SetTargetMac("00C0EE00000A");
+    SetTargetSerial("SA");
+    SetRecvTmo(0);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    Inject(ReplyFrame(2, Line(KEY_SERIAL_NUM, "SA")));
+    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_TIMEOUT));
+}
+
+TEST_F(EngineTest, SetConfigIsAppliedAndReadBack)
+{
+    StartSim(Devices(2));
+    const std::string mac = rig_->sim().Value(1, KEY_MAC);
+    const std::string serial = rig_->sim().Value(1, KEY_SERIAL_NUM);
+    ClearWriteTable();
+    const std::pair<int, const char*> recs[] = {
+        {KEY_MAC, mac.c_str()}, {KEY_HOST_NAME, "renamed-host"}, {KEY_IP, "10.20.30.40"},
+        {KEY_PRNT_PORT, "9101"}, {KEY_SERIAL_NUM, serial.c_str()}};
+    int slot = 0;
+    for (const auto& [key, value] : recs) {
+        ConfigRecord& r = WriteTable[slot++];
+        r.key = KeyTable[key].key;
+        r.width = KeyTable[key].width;
+        std::memset(r.value, ' ', static_cast<size_t>(r.width));
+        std::memcpy(r.value, value, std::strlen(value));
+    }
+    EXPECT_EQ(StartRequest(RequestKind::SetConfig, GetWriteTable()), 0);
+    EXPECT_EQ(GetReqKind(), 0);
+    EXPECT_EQ(GetExpectCmd(), 3);
+    EXPECT_EQ(GetRecvEvent(), 0);
+    EXPECT_EQ(GetStopRecvFlg(), 0);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    SetTargetMac(mac.c_str());
+    SetTargetSerial(serial.c_str());
+    SetRecvTmo(3);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV));
+    EXPECT_STREQ(CfgSummary.hostName, "renamed-host");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_HOST_NAME), "renamed-host");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_IP), "10.20.30.40");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_PRNT_PORT), "9101");
+    EXPECT_NE(rig_->sim().Value(0, KEY_HOST_NAME), "renamed-host");
+}
+
+TEST_F(EngineTest, StopDuringAFindKeepsTheRowsAndRaisesNoTimeout)
+{
+    StartSim(Devices(2));
+    SetRecvTmo(30);
+    StartRequest(RequestKind::Find, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return GetDevCount() == 2; }, 3000));
+    const auto t0 = Clock::now();
+    SetStopReqFlg();
+    const uint8_t events = FinishRequest();
+    EXPECT_LT(MsSince(t0), 400);
+    EXPECT_EQ(events & RecvEventBit(EVT_TIMEOUT), 0);
+    EXPECT_EQ(GetStopReqFlg(), 0);
+    EXPECT_EQ(GetDevCount(), 2);
+}
+
+TEST_F(EngineTest, TimeoutsEndAfterTheirWholeSeconds)
+{
+    OpenSilent();
+    struct Case {
+        int tmo;
+        long minMs, maxMs;
+    } cases[] = {{3, 4000, 4600}, {0, 1000, 1600}, {-1, 0, 300}};
+    for (const Case& c : cases) {
+        SetRecvTmo(c.tmo);
+        const auto t0 = Clock::now();
+        StartRequest(RequestKind::Find, nullptr);
+        const uint8_t events = FinishRequest(10000);
+        const long ms = MsSince(t0);
+        EXPECT_EQ(events, RecvEventBit(EVT_TIMEOUT)) << c.tmo;
+        EXPECT_GE(ms, c.minMs) << c.tmo;
+        EXPECT_LE(ms, c.maxMs) << c.tmo;
+    }
+}
+
+TEST_F(EngineTest, TruncatedReplyDelaysNeitherStopNorTimeout)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.fault = devsim::Fault::NoTerminator;
+    StartSim(Devices(1), opt);
+
+    SetRecvTmo(0);
+    auto t0 = Clock::now();
+    StartRequest(RequestKind::Find, nullptr);
+    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_TIMEOUT));
+    EXPECT_LT(MsSince(t0), 1400);
+    EXPECT_EQ(GetDevCount(), 0);
+
+    SetRecvTmo(60);
+    StartRequest(RequestKind::Find, nullptr);
+    PumpUntil([] { return false; }, 200);   // the header is in, the terminator never comes
+    t0 = Clock::now();
+    SetStopReqFlg();
+    EXPECT_EQ(FinishRequest(), 0);
+    EXPECT_LT(MsSince(t0), 300);
+
+    // Shutdown with a worker inside such a frame returns at once too.
+    StartRequest(RequestKind::Find, nullptr);
+    PumpUntil([] { return false; }, 200);
+    t0 = Clock::now();
+    ShutdownEngine();
+    EXPECT_LT(MsSince(t0), 300);
+    EXPECT_EQ(GetStopRecvFlg(), 1);
+}
+
+TEST_F(EngineTest, SimulatorFaultsAsSeenByTheEngine)
+{
+    struct Case {
+        devsim::Fault fault;
+        int loss;
+        int devicesFound;
+    } cases[] = {
+        {devsim::Fault::Truncated, 0, 0},
+        {devsim::Fault::Oversize, 0, 0},
+        {devsim::Fault::StrayBytes, 0, 3},
+        {devsim::Fault::None, 100, 0},
+    };
+    for (const Case& c : cases) {
+        auto opt = testrig::LoopbackSimOptions();
+        opt.fault = c.fault;
+        opt.lossPercent = c.loss;
+        StartSim(Devices(3), opt);
+        SetRecvTmo(0);
+        StartRequest(RequestKind::Find, nullptr);
+        FinishRequest();
+        EXPECT_EQ(GetDevCount(), c.devicesFound) << devsim::FaultName(c.fault) << " loss " << c.loss;
+        CloseUdp();
+        rig_.reset();
+    }
+}
+
+TEST_F(EngineTest, PendingEventsAreASetNotTheLatestOnly)
+{
+    // A device found just before the timeout: both events stay pending.
+    StartSim(Devices(1));
+    SetRecvTmo(0);
+    StartRequest(RequestKind::Find, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return GetStopRecvFlg() != 0; }, 5000));
+    EXPECT_EQ(GetRecvEvent(), RecvEventBit(EVT_UPDATE_INFO) | RecvEventBit(EVT_TIMEOUT));
+    FinishRequest();
+    SetRecvEvent(EVT_TIMEOUT);
+    SetRecvEvent(EVT_NONE);
+    EXPECT_EQ(GetRecvEvent(), 0);
+}
+
+TEST_F(EngineTest, UnknownRequestKindChangesNothing)
+{
+    SetRecvTmo(5);
+    for (int kind : {0, 4, -1}) {
+        EXPECT_EQ(StartRequest(static_cast<RequestKind>(kind), nullptr), -4);
+        EXPECT_EQ(GetReqKind(), 0);
+        EXPECT_EQ(GetStopRecvFlg(), 0);
+        EXPECT_EQ(GetRecvEvent(), 0);
+    }
+}
+
+TEST_F(EngineTest, WorkerThatCannotStartEndsTheRequestAtOnce)
+{
+    OpenSilent();
+    SetWorkerStartFailsForTest(true);
+    SetStopReqFlg();   // left over; cleared by the start
+    EXPECT_EQ(StartRequest(RequestKind::Find, nullptr), 0);
+    SetWorkerStartFailsForTest(false);
+    EXPECT_EQ(GetStopRecvFlg(), 1);
+    EXPECT_EQ(GetReqKind(), 0);
+    EXPECT_EQ(GetStopReqFlg(), 0);
+    WaitRecvThread();   // harmless without a thread
+    WaitRecvThread();
+}
+
+TEST_F(EngineTest, InitEngineResetsTableAndTimeoutButNotTargets)
+{
+    SetTargetMac("00C0EE0000FFEE");   // cut to 12
+    SetTargetSerial("12345678901234567890");
+    SetTargetMac(nullptr);
+    EXPECT_STREQ(TargetMac, "00C0EE0000FF");
+    EXPECT_STREQ(TargetSerial, "1234567890123456");
+    std::strcpy(DeviceTable[3].serial, "x");
+    SetRecvTmo(42);
+    SetBusyFlg();
+    InitEngine();
+    EXPECT_EQ(GetRecvTmo(), 3);
+    EXPECT_STREQ(DeviceTable[3].serial, "");
+    EXPECT_STREQ(TargetMac, "00C0EE0000FF");
+    EXPECT_EQ(GetBusyFlg(), 1);
+    ClearBusyFlg();
+}
+
+TEST_F(EngineTest, ReaderNeverSeesAHalfWrittenRow)
+{
+    OpenSilent();
+    SetRecvTmo(30);
+    StartRequest(RequestKind::Find, nullptr);
+    // One device answering again and again with fields that belong together;
+    // every snapshot must show one answer's fields, never a mix.
+    int checked = 0;
+    for (int i = 0; i < 400; ++i) {
+        const std::string tag = "v" + std::to_string(i);
+        Inject(ReplyFrame(1, Line(KEY_DEV, tag) + Line(KEY_HOST_NAME, tag) +
+                                 Line(KEY_SERIAL_NUM, "ONE")));
+        for (int k = 0; k < 5; ++k) {
+            DeviceEntry table[kDeviceSlots];
+            CopyDevTable(table);
+            if (table[0].serial[0] != '\0') {
+                ASSERT_STREQ(table[0].dev, table[0].hostName);
+                ++checked;
+            }
+            std::this_thread::yield();
+        }
+    }
+    SetStopReqFlg();
+    FinishRequest();
+    EXPECT_GT(checked, 0);
+    EXPECT_EQ(GetDevCount(), 1);
+}
+
+TEST(CmdMutex, RecursiveTimedAndClosed)
+{
+    EXPECT_EQ(WaitCmdMutex(100), -2);   // not created
+    CreateCmdMutex();
+    ASSERT_EQ(WaitCmdMutex(100), 0);
+    ASSERT_EQ(WaitCmdMutex(100), 0);   // the owner may take it again
+    int other = 99;
+    long waited = 0;
+    std::thread t([&] {
+        const auto t0 = Clock::now();
+        other = WaitCmdMutex(100);
+        waited = MsSince(t0);
+    });
+    t.join();
+    EXPECT_EQ(other, -1);
+    EXPECT_GE(waited, 90);
+    ReleaseCmdMutex();
+    ReleaseCmdMutex();
+    std::thread t2([&] {
+        other = WaitCmdMutex(100);
+        if (other == 0)
+            ReleaseCmdMutex();
+    });
+    t2.join();
+    EXPECT_EQ(other, 0);
+    CloseCmdMutex();
+    EXPECT_EQ(WaitCmdMutex(100), -2);
+}
+
+}  // namespace
