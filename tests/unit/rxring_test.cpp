@@ -221,7 +221,7 @@ TEST_F(RxRingTest, EveryTruncatedPrefixGivesNoBody)
     EXPECT_LT(ms, 5000);
 }
 
-bool g_abort = false;
+std::atomic<bool> g_abort{false};
 bool AbortNow() { return g_abort; }
 
 TEST_F(RxRingTest, AbortCheckEndsBothPhasesWithinMilliseconds)
