@@ -1,0 +1,82 @@
+// Renders the main window after a Seek against simulated devices on loopback
+// and saves it as a PNG. Run headless: QT_QPA_PLATFORM=offscreen.
+//   pathlume-screenshot OUT.png [DEVICES] [--click ROW]
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTest>
+#include <cstdio>
+#include <cstdlib>
+
+#include "devicelist.h"
+#include "devsim.h"
+#include "engine.h"
+#include "kestreldlg.h"
+#include "resource.h"
+
+namespace {
+
+bool WaitIdle(int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    QTest::qWait(150);
+    while (GetBusyFlg() != 0 && t.elapsed() < timeoutMs)
+        QTest::qWait(50);
+    return GetBusyFlg() == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: pathlume-screenshot OUT.png [DEVICES] [--click ROW]\n");
+        return 2;
+    }
+    const int devices = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int clickRow = (argc > 4 && QString::fromLatin1(argv[3]) == QLatin1String("--click"))
+                             ? std::atoi(argv[4])
+                             : -1;
+
+    devsim::Options opt;
+    opt.listenAddress = "127.0.0.1";
+    opt.listenPort = 0;
+    opt.replyToSender = true;
+    opt.jitterMs = 300;   // answers in any order; the list sorts them
+    devsim::Simulator sim(opt, devsim::GenerateDevices(devices, 2026));
+    if (sim.Open() != 0) {
+        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
+        return 1;
+    }
+    UdpEndpoints ep;
+    ep.sendAddress = "127.0.0.1";
+    ep.sendPort = sim.BoundPort();
+    ep.recvAddress = "127.0.0.1";
+    ep.recvPort = 0;
+
+    CKestrelDlg dlg(nullptr, ep);
+    dlg.EnsureInitialized();
+    sim.SetReplyPort(GetRecvPort());
+    sim.Start();
+    dlg.show();
+    GetDlgItem<QLineEdit>(&dlg, IDC_EDT_TIMEOUT)->setText(QStringLiteral("1"));
+    QTest::mouseClick(GetDlgItem<QPushButton>(&dlg, IDC_BTN_SEEK), Qt::LeftButton);
+    if (!WaitIdle(8000))
+        return 1;
+    if (clickRow >= 0) {
+        auto* list = GetDlgItem<CDeviceListCtrl>(&dlg, IDC_LST_DEVICE);
+        const QRect r = list->visualItemRect(list->topLevelItem(clickRow));
+        QTest::mouseMove(list->viewport(), r.center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+        if (!WaitIdle(8000))
+            return 1;
+    }
+    QTest::qWait(200);
+    const bool ok = dlg.grab().save(QString::fromLocal8Bit(argv[1]));
+    sim.Stop();
+    return ok ? 0 : 1;
+}

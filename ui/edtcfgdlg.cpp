@@ -1,0 +1,270 @@
+#include "edtcfgdlg.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#endif
+
+#include "codec.h"
+#include "ddx.h"
+#include "ipaddressctrl.h"
+#include "resource.h"
+
+namespace {
+
+const char* const kLineSpeeds[] = {"Auto-detect", "10BaseT Half duplex", "10BaseT Full duplex",
+                                   "100BaseTX Half duplex", "100BaseTX Full duplex"};
+const char* const kDhcpModes[] = {"Disable", "Enable"};
+
+constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+}  // namespace
+
+CEdtCfgDlg::CEdtCfgDlg(QWidget* parent)
+    : CDialogBase(IDD_EDIT_CONFIG, DialogFont(QStringLiteral("MS UI Gothic"), 10), parent)
+{
+    setWindowTitle(QStringLiteral("Edit Config"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(true);
+    BuildTemplate();
+}
+
+CEdtCfgDlg::~CEdtCfgDlg() = default;
+
+void CEdtCfgDlg::BuildTemplate()
+{
+    SetClientSize(347, 281);
+    AddLabel(QStringLiteral("*Please edit parameters then click OK."), Qt::AlignLeft | Qt::AlignTop,
+             8, 10, 136, 14);
+    AddGroup(QStringLiteral("Unalterable parameters"), 7, 27, 333, 65);
+    AddLabel(QStringLiteral("Device name:"), kRight, 31, 45, 57, 12);
+    QLineEdit* dev = AddEdit(IDC_EDT_DEV_NAME, QStringLiteral("Device name"), 90, 45, 70, 12);
+    AddLabel(QStringLiteral("ROM version:"), kRight, 199, 45, 58, 12);
+    QLineEdit* ver = AddEdit(IDC_EDT_ROM_VER, QStringLiteral("ROM version"), 259, 45, 70, 12);
+    AddLabel(QStringLiteral("MAC address:"), kRight, 33, 60, 55, 12);
+    QLineEdit* mac = AddEdit(IDC_EDT_MAC_ADDR, QStringLiteral("MAC address"), 90, 60, 70, 12);
+    AddLabel(QStringLiteral("Serial number:"), kRight, 193, 60, 64, 12);
+    QLineEdit* serial = AddEdit(IDC_EDT_SERIAL_NUM, QStringLiteral("Serial number"), 259, 60, 70, 12);
+    AddLabel(QStringLiteral("Manufacturer:"), kRight, 23, 75, 65, 12);
+    QLineEdit* maker = AddEdit(IDC_EDT_MANUFACTURER, QStringLiteral("Manufacturer"), 90, 75, 144, 12);
+    for (QLineEdit* e : {dev, ver, mac, serial, maker}) {
+        e->setReadOnly(true);
+        e->setFocusPolicy(Qt::ClickFocus);
+    }
+    ver->setFocusPolicy(Qt::StrongFocus);   // the only read-only field with a tab stop
+
+    AddGroup(QStringLiteral("Network parameters"), 7, 95, 333, 102);
+    AddLabel(QStringLiteral("Host name:"), kRight, 21, 108, 67, 12);
+    QLineEdit* host = AddEdit(IDC_EDT_HOST_NAME, QStringLiteral("Host name"), 90, 108, 144, 12);
+    AddLabel(QStringLiteral("Line speed:"), kRight, 23, 125, 65, 12);
+    m_cmbLineSpeed = new QComboBox(this);
+    m_cmbLineSpeed->setGeometry(Dlu().Rect(90, 125, 90, 12));
+    SetControlId(m_cmbLineSpeed, IDC_CMB_LINE_SPEED, QStringLiteral("Line speed"));
+    AddLabel(QStringLiteral("IP address from DHCP:"), kRight, 11, 142, 77, 12);
+    m_cmbDhcp = new QComboBox(this);
+    m_cmbDhcp->setGeometry(Dlu().Rect(90, 142, 47, 12));
+    SetControlId(m_cmbDhcp, IDC_CMB_DHCP, QStringLiteral("IP address from DHCP"));
+    for (QComboBox* c : {m_cmbLineSpeed, m_cmbDhcp}) {
+        c->setEditable(false);
+        c->setInsertPolicy(QComboBox::InsertAtBottom);
+        c->setMaxVisibleItems(8);
+    }
+    connect(m_cmbLineSpeed, &QComboBox::activated, this, &CEdtCfgDlg::OnSelChangeLineSpeed);
+    connect(m_cmbDhcp, &QComboBox::activated, this, &CEdtCfgDlg::OnSelChangeDhcp);
+
+    auto addIp = [this](int id, const QString& name, int x, int y) {
+        auto* ip = new CIpAddressCtrl(this);
+        ip->setGeometry(Dlu().Rect(x, y, 70, 12));
+        SetControlId(ip, id, name);
+        return ip;
+    };
+    AddLabel(QStringLiteral("IP address:"), kRight, 35, 159, 53, 12);
+    m_ipAddr = addIp(IDC_IP_ADDR, QStringLiteral("IP address"), 90, 159);
+    AddLabel(QStringLiteral("Subnet mask:"), kRight, 201, 159, 56, 12);
+    m_ipSubnet = addIp(IDC_IP_SUBNET, QStringLiteral("Subnet mask"), 259, 159);
+    AddLabel(QStringLiteral("Gateway IP address:"), kRight, 20, 176, 68, 12);
+    m_ipGateway = addIp(IDC_IP_GATEWAY, QStringLiteral("Gateway IP address"), 90, 176);
+    QLabel* dfltLabel = AddLabel(QStringLiteral("IP_DFLT:"), kRight, 220, 176, 37, 12);
+    m_ipDflt = addIp(IDC_IP_DFLT, QStringLiteral("IP_DFLT"), 259, 176);
+    for (QWidget* w : {static_cast<QWidget*>(dfltLabel), static_cast<QWidget*>(m_ipDflt)}) {
+        w->setVisible(false);
+        w->setEnabled(false);
+    }
+
+    AddGroup(QStringLiteral("Print parameters"), 7, 199, 333, 32);
+    AddLabel(QStringLiteral("PRNT_PORT:"), kRight, 42, 212, 46, 12);
+    QLineEdit* port = AddEdit(IDC_EDT_PRNT_PORT, QStringLiteral("PRNT_PORT"), 90, 212, 27, 12);
+    AddLabel(QStringLiteral("PRNT_RCV_TMO:"), kRight, 197, 212, 60, 12);
+    QLineEdit* tmo = AddEdit(IDC_EDT_PRNT_RCV_TMO, QStringLiteral("PRNT_RCV_TMO"), 259, 212, 27, 12);
+    AddLabel(QStringLiteral("[Sec.]"), Qt::AlignLeft | Qt::AlignVCenter, 287, 212, 33, 12);
+    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    for (QLineEdit* e : {port, tmo}) {
+        e->setValidator(digits);
+        e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    QPushButton* ok = AddButton(IDOK, QStringLiteral("OK"), 109, 260, 50, 14);
+    ok->setDefault(true);
+    ok->setAutoDefault(true);
+    QPushButton* cancel = AddButton(IDCANCEL, QStringLiteral("Cancel"), 167, 260, 50, 14);
+    cancel->setAutoDefault(true);
+    connect(ok, &QPushButton::clicked, this, &CEdtCfgDlg::OnOK);
+    connect(cancel, &QPushButton::clicked, this, &CEdtCfgDlg::OnCancel);
+
+    // Tab order of the template: the tab stops, in template order.
+    QWidget* order[] = {ver, host, m_cmbLineSpeed, m_cmbDhcp, m_ipAddr, m_ipSubnet, m_ipGateway,
+                        port, tmo, ok, cancel};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+bool CEdtCfgDlg::DoDataExchange(bool save)
+{
+    auto text = [this](int id) { return GetDlgItem<QLineEdit>(this, id); };
+    struct TextStep {
+        int id;
+        QString* field;
+        int limit;
+    };
+    const TextStep before[] = {{IDC_EDT_DEV_NAME, &m_strDevName, 16},
+                               {IDC_EDT_ROM_VER, &m_strRomVer, 16},
+                               {IDC_EDT_MAC_ADDR, &m_strMacAddr, 12},
+                               {IDC_EDT_SERIAL_NUM, &m_strSerialNum, 16},
+                               {IDC_EDT_MANUFACTURER, &m_strManufacturer, 32}};
+    const TextStep host = {IDC_EDT_HOST_NAME, &m_strHostName, 32};
+
+    if (!save) {
+        for (const TextStep& s : before) {
+            text(s.id)->setMaxLength(s.limit);
+            text(s.id)->setText(*s.field);
+        }
+        text(IDC_EDT_PRNT_PORT)->setText(QString::number(m_uPrntPort));
+        text(IDC_EDT_PRNT_RCV_TMO)->setText(QString::number(m_uPrntRcvTmo));
+        text(host.id)->setMaxLength(host.limit);
+        text(host.id)->setText(*host.field);
+        m_cmbLineSpeed->setCurrentIndex(m_nLineSpeed < m_cmbLineSpeed->count() ? m_nLineSpeed : -1);
+        m_cmbDhcp->setCurrentIndex(m_nDhcp < m_cmbDhcp->count() ? m_nDhcp : -1);
+        return true;
+    }
+
+    for (const TextStep& s : before)
+        if (!Ddx::ExchangeText(this, text(s.id), s.limit, s.field))
+            return false;
+    if (!Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_PORT), 0, 65535, &m_uPrntPort))
+        return false;
+    if (!Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_RCV_TMO), 30, 65535, &m_uPrntRcvTmo))
+        return false;
+    if (!Ddx::ExchangeText(this, text(host.id), host.limit, host.field))
+        return false;
+    m_nLineSpeed = m_cmbLineSpeed->currentIndex();
+    m_nDhcp = m_cmbDhcp->currentIndex();
+    return true;
+}
+
+bool CEdtCfgDlg::OnInitDialog()
+{
+    DoDataExchange(false);
+    for (const char* s : kLineSpeeds)
+        m_cmbLineSpeed->insertItem(m_cmbLineSpeed->count(), QString::fromLatin1(s));
+    for (const char* s : kDhcpModes)
+        m_cmbDhcp->insertItem(m_cmbDhcp->count(), QString::fromLatin1(s));
+    // Appending to an empty list selects its first item; the lists start
+    // without a selection until the configuration chooses one.
+    m_cmbLineSpeed->setCurrentIndex(m_nLineSpeed);
+    m_cmbDhcp->setCurrentIndex(m_nDhcp);
+    FillFromReplyTable();
+    return true;
+}
+
+void CEdtCfgDlg::FillFromReplyTable()
+{
+    auto setText = [this](int id, const char* v) {
+        GetDlgItem<QLineEdit>(this, id)->setText(QString::fromLatin1(v));
+    };
+    auto selectCode = [](QComboBox* cmb, int* field, const char* v) {
+        const int n = std::atoi(v);
+        *field = n;
+        cmb->setCurrentIndex(n >= 0 && n < cmb->count() ? n : -1);
+    };
+    for (int i = 0; i < kRecordSlots; ++i) {
+        const ConfigRecord& r = ReplyTable[i];
+        if (IsEmptyRecord(&r) || r.key[0] == '\0')
+            break;
+        const char* k = r.key;
+        const char* v = r.value;
+        if (!std::strcmp(k, "DEV")) setText(IDC_EDT_DEV_NAME, v);
+        else if (!std::strcmp(k, "VER")) setText(IDC_EDT_ROM_VER, v);
+        else if (!std::strcmp(k, "MAC")) setText(IDC_EDT_MAC_ADDR, v);
+        else if (!std::strcmp(k, "ENET_SPD")) selectCode(m_cmbLineSpeed, &m_nLineSpeed, v);
+        else if (!std::strcmp(k, "DHCP")) selectCode(m_cmbDhcp, &m_nDhcp, v);
+        else if (!std::strcmp(k, "IP")) SetIpControl(v, m_ipAddr, 0);
+        else if (!std::strcmp(k, "SUBNET_MASK")) SetIpControl(v, m_ipSubnet, 1);
+        else if (!std::strcmp(k, "GATEWAY")) SetIpControl(v, m_ipGateway, 2);
+        else if (!std::strcmp(k, "IP_DFLT")) SetIpControl(v, m_ipDflt, 3);
+        else if (!std::strcmp(k, "PRNT_PORT")) setText(IDC_EDT_PRNT_PORT, v);
+        else if (!std::strcmp(k, "PRNT_RCV_TMO")) setText(IDC_EDT_PRNT_RCV_TMO, v);
+        else if (!std::strcmp(k, "MANUFACTURER")) setText(IDC_EDT_MANUFACTURER, v);
+        else if (!std::strcmp(k, "HOST_NAME")) setText(IDC_EDT_HOST_NAME, v);
+        else if (!std::strcmp(k, "SERIAL_NUM")) setText(IDC_EDT_SERIAL_NUM, v);
+        // IP_CUR and the SNMP keys are not shown.
+    }
+}
+
+void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
+{
+    // inet_addr: one to four parts, octal with a leading 0, hex with 0x;
+    // a text it rejects (the empty text too) gives 255.255.255.255.
+    const uint32_t net = static_cast<uint32_t>(inet_addr(text ? text : ""));
+    uint8_t octets[4];
+    std::memcpy(octets, &net, 4);   // network order: first octet first
+    uint8_t* g = m_abyAddr + 4 * group;
+    g[3] = octets[0];
+    g[2] = octets[1];
+    g[1] = octets[2];
+    g[0] = octets[3];
+    ctl->SetAddress(octets[0], octets[1], octets[2], octets[3]);
+}
+
+void CEdtCfgDlg::OnSelChangeLineSpeed(int index)
+{
+    (void)index;
+    m_nLineSpeed = m_cmbLineSpeed->currentIndex();
+}
+
+void CEdtCfgDlg::OnSelChangeDhcp(int index)
+{
+    (void)index;
+    m_nDhcp = m_cmbDhcp->currentIndex();
+}
+
+void CEdtCfgDlg::OnOK()
+{
+    CIpAddressCtrl* ctls[4] = {m_ipAddr, m_ipSubnet, m_ipGateway, m_ipDflt};
+    for (int group = 0; group < 4; ++group) {
+        uint8_t a[4];
+        ctls[group]->GetAddress(a);
+        uint8_t* g = m_abyAddr + 4 * group;
+        g[3] = a[0];
+        g[2] = a[1];
+        g[1] = a[2];
+        g[0] = a[3];
+    }
+    if (!DoDataExchange(true))
+        return;
+    done(IDOK);
+}
+
+void CEdtCfgDlg::OnCancel()
+{
+    done(IDCANCEL);
+}

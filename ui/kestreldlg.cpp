@@ -1,0 +1,553 @@
+#include "kestreldlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimerEvent>
+#include <cstdio>
+#include <cstring>
+
+#include "aboutdlg.h"
+#include "codec.h"
+#include "ddx.h"
+#include "devicelist.h"
+#include "edtcfgdlg.h"
+#include "engine.h"
+#include "platform.h"
+#include "resource.h"
+#include "uiseam.h"
+#include "writetable.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+const char kBusyMessage[] = "Current condition is busy. Please try again.";
+const char kSelectMessage[] = "Please select a device.";
+const char kFetchFirstMessage[] = "Please get the configuration of the selected device first.";
+
+constexpr unsigned SC_MINIMIZE_CMD = 0xF020;
+constexpr unsigned SC_CLOSE_CMD = 0xF060;
+
+// Copies at most max Latin-1 characters of text into a zero-filled buffer.
+void CopyText(char* dst, size_t size, const QString& text, size_t max)
+{
+    std::memset(dst, 0, size);
+    const QByteArray b = text.toLatin1();
+    const size_t n = std::min<size_t>({static_cast<size_t>(b.size()), max, size - 1});
+    std::memcpy(dst, b.constData(), n);
+}
+
+}  // namespace
+
+CKestrelDlg::CKestrelDlg(QWidget* parent, const UdpEndpoints& endpoints)
+    : CDialogBase(IDD_KESTREL_DIALOG, DialogFont(QStringLiteral("MS UI Gothic"), 10), parent),
+      m_endpoints(endpoints)
+{
+    m_uTimeout = 0;
+    m_hIcon = QIcon(QStringLiteral(":/icons/window-138.png"));
+    m_bmpLogo = QPixmap(QStringLiteral(":/images/logo-134.png"));
+    setWindowTitle(QStringLiteral("Varden Pathlume"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    BuildTemplate();
+}
+
+CKestrelDlg::~CKestrelDlg()
+{
+    // Destroy handling: a worker still running is stopped and joined before
+    // the transport goes, so no thread outlives the window.
+    ShutdownEngine();
+    delete m_pNotifier;
+    m_pNotifier = nullptr;
+    if (m_bTransportOpen)
+        CloseUdp();
+}
+
+void CKestrelDlg::BuildTemplate()
+{
+    SetClientSize(383, 282);
+    const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
+
+    QPushButton* seek = AddButton(IDC_BTN_SEEK, QStringLiteral("Seek"), 7, 7, 50, 17);
+    QPushButton* edit = AddButton(IDC_BTN_EDIT_CONFIG, QStringLiteral("Edit config"), 65, 7, 50, 17);
+
+    m_lstDevice = new CDeviceListCtrl(this);
+    m_lstDevice->setGeometry(Dlu().Rect(7, 33, 369, 139));
+    SetControlId(m_lstDevice, IDC_LST_DEVICE, QStringLiteral("Devices"));
+
+    AddGroup(QString(), 7, 172, 369, 103);
+    AddLabel(QStringLiteral("Config:"), right, 12, 179, 27, 12);
+    m_edtConfig = new CMultiLineEdit(this);
+    m_edtConfig->setGeometry(Dlu().Rect(15, 192, 198, 75));
+    m_edtConfig->setFocusPolicy(Qt::ClickFocus);
+    SetControlId(m_edtConfig, IDC_EDT_CONFIG, QStringLiteral("Config"));
+
+    QGroupBox* cond = AddGroup(QStringLiteral("Client conditon"), 224, 188, 74, 31);
+    cond->setAlignment(Qt::AlignHCenter);
+    QLineEdit* busy = AddEdit(IDC_EDT_BUSY, QStringLiteral("Client condition"), 236, 200, 23, 12);
+    busy->setReadOnly(true);
+    busy->setAlignment(Qt::AlignCenter);
+    busy->setFocusPolicy(Qt::ClickFocus);
+    QPushButton* stop = AddButton(IDC_BTN_STOP, QStringLiteral("Stop"), 262, 199, 26, 14);
+
+    QGroupBox* tmoGroup = AddGroup(QStringLiteral("Timeout"), 312, 188, 51, 31);
+    tmoGroup->setAlignment(Qt::AlignHCenter);
+    QLineEdit* tmo = AddEdit(IDC_EDT_TIMEOUT, QStringLiteral("Timeout"), 319, 200, 16, 12);
+    tmo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    AddLabel(QStringLiteral("Status:"), right, 219, 228, 29, 12);
+    auto* status = new CMultiLineEdit(this);
+    status->setGeometry(Dlu().Rect(224, 241, 140, 26));
+    status->setFocusPolicy(Qt::ClickFocus);
+    SetControlId(status, IDC_EDT_STATUS, QStringLiteral("Status"));
+
+    AddLabel(QStringLiteral("Ver. 1.1"), Qt::AlignCenter, 335, 21, 41, 9);
+    AddLabel(QStringLiteral("[Sec.]"), Qt::AlignLeft | Qt::AlignVCenter, 337, 203, 18, 11);
+
+    setTabOrder(seek, edit);
+    setTabOrder(edit, m_lstDevice);
+    setTabOrder(m_lstDevice, stop);
+    setTabOrder(stop, tmo);
+
+    connect(seek, &QPushButton::clicked, this, &CKestrelDlg::OnSeek);
+    connect(edit, &QPushButton::clicked, this, &CKestrelDlg::OnEditConfig);
+    connect(stop, &QPushButton::clicked, this, &CKestrelDlg::OnStop);
+    connect(m_lstDevice, &CDeviceListCtrl::clickNotify, this, &CKestrelDlg::OnClickDeviceList);
+    connect(m_lstDevice, &CDeviceListCtrl::dblClkNotify, this, &CKestrelDlg::OnDblClkDeviceList);
+}
+
+QLineEdit* CKestrelDlg::Edit(int id) const
+{
+    return GetDlgItem<QLineEdit>(this, id);
+}
+
+void CKestrelDlg::SetConfigText(const QString& text)
+{
+    m_edtConfig->SetWindowText(text);
+}
+
+bool CKestrelDlg::DoDataExchange(bool save)
+{
+    if (!save) {
+        Edit(IDC_EDT_TIMEOUT)->setText(QString::number(m_uTimeout));
+        return true;
+    }
+    return Ddx::ExchangeUInt(this, Edit(IDC_EDT_TIMEOUT), 1, 120, &m_uTimeout);
+}
+
+bool CKestrelDlg::OnInitDialog()
+{
+    DoDataExchange(false);
+
+    // The window menu: on X11 and Wayland it belongs to the window manager,
+    // so the window offers the same entries on a right click on its background.
+    m_pSysMenu = new QMenu(this);
+    m_pSysMenu->addAction(QStringLiteral("Mi&nimize"))->setData(SC_MINIMIZE_CMD);
+    m_pSysMenu->addAction(QStringLiteral("&Close"))->setData(SC_CLOSE_CMD);
+    const QString about = LoadResString(IDS_ABOUTBOX);
+    if (!about.isEmpty()) {
+        m_pSysMenu->addSeparator();
+        m_pSysMenu->addAction(about)->setData(IDM_ABOUTBOX);
+    }
+    connect(m_pSysMenu, &QMenu::triggered, this, [this](QAction* a) {
+        OnSysCommand(a->data().toUInt(), 0);
+    });
+
+    setWindowIcon(m_hIcon);
+
+    CreateCmdMutex();
+    m_pMonitorLock = std::make_unique<std::recursive_mutex>();
+    ResetCodec();
+    InitEngine();
+#ifdef _WIN32
+    OpenUdp(reinterpret_cast<void*>(winId()), m_endpoints);
+#else
+    OpenUdp(this, m_endpoints);
+#endif
+    m_bTransportOpen = true;
+#ifndef _WIN32
+    if (GetRecvSocket() != kNoSocket) {
+        m_pNotifier = new QSocketNotifier(static_cast<qintptr>(GetRecvSocket()),
+                                          QSocketNotifier::Read, this);
+        connect(m_pNotifier, &QSocketNotifier::activated, this,
+                [this] { OnSocketNotify(kUdpReadEvent); });
+    }
+#endif
+
+    if (InitDeviceList() == -1)
+        return false;
+
+    m_uTimeout = static_cast<uint32_t>(GetRecvTmo());
+    std::snprintf(m_szTmoText, sizeof m_szTmoText, "%d", GetRecvTmo());
+    Edit(IDC_EDT_TIMEOUT)->setText(QString::fromLatin1(m_szTmoText));
+
+    std::memset(m_szSelMac, 0, sizeof m_szSelMac);
+    std::memset(m_szSelSerial, 0, sizeof m_szSelSerial);
+    std::memset(m_szStatus, 0, sizeof m_szStatus);
+    m_bDblClk = 0;
+    m_bInDblClk = 0;
+
+    ShowBusyState();
+    m_nTimer1 = startTimer(100);
+    return true;
+}
+
+int CKestrelDlg::InitDeviceList()
+{
+    static const char* const kHeadings[] = {"Serial Number", "Mac Address", "Device Name",
+                                            "ROM Version",   "IP Address",  "Host Name"};
+    for (int i = 0; i < 6; ++i)
+        if (m_lstDevice->InsertColumn(i, QString::fromLatin1(kHeadings[i]), 105) == -1)
+            return -1;
+    return 1;
+}
+
+char* CKestrelDlg::TrimTrailingBlanks(char* text, int length)
+{
+    if (!text || length < 1)
+        return nullptr;
+    for (int i = length - 1; i >= 0 && text[i] == ' '; --i)
+        text[i] = '\0';
+    return text;
+}
+
+int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char* dev, char* ver,
+                              char* ip, char* host)
+{
+    if (!serial || !mac || !dev || !ver || !ip || !host)
+        return -1;
+    auto cell = [](char* t) {
+        const char* trimmed = TrimTrailingBlanks(t, static_cast<int>(std::strlen(t)));
+        return trimmed ? QString::fromLatin1(trimmed) : QString();
+    };
+    if (update == 0) {
+        row = m_lstDevice->InsertItem(row, cell(serial));
+        if (row == -1)
+            return -1;
+    } else if (!m_lstDevice->SetItemText(row, 0, cell(serial))) {
+        return -1;
+    }
+    char* rest[] = {mac, dev, ver, ip, host};
+    for (int sub = 1; sub <= 5; ++sub)
+        if (!m_lstDevice->SetItemText(row, sub, cell(rest[sub - 1])))
+            return -1;
+    return row;
+}
+
+void CKestrelDlg::ClearDeviceList()
+{
+    m_lstDevice->DeleteAllItems();
+    ClearDevTable();
+}
+
+void CKestrelDlg::AppendStatus(const char* text)
+{
+    if (!text)
+        return;
+    auto* log = GetDlgItem<CMultiLineEdit>(this, IDC_EDT_STATUS);
+    std::memset(m_szStatus, 0, sizeof m_szStatus);
+    CopyText(m_szStatus, sizeof m_szStatus, log->GetWindowText(), sizeof m_szStatus - 1);
+    const size_t cur = std::strlen(m_szStatus);
+    const size_t add = std::strlen(text);
+    if (cur + add < sizeof m_szStatus) {
+        std::memcpy(m_szStatus + cur, text, add + 1);
+    } else {
+        // The log starts afresh with the new message (cut to fit, should a
+        // single message ever be longer than the log).
+        std::memset(m_szStatus, 0, sizeof m_szStatus);
+        std::strncpy(m_szStatus, text, sizeof m_szStatus - 1);
+    }
+    log->SetWindowText(QString::fromLatin1(m_szStatus));
+}
+
+void CKestrelDlg::ShowBusyState()
+{
+    QLineEdit* busy = Edit(IDC_EDT_BUSY);
+    busy->setText(GetBusyFlg() != 0 ? QStringLiteral("Busy") : QStringLiteral("Idle"));
+    busy->repaint();
+}
+
+void CKestrelDlg::ApplyTimeout()
+{
+    std::memset(m_szTmoText, 0, sizeof m_szTmoText);
+    CopyText(m_szTmoText, sizeof m_szTmoText, Edit(IDC_EDT_TIMEOUT)->text(), 255);
+    SetRecvTmo(Ddx::ToInt(QString::fromLatin1(m_szTmoText)));
+}
+
+void CKestrelDlg::OnSeek()
+{
+    if (WaitCmdMutex(100) != 0)
+        return;
+    if (GetBusyFlg() == 1) {
+        UiSeam::MessageBox(this, QString::fromLatin1(kBusyMessage), MsgIcon::Stop);
+        ReleaseCmdMutex();
+        return;
+    }
+    ClearDeviceList();
+    SetConfigText(QString());
+    std::memset(m_szSelMac, 0, sizeof m_szSelMac);
+    std::memset(m_szSelSerial, 0, sizeof m_szSelSerial);
+    SetBusyFlg();
+    AppendStatus("Start finding.\r\n");
+    ApplyTimeout();
+    StartRequest(RequestKind::Find, nullptr);
+    ShowBusyState();
+    ReleaseCmdMutex();
+}
+
+void CKestrelDlg::OnStop()
+{
+    if (WaitCmdMutex(100) != 0)
+        return;
+    if (GetBusyFlg() == 1)
+        SetStopReqFlg();
+    ReleaseCmdMutex();
+}
+
+void CKestrelDlg::OnClickDeviceList()
+{
+    if (WaitCmdMutex(100) != 0)
+        return;
+    if (GetBusyFlg() == 1) {
+        UiSeam::MessageBox(this, QString::fromLatin1(kBusyMessage), MsgIcon::Stop);
+        ReleaseCmdMutex();
+        return;
+    }
+    m_nSelItem = m_lstDevice->GetHotItem();
+    if (m_nSelItem == -1) {
+        ReleaseCmdMutex();
+        return;
+    }
+    SetBusyFlg();
+    AppendStatus("Start getting config.\r\n");
+    CopyText(m_szSelMac, sizeof m_szSelMac, m_lstDevice->GetItemText(m_nSelItem, 1), 12);
+    CopyText(m_szSelSerial, sizeof m_szSelSerial, m_lstDevice->GetItemText(m_nSelItem, 0), 16);
+    SetConfigText(QString());
+    ApplyTimeout();
+    SetTargetMac(m_szSelMac);
+    SetTargetSerial(m_szSelSerial);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    ShowBusyState();
+    ReleaseCmdMutex();
+}
+
+void CKestrelDlg::OnDblClkDeviceList()
+{
+    m_bDblClk = 1;
+}
+
+void CKestrelDlg::ServeDblClk()
+{
+    if (m_bDblClk == 1 && m_bInDblClk == 0) {
+        m_bDblClk = 0;
+        m_bInDblClk = 1;
+        OnEditConfig();
+        m_bInDblClk = 0;
+    }
+}
+
+void CKestrelDlg::OnEditConfig()
+{
+    if (WaitCmdMutex(100) != 0)
+        return;
+    if (GetBusyFlg() == 1) {
+        UiSeam::MessageBox(this, QString::fromLatin1(kBusyMessage), MsgIcon::Stop);
+        ReleaseCmdMutex();
+        return;
+    }
+    if (m_szSelMac[0] == '\0') {
+        UiSeam::MessageBox(this, QString::fromLatin1(kSelectMessage), MsgIcon::Stop);
+        ReleaseCmdMutex();
+        return;
+    }
+    // The form is filled from the last parsed reply; it must be the selected
+    // device's accepted configuration, or the write would carry another
+    // device's MAC and serial number.
+    if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial)) {
+        UiSeam::MessageBox(this, QString::fromLatin1(kFetchFirstMessage), MsgIcon::Stop);
+        ReleaseCmdMutex();
+        return;
+    }
+    auto dlg = std::make_unique<CEdtCfgDlg>(this);
+    dlg->m_strMacAddr = QString::fromLatin1(m_szSelMac);
+    if (dlg->DoModal() != IDOK) {
+        ReleaseCmdMutex();
+        return;
+    }
+    SetBusyFlg();
+    AppendStatus("Start writing config.\r\n");
+    SetTargetMac(m_szSelMac);
+    SetTargetSerial(m_szSelSerial);
+    FillWriteTable(*dlg);
+    StartRequest(RequestKind::SetConfig, GetWriteTable());
+    SleepMs(30);
+    AppendStatus("Start getting config.\r\n");
+    SetConfigText(QString());
+    ApplyTimeout();
+    SetTargetMac(m_szSelMac);
+    SetTargetSerial(m_szSelSerial);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    ShowBusyState();
+    dlg.reset();
+    ReleaseCmdMutex();
+}
+
+void CKestrelDlg::HandleRecvEvents(uint8_t events)
+{
+    if (events & RecvEventBit(EVT_UPDATE_INFO)) {
+        m_lstDevice->DeleteAllItems();
+        AppendStatus("Detect UpdateInfo.\r\n");
+        DeviceEntry table[kDeviceSlots];
+        CopyDevTable(table);
+        for (int slot = 0; slot < kDeviceSlots && table[slot].serial[0] != '\0'; ++slot) {
+            DeviceEntry& e = table[slot];
+            SetDeviceRow(0, slot, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
+        }
+    }
+    if (events & RecvEventBit(EVT_CONFIG_RECV)) {
+        static char text[kCfgTextSize + 1];
+        CopyCfgText(text);
+        text[kCfgTextSize] = '\0';
+        SetConfigText(QString::fromLatin1(text));
+        DeviceEntry s;
+        CopyCfgSummary(&s);
+        SetDeviceRow(1, m_nSelItem, s.serial, s.mac, s.dev, s.ver, s.ipCur, s.hostName);
+    }
+    if (events & RecvEventBit(EVT_TIMEOUT))
+        AppendStatus("Detected receiving timeout.\r\n");
+    if (events & RecvEventBit(EVT_RECV_ERROR))
+        AppendStatus("Detected receiving error.\r\n");
+}
+
+void CKestrelDlg::OnTimer(int id)
+{
+    if (id != 1)
+        return;
+    if (GetBusyFlg() != 1) {
+        ServeDblClk();
+        return;
+    }
+    if (!m_pMonitorLock)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(*m_pMonitorLock);
+    HandleRecvEvents(TakeRecvEvent());
+    if (GetStopRecvFlg() != 0) {
+        HandleRecvEvents(TakeRecvEvent());
+        AppendStatus("Detect StopRecvFlg.\r\n");
+        ClearStopRecvFlg();
+        WaitRecvThread();
+        ClearBusyFlg();
+        ShowBusyState();
+    }
+}
+
+void CKestrelDlg::timerEvent(QTimerEvent* e)
+{
+    OnTimer(e->timerId() == m_nTimer1 && m_nTimer1 != 0 ? 1 : 0);
+}
+
+void CKestrelDlg::OnClose()
+{
+    if (m_nTimer1 != 0) {
+        killTimer(m_nTimer1);
+        m_nTimer1 = 0;
+    }
+    m_pMonitorLock.reset();
+    CloseCmdMutex();
+    // A request still running is stopped and its worker joined here, so
+    // closing during a request neither crashes nor hangs.
+    ShutdownEngine();
+    done(IDCANCEL);
+}
+
+void CKestrelDlg::closeEvent(QCloseEvent* e)
+{
+    OnClose();
+    e->accept();
+}
+
+void CKestrelDlg::OnOK()
+{
+    if (!DoDataExchange(true))
+        return;
+    done(IDOK);
+}
+
+void CKestrelDlg::OnCancel()
+{
+    done(IDCANCEL);
+}
+
+void CKestrelDlg::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        // Enter on a push button presses that button; anywhere else it is the
+        // dialog's OK. No button is a default button that swallows Enter.
+        if (auto* b = qobject_cast<QPushButton*>(focusWidget())) {
+            b->click();
+            return;
+        }
+        OnOK();
+        return;
+    }
+    if (e->key() == Qt::Key_Escape) {
+        OnCancel();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void CKestrelDlg::OnSysCommand(unsigned id, intptr_t param)
+{
+    (void)param;
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.DoModal();
+        return;
+    }
+    if ((id & 0xFFF0) == SC_CLOSE_CMD)
+        close();
+    else if ((id & 0xFFF0) == SC_MINIMIZE_CMD)
+        showMinimized();
+}
+
+void CKestrelDlg::contextMenuEvent(QContextMenuEvent* e)
+{
+    if (m_pSysMenu && childAt(e->pos()) == nullptr)
+        m_pSysMenu->popup(e->globalPos());
+}
+
+void CKestrelDlg::OnSocketNotify(unsigned event)
+{
+    ::OnSocketNotify(event);
+}
+
+void CKestrelDlg::paintEvent(QPaintEvent* e)
+{
+    QDialog::paintEvent(e);
+    if (!m_bmpLogo.isNull()) {
+        QPainter p(this);
+        p.drawPixmap(500, 12, m_bmpLogo);   // pixels, not dialog units
+    }
+}
+
+#ifdef _WIN32
+bool CKestrelDlg::nativeEvent(const QByteArray& type, void* message, qintptr* result)
+{
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_UDP_NOTIFY)
+        OnSocketNotify(LOWORD(msg->lParam));
+    return QDialog::nativeEvent(type, message, result);
+}
+#endif

@@ -1,0 +1,97 @@
+// The main window: device list, Seek / Stop / Edit config, the configuration
+// fetch-edit-write flow, the 100 ms progress monitor, the status log and the
+// Busy/Idle indicator.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "dialogbase.h"
+#include "udp.h"
+
+class QLineEdit;
+class QMenu;
+class QSocketNotifier;
+class CDeviceListCtrl;
+class CMultiLineEdit;
+
+class CKestrelDlg : public CDialogBase {
+    Q_OBJECT
+public:
+    // endpoints: where requests go and replies arrive; the defaults are the
+    // device port on the limited broadcast address and on every interface.
+    explicit CKestrelDlg(QWidget* parent = nullptr, const UdpEndpoints& endpoints = UdpEndpoints{});
+    ~CKestrelDlg() override;   // the destroy handling: closes the transport
+
+    // Members, in the order the window declares them.
+    CMultiLineEdit* m_edtConfig = nullptr;
+    CDeviceListCtrl* m_lstDevice = nullptr;
+    uint32_t m_uTimeout = 0;
+    QIcon m_hIcon;
+    char m_szTmoText[256] = {};
+    char m_szStatus[2048] = {};
+    char m_szSelMac[13] = {};
+    char m_szSelSerial[17] = {};
+    int m_nSelItem = -1;
+    int m_bDblClk = 0;
+    int m_bInDblClk = 0;
+
+    // Operations shared by the window's handlers.
+    int InitDeviceList();
+    int SetDeviceRow(int update, int row, char* serial, char* mac, char* dev, char* ver, char* ip,
+                     char* host);
+    static char* TrimTrailingBlanks(char* text, int length);
+    void ClearDeviceList();
+    void AppendStatus(const char* text);
+    void ShowBusyState();
+    void ApplyTimeout();
+    bool DoDataExchange(bool save);
+
+    QMenu* systemMenu() const { return m_pSysMenu; }
+    bool timerRunning() const { return m_nTimer1 != 0; }
+
+public slots:
+    void OnSeek();
+    void OnStop();
+    void OnEditConfig();
+    void OnClickDeviceList();
+    void OnDblClkDeviceList();
+    void OnTimer(int id);
+    void OnClose();
+    void OnOK();
+    void OnCancel();
+    void OnSysCommand(unsigned id, intptr_t param);
+    void OnSocketNotify(unsigned event);
+
+protected:
+    bool OnInitDialog() override;
+    void ServeDblClk();
+    void HandleRecvEvents(uint8_t events);
+
+    void paintEvent(QPaintEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+#ifdef _WIN32
+    bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
+#endif
+
+private:
+    void BuildTemplate();
+    QLineEdit* Edit(int id) const;
+    void SetConfigText(const QString& text);
+
+    UdpEndpoints m_endpoints;
+    QPixmap m_bmpLogo;
+    std::unique_ptr<std::recursive_mutex> m_pMonitorLock;   // MonitorLock
+    QSocketNotifier* m_pNotifier = nullptr;
+    QMenu* m_pSysMenu = nullptr;
+    int m_nTimer1 = 0;
+    bool m_bTransportOpen = false;
+};

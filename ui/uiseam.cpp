@@ -1,0 +1,56 @@
+#include "uiseam.h"
+
+#include <QDialog>
+#include <QMessageBox>
+
+#include "controls.h"
+
+namespace {
+UiSeam::Answerer g_answerer;
+std::vector<SeamCall> g_calls;
+}  // namespace
+
+namespace UiSeam {
+
+int MessageBox(QWidget* parent, const QString& text, MsgIcon icon)
+{
+    const SeamCall call{SeamCall::Message, DisplayName(), text, icon, nullptr};
+    if (g_answerer) {
+        g_calls.push_back(call);
+        return g_answerer(call);
+    }
+    const QMessageBox::Icon qicon = icon == MsgIcon::Stop          ? QMessageBox::Critical
+                                    : icon == MsgIcon::Exclamation ? QMessageBox::Warning
+                                                                   : QMessageBox::Information;
+    QMessageBox box(qicon, call.title, text, QMessageBox::Ok, parent);
+    box.exec();
+    return 1;
+}
+
+int RunModal(QDialog* dialog)
+{
+    if (!g_answerer)
+        return dialog->exec();
+    const SeamCall call{SeamCall::Modal, DisplayName(), dialog->windowTitle(), MsgIcon::Information,
+                        dialog};
+    g_calls.push_back(call);
+    dialog->setResult(0);
+    dialog->show();
+    const int answer = g_answerer(call);
+    if (dialog->isVisible()) {
+        dialog->hide();
+        return answer;
+    }
+    return dialog->result();
+}
+
+void SetAnswerer(Answerer answerer)
+{
+    g_answerer = std::move(answerer);
+}
+
+bool HasAnswerer() { return static_cast<bool>(g_answerer); }
+const std::vector<SeamCall>& Calls() { return g_calls; }
+void ClearCalls() { g_calls.clear(); }
+
+}  // namespace UiSeam

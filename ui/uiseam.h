@@ -1,0 +1,41 @@
+// The one way the program shows message boxes and runs modal forms, so that
+// tests can answer them instead of a user and nothing ever blocks.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+class QDialog;
+class QWidget;
+
+enum class MsgIcon { Stop, Exclamation, Information };
+
+struct SeamCall {
+    enum Kind { Message, Modal } kind;
+    QString title;
+    QString text;        // message text, or the form's window title
+    MsgIcon icon = MsgIcon::Information;
+    QDialog* dialog = nullptr;   // the form, for Modal calls
+};
+
+namespace UiSeam {
+
+// Shows a modal message box with an OK button, titled with the display name.
+// Returns 1 (OK).
+int MessageBox(QWidget* parent, const QString& text, MsgIcon icon);
+
+// Runs an initialised form modally; returns its result (1 OK, 2 Cancel).
+int RunModal(QDialog* dialog);
+
+// Test hook. With an answerer installed, message boxes are not shown: the
+// answerer is called and its result returned. A form is shown without a
+// nested loop; the answerer may drive it (type, click OK or Cancel) and
+// returns the result to use when the form is still open afterwards.
+using Answerer = std::function<int(const SeamCall&)>;
+void SetAnswerer(Answerer answerer);
+bool HasAnswerer();
+const std::vector<SeamCall>& Calls();
+void ClearCalls();
+
+}  // namespace UiSeam
