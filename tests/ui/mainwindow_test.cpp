@@ -1,0 +1,381 @@
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QThread>
+#include <algorithm>
+#include <thread>
+
+#include "controls.h"
+#include "rxring.h"
+#include "window_fixture.h"
+
+namespace {
+
+QStringList Rows(CDeviceListCtrl* list, int column)
+{
+    QStringList out;
+    for (int i = 0; i < list->GetItemCount(); ++i)
+        out << list->GetItemText(i, column);
+    return out;
+}
+
+int Count(const QString& haystack, const QString& needle)
+{
+    return static_cast<int>(haystack.count(needle));
+}
+
+using MainWindowTest = WindowTest;
+
+TEST_F(MainWindowTest, StartUpState)
+{
+    Open({});
+    EXPECT_EQ(dlg_->windowTitle(), QStringLiteral("Varden Pathlume"));
+    EXPECT_EQ(List()->GetItemCount(), 0);
+    ASSERT_EQ(List()->columnCount(), 6);
+    const char* headings[] = {"Serial Number", "Mac Address", "Device Name",
+                              "ROM Version",   "IP Address",  "Host Name"};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(List()->headerItem()->text(i), QString::fromLatin1(headings[i]));
+        EXPECT_EQ(List()->columnWidth(i), 105);
+    }
+    EXPECT_EQ(Edit(IDC_EDT_TIMEOUT)->text(), QStringLiteral("3"));
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+    EXPECT_TRUE(Log().isEmpty());
+    EXPECT_TRUE(ConfigBox().isEmpty());
+    EXPECT_TRUE(dlg_->timerRunning());
+    EXPECT_EQ(GetRecvTmo(), 3);
+
+    // A fixed frame with a minimise box and no maximise box.
+    EXPECT_TRUE(dlg_->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(dlg_->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(dlg_->minimumSize(), dlg_->maximumSize());
+}
+
+TEST_F(MainWindowTest, ControlsCarryIdsNamesAndTemplatePositions)
+{
+    Open({});
+    const DialogUnits dlu(dlg_->font());
+    struct Ctl {
+        int id;
+        int x, y, w, h;
+        const char* text;
+    } ctls[] = {
+        {IDC_BTN_SEEK, 7, 7, 50, 17, "Seek"},       {IDC_BTN_EDIT_CONFIG, 65, 7, 50, 17, "Edit config"},
+        {IDC_LST_DEVICE, 7, 33, 369, 139, nullptr}, {IDC_EDT_CONFIG, 15, 192, 198, 75, nullptr},
+        {IDC_EDT_BUSY, 236, 200, 23, 12, nullptr},  {IDC_BTN_STOP, 262, 199, 26, 14, "Stop"},
+        {IDC_EDT_TIMEOUT, 319, 200, 16, 12, nullptr}, {IDC_EDT_STATUS, 224, 241, 140, 26, nullptr},
+    };
+    for (const Ctl& c : ctls) {
+        QWidget* w = FindControl(dlg_.get(), c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        EXPECT_EQ(w->property("controlId").toInt(), c.id);
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << c.id;
+        EXPECT_EQ(w->geometry(), dlu.Rect(c.x, c.y, c.w, c.h)) << c.id;
+        if (c.text) {
+            EXPECT_EQ(qobject_cast<QPushButton*>(w)->text(), QString::fromLatin1(c.text));
+        }
+    }
+    EXPECT_EQ(dlg_->size(), QSize(dlu.X(383), dlu.Y(282)));
+    EXPECT_TRUE(Edit(IDC_EDT_BUSY)->isReadOnly());
+    EXPECT_FALSE(Edit(IDC_EDT_TIMEOUT)->isReadOnly());
+    EXPECT_EQ(Edit(IDC_EDT_TIMEOUT)->alignment() & Qt::AlignRight, Qt::AlignRight);
+    for (int id : {IDC_BTN_SEEK, IDC_BTN_EDIT_CONFIG, IDC_BTN_STOP}) {
+        EXPECT_FALSE(Button(id)->autoDefault());
+        EXPECT_FALSE(Button(id)->isDefault());
+    }
+
+    // Tab order: Seek, Edit config, list, Stop, Timeout.
+    const int order[] = {IDC_BTN_SEEK, IDC_BTN_EDIT_CONFIG, IDC_LST_DEVICE, IDC_BTN_STOP,
+                         IDC_EDT_TIMEOUT};
+    QWidget* w = FindControl(dlg_.get(), order[0]);
+    for (size_t i = 1; i < std::size(order); ++i) {
+        do {
+            w = w->nextInFocusChain();
+        } while (w != dlg_.get() && !(w->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(ControlId(w), order[i]) << "after " << order[i - 1];
+    }
+}
+
+TEST_F(MainWindowTest, SeekShowsDevicesSortedWhateverTheAnswerOrder)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.jitterMs = 250;
+    opt.seed = 5;
+    Open(devsim::GenerateDevices(5, 31), opt);
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    EXPECT_TRUE(Log().startsWith(QStringLiteral("Start finding.\r\n")));
+    ASSERT_TRUE(WaitIdle());
+
+    QStringList serials = Rows(List(), 0);
+    ASSERT_EQ(serials.size(), 5);
+    QStringList sorted = serials;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
+    EXPECT_EQ(serials, sorted);
+    // Each row shows its own device's fields.
+    for (int r = 0; r < 5; ++r) {
+        size_t dev = 0;
+        while (dev < 5 && rig_->sim().Value(dev, KEY_SERIAL_NUM) != serials[r].toStdString())
+            ++dev;
+        ASSERT_LT(dev, 5u);
+        EXPECT_EQ(List()->GetItemText(r, 1).toStdString(), rig_->sim().Value(dev, KEY_MAC));
+        EXPECT_EQ(List()->GetItemText(r, 2).toStdString(), rig_->sim().Value(dev, KEY_DEV));
+        EXPECT_EQ(List()->GetItemText(r, 5).toStdString(), rig_->sim().Value(dev, KEY_HOST_NAME));
+    }
+    const QString log = Log();
+    static const QRegularExpression shape(QStringLiteral(
+        "^Start finding\\.\\r\\n(Detect UpdateInfo\\.\\r\\n)+Detected receiving timeout\\.\\r\\n"
+        "Detect StopRecvFlg\\.\\r\\n$"));
+    EXPECT_TRUE(shape.match(log).hasMatch()) << log.toStdString();
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+}
+
+TEST_F(MainWindowTest, SeekWhileBusyIsRefusedAndChangesNothing)
+{
+    Open(devsim::GenerateDevices(2, 3));
+    SetTimeoutText(QStringLiteral("30"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return List()->GetItemCount() == 2; }, 3000));
+    const QString logBefore = Log();
+    Click(IDC_BTN_SEEK);
+    const auto msgs = Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].text, QStringLiteral("Current condition is busy. Please try again."));
+    EXPECT_EQ(msgs[0].icon, MsgIcon::Stop);
+    EXPECT_EQ(msgs[0].title, DisplayName());
+    EXPECT_EQ(List()->GetItemCount(), 2);
+    EXPECT_EQ(Log(), logBefore);
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+
+    // Stop: the rows stay and no timeout is logged.
+    Click(IDC_BTN_STOP);
+    ASSERT_TRUE(WaitIdle(2000));
+    EXPECT_EQ(List()->GetItemCount(), 2);
+    EXPECT_EQ(Count(Log(), QStringLiteral("Detected receiving timeout.")), 0);
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detect StopRecvFlg.\r\n")));
+
+    // Stop while idle: nothing is set, nothing logged.
+    const QString idleLog = Log();
+    Click(IDC_BTN_STOP);
+    QTest::qWait(250);
+    EXPECT_EQ(GetStopReqFlg(), 0);
+    EXPECT_EQ(Log(), idleLog);
+}
+
+TEST_F(MainWindowTest, FindWithoutDevicesEndsAfterFourSecondsInOneTick)
+{
+    Open({});
+    QElapsedTimer t;
+    t.start();
+    Click(IDC_BTN_SEEK);
+    // Watch the log tick by tick: the two end lines come together.
+    bool together = false;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QString log = Log();
+            if (log.contains(QStringLiteral("timeout"))) {
+                together = log == QStringLiteral("Start finding.\r\nDetected receiving timeout.\r\n"
+                                                 "Detect StopRecvFlg.\r\n");
+                return true;
+            }
+            return false;
+        },
+        8000));
+    EXPECT_TRUE(together) << Log().toStdString();
+    EXPECT_GE(t.elapsed(), 4000);
+    EXPECT_LT(t.elapsed(), 4800);
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+}
+
+TEST_F(MainWindowTest, TimeoutBoxReachesTheEngineUnchecked)
+{
+    Open({});
+    struct Case {
+        const char* text;
+        int expected;
+    } cases[] = {{"12abc", 12}, {"", 0}, {"abc", 0}, {"-5", -5}, {"500", 500}, {"  7", 7}};
+    for (const Case& c : cases) {
+        SetTimeoutText(QString::fromLatin1(c.text));
+        Click(IDC_BTN_SEEK);
+        EXPECT_EQ(GetRecvTmo(), c.expected) << c.text;
+        EXPECT_TRUE(Messages().empty()) << c.text;
+        Click(IDC_BTN_STOP);
+        ASSERT_TRUE(WaitIdle(3000)) << c.text;
+    }
+}
+
+TEST_F(MainWindowTest, StatusLogBoundary)
+{
+    Open({});
+    const char* msg = "0123456789abc\r\n";   // 15 characters ...
+    const std::string sixteen = std::string(msg) + "!";   // ... and 16
+    struct Case {
+        int existing;
+        bool kept;
+    } cases[] = {{2031, true}, {2032, false}, {0, true}};
+    for (const Case& c : cases) {
+        auto* log = Ctl<CMultiLineEdit>(IDC_EDT_STATUS);
+        const QString before(c.existing, QLatin1Char('x'));
+        log->SetWindowText(before);
+        dlg_->AppendStatus(sixteen.c_str());
+        const QString want = c.kept ? before + QString::fromStdString(sixteen)
+                                    : QString::fromStdString(sixteen);
+        EXPECT_EQ(log->GetWindowText(), want) << c.existing;
+    }
+    dlg_->AppendStatus(nullptr);   // nothing happens
+    EXPECT_EQ(Log(), QString::fromStdString(sixteen));
+}
+
+TEST_F(MainWindowTest, EnterValidatesTheTimeoutBoxAndEscapeCancels)
+{
+    Open({});
+    struct Case {
+        const char* text;
+        const char* message;   // nullptr: the window closes
+    } cases[] = {
+        {"0", "Enter an integer between 1 and 120."},
+        {"121", "Enter an integer between 1 and 120."},
+        {"", "Enter a positive integer."},
+        {"x1", "Enter a positive integer."},
+        {"7", nullptr},
+    };
+    for (const Case& c : cases) {
+        UiSeam::ClearCalls();
+        SetTimeoutText(QString::fromLatin1(c.text));
+        Edit(IDC_EDT_TIMEOUT)->setFocus();
+        QTest::keyClick(Edit(IDC_EDT_TIMEOUT), Qt::Key_Return);
+        if (c.message) {
+            const auto msgs = Messages();
+            ASSERT_EQ(msgs.size(), 1u) << c.text;
+            EXPECT_EQ(msgs[0].text, QString::fromLatin1(c.message));
+            EXPECT_EQ(msgs[0].icon, MsgIcon::Exclamation);
+            EXPECT_TRUE(dlg_->isVisible()) << c.text;
+        } else {
+            EXPECT_TRUE(Messages().empty());
+            EXPECT_FALSE(dlg_->isVisible());
+            EXPECT_EQ(dlg_->result(), IDOK);
+            EXPECT_EQ(dlg_->m_uTimeout, 7u);
+        }
+    }
+
+    // Enter on a focused push button presses that button instead.
+    dlg_->show();
+    SetTimeoutText(QStringLiteral("0"));
+    Button(IDC_BTN_EDIT_CONFIG)->setFocus();
+    UiSeam::ClearCalls();
+    QTest::keyClick(Button(IDC_BTN_EDIT_CONFIG), Qt::Key_Return);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("Please select a device."));
+
+    QTest::keyClick(dlg_.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dlg_->isVisible());
+    EXPECT_EQ(dlg_->result(), IDCANCEL);
+}
+
+TEST_F(MainWindowTest, ClosingDuringAFindEndsCleanly)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.fault = devsim::Fault::NoTerminator;   // the worker sits inside a frame
+    Open(devsim::GenerateDevices(1, 1), opt);
+    SetTimeoutText(QStringLiteral("60"));
+    Click(IDC_BTN_SEEK);
+    QTest::qWait(300);
+    QElapsedTimer t;
+    t.start();
+    dlg_->close();
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_FALSE(dlg_->isVisible());
+    EXPECT_FALSE(dlg_->timerRunning());
+    EXPECT_EQ(GetReqKind(), 0);
+    EXPECT_EQ(dlg_->result(), IDCANCEL);
+    const QString log = Log();
+    QTest::qWait(300);
+    EXPECT_EQ(Log(), log) << "no log lines after the close";
+    dlg_.reset();
+    EXPECT_LT(t.elapsed(), 1500);
+}
+
+TEST_F(MainWindowTest, DeviceFoundJustBeforeTheTimeoutIsListed)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.delayMs = 700;
+    Open(devsim::GenerateDevices(1, 8), opt);
+    SetTimeoutText(QStringLiteral("0"));   // the Find ends after 1000 ms
+    Click(IDC_BTN_SEEK);
+    // Once the answer is in the ring, keep the window from ticking until the
+    // worker has stored it, timed out and ended.
+    ASSERT_TRUE(QTest::qWaitFor([] { return RxRing.writeIndex.load() != 0; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    ASSERT_EQ(GetStopRecvFlg(), 1);
+    ASSERT_TRUE(WaitIdle(2000));
+    EXPECT_EQ(List()->GetItemCount(), 1);
+    EXPECT_EQ(Log(), QStringLiteral("Start finding.\r\nDetect UpdateInfo.\r\n"
+                                    "Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"));
+}
+
+TEST_F(MainWindowTest, AboutBoxFromTheWindowMenu)
+{
+    Open(devsim::GenerateDevices(1, 2));
+    QMenu* menu = dlg_->systemMenu();
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_GE(actions.size(), 2);
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+    EXPECT_EQ(actions.last()->text(), QStringLiteral("&About Varden Pathlume..."));
+    EXPECT_EQ(actions.last()->data().toUInt(), 16u);
+
+    // Opened while a request runs: the request carries on behind it.
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    QString aboutTitle, versionText;
+    onModal = [&](const SeamCall& call) {
+        aboutTitle = call.text;
+        for (QLabel* l : call.dialog->findChildren<QLabel*>())
+            if (l->text().startsWith(QStringLiteral("PATHLUME")))
+                versionText = l->text();
+        EXPECT_EQ(call.dialog->property("templateId").toInt(), IDD_ABOUTBOX);
+        QTest::qWait(1500);   // the main window's timer keeps running meanwhile
+        QTest::mouseClick(GetDlgItem<QPushButton>(call.dialog, IDOK), Qt::LeftButton);
+        return IDCANCEL;
+    };
+    actions.last()->trigger();
+    EXPECT_EQ(aboutTitle, QStringLiteral("About Varden Pathlume"));
+    EXPECT_EQ(versionText, QStringLiteral("PATHLUME Version 1.0"));
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+    EXPECT_EQ(List()->GetItemCount(), 1);
+    EXPECT_TRUE(dlg_->isVisible());
+
+    // Another command goes to the default handling: Close closes.
+    dlg_->OnSysCommand(0xF060, 0);
+    EXPECT_FALSE(dlg_->isVisible());
+}
+
+TEST_F(MainWindowTest, SetDeviceRowAndTrim)
+{
+    Open({});
+    char buf[] = "abc   ";
+    EXPECT_STREQ(CKestrelDlg::TrimTrailingBlanks(buf, 6), "abc");
+    char blanks[] = "   ";
+    EXPECT_STREQ(CKestrelDlg::TrimTrailingBlanks(blanks, 3), "");
+    EXPECT_EQ(CKestrelDlg::TrimTrailingBlanks(nullptr, 3), nullptr);
+    EXPECT_EQ(CKestrelDlg::TrimTrailingBlanks(buf, 0), nullptr);
+
+    char s1[] = "B2  ", s2[] = "A1", mac[] = "00C0EE000001", dev[] = "dev", ver[] = "v",
+         ip[] = "10.0.0.1", host[] = "", empty[] = "";
+    EXPECT_EQ(dlg_->SetDeviceRow(0, 0, s1, mac, dev, ver, ip, host), 0);
+    EXPECT_EQ(dlg_->SetDeviceRow(0, 5, s2, mac, dev, ver, ip, host), 0);   // sorted before "B2"
+    EXPECT_EQ(List()->GetItemText(1, 0), QStringLiteral("B2"));
+    EXPECT_EQ(List()->GetItemText(0, 5), QString());   // no host name: empty cell
+    EXPECT_EQ(dlg_->SetDeviceRow(1, 1, empty, mac, dev, ver, ip, host), 1);
+    EXPECT_EQ(List()->GetItemText(1, 0), QString());
+    EXPECT_EQ(dlg_->SetDeviceRow(1, -1, s2, mac, dev, ver, ip, host), -1);
+    EXPECT_EQ(dlg_->SetDeviceRow(1, 7, s2, mac, dev, ver, ip, host), -1);
+    EXPECT_EQ(dlg_->SetDeviceRow(0, 0, nullptr, mac, dev, ver, ip, host), -1);
+    EXPECT_EQ(List()->GetItemCount(), 2);
+}
+
+}  // namespace
