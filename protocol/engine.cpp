@@ -102,7 +102,11 @@ int StartRequest(RequestKind kind, const RecordTable* table)
         StartRecvThread();
         SendFind();
         return 0;
-    case RequestKind::GetConfig:
+    case RequestKind::GetConfig: {
+        // Whatever was accepted before is no longer the answer to this fetch.
+        std::lock_guard<std::mutex> g(ResultLock);
+        ReplyHoldsAcceptedCfg = false;
+    }
         StartTick.store(TickMs(), std::memory_order_release);
         ReqKind.store(2, std::memory_order_release);
         ExpectCmd.store(2, std::memory_order_release);

@@ -90,8 +90,8 @@ void CopyCfgText(char out[kCfgTextSize]);
 void CopyCfgSummary(DeviceEntry* out);
 void CopyReplyTable(RecordTable* out);
 
-// True when the ReplyTable still holds the configuration last accepted by a
-// GetConfig and that configuration came from the device with this MAC and
+// True when the most recent GetConfig was accepted, the ReplyTable still
+// holds its reply, and that reply came from the device with this MAC and
 // serial number. The editor may only be filled from such a table.
 bool ReplyTableHoldsConfigOf(const char* mac, const char* serial);
 

@@ -21,11 +21,6 @@ QStringList Rows(CDeviceListCtrl* list, int column)
     return out;
 }
 
-int Count(const QString& haystack, const QString& needle)
-{
-    return static_cast<int>(haystack.count(needle));
-}
-
 using MainWindowTest = WindowTest;
 
 TEST_F(MainWindowTest, StartUpState)

@@ -19,6 +19,11 @@
 #include "resource.h"
 #include "uiseam.h"
 
+inline int Count(const QString& haystack, const QString& needle)
+{
+    return static_cast<int>(haystack.count(needle));
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -78,10 +83,13 @@ protected:
         CDeviceListCtrl* list = List();
         const QRect r = list->visualItemRect(list->topLevelItem(row));
         QTest::mouseMove(list->viewport(), r.center());
-        if (twice)
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+        if (twice) {
+            // A real double-click: press, release, double-click, release.
+            // (QTest::mouseDClick alone sends only the double-click event.)
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, r.center());
-        else
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, r.center());
+        }
     }
 
     // Lets the window run until it shows "Idle" again.

@@ -259,6 +259,13 @@ TEST_F(EngineTest, GetConfigSkipsAnotherMacAndAcceptsTheTarget)
     EXPECT_NE(std::strstr(text, "*END* = \r\n"), nullptr);
     EXPECT_TRUE(ReplyTableHoldsConfigOf(mac.c_str(), serial.c_str()));
     EXPECT_FALSE(ReplyTableHoldsConfigOf(mac.c_str(), "other"));
+
+    // A later fetch of the same device that gets no answer voids it.
+    rig_->sim().Stop();
+    SetRecvTmo(-1);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_TIMEOUT));
+    EXPECT_FALSE(ReplyTableHoldsConfigOf(mac.c_str(), serial.c_str()));
 }
 
 TEST_F(EngineTest, GetConfigMacComparisonIsCaseSensitive)

@@ -337,6 +337,13 @@ std::string Simulator::Value(size_t device, int key) const
     return device < devices_.size() ? devices_[device].values[key] : std::string();
 }
 
+void Simulator::SetValue(size_t device, int key, const std::string& value)
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    if (device < devices_.size() && key >= 0 && key < kKeyCount)
+        devices_[device].values[key] = value;
+}
+
 size_t Simulator::DeviceCount() const
 {
     std::lock_guard<std::mutex> g(mutex_);

@@ -92,6 +92,8 @@ public:
 
     // Thread-safe reads of the device state.
     std::string Value(size_t device, int key) const;
+    // Changes a device's configuration, as its own front panel would.
+    void SetValue(size_t device, int key, const std::string& value);
     size_t DeviceCount() const;
     int RequestsHandled() const { return handled_.load(); }
 

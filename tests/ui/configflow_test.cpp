@@ -1,0 +1,227 @@
+#include <QApplication>
+
+#include "codec.h"
+#include "edtcfgdlg.h"
+#include "ipaddressctrl.h"
+#include "window_fixture.h"
+
+namespace {
+
+class ConfigFlowTest : public WindowTest {
+protected:
+    // Opens the window against three devices and runs a quick Seek.
+    void OpenAndSeek(int devices = 3)
+    {
+        Open(devsim::GenerateDevices(devices, 77));
+        SetTimeoutText(QStringLiteral("0"));
+        Click(IDC_BTN_SEEK);
+        ASSERT_TRUE(WaitIdle());
+        ASSERT_EQ(List()->GetItemCount(), devices);
+        SetTimeoutText(QStringLiteral("2"));
+        UiSeam::ClearCalls();
+    }
+
+    // The simulator's index of the device shown in a row.
+    size_t DeviceOfRow(int row)
+    {
+        const std::string serial = List()->GetItemText(row, 0).toStdString();
+        for (size_t i = 0; i < rig_->sim().DeviceCount(); ++i)
+            if (rig_->sim().Value(i, KEY_SERIAL_NUM) == serial)
+                return i;
+        ADD_FAILURE() << "no device for row " << row;
+        return 0;
+    }
+
+    int Forms() const
+    {
+        int n = 0;
+        for (const SeamCall& c : UiSeam::Calls())
+            n += c.kind == SeamCall::Modal;
+        return n;
+    }
+};
+
+TEST_F(ConfigFlowTest, ClickFetchesTheConfigurationAndRefreshesTheRow)
+{
+    OpenAndSeek();
+    const size_t dev = DeviceOfRow(1);
+    rig_->sim().SetValue(dev, KEY_HOST_NAME, "renamed-on-panel");
+    const QString logBefore = Log();
+    ClickRow(1);
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    EXPECT_EQ(Log(), logBefore + QStringLiteral("Start getting config.\r\n"));
+    EXPECT_EQ(QString::fromLatin1(TargetMac), List()->GetItemText(1, 1));
+    EXPECT_EQ(QString::fromLatin1(TargetSerial), List()->GetItemText(1, 0));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Log(), logBefore + QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n"));
+    const QString cfg = ConfigBox();
+    EXPECT_TRUE(cfg.startsWith(QStringLiteral("DEV = "))) << cfg.toStdString();
+    EXPECT_TRUE(cfg.endsWith(QStringLiteral("*END* = \r\n")));
+    EXPECT_TRUE(cfg.contains(QStringLiteral("HOST_NAME = renamed-on-panel")));
+    EXPECT_EQ(List()->GetItemText(1, 5), QStringLiteral("renamed-on-panel"));
+    EXPECT_EQ(dlg_->m_nSelItem, 1);
+}
+
+TEST_F(ConfigFlowTest, ClickOutsideTheRowsChangesOnlyTheSelectedRow)
+{
+    OpenAndSeek(2);
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    const QString log = Log();
+    const std::string mac = dlg_->m_szSelMac;
+    CDeviceListCtrl* list = List();
+    const QPoint below(10, list->viewport()->height() - 5);
+    QTest::mouseMove(list->viewport(), below);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_EQ(dlg_->m_nSelItem, -1);
+    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+    EXPECT_EQ(std::string(dlg_->m_szSelMac), mac);
+}
+
+TEST_F(ConfigFlowTest, EditConfigWritesTheHostNameAndReadsItBack)
+{
+    OpenAndSeek();
+    const size_t dev = DeviceOfRow(2);
+    ClickRow(2);
+    ASSERT_TRUE(WaitIdle());
+    const QString logBefore = Log();
+    bool formWasFilled = false;
+    onModal = [&](const SeamCall& call) {
+        auto* form = qobject_cast<CEdtCfgDlg*>(call.dialog);
+        EXPECT_NE(form, nullptr);
+        QLineEdit* host = GetDlgItem<QLineEdit>(form, IDC_EDT_HOST_NAME);
+        formWasFilled = host->text().toStdString() == rig_->sim().Value(dev, KEY_HOST_NAME) &&
+                        GetDlgItem<QLineEdit>(form, IDC_EDT_SERIAL_NUM)->text().toStdString() ==
+                            rig_->sim().Value(dev, KEY_SERIAL_NUM);
+        host->setFocus();
+        host->selectAll();
+        QTest::keyClicks(host, QStringLiteral("lobby-printer"));
+        form->m_ipGateway->SetAddress(10, 1, 2, 254);
+        QTest::mouseClick(GetDlgItem<QPushButton>(form, IDOK), Qt::LeftButton);
+        return IDCANCEL;   // used only if the form were still open
+    };
+    Click(IDC_BTN_EDIT_CONFIG);
+    EXPECT_TRUE(formWasFilled);
+    EXPECT_EQ(Log(), logBefore + QStringLiteral("Start writing config.\r\nStart getting config.\r\n"));
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Log(), logBefore + QStringLiteral("Start writing config.\r\nStart getting config.\r\n"
+                                                "Detect StopRecvFlg.\r\n"));
+    EXPECT_EQ(rig_->sim().Value(dev, KEY_HOST_NAME), "lobby-printer");
+    EXPECT_EQ(rig_->sim().Value(dev, KEY_GATEWAY), "10.1.2.254");
+    EXPECT_TRUE(ConfigBox().contains(QStringLiteral("HOST_NAME = lobby-printer ")));
+    EXPECT_EQ(List()->GetItemText(2, 5), QStringLiteral("lobby-printer"));
+    // No other device was touched.
+    for (size_t i = 0; i < 3; ++i) {
+        if (i != dev) {
+            EXPECT_NE(rig_->sim().Value(i, KEY_HOST_NAME), "lobby-printer");
+        }
+    }
+}
+
+TEST_F(ConfigFlowTest, CancelSendsNothingAndLogsNothing)
+{
+    OpenAndSeek(2);
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    const QString log = Log();
+    const int requests = rig_->sim().RequestsHandled();
+    onModal = [](const SeamCall& call) {
+        QTest::mouseClick(GetDlgItem<QPushButton>(call.dialog, IDCANCEL), Qt::LeftButton);
+        return IDOK;   // ignored: the form closed itself with Cancel
+    };
+    Click(IDC_BTN_EDIT_CONFIG);
+    EXPECT_EQ(Forms(), 1);
+    QTest::qWait(300);
+    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests);
+}
+
+TEST_F(ConfigFlowTest, EditConfigRightAfterSeekAsksForASelection)
+{
+    OpenAndSeek(1);
+    Click(IDC_BTN_EDIT_CONFIG);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("Please select a device."));
+    EXPECT_EQ(Messages()[0].icon, MsgIcon::Stop);
+    EXPECT_EQ(Forms(), 0);
+}
+
+TEST_F(ConfigFlowTest, CommandsWhileFetchingAreRefused)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    Open(devsim::GenerateDevices(2, 4), opt);
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle());
+    rig_->sim().Stop();   // the device falls silent: the fetch runs until its timeout
+    ClickRow(0);
+    UiSeam::ClearCalls();
+    Click(IDC_BTN_EDIT_CONFIG);
+    ClickRow(1);
+    const auto msgs = Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    for (const SeamCall& m : msgs)
+        EXPECT_EQ(m.text, QStringLiteral("Current condition is busy. Please try again."));
+    EXPECT_EQ(dlg_->m_nSelItem, 0);
+    ASSERT_TRUE(WaitIdle());
+}
+
+TEST_F(ConfigFlowTest, DoubleClickOpensTheFormOnceTheFetchHasEnded)
+{
+    OpenAndSeek(2);
+    int busyWhenOpened = -1;
+    QString configWhenOpened;
+    onModal = [&](const SeamCall&) {
+        busyWhenOpened = GetBusyFlg();
+        configWhenOpened = ConfigBox();
+        QTest::qWait(300);   // ticks while the form is open must not open another
+        return IDCANCEL;
+    };
+    ClickRow(1, true);
+    EXPECT_EQ(dlg_->m_bDblClk, 1);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return Forms() == 1; }, 5000))
+        << (Messages().empty() ? std::string("no message") : Messages()[0].text.toStdString())
+        << " / " << Log().toStdString();
+    QTest::qWait(300);
+    EXPECT_EQ(Forms(), 1);
+    EXPECT_EQ(busyWhenOpened, 0);
+    EXPECT_TRUE(configWhenOpened.endsWith(QStringLiteral("*END* = \r\n")));
+    EXPECT_EQ(dlg_->m_bDblClk, 0);
+    EXPECT_EQ(dlg_->m_bInDblClk, 0);
+    EXPECT_EQ(Count(Log(), QStringLiteral("Start getting config.")), 1);
+}
+
+TEST_F(ConfigFlowTest, AfterAFailedFetchTheFormIsRefused)
+{
+    OpenAndSeek(2);
+    // Device in row 0 answers; then the devices fall silent and the fetch of
+    // row 1 times out. The ReplyTable may still hold row 0's configuration:
+    // writing it would reconfigure the wrong printer.
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    rig_->sim().Stop();
+    SetTimeoutText(QStringLiteral("0"));
+    ClickRow(1);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n")));
+    UiSeam::ClearCalls();
+    Click(IDC_BTN_EDIT_CONFIG);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text,
+              QStringLiteral("Please get the configuration of the selected device first."));
+    EXPECT_EQ(Messages()[0].icon, MsgIcon::Stop);
+    EXPECT_EQ(Forms(), 0);
+
+    // A double-click whose fetch fails gets the same message instead of the form.
+    UiSeam::ClearCalls();
+    ClickRow(0, true);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !Messages().empty(); }, 5000));
+    EXPECT_EQ(Messages()[0].text,
+              QStringLiteral("Please get the configuration of the selected device first."));
+    EXPECT_EQ(Forms(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,378 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <cstring>
+
+#include "codec.h"
+#include "ddx.h"
+#include "edtcfgdlg.h"
+#include "ipaddressctrl.h"
+#include "window_fixture.h"
+#include "writetable.h"
+
+namespace {
+
+std::string Line(int key, const std::string& value)
+{
+    std::string v = value;
+    v.resize(static_cast<size_t>(KeyTable[key].width), ' ');
+    return std::string(KeyTable[key].key) + " = " + v + "\r\n";
+}
+
+std::string FullConfig()
+{
+    return Line(KEY_DEV, "NP-2400") + Line(KEY_VER, "1.02.3") + Line(KEY_MAC, "00C0EE000042") +
+           Line(KEY_ENET_SPD, "3") + Line(KEY_IP_CUR, "10.0.0.9") + Line(KEY_DHCP, "1") +
+           Line(KEY_IP, "192.168.0.10") + Line(KEY_SUBNET_MASK, "255.255.255.0") +
+           Line(KEY_GATEWAY, "192.168.0.1") + Line(KEY_IP_DFLT, "192.168.0.250") +
+           Line(KEY_SNMP_SERVER, "10.9.9.9") + Line(KEY_PRNT_PORT, "9100") +
+           Line(KEY_PRNT_RCV_TMO, "90") + Line(KEY_MANUFACTURER, "Ostrander Print") +
+           Line(KEY_HOST_NAME, "print-42") + Line(KEY_SERIAL_NUM, "SN42") + "*END* = \r\n";
+}
+
+// A form filled from a reply text, shown (modelessly) so it can be driven.
+class EditConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UiSeam::ClearCalls();
+        UiSeam::SetAnswerer([](const SeamCall&) { return IDOK; });
+    }
+    void TearDown() override
+    {
+        dlg_.reset();
+        UiSeam::SetAnswerer(nullptr);
+        ClearReplyTable();
+    }
+    CEdtCfgDlg* OpenWith(const std::string& text, const QString& presetMac = QString())
+    {
+        ClearReplyTable();
+        EXPECT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+        dlg_ = std::make_unique<CEdtCfgDlg>();
+        dlg_->m_strMacAddr = presetMac;
+        dlg_->EnsureInitialized();
+        dlg_->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(dlg_.get()));
+        dlg_->activateWindow();
+        (void)QTest::qWaitForWindowActive(dlg_.get());
+        return dlg_.get();
+    }
+    QLineEdit* Edit(int id) { return GetDlgItem<QLineEdit>(dlg_.get(), id); }
+    std::vector<SeamCall> Messages()
+    {
+        std::vector<SeamCall> out;
+        for (const SeamCall& c : UiSeam::Calls())
+            if (c.kind == SeamCall::Message)
+                out.push_back(c);
+        return out;
+    }
+    static QString Group(const uint8_t* a, int g)
+    {
+        const uint8_t* p = a + 4 * g;
+        return QStringLiteral("%1 %2 %3 %4").arg(p[0], 2, 16, QLatin1Char('0')).arg(p[1], 2, 16, QLatin1Char('0'))
+            .arg(p[2], 2, 16, QLatin1Char('0')).arg(p[3], 2, 16, QLatin1Char('0')).toUpper();
+    }
+    std::unique_ptr<CEdtCfgDlg> dlg_;
+};
+
+TEST_F(EditConfigTest, FormShowsTheConfiguration)
+{
+    CEdtCfgDlg* d = OpenWith(FullConfig(), QStringLiteral("PRESET"));
+    EXPECT_EQ(d->windowTitle(), QStringLiteral("Edit Config"));
+    EXPECT_EQ(Edit(IDC_EDT_DEV_NAME)->text(), QStringLiteral("NP-2400"));
+    EXPECT_EQ(Edit(IDC_EDT_ROM_VER)->text(), QStringLiteral("1.02.3"));
+    EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("00C0EE000042"));   // the record wins
+    EXPECT_EQ(Edit(IDC_EDT_SERIAL_NUM)->text(), QStringLiteral("SN42"));
+    EXPECT_EQ(Edit(IDC_EDT_MANUFACTURER)->text(), QStringLiteral("Ostrander Print"));
+    EXPECT_EQ(Edit(IDC_EDT_HOST_NAME)->text(), QStringLiteral("print-42"));
+    EXPECT_EQ(Edit(IDC_EDT_PRNT_PORT)->text(), QStringLiteral("9100"));
+    EXPECT_EQ(Edit(IDC_EDT_PRNT_RCV_TMO)->text(), QStringLiteral("90"));
+    EXPECT_EQ(d->m_cmbLineSpeed->currentText(), QStringLiteral("100BaseTX Half duplex"));
+    EXPECT_EQ(d->m_cmbDhcp->currentText(), QStringLiteral("Enable"));
+    EXPECT_EQ(d->m_ipAddr->Text(), QStringLiteral("192.168.0.10"));
+    EXPECT_EQ(Group(d->m_abyAddr, 0), QStringLiteral("0A 00 A8 C0"));
+    EXPECT_EQ(d->m_ipDflt->Text(), QStringLiteral("192.168.0.250"));
+    // DHCP on leaves the address controls editable; IP_DFLT is hidden and disabled.
+    for (CIpAddressCtrl* ip : {d->m_ipAddr, d->m_ipSubnet, d->m_ipGateway})
+        EXPECT_TRUE(ip->isEnabled() && ip->isVisible());
+    EXPECT_FALSE(d->m_ipDflt->isVisible());
+    EXPECT_FALSE(d->m_ipDflt->isEnabled());
+    for (int id : {IDC_EDT_DEV_NAME, IDC_EDT_ROM_VER, IDC_EDT_MAC_ADDR, IDC_EDT_SERIAL_NUM,
+                   IDC_EDT_MANUFACTURER})
+        EXPECT_TRUE(Edit(id)->isReadOnly()) << id;
+    EXPECT_FALSE(Edit(IDC_EDT_HOST_NAME)->isReadOnly());
+    // Lists in code order, never sorted.
+    const QStringList speeds = {QStringLiteral("Auto-detect"), QStringLiteral("10BaseT Half duplex"),
+                                QStringLiteral("10BaseT Full duplex"),
+                                QStringLiteral("100BaseTX Half duplex"),
+                                QStringLiteral("100BaseTX Full duplex")};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(d->m_cmbLineSpeed->itemText(i), speeds[i]);
+    EXPECT_EQ(d->m_cmbDhcp->itemText(0), QStringLiteral("Disable"));
+    EXPECT_EQ(d->m_cmbDhcp->count(), 2);
+}
+
+TEST_F(EditConfigTest, MissingRecordsLeaveTheInitialState)
+{
+    CEdtCfgDlg* d = OpenWith(Line(KEY_DEV, "only") + "*END* = \r\n", QStringLiteral("00C0EE000007"));
+    EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("00C0EE000007"));
+    EXPECT_EQ(Edit(IDC_EDT_PRNT_PORT)->text(), QStringLiteral("0"));
+    EXPECT_EQ(d->m_cmbLineSpeed->currentIndex(), -1);
+    EXPECT_EQ(d->m_cmbDhcp->currentIndex(), -1);
+    EXPECT_TRUE(d->m_ipDflt->IsBlank());
+    // PRNT_RCV_TMO at 0 blocks OK until a valid value is entered.
+    d->OnOK();
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("Enter an integer between 30 and 65535."));
+    Edit(IDC_EDT_PRNT_RCV_TMO)->setText(QStringLiteral("30"));
+    d->OnOK();
+    EXPECT_EQ(d->result(), IDOK);
+    EXPECT_EQ(Group(d->m_abyAddr, 3), QStringLiteral("00 00 00 00"));   // blank reads as 0.0.0.0
+    EXPECT_EQ(d->m_nLineSpeed, -1);
+}
+
+TEST_F(EditConfigTest, AddressTextsAsTheSocketLibraryReadsThem)
+{
+    struct Case {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"192.168.0.10", "192.168.0.10"}, {"192.168.000.010", "192.168.0.8"},
+        {"0x0A.1.2.3", "10.1.2.3"},       {"10.1", "10.0.0.1"},
+        {"", "255.255.255.255"},          {"1.2.3.999", "255.255.255.255"},
+        {"printer", "255.255.255.255"},
+    };
+    CEdtCfgDlg* d = OpenWith("*END* = \r\n");
+    for (const Case& c : cases) {
+        d->SetIpControl(c.text, d->m_ipGateway, 2);
+        EXPECT_EQ(d->m_ipGateway->Text(), QString::fromLatin1(c.shown)) << c.text;
+        EXPECT_FALSE(d->m_ipGateway->IsBlank());
+    }
+}
+
+TEST_F(EditConfigTest, LineSpeedCodesAndSelection)
+{
+    struct Case {
+        const char* code;
+        int shown;
+    } cases[] = {{"3", 3}, {"0", 0}, {"9", -1}, {"7", -1}, {"-", 0}, {"x", 0}};
+    for (const Case& c : cases) {
+        CEdtCfgDlg* d = OpenWith(Line(KEY_ENET_SPD, c.code) + "*END* = \r\n");
+        EXPECT_EQ(d->m_cmbLineSpeed->currentIndex(), c.shown) << c.code;
+    }
+    // A user's choice: "10BaseT Full duplex" is code 2.
+    CEdtCfgDlg* d = OpenWith(FullConfig());
+    d->m_cmbLineSpeed->setFocus();
+    QTest::keyClick(d->m_cmbLineSpeed, Qt::Key_Up);
+    EXPECT_EQ(d->m_nLineSpeed, 2);
+    d->OnOK();
+    EXPECT_EQ(d->result(), IDOK);
+    EXPECT_EQ(d->m_nLineSpeed, 2);
+    EXPECT_EQ(d->m_nDhcp, 1);
+}
+
+TEST_F(EditConfigTest, LaterDuplicatesWinAndAFullTableIsReadToItsEnd)
+{
+    std::string text;
+    for (int i = 0; i < 10; ++i)
+        text += Line(KEY_SNMP_COMMUNITY, "c") + Line(KEY_HOST_NAME, "h" + std::to_string(i));
+    text += Line(KEY_HOST_NAME, "last") + "*END* = \r\n";   // the 21st record
+    CEdtCfgDlg* d = OpenWith(text);
+    EXPECT_FALSE(IsEmptyRecord(&ReplyTable[20]));
+    EXPECT_EQ(Edit(IDC_EDT_HOST_NAME)->text(), QStringLiteral("last"));
+    EXPECT_EQ(d->m_cmbLineSpeed->currentIndex(), -1);
+}
+
+TEST_F(EditConfigTest, ValidationMessagesIconAndFocus)
+{
+    struct Case {
+        const char* port;
+        const char* tmo;
+        const char* message;   // nullptr: OK passes
+        int focus;
+    } cases[] = {
+        {"", "90", "Enter a positive integer.", IDC_EDT_PRNT_PORT},
+        {"65536", "90", "Enter an integer between 0 and 65535.", IDC_EDT_PRNT_PORT},
+        {"9100", "29", "Enter an integer between 30 and 65535.", IDC_EDT_PRNT_RCV_TMO},
+        {"9100", "30", nullptr, 0},
+        {"0", "65535", nullptr, 0},
+        {"", "29", "Enter a positive integer.", IDC_EDT_PRNT_PORT},
+        {"99999999999", "90", "Enter an integer between 0 and 65535.", IDC_EDT_PRNT_PORT},
+    };
+    for (const Case& c : cases) {
+        CEdtCfgDlg* d = OpenWith(FullConfig());
+        UiSeam::ClearCalls();
+        Edit(IDC_EDT_PRNT_PORT)->setText(QString::fromLatin1(c.port));
+        Edit(IDC_EDT_PRNT_RCV_TMO)->setText(QString::fromLatin1(c.tmo));
+        QTest::mouseClick(GetDlgItem<QPushButton>(d, IDOK), Qt::LeftButton);
+        if (!c.message) {
+            EXPECT_TRUE(Messages().empty()) << c.port << "/" << c.tmo;
+            EXPECT_EQ(d->result(), IDOK);
+            EXPECT_FALSE(d->isVisible());
+            continue;
+        }
+        const auto msgs = Messages();
+        ASSERT_EQ(msgs.size(), 1u) << c.port << "/" << c.tmo;
+        EXPECT_EQ(msgs[0].text, QString::fromLatin1(c.message));
+        EXPECT_EQ(msgs[0].icon, MsgIcon::Exclamation);
+        EXPECT_TRUE(d->isVisible());
+        QLineEdit* failed = Edit(c.focus);
+        EXPECT_TRUE(failed->hasFocus()) << c.message;
+        EXPECT_EQ(failed->selectedText(), failed->text());
+    }
+}
+
+TEST_F(EditConfigTest, HostNameLimitAndTextLimitMessage)
+{
+    CEdtCfgDlg* d = OpenWith(FullConfig());
+    QLineEdit* host = Edit(IDC_EDT_HOST_NAME);
+    host->clear();
+    host->setFocus();
+    QTest::keyClicks(host, QString(33, QLatin1Char('h')));
+    EXPECT_EQ(host->text(), QString(32, QLatin1Char('h')));   // the 33rd is refused
+    d->OnOK();
+    EXPECT_EQ(d->result(), IDOK);
+    EXPECT_EQ(d->m_strHostName.size(), 32);
+
+    // The digits-only boxes refuse other characters.
+    QLineEdit* port = Edit(IDC_EDT_PRNT_PORT);
+    port->clear();
+    port->setFocus();
+    QTest::keyClicks(port, QStringLiteral("9a1-0"));
+    EXPECT_EQ(port->text(), QStringLiteral("910"));
+
+    // An over-long text, where a field allows one, gets the limit message.
+    QLineEdit free;
+    free.setText(QString(17, QLatin1Char('x')));
+    QString out;
+    UiSeam::ClearCalls();
+    EXPECT_FALSE(Ddx::ExchangeText(nullptr, &free, 16, &out));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("Enter no more than 16 characters."));
+}
+
+TEST_F(EditConfigTest, IpAddressControlTyping)
+{
+    CEdtCfgDlg* d = OpenWith(Line(KEY_DEV, "x") + "*END* = \r\n");
+    CIpAddressCtrl* ip = d->m_ipAddr;
+    ip->field(0)->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ip->field(0)->hasFocus(); }, 1000));
+    for (QChar ch : QStringLiteral("192168.1.20"))   // a third digit moves on, so does a dot
+        QTest::keyClick(QApplication::focusWidget(), ch.toLatin1());
+    EXPECT_EQ(ip->Text(), QStringLiteral("192.168.1.20"));
+    EXPECT_TRUE(ip->field(3)->hasFocus());
+    // Backspace empties the field, then moves back to the previous one.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    EXPECT_TRUE(ip->field(2)->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    EXPECT_EQ(ip->field(2)->text(), QString());
+    uint8_t a[4];
+    EXPECT_EQ(ip->GetAddress(a), 2);
+    EXPECT_EQ(ip->Text(), QStringLiteral("192.168.0.0"));
+    // A value over 255 is taken as 255.
+    ip->field(1)->setFocus();
+    ip->field(1)->selectAll();
+    QTest::keyClicks(ip->field(1), QStringLiteral("300"));
+    EXPECT_EQ(ip->field(1)->text(), QStringLiteral("255"));
+}
+
+TEST_F(EditConfigTest, CancelLeavesNothingToWrite)
+{
+    CEdtCfgDlg* d = OpenWith(FullConfig());
+    Edit(IDC_EDT_HOST_NAME)->setText(QStringLiteral("changed"));
+    QTest::mouseClick(GetDlgItem<QPushButton>(d, IDCANCEL), Qt::LeftButton);
+    EXPECT_EQ(d->result(), IDCANCEL);
+    EXPECT_TRUE(d->m_strHostName.isEmpty());
+    EXPECT_TRUE(Messages().empty());
+}
+
+// --- WriteTable ------------------------------------------------------------
+
+TEST(WriteTable, TypicalConfigurationGivesTheExactFrame)
+{
+    CEdtCfgDlg d;
+    d.m_strDevName = QStringLiteral("NP-2400");
+    d.m_strRomVer = QStringLiteral("1.02.3");
+    d.m_strMacAddr = QStringLiteral("00C0EE000042");
+    d.m_nLineSpeed = 4;
+    d.m_nDhcp = 1;
+    const uint8_t addr[16] = {5, 0, 168, 192, 0, 255, 255, 255, 1, 0, 168, 192, 0, 0, 0, 0};
+    std::memcpy(d.m_abyAddr, addr, 16);
+    d.m_uPrntPort = 9100;
+    d.m_uPrntRcvTmo = 90;
+    d.m_strManufacturer = QStringLiteral("Ostrander Print");
+    d.m_strHostName = QStringLiteral("print");
+    d.m_strSerialNum = QStringLiteral("SN42");
+    FillWriteTable(d);
+
+    uint8_t buf[640];
+    const int n = BuildSetConfigFrame(buf, GetWriteTable(), sizeof buf);
+    const std::string expected =
+        std::string("\x00\x0D\xAC\x00\x0D\xAC\x00\x03\x00\x00\x00", 11) +
+        "DEV = NP-2400         \r\n" + "VER = 1.02.3          \r\n" + "MAC = 00C0EE000042\r\n" +
+        "ENET_SPD = 4\r\n" + "DHCP = 1\r\n" + "IP = 192.168.0.5    \r\n" +
+        "SUBNET_MASK = 255.255.255.0  \r\n" + "GATEWAY = 192.168.0.1    \r\n" +
+        "IP_DFLT = 0.0.0.0        \r\n" + "PRNT_PORT = 9100 \r\n" + "PRNT_RCV_TMO = 90   \r\n" +
+        "MANUFACTURER = Ostrander Print                 \r\n" +
+        "HOST_NAME = print" + std::string(27, ' ') + "\r\n" + "SERIAL_NUM = SN42            \r\n" +
+        "*END* = \r\n";
+    ASSERT_EQ(n, static_cast<int>(expected.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(n)), expected);
+    EXPECT_TRUE(IsEmptyRecord(&(*GetWriteTable())[14]));
+}
+
+TEST(WriteTable, UnchosenListsAreLeftOutAndTheRestMovesUp)
+{
+    CEdtCfgDlg d;
+    d.m_nLineSpeed = -1;
+    d.m_nDhcp = 0;
+    FillWriteTable(d);
+    const RecordTable& t = *GetWriteTable();
+    EXPECT_STREQ(t[2].key, "MAC");
+    EXPECT_STREQ(t[3].key, "DHCP");
+    EXPECT_EQ(t[3].value[0], '0');
+    EXPECT_STREQ(t[12].key, "SERIAL_NUM");
+    EXPECT_TRUE(IsEmptyRecord(&t[13]));
+}
+
+TEST(WriteTable, FillersRefuseAndNeverOverrunTheValue)
+{
+    ConfigRecord r[2];
+    ClearRecord(&r[0]);
+    ClearRecord(&r[1]);
+    const std::string longText(64, 'L');
+    ASSERT_EQ(FillTextRecord(&r[0], "DEV", longText.c_str(), 16), 1);
+    EXPECT_EQ(std::string(r[0].value, 16), std::string(16, 'L'));
+    for (int i = 16; i < kValueSize; ++i)
+        ASSERT_EQ(r[0].value[i], 0) << i;
+    EXPECT_EQ(r[0].width, 16);
+    EXPECT_TRUE(IsEmptyRecord(&r[1]));
+
+    ConfigRecord untouched;
+    ClearRecord(&untouched);
+    const uint8_t oct[4] = {1, 2, 3, 4};
+    struct Case {
+        const char* what;
+        int result;
+    } cases[] = {
+        {"text null", FillTextRecord(&untouched, "DEV", nullptr, 16)},
+        {"text no key", FillTextRecord(&untouched, nullptr, "x", 16)},
+        {"text no record", FillTextRecord(nullptr, "DEV", "x", 16)},
+        {"number 65536", FillNumberRecord(&untouched, "PRNT_PORT", 65536, 5)},
+        {"number -1", FillNumberRecord(&untouched, "ENET_SPD", static_cast<uint32_t>(-1), 1)},
+        {"number no key", FillNumberRecord(&untouched, nullptr, 1, 5)},
+        {"address null", FillAddressRecord(&untouched, "IP", nullptr, 15)},
+        {"address no record", FillAddressRecord(nullptr, "IP", oct, 15)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.result, 0) << c.what;
+    EXPECT_TRUE(IsEmptyRecord(&untouched));
+    ASSERT_EQ(FillNumberRecord(&untouched, "PRNT_PORT", 65535, 5), 1);
+    EXPECT_EQ(std::string(untouched.value, 5), "65535");
+    ASSERT_EQ(FillAddressRecord(&untouched, "IP", oct, 15), 1);
+    EXPECT_EQ(std::string(untouched.value, 15), "4.3.2.1        ");
+}
+
+}  // namespace
