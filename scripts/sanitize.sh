@@ -8,7 +8,7 @@ kind="${1:-asan}"
 scripts/setup.sh
 case "$kind" in
   asan)
-    cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPATHLUME_ASAN=ON -DPATHLUME_WERROR=ON >/dev/null
+    cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPATHLUME_ASAN=ON -DPATHLUME_WERROR=ON -DPATHLUME_BUILD_UI=ON >/dev/null
     cmake --build build/asan
     cd build/asan
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -1,6 +1,6 @@
 // Renders the main window after a Seek against simulated devices on loopback
 // and saves it as a PNG. Run headless: QT_QPA_PLATFORM=offscreen.
-//   pathlume-screenshot OUT.png [DEVICES] [--click ROW]
+//   pathlume-screenshot OUT.png [DEVICES] [--click ROW [--form FORM.png]]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -15,6 +15,7 @@
 #include "engine.h"
 #include "kestreldlg.h"
 #include "resource.h"
+#include "uiseam.h"
 
 namespace {
 
@@ -76,7 +77,20 @@ int main(int argc, char** argv)
             return 1;
     }
     QTest::qWait(200);
-    const bool ok = dlg.grab().save(QString::fromLocal8Bit(argv[1]));
+    bool ok = dlg.grab().save(QString::fromLocal8Bit(argv[1]));
+    if (clickRow >= 0 && argc > 6 && QString::fromLatin1(argv[5]) == QLatin1String("--form")) {
+        // Open the Edit Config form on the fetched device, picture it, cancel.
+        const QString formOut = QString::fromLocal8Bit(argv[6]);
+        UiSeam::SetAnswerer([&](const SeamCall& call) {
+            if (call.kind == SeamCall::Modal) {
+                QTest::qWait(100);
+                ok = call.dialog->grab().save(formOut) && ok;
+            }
+            return IDCANCEL;
+        });
+        QTest::mouseClick(GetDlgItem<QPushButton>(&dlg, IDC_BTN_EDIT_CONFIG), Qt::LeftButton);
+        UiSeam::SetAnswerer(nullptr);
+    }
     sim.Stop();
     return ok ? 0 : 1;
 }
