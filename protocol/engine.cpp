@@ -264,34 +264,30 @@ int OnGetCfgReply(const char* text, const char* mac)
 
 void MakeDevEntry(const RecordTable* table, DeviceEntry* entry)
 {
+    struct Field {
+        const char* key;
+        char* text;
+        size_t cap;
+    };
     std::memset(entry, 0, sizeof *entry);
+    const Field fields[] = {
+        {"DEV", entry->dev, sizeof entry->dev - 1},
+        {"VER", entry->ver, sizeof entry->ver - 1},
+        {"MAC", entry->mac, sizeof entry->mac - 1},
+        {"IP_CUR", entry->ipCur, sizeof entry->ipCur - 1},
+        {"HOST_NAME", entry->hostName, sizeof entry->hostName - 1},
+        {"SERIAL_NUM", entry->serial, sizeof entry->serial - 1},
+    };
     for (const ConfigRecord& r : table->rec) {
         if (r.width == 0)
             break;
-        const size_t w = static_cast<size_t>(r.width);
-        char* field = nullptr;
-        size_t cap = 0;
-        if (std::strcmp(r.key, "DEV") == 0) {
-            field = entry->dev;
-            cap = sizeof entry->dev - 1;
-        } else if (std::strcmp(r.key, "VER") == 0) {
-            field = entry->ver;
-            cap = sizeof entry->ver - 1;
-        } else if (std::strcmp(r.key, "MAC") == 0) {
-            field = entry->mac;
-            cap = sizeof entry->mac - 1;
-        } else if (std::strcmp(r.key, "IP_CUR") == 0) {
-            field = entry->ipCur;
-            cap = sizeof entry->ipCur - 1;
-        } else if (std::strcmp(r.key, "HOST_NAME") == 0) {
-            field = entry->hostName;
-            cap = sizeof entry->hostName - 1;
-        } else if (std::strcmp(r.key, "SERIAL_NUM") == 0) {
-            field = entry->serial;
-            cap = sizeof entry->serial - 1;
+        for (const Field& f : fields) {
+            if (std::strcmp(r.key, f.key) == 0) {
+                const size_t w = static_cast<size_t>(r.width);
+                CopyField(f.text, r.value, w < f.cap ? w : f.cap);
+                break;
+            }
         }
-        if (field)
-            CopyField(field, r.value, w < cap ? w : cap);
     }
 }
 

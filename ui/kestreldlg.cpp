@@ -285,15 +285,22 @@ void CKestrelDlg::ApplyTimeout()
     SetRecvTmo(Ddx::ToInt(QString::fromLatin1(m_szTmoText)));
 }
 
-void CKestrelDlg::OnSeek()
+bool CKestrelDlg::BeginCommand()
 {
     if (WaitCmdMutex(100) != 0)
-        return;
+        return false;   // silently: another command holds the window
     if (GetBusyFlg() == 1) {
         UiSeam::MessageBox(this, QString::fromLatin1(kBusyMessage), MsgIcon::Stop);
         ReleaseCmdMutex();
-        return;
+        return false;
     }
+    return true;
+}
+
+void CKestrelDlg::OnSeek()
+{
+    if (!BeginCommand())
+        return;
     ClearDeviceList();
     SetConfigText(QString());
     std::memset(m_szSelMac, 0, sizeof m_szSelMac);
@@ -317,13 +324,8 @@ void CKestrelDlg::OnStop()
 
 void CKestrelDlg::OnClickDeviceList()
 {
-    if (WaitCmdMutex(100) != 0)
+    if (!BeginCommand())
         return;
-    if (GetBusyFlg() == 1) {
-        UiSeam::MessageBox(this, QString::fromLatin1(kBusyMessage), MsgIcon::Stop);
-        ReleaseCmdMutex();
-        return;
-    }
     m_nSelItem = m_lstDevice->GetHotItem();
     if (m_nSelItem == -1) {
         ReleaseCmdMutex();
@@ -359,13 +361,8 @@ void CKestrelDlg::ServeDblClk()
 
 void CKestrelDlg::OnEditConfig()
 {
-    if (WaitCmdMutex(100) != 0)
+    if (!BeginCommand())
         return;
-    if (GetBusyFlg() == 1) {
-        UiSeam::MessageBox(this, QString::fromLatin1(kBusyMessage), MsgIcon::Stop);
-        ReleaseCmdMutex();
-        return;
-    }
     if (m_szSelMac[0] == '\0') {
         UiSeam::MessageBox(this, QString::fromLatin1(kSelectMessage), MsgIcon::Stop);
         ReleaseCmdMutex();

@@ -83,6 +83,9 @@ protected:
 #endif
 
 private:
+    // The frame of every command handler: takes the command mutex (100 ms)
+    // and refuses while busy. true: go on, holding the mutex; false: return.
+    bool BeginCommand();
     void BuildTemplate();
     QLineEdit* Edit(int id) const;
     void SetConfigText(const QString& text);

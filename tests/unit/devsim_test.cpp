@@ -17,55 +17,13 @@
 
 #include "codec.h"
 #include "devsim.h"
+#include "loopback_peer.h"
 #include "loopback_rig.h"
 
 namespace {
 
-// A loopback client socket that plays the program towards a simulator.
-class Client {
-public:
-    Client()
-    {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Client() { close(fd_); }
-    uint16_t port() const { return port_; }
-
-    void Send(uint16_t port, const uint8_t* bytes, size_t n)
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sendto(fd_, bytes, n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-
-    std::vector<std::vector<uint8_t>> ReceiveAll(int quietMs)
-    {
-        std::vector<std::vector<uint8_t>> out;
-        for (int i = 0; i < 64; ++i) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, quietMs) <= 0)
-                break;
-            std::vector<uint8_t> buf(4096);
-            const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-            buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-            out.push_back(buf);
-        }
-        return out;
-    }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
+// The program's side towards a simulator.
+using Client = testrig::LoopbackPeer;
 
 std::string Text(const std::vector<uint8_t>& frame)
 {
@@ -152,7 +110,7 @@ protected:
     {
         uint8_t f[64];
         const int n = BuildFindFrame(f, sizeof f);
-        client_.Send(sim_->BoundPort(), f, static_cast<size_t>(n));
+        client_.SendTo(sim_->BoundPort(), f, static_cast<size_t>(n));
     }
 
     Client client_;
@@ -185,7 +143,7 @@ TEST_F(DevSimNet, RepliesAndOwnFramesAreNotAnswered)
     uint8_t f[64];
     int n = BuildFindFrame(f, sizeof f);
     f[6] = 0xFF;
-    client_.Send(sim_->BoundPort(), f, static_cast<size_t>(n));
+    client_.SendTo(sim_->BoundPort(), f, static_cast<size_t>(n));
     EXPECT_TRUE(client_.ReceiveAll(200).empty());
 }
 
@@ -195,7 +153,7 @@ TEST_F(DevSimNet, GetConfigOnlyFromTheNamedDevice)
     uint8_t f[128];
     const std::string mac = sim_->Value(2, KEY_MAC), serial = sim_->Value(2, KEY_SERIAL_NUM);
     int n = BuildGetConfigFrame(mac.c_str(), f, serial.c_str(), sizeof f);
-    client_.Send(sim_->BoundPort(), f, static_cast<size_t>(n));
+    client_.SendTo(sim_->BoundPort(), f, static_cast<size_t>(n));
     auto replies = client_.ReceiveAll(300);
     ASSERT_EQ(replies.size(), 1u);
     RecordTable t;
@@ -206,7 +164,7 @@ TEST_F(DevSimNet, GetConfigOnlyFromTheNamedDevice)
 
     // The right MAC with another serial: nobody answers.
     n = BuildGetConfigFrame(mac.c_str(), f, "nope", sizeof f);
-    client_.Send(sim_->BoundPort(), f, static_cast<size_t>(n));
+    client_.SendTo(sim_->BoundPort(), f, static_cast<size_t>(n));
     EXPECT_TRUE(client_.ReceiveAll(200).empty());
 }
 
@@ -238,7 +196,7 @@ TEST_F(DevSimNet, SetConfigAppliesGoodRecordsAndRefusesBadOnes)
     uint8_t f[640];
     const int n = BuildSetConfigFrame(f, &t, sizeof f);
     ASSERT_GT(n, 0);
-    client_.Send(sim_->BoundPort(), f, static_cast<size_t>(n));
+    client_.SendTo(sim_->BoundPort(), f, static_cast<size_t>(n));
     EXPECT_TRUE(client_.ReceiveAll(300).empty());   // no reply to a write
     EXPECT_EQ(sim_->Value(0, KEY_HOST_NAME), "new-name");
     EXPECT_EQ(sim_->Value(0, KEY_PRNT_RCV_TMO), "90");
@@ -309,7 +267,7 @@ TEST(DevSimProgram, HelpAndARealRun)
     ASSERT_EQ(std::sscanf(line, "port %u", &port), 1);
     uint8_t f[64];
     const int len = BuildFindFrame(f, sizeof f);
-    client.Send(static_cast<uint16_t>(port), f, static_cast<size_t>(len));
+    client.SendTo(static_cast<uint16_t>(port), f, static_cast<size_t>(len));
     EXPECT_EQ(client.ReceiveAll(500).size(), 2u);
     std::string out;
     while (fgets(line, sizeof line, p))

@@ -10,54 +10,13 @@
 #include <vector>
 
 #include "codec.h"
+#include "loopback_peer.h"
 #include "rxring.h"
 #include "udp.h"
 
 namespace {
 
-// A loopback peer: a socket on 127.0.0.1 with an ephemeral port.
-class Peer {
-public:
-    Peer()
-    {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Peer() { close(fd_); }
-    uint16_t port() const { return port_; }
-
-    void SendTo(uint16_t port, const std::vector<uint8_t>& bytes)
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                         sizeof to),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-
-    std::vector<uint8_t> Receive(int timeoutMs)
-    {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0)
-            return {};
-        std::vector<uint8_t> buf(4096);
-        const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-        buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        return buf;
-    }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
+using Peer = testrig::LoopbackPeer;
 
 bool WaitReadable(int timeoutMs)
 {
@@ -130,7 +89,7 @@ TEST_F(UdpTest, DatagramsUpTo2048AreKeptWholeLongerOnesDroppedWhole)
         std::vector<uint8_t> d(c.size);
         for (size_t i = 0; i < d.size(); ++i)
             d[i] = static_cast<uint8_t>(i * 7);
-        peer_.SendTo(port_, d);
+        ASSERT_EQ(peer_.SendTo(port_, d), static_cast<long>(d.size()));
         ASSERT_TRUE(WaitReadable(2000)) << c.size;
         OnSocketNotify(kUdpReadEvent);
         const auto got = Drain();
