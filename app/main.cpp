@@ -52,6 +52,7 @@ int main(int argc, char** argv)
     g_previousHandler = qInstallMessageHandler(MessageHandler);
     QApplication app(argc, argv);
     qInstallMessageHandler(g_previousHandler);
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
     InitResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/program-135-32.png")));
     theApp.InitInstance();
