@@ -93,35 +93,33 @@ void InitEngine()
 
 int StartRequest(RequestKind kind, const RecordTable* table)
 {
+    const int code = static_cast<int>(kind);
+    if (code < 1 || code > 3)
+        return -4;
+    StartTick.store(TickMs(), std::memory_order_release);
+    ReqKind.store(static_cast<uint8_t>(code), std::memory_order_release);
+    ExpectCmd.store(code, std::memory_order_release);
     switch (kind) {
     case RequestKind::Find:
-        StartTick.store(TickMs(), std::memory_order_release);
-        ReqKind.store(1, std::memory_order_release);
-        ExpectCmd.store(1, std::memory_order_release);
         DevCount.store(0, std::memory_order_release);
         StartRecvThread();
         SendFind();
-        return 0;
-    case RequestKind::GetConfig: {
-        // Whatever was accepted before is no longer the answer to this fetch.
-        std::lock_guard<std::mutex> g(ResultLock);
-        ReplyHoldsAcceptedCfg = false;
-    }
-        StartTick.store(TickMs(), std::memory_order_release);
-        ReqKind.store(2, std::memory_order_release);
-        ExpectCmd.store(2, std::memory_order_release);
+        break;
+    case RequestKind::GetConfig:
+        {
+            // Whatever was accepted before is not the answer to this fetch.
+            std::lock_guard<std::mutex> g(ResultLock);
+            ReplyHoldsAcceptedCfg = false;
+        }
         StartRecvThread();
         SendGetConfig(TargetMac, TargetSerial);
-        return 0;
+        break;
     case RequestKind::SetConfig:
-        StartTick.store(TickMs(), std::memory_order_release);
-        ReqKind.store(3, std::memory_order_release);
-        ExpectCmd.store(3, std::memory_order_release);
         SendSetConfig(table);
         ReqKind.store(0, std::memory_order_release);
-        return 0;
+        break;
     }
-    return -4;
+    return 0;
 }
 
 int StartRecvThread()

@@ -413,7 +413,7 @@ void CKestrelDlg::HandleRecvEvents(uint8_t events)
         }
     }
     if (events & RecvEventBit(EVT_CONFIG_RECV)) {
-        static char text[kCfgTextSize + 1];
+        char text[kCfgTextSize + 1];
         CopyCfgText(text);
         text[kCfgTextSize] = '\0';
         SetConfigText(QString::fromLatin1(text));
