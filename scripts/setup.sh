@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
-          qt6-base-dev libgl-dev iproute2 util-linux)
+          qt6-base-dev libgl-dev fonts-dejavu-core iproute2 util-linux)
 if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
 
@@ -24,4 +24,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+$SUDO apt-get install -y -qq "${missing[@]}"
