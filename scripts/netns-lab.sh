@@ -22,6 +22,12 @@ case "$action" in
       echo "skipped: cannot create network namespaces here"
       exit 77
     fi
+    # Some sandboxes (a chroot, for one) can make a namespace but not run in it.
+    if ! ip netns exec "$host_ns" true 2>/dev/null; then
+      ip netns del "$host_ns" 2>/dev/null || true
+      echo "skipped: cannot run programs in a network namespace here"
+      exit 77
+    fi
     ip netns add "$dev_ns"
     ip link add "${tag}vh" type veth peer name "${tag}vd"
     ip link set "${tag}vh" netns "$host_ns"
