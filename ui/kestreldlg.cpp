@@ -332,16 +332,21 @@ void CKestrelDlg::OnClickDeviceList()
         return;
     }
     SetBusyFlg();
-    AppendStatus("Start getting config.\r\n");
     CopyText(m_szSelMac, sizeof m_szSelMac, m_lstDevice->GetItemText(m_nSelItem, 1), 12);
     CopyText(m_szSelSerial, sizeof m_szSelSerial, m_lstDevice->GetItemText(m_nSelItem, 0), 16);
+    StartFetchOfSelected();
+    ReleaseCmdMutex();
+}
+
+void CKestrelDlg::StartFetchOfSelected()
+{
+    AppendStatus("Start getting config.\r\n");
     SetConfigText(QString());
     ApplyTimeout();
     SetTargetMac(m_szSelMac);
     SetTargetSerial(m_szSelSerial);
     StartRequest(RequestKind::GetConfig, nullptr);
     ShowBusyState();
-    ReleaseCmdMutex();
 }
 
 void CKestrelDlg::OnDblClkDeviceList()
@@ -389,13 +394,7 @@ void CKestrelDlg::OnEditConfig()
     FillWriteTable(*dlg);
     StartRequest(RequestKind::SetConfig, GetWriteTable());
     SleepMs(30);
-    AppendStatus("Start getting config.\r\n");
-    SetConfigText(QString());
-    ApplyTimeout();
-    SetTargetMac(m_szSelMac);
-    SetTargetSerial(m_szSelSerial);
-    StartRequest(RequestKind::GetConfig, nullptr);
-    ShowBusyState();
+    StartFetchOfSelected();
     dlg.reset();
     ReleaseCmdMutex();
 }

@@ -86,6 +86,9 @@ private:
     // The frame of every command handler: takes the command mutex (100 ms)
     // and refuses while busy. true: go on, holding the mutex; false: return.
     bool BeginCommand();
+    // Logs, empties the "Config:" box and starts a GetConfig of the selected
+    // device with the Timeout box's value.
+    void StartFetchOfSelected();
     void BuildTemplate();
     QLineEdit* Edit(int id) const;
     void SetConfigText(const QString& text);
