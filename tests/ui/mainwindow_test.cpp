@@ -1,9 +1,11 @@
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <thread>
 
@@ -347,6 +349,35 @@ TEST_F(MainWindowTest, AboutBoxFromTheWindowMenu)
     // Another command goes to the default handling: Close closes.
     dlg_->OnSysCommand(0xF060, 0);
     EXPECT_FALSE(dlg_->isVisible());
+}
+
+TEST_F(MainWindowTest, RequestsCarryOnInsideARealNestedModalLoop)
+{
+    Open(devsim::GenerateDevices(2, 9));
+    UiSeam::SetAnswerer(nullptr);   // a real modal run with its own event loop
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    QElapsedTimer t;
+    t.start();
+    QString seenModal;
+    QTimer closer;   // closes the box from inside its loop once the Find is over
+    closer.setInterval(50);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenModal = box->windowTitle();
+        if (BusyText() == QLatin1String("Idle") || t.elapsed() > 6000)
+            box->done(IDOK);
+    });
+    closer.start();
+    dlg_->OnSysCommand(IDM_ABOUTBOX, 0);   // returns when the box is closed
+    closer.stop();
+    EXPECT_EQ(seenModal, QStringLiteral("About Varden Pathlume"));
+    EXPECT_LT(t.elapsed(), 6000);
+    EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+    EXPECT_EQ(List()->GetItemCount(), 2);
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n")));
 }
 
 TEST_F(MainWindowTest, SetDeviceRowAndTrim)
