@@ -33,7 +33,7 @@ inline bool FeedReceivePath(const uint8_t* data, size_t size)
         if (frame[0] & 1)
             OnFindReply(text);
         else
-            OnGetCfgReply(text, "00C0EE000001");
+            OnGetCfgReply(text, "02C0EE000001");
     }
     if (GetDevCount() > kMaxDevices || GetDevTable()[kMaxDevices].serial[0] != '\0')
         return false;

@@ -21,7 +21,7 @@ std::string Line(int key, const std::string& value)
 
 std::string FullConfig()
 {
-    return Line(KEY_DEV, "NP-2400") + Line(KEY_VER, "1.02.3") + Line(KEY_MAC, "00C0EE000042") +
+    return Line(KEY_DEV, "NP-2400") + Line(KEY_VER, "1.02.3") + Line(KEY_MAC, "02C0EE000042") +
            Line(KEY_ENET_SPD, "3") + Line(KEY_IP_CUR, "10.0.0.9") + Line(KEY_DHCP, "1") +
            Line(KEY_IP, "192.168.0.10") + Line(KEY_SUBNET_MASK, "255.255.255.0") +
            Line(KEY_GATEWAY, "192.168.0.1") + Line(KEY_IP_DFLT, "192.168.0.250") +
@@ -81,7 +81,7 @@ TEST_F(EditConfigTest, FormShowsTheConfiguration)
     EXPECT_EQ(d->windowTitle(), QStringLiteral("Edit Config"));
     EXPECT_EQ(Edit(IDC_EDT_DEV_NAME)->text(), QStringLiteral("NP-2400"));
     EXPECT_EQ(Edit(IDC_EDT_ROM_VER)->text(), QStringLiteral("1.02.3"));
-    EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("00C0EE000042"));   // the record wins
+    EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("02C0EE000042"));   // the record wins
     EXPECT_EQ(Edit(IDC_EDT_SERIAL_NUM)->text(), QStringLiteral("SN42"));
     EXPECT_EQ(Edit(IDC_EDT_MANUFACTURER)->text(), QStringLiteral("Ostrander Print"));
     EXPECT_EQ(Edit(IDC_EDT_HOST_NAME)->text(), QStringLiteral("print-42"));
@@ -114,8 +114,8 @@ TEST_F(EditConfigTest, FormShowsTheConfiguration)
 
 TEST_F(EditConfigTest, MissingRecordsLeaveTheInitialState)
 {
-    CEdtCfgDlg* d = OpenWith(Line(KEY_DEV, "only") + "*END* = \r\n", QStringLiteral("00C0EE000007"));
-    EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("00C0EE000007"));
+    CEdtCfgDlg* d = OpenWith(Line(KEY_DEV, "only") + "*END* = \r\n", QStringLiteral("02C0EE000007"));
+    EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("02C0EE000007"));
     EXPECT_EQ(Edit(IDC_EDT_PRNT_PORT)->text(), QStringLiteral("0"));
     EXPECT_EQ(d->m_cmbLineSpeed->currentIndex(), -1);
     EXPECT_EQ(d->m_cmbDhcp->currentIndex(), -1);
@@ -295,7 +295,7 @@ TEST(WriteTable, TypicalConfigurationGivesTheExactFrame)
     CEdtCfgDlg d;
     d.m_strDevName = QStringLiteral("NP-2400");
     d.m_strRomVer = QStringLiteral("1.02.3");
-    d.m_strMacAddr = QStringLiteral("00C0EE000042");
+    d.m_strMacAddr = QStringLiteral("02C0EE000042");
     d.m_nLineSpeed = 4;
     d.m_nDhcp = 1;
     const uint8_t addr[16] = {5, 0, 168, 192, 0, 255, 255, 255, 1, 0, 168, 192, 0, 0, 0, 0};
@@ -311,7 +311,7 @@ TEST(WriteTable, TypicalConfigurationGivesTheExactFrame)
     const int n = BuildSetConfigFrame(buf, GetWriteTable(), sizeof buf);
     const std::string expected =
         std::string("\x00\x0D\xAC\x00\x0D\xAC\x00\x03\x00\x00\x00", 11) +
-        "DEV = NP-2400         \r\n" + "VER = 1.02.3          \r\n" + "MAC = 00C0EE000042\r\n" +
+        "DEV = NP-2400         \r\n" + "VER = 1.02.3          \r\n" + "MAC = 02C0EE000042\r\n" +
         "ENET_SPD = 4\r\n" + "DHCP = 1\r\n" + "IP = 192.168.0.5    \r\n" +
         "SUBNET_MASK = 255.255.255.0  \r\n" + "GATEWAY = 192.168.0.1    \r\n" +
         "IP_DFLT = 0.0.0.0        \r\n" + "PRNT_PORT = 9100 \r\n" + "PRNT_RCV_TMO = 90   \r\n" +

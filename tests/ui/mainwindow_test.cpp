@@ -390,7 +390,7 @@ TEST_F(MainWindowTest, SetDeviceRowAndTrim)
     EXPECT_EQ(CKestrelDlg::TrimTrailingBlanks(nullptr, 3), nullptr);
     EXPECT_EQ(CKestrelDlg::TrimTrailingBlanks(buf, 0), nullptr);
 
-    char s1[] = "B2  ", s2[] = "A1", mac[] = "00C0EE000001", dev[] = "dev", ver[] = "v",
+    char s1[] = "B2  ", s2[] = "A1", mac[] = "02C0EE000001", dev[] = "dev", ver[] = "v",
          ip[] = "10.0.0.1", host[] = "", empty[] = "";
     EXPECT_EQ(dlg_->SetDeviceRow(0, 0, s1, mac, dev, ver, ip, host), 0);
     EXPECT_EQ(dlg_->SetDeviceRow(0, 5, s2, mac, dev, ver, ip, host), 0);   // sorted before "B2"

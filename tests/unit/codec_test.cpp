@@ -201,7 +201,7 @@ TEST_F(CodecTest, MatchRecordLineCopiesTheFieldAndTrimsOnlyTrailingSpaces)
 TEST_F(CodecTest, ParseFindReplyTextAndReadNextLineAtFixedOffset)
 {
     const std::string text = Line("DEV", "NP-2400") + Line("VER", "1.02") +
-                              Line("MAC", "00C0EE000001") + Line("IP_CUR", "10.0.0.5") +
+                              Line("MAC", "02C0EE000001") + Line("IP_CUR", "10.0.0.5") +
                               Line("HOST_NAME", "printer-1") + Line("SERIAL_NUM", "SN1") + kEnd;
     ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
     ASSERT_EQ(CountRecords(ReplyTable), 6);
@@ -280,11 +280,11 @@ TEST_F(CodecTest, MacMatchFollowsTheLastMacRecordCaseSensitively)
         uint8_t initial;
         uint8_t want;
     } cases[] = {
-        {Line("MAC", "00C0EE0000AA") + kEnd, "00C0EE0000AA", 0, 1},
-        {Line("MAC", "00C0EE0000AA") + kEnd, "00c0ee0000aa", 1, 0},
-        {Line("MAC", "00C0EE0000AA") + Line("MAC", "00C0EE0000BB") + kEnd, "00C0EE0000BB", 0, 1},
-        {Line("MAC", "00C0EE0000BB") + Line("MAC", "00C0EE0000AA") + kEnd, "00C0EE0000BB", 1, 0},
-        {Line("DEV", "no mac") + kEnd, "00C0EE0000AA", 7, 7},
+        {Line("MAC", "02C0EE0000AA") + kEnd, "02C0EE0000AA", 0, 1},
+        {Line("MAC", "02C0EE0000AA") + kEnd, "02c0ee0000aa", 1, 0},
+        {Line("MAC", "02C0EE0000AA") + Line("MAC", "02C0EE0000BB") + kEnd, "02C0EE0000BB", 0, 1},
+        {Line("MAC", "02C0EE0000BB") + Line("MAC", "02C0EE0000AA") + kEnd, "02C0EE0000BB", 1, 0},
+        {Line("DEV", "no mac") + kEnd, "02C0EE0000AA", 7, 7},
     };
     for (const Case& c : cases) {
         uint8_t flag = c.initial;
@@ -292,7 +292,7 @@ TEST_F(CodecTest, MacMatchFollowsTheLastMacRecordCaseSensitively)
         EXPECT_EQ(flag, c.want) << c.text;
     }
     // Without a flag to set, the match is simply not reported.
-    EXPECT_EQ(ParseConfigText(cases[0].text.c_str(), "00C0EE0000AA", nullptr), 0);
+    EXPECT_EQ(ParseConfigText(cases[0].text.c_str(), "02C0EE0000AA", nullptr), 0);
 }
 
 TEST_F(CodecTest, ParseEveryKeyOfTheTable)

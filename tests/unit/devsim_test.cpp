@@ -81,7 +81,7 @@ TEST(DevSim, RecordChecks)
         {KEY_DHCP, "2", false},           {KEY_PRNT_PORT, "65535", true},
         {KEY_PRNT_PORT, "65536", false},  {KEY_PRNT_PORT, "", false},
         {KEY_PRNT_RCV_TMO, "29", false},  {KEY_PRNT_RCV_TMO, "30", true},
-        {KEY_MAC, "00C0EE0000AA", true},  {KEY_MAC, "00C0EE0000G0", false},
+        {KEY_MAC, "02C0EE0000AA", true},  {KEY_MAC, "02C0EE0000G0", false},
         {KEY_HOST_NAME, "ok name", true}, {KEY_HOST_NAME, "tab\there", false},
     };
     for (const Case& c : cases)

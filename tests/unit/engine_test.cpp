@@ -175,9 +175,9 @@ TEST_F(EngineTest, RepliesOfAnotherCommandAreDropped)
 TEST_F(EngineTest, FindReplyHandling)
 {
     ClearDevTable();
-    const std::string a1 = Line(KEY_DEV, "first") + Line(KEY_MAC, "00C0EE000001") +
+    const std::string a1 = Line(KEY_DEV, "first") + Line(KEY_MAC, "02C0EE000001") +
                            Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
-    const std::string a2 = Line(KEY_DEV, "second") + Line(KEY_MAC, "00C0EE000002") +
+    const std::string a2 = Line(KEY_DEV, "second") + Line(KEY_MAC, "02C0EE000002") +
                            Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
 
     // The same serial twice: the row is rewritten in place, no new event.
@@ -187,7 +187,7 @@ TEST_F(EngineTest, FindReplyHandling)
     EXPECT_EQ(TakeRecvEvent(), 0);
     EXPECT_EQ(GetDevCount(), 1);
     EXPECT_STREQ(GetDevTable()[0].dev, "second");
-    EXPECT_STREQ(GetDevTable()[0].mac, "00C0EE000002");
+    EXPECT_STREQ(GetDevTable()[0].mac, "02C0EE000002");
 
     // A reply without SERIAL_NUM is a row with an empty serial, then replaced.
     const std::string noSerial = Line(KEY_DEV, "anon") + "*END* = \r\n";
@@ -271,9 +271,9 @@ TEST_F(EngineTest, GetConfigSkipsAnotherMacAndAcceptsTheTarget)
 TEST_F(EngineTest, GetConfigMacComparisonIsCaseSensitive)
 {
     std::vector<devsim::Device> devs = Devices(1);
-    devs[0].values[KEY_MAC] = "00C0EE00ABCD";
+    devs[0].values[KEY_MAC] = "02C0EE00ABCD";
     StartSim(devs);
-    SetTargetMac("00c0ee00abcd");
+    SetTargetMac("02c0ee00abcd");
     SetTargetSerial(devs[0].values[KEY_SERIAL_NUM].c_str());
     SetRecvTmo(0);
     StartRequest(RequestKind::GetConfig, nullptr);
@@ -282,29 +282,29 @@ TEST_F(EngineTest, GetConfigMacComparisonIsCaseSensitive)
 
 TEST_F(EngineTest, GetConfigReplyHandling)
 {
-    const std::string cfgA = Line(KEY_MAC, "00C0EE00000A") + Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
-    const std::string cfgB = Line(KEY_MAC, "00C0EE00000B") + Line(KEY_SERIAL_NUM, "SB") + "*END* = \r\n";
+    const std::string cfgA = Line(KEY_MAC, "02C0EE00000A") + Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
+    const std::string cfgB = Line(KEY_MAC, "02C0EE00000B") + Line(KEY_SERIAL_NUM, "SB") + "*END* = \r\n";
     const std::string noMac = Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
-    ASSERT_EQ(OnGetCfgReply(cfgA.c_str(), "00C0EE00000A"), 0);
+    ASSERT_EQ(OnGetCfgReply(cfgA.c_str(), "02C0EE00000A"), 0);
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_CONFIG_RECV));
     EXPECT_STREQ(CfgText, cfgA.c_str());
-    EXPECT_TRUE(ReplyTableHoldsConfigOf("00C0EE00000A", "SA"));
+    EXPECT_TRUE(ReplyTableHoldsConfigOf("02C0EE00000A", "SA"));
 
     // Another device's reply is dropped, but it now fills the ReplyTable:
     // the editor must no longer be filled from it for device A.
-    EXPECT_EQ(OnGetCfgReply(cfgB.c_str(), "00C0EE00000A"), -11);
+    EXPECT_EQ(OnGetCfgReply(cfgB.c_str(), "02C0EE00000A"), -11);
     EXPECT_STREQ(CfgText, cfgA.c_str());
     EXPECT_STREQ(CfgSummary.serial, "SA");
-    EXPECT_FALSE(ReplyTableHoldsConfigOf("00C0EE00000A", "SA"));
-    EXPECT_EQ(OnGetCfgReply(noMac.c_str(), "00C0EE00000A"), -11);
-    EXPECT_EQ(OnGetCfgReply("DEV = x", "00C0EE00000A"), -8);
+    EXPECT_FALSE(ReplyTableHoldsConfigOf("02C0EE00000A", "SA"));
+    EXPECT_EQ(OnGetCfgReply(noMac.c_str(), "02C0EE00000A"), -11);
+    EXPECT_EQ(OnGetCfgReply("DEV = x", "02C0EE00000A"), -8);
     EXPECT_EQ(TakeRecvEvent(), 0);
 }
 
 TEST_F(EngineTest, GetConfigWithOnlyAReplyWithoutMacEndsByTimeout)
 {
     OpenSilent();
-    SetTargetMac("00C0EE00000A");
+    SetTargetMac("02C0EE00000A");
     SetTargetSerial("SA");
     SetRecvTmo(0);
     StartRequest(RequestKind::GetConfig, nullptr);
@@ -479,10 +479,10 @@ TEST_F(EngineTest, WorkerThatCannotStartEndsTheRequestAtOnce)
 
 TEST_F(EngineTest, InitEngineResetsTableAndTimeoutButNotTargets)
 {
-    SetTargetMac("00C0EE0000FFEE");   // cut to 12
+    SetTargetMac("02C0EE0000FFEE");   // cut to 12
     SetTargetSerial("12345678901234567890");
     SetTargetMac(nullptr);
-    EXPECT_STREQ(TargetMac, "00C0EE0000FF");
+    EXPECT_STREQ(TargetMac, "02C0EE0000FF");
     EXPECT_STREQ(TargetSerial, "1234567890123456");
     std::strcpy(DeviceTable[3].serial, "x");
     SetRecvTmo(42);
@@ -490,7 +490,7 @@ TEST_F(EngineTest, InitEngineResetsTableAndTimeoutButNotTargets)
     InitEngine();
     EXPECT_EQ(GetRecvTmo(), 3);
     EXPECT_STREQ(DeviceTable[3].serial, "");
-    EXPECT_STREQ(TargetMac, "00C0EE0000FF");
+    EXPECT_STREQ(TargetMac, "02C0EE0000FF");
     EXPECT_EQ(GetBusyFlg(), 1);
     ClearBusyFlg();
 }

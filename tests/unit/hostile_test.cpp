@@ -26,8 +26,8 @@ std::vector<std::string> Seeds()
         all += Line(k, std::string(static_cast<size_t>(KeyTable[k].width), 'a' + k % 26));
     return {
         magic + "\xFF\x01" + std::string(3, '\0') + Line(KEY_DEV, "NP") +
-            Line(KEY_MAC, "00C0EE000001") + Line(KEY_SERIAL_NUM, "S1") + "*END* = \r\n",
-        magic + "\xFF\x02" + std::string(3, '\0') + Line(KEY_MAC, "00C0EE000001") + all +
+            Line(KEY_MAC, "02C0EE000001") + Line(KEY_SERIAL_NUM, "S1") + "*END* = \r\n",
+        magic + "\xFF\x02" + std::string(3, '\0') + Line(KEY_MAC, "02C0EE000001") + all +
             "*END* = \r\n",
         magic + std::string("\x00\x01\x00\x00\x00", 5) + "*END* = \r\n",
     };

@@ -80,7 +80,7 @@ Device MakeDevice(int index, std::mt19937& rng)
     std::snprintf(buf, sizeof buf, "%u.%02u.%u", 1 + (r >> 4) % 3, (r >> 8) % 40,
                   (r >> 16) % 10);
     d.values[KEY_VER] = buf;
-    std::snprintf(buf, sizeof buf, "00C0EE%06X", (static_cast<unsigned>(rng()) & 0xFFFF00u) |
+    std::snprintf(buf, sizeof buf, "02C0EE%06X", (static_cast<unsigned>(rng()) & 0xFFFF00u) |
                                                     static_cast<unsigned>(index & 0xFF));
     d.values[KEY_MAC] = buf;
     d.values[KEY_ENET_SPD] = std::to_string(rng() % 5);
