@@ -8,10 +8,7 @@
 CAboutDlg::CAboutDlg(QWidget* parent)
     : CDialogBase(IDD_ABOUTBOX, DialogFont(QStringLiteral("MS Sans Serif"), 8), parent)
 {
-    setWindowTitle(QStringLiteral("About Varden Pathlume"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    setModal(true);
+    SetModalFrame(QStringLiteral("About Varden Pathlume"));
     SetClientSize(231, 55);
 
     auto* icon = new QLabel(this);

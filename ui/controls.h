@@ -27,8 +27,6 @@ public:
     int X(int dlu) const;
     int Y(int dlu) const;
     QRect Rect(int x, int y, int w, int h) const;
-    int baseX() const { return baseX_; }
-    int baseY() const { return baseY_; }
 
 private:
     int baseX_;

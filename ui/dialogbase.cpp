@@ -30,6 +30,14 @@ bool CDialogBase::EnsureInitialized()
     return OnInitDialog();
 }
 
+void CDialogBase::SetModalFrame(const QString& caption)
+{
+    setWindowTitle(caption);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(true);
+}
+
 void CDialogBase::SetClientSize(int wDlu, int hDlu)
 {
     setFixedSize(m_dlu.X(wDlu), m_dlu.Y(hDlu));

@@ -32,6 +32,8 @@ protected:
     virtual bool OnInitDialog() { return true; }
 
     const DialogUnits& Dlu() const { return m_dlu; }
+    // Caption, system menu and close box, modal frame: the frame of the forms.
+    void SetModalFrame(const QString& caption);
     void SetClientSize(int wDlu, int hDlu);
 
     QPushButton* AddButton(int id, const QString& text, int x, int y, int w, int h);

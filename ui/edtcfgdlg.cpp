@@ -16,6 +16,7 @@
 
 #include "codec.h"
 #include "ddx.h"
+#include "engine.h"
 #include "ipaddressctrl.h"
 #include "resource.h"
 
@@ -32,10 +33,7 @@ constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
 CEdtCfgDlg::CEdtCfgDlg(QWidget* parent)
     : CDialogBase(IDD_EDIT_CONFIG, DialogFont(QStringLiteral("MS UI Gothic"), 10), parent)
 {
-    setWindowTitle(QStringLiteral("Edit Config"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
-    setModal(true);
+    SetModalFrame(QStringLiteral("Edit Config"));
     BuildTemplate();
 }
 
@@ -196,8 +194,10 @@ void CEdtCfgDlg::FillFromReplyTable()
         *field = n;
         cmb->setCurrentIndex(n >= 0 && n < cmb->count() ? n : -1);
     };
+    RecordTable reply;
+    CopyReplyTable(&reply);   // a consistent snapshot, whatever the worker does
     for (int i = 0; i < kRecordSlots; ++i) {
-        const ConfigRecord& r = ReplyTable[i];
+        const ConfigRecord& r = reply[i];
         if (IsEmptyRecord(&r) || r.key[0] == '\0')
             break;
         const char* k = r.key;

@@ -122,12 +122,6 @@ int CIpAddressCtrl::GetAddress(uint8_t out[4]) const
     return filled;
 }
 
-void CIpAddressCtrl::ClearAddress()
-{
-    for (QLineEdit* f : m_fields)
-        f->clear();
-}
-
 bool CIpAddressCtrl::IsBlank() const
 {
     for (QLineEdit* f : m_fields)

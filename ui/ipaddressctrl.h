@@ -18,7 +18,6 @@ public:
     void SetAddress(uint8_t f0, uint8_t f1, uint8_t f2, uint8_t f3);
     // Reads the four fields, first octet first; returns how many were not blank.
     int GetAddress(uint8_t out[4]) const;
-    void ClearAddress();
     bool IsBlank() const;
     QString Text() const;   // "a.b.c.d" with blank fields as 0
 

@@ -49,7 +49,6 @@ void SetAnswerer(Answerer answerer)
     g_answerer = std::move(answerer);
 }
 
-bool HasAnswerer() { return static_cast<bool>(g_answerer); }
 const std::vector<SeamCall>& Calls() { return g_calls; }
 void ClearCalls() { g_calls.clear(); }
 

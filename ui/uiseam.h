@@ -34,7 +34,6 @@ int RunModal(QDialog* dialog);
 // returns the result to use when the form is still open afterwards.
 using Answerer = std::function<int(const SeamCall&)>;
 void SetAnswerer(Answerer answerer);
-bool HasAnswerer();
 const std::vector<SeamCall>& Calls();
 void ClearCalls();
 

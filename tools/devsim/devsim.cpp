@@ -401,7 +401,7 @@ void Simulator::HandleFind(uint32_t fromAddr, uint16_t fromPort)
     }
     Log("find from " + AddressText(fromAddr, fromPort) + ": " + std::to_string(frames.size()) +
         " device(s) answer");
-    SendReplies(std::move(frames), fromAddr, fromPort);
+    SendReplies(std::move(frames), fromAddr);
 }
 
 void Simulator::HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort)
@@ -431,7 +431,7 @@ void Simulator::HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint1
     }
     Log("getconfig from " + AddressText(fromAddr, fromPort) + " for " + mac + "/" + serial +
         (frames.empty() ? ": no such device" : ": answered"));
-    SendReplies(std::move(frames), fromAddr, fromPort);
+    SendReplies(std::move(frames), fromAddr);
 }
 
 void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort)
@@ -496,10 +496,8 @@ std::vector<uint8_t> Simulator::Damage(std::vector<uint8_t> frame)
     return frame;
 }
 
-void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
-                            uint16_t fromPort)
+void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr)
 {
-    (void)fromPort;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(opt_.replyPort);

@@ -105,8 +105,7 @@ private:
     void HandleFind(uint32_t fromAddr, uint16_t fromPort);
     void HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort);
     void HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort);
-    void SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
-                     uint16_t fromPort);
+    void SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr);
     std::vector<uint8_t> Damage(std::vector<uint8_t> frame);
     bool FaultActive() const;
     void Log(const std::string& line);
