@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -30,6 +31,7 @@ std::atomic<uint8_t> ThreadUp{0};
 
 std::thread WorkerThread;
 std::atomic<bool> WorkerStartFails{false};
+std::atomic<uint32_t> UnaddressedReplies{0};
 
 // The frame the worker has just read, always followed by a zero byte so that
 // the record text handed to the parser ends inside the buffer.
@@ -67,6 +69,23 @@ bool WorkerShouldAbort()
     return ReqKind.load(std::memory_order_acquire) == 0 ||
            StopReqFlg.load(std::memory_order_acquire) != 0 ||
            IsRecvTimeout(RecvTmo.load(std::memory_order_acquire));
+}
+
+// Milliseconds until the request's time is used up: the reader sleeps no
+// longer than that on an empty ring. Stop and shutdown wake it instead.
+int32_t WorkerAbortDue()
+{
+    const int64_t tmo = RecvTmo.load(std::memory_order_acquire);
+    if (tmo < 0)
+        return 0;
+    const int32_t elapsed = static_cast<int32_t>(
+        static_cast<uint32_t>(TickMs()) -
+        static_cast<uint32_t>(StartTick.load(std::memory_order_acquire)));
+    // Whole seconds above tmo: the time is up at (tmo + 1) * 1000 ms.
+    const int64_t due = (tmo + 1) * 1000 - elapsed;
+    if (due < 0)
+        return 0;
+    return due > INT32_MAX ? INT32_MAX : static_cast<int32_t>(due);
 }
 
 }  // namespace
@@ -173,22 +192,25 @@ void RecvThreadProc()
             ReqKind.store(0, std::memory_order_release);
             continue;
         }
-        std::memset(RxFrame, 0, sizeof RxFrame);
-        const int len = ReadReplyFrame(RxFrame, kRxFrameSize, 100, WorkerShouldAbort);
-        if (len > 0) {
-            const int8_t cmd = static_cast<int8_t>(RxFrame[0]);
-            if (cmd != ExpectCmd.load(std::memory_order_acquire))
-                continue;
-            const char* text = reinterpret_cast<const char*>(RxFrame + 4);
-            if (cmd == 1) {
-                if (OnFindReply(text) == -9)
-                    ReqKind.store(0, std::memory_order_release);
-            } else if (cmd == 2) {
-                if (OnGetCfgReply(text, TargetMac) == 0)
-                    ReqKind.store(0, std::memory_order_release);
-            }
+        // Frames are handled back to back; an empty ring is slept on inside
+        // the reader, which wakes for bytes, a stop or the time running out.
+        // The reader leaves the rest of RxFrame zero, and the byte after it
+        // is never written, so the text always ends inside the buffer.
+        const int len = ReadReplyFrame(RxFrame, kRxFrameSize, 100, WorkerShouldAbort,
+                                       WorkerAbortDue);
+        if (len <= 0)
+            continue;
+        const int8_t cmd = static_cast<int8_t>(RxFrame[0]);
+        if (cmd != ExpectCmd.load(std::memory_order_acquire))
+            continue;
+        const char* text = reinterpret_cast<const char*>(RxFrame + 4);
+        if (cmd == 1) {
+            if (OnFindReply(text) == -9)
+                ReqKind.store(0, std::memory_order_release);
+        } else if (cmd == 2) {
+            if (OnGetCfgReply(text, TargetMac, TargetSerial) == 0)
+                ReqKind.store(0, std::memory_order_release);
         }
-        SleepMs(1);
     }
 
     StopRecvFlg.store(1, std::memory_order_release);
@@ -205,6 +227,7 @@ void ShutdownEngine()
 {
     StopReqFlg.store(1, std::memory_order_release);
     ReqKind.store(0, std::memory_order_release);
+    RxRingWakeConsumer();
     WaitRecvThread();
 }
 
@@ -225,6 +248,15 @@ int OnFindReply(const char* text)
         const int r = ParseConfigText(text, nullptr, nullptr);
         if (r != 0)
             return r;
+        // A reply that names no serial number or no MAC address is not a
+        // device: no GetConfig could reach it, and as a row it would end
+        // the list for every reader.
+        DeviceEntry named;
+        MakeDevEntry(&ReplyTable, &named);
+        if (named.serial[0] == '\0' || named.mac[0] == '\0') {
+            UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
+            return -10;
+        }
         if (DevCount.load(std::memory_order_acquire) == kMaxDevices) {
             ReqKind.store(0, std::memory_order_release);
             return -9;
@@ -238,7 +270,7 @@ int OnFindReply(const char* text)
     return 0;
 }
 
-int OnGetCfgReply(const char* text, const char* mac)
+int OnGetCfgReply(const char* text, const char* mac, const char* serial)
 {
     {
         std::lock_guard<std::mutex> g(ResultLock);
@@ -250,10 +282,14 @@ int OnGetCfgReply(const char* text, const char* mac)
             return r;
         if (match == 0)
             return -11;
+        DeviceEntry summary;
+        MakeDevEntry(&ReplyTable, &summary);
+        if (serial && std::strcmp(summary.serial, serial) != 0)
+            return -11;   // the right MAC with a stranger's serial number
         std::memset(CfgText, 0, sizeof CfgText);
         if (text)
             std::strncpy(CfgText, text, sizeof CfgText - 1);
-        MakeDevEntry(&ReplyTable, &CfgSummary);
+        CfgSummary = summary;
         ReplyHoldsAcceptedCfg = true;
     }
     SetRecvEvent(EVT_CONFIG_RECV);
@@ -330,7 +366,11 @@ void ClearRecvState()
 
 void SetRecvTmo(int32_t seconds) { RecvTmo.store(seconds, std::memory_order_release); }
 int32_t GetRecvTmo() { return RecvTmo.load(std::memory_order_acquire); }
-void SetStopReqFlg() { StopReqFlg.store(1, std::memory_order_release); }
+void SetStopReqFlg()
+{
+    StopReqFlg.store(1, std::memory_order_release);
+    RxRingWakeConsumer();
+}
 uint8_t GetStopReqFlg() { return StopReqFlg.load(std::memory_order_acquire); }
 uint8_t GetStopRecvFlg() { return StopRecvFlg.load(std::memory_order_acquire); }
 void ClearStopRecvFlg() { StopRecvFlg.store(0, std::memory_order_release); }
@@ -340,6 +380,7 @@ void ClearBusyFlg() { BusyFlg.store(0, std::memory_order_release); }
 uint8_t GetReqKind() { return ReqKind.load(std::memory_order_acquire); }
 int32_t GetExpectCmd() { return ExpectCmd.load(std::memory_order_acquire); }
 int GetDevCount() { return DevCount.load(std::memory_order_acquire); }
+uint32_t GetUnaddressedReplyCount() { return UnaddressedReplies.load(std::memory_order_relaxed); }
 DeviceEntry* GetDevTable() { return DeviceTable; }
 char* GetCfgText() { return CfgText; }
 DeviceEntry* GetCfgSummary() { return &CfgSummary; }

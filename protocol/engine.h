@@ -46,8 +46,12 @@ int StartRecvThread();
 void RecvThreadProc();
 void WaitRecvThread();
 bool IsRecvTimeout(int32_t seconds);
+// Find reply: 0, a parser error (-1, -2, -8), -9 table full, or -10 when the
+// reply names no serial number or no MAC address (dropped: not a device).
 int OnFindReply(const char* text);
-int OnGetCfgReply(const char* text, const char* mac);
+// GetConfig reply: 0 accepted, a parser error, or -11 when its MAC, or its
+// serial number when one is given, is not the device asked.
+int OnGetCfgReply(const char* text, const char* mac, const char* serial = nullptr);
 void MakeDevEntry(const RecordTable* table, DeviceEntry* entry);
 int MergeDevEntry(unsigned count, const RecordTable* table);
 
@@ -74,6 +78,7 @@ void ClearBusyFlg();
 uint8_t GetReqKind();
 int32_t GetExpectCmd();
 int GetDevCount();
+uint32_t GetUnaddressedReplyCount();   // Find replies dropped as naming no device
 DeviceEntry* GetDevTable();
 void ClearDevTable();
 char* GetCfgText();

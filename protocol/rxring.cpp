@@ -1,15 +1,32 @@
 #include "rxring.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "codec.h"
-#include "platform.h"
 
 RxRingState RxRing;
 
 namespace {
+
 constexpr uint32_t kLastIndex = kRxRingSize - 1;
+
+// The consumer sleeps on this while the ring is empty; the producer (and a
+// stop or shutdown) wakes it. ConsumerWaiting keeps the producer's path to a
+// single load when nobody sleeps.
+std::mutex WakeMutex;
+std::condition_variable WakeCv;
+std::atomic<bool> ConsumerWaiting{false};
+std::atomic<uint64_t> WakeCount{0};
+
+uint32_t Advance(uint32_t index, uint32_t by)
+{
+    return (index + by) & kLastIndex;
 }
+
+}  // namespace
 
 void RxRingReset()
 {
@@ -20,14 +37,7 @@ void RxRingReset()
 
 int RxRingPut(uint8_t byte)
 {
-    const uint32_t w = RxRing.writeIndex.load(std::memory_order_relaxed);
-    const uint32_t r = RxRing.readIndex.load(std::memory_order_acquire);
-    const uint32_t next = (w == kLastIndex) ? 0 : w + 1;
-    if (next == r)
-        return 0;
-    RxRing.storage[w] = byte;
-    RxRing.writeIndex.store(next, std::memory_order_release);
-    return 1;
+    return RxRingWrite(&byte, 1) == 1 ? 1 : 0;
 }
 
 int RxRingGet(uint8_t* out)
@@ -37,35 +47,257 @@ int RxRingGet(uint8_t* out)
     if (r == w)
         return 0;
     *out = RxRing.storage[r];
-    RxRing.readIndex.store(r == kLastIndex ? 0 : r + 1, std::memory_order_release);
+    RxRing.readIndex.store(Advance(r, 1), std::memory_order_release);
     return 1;
 }
 
 unsigned RxRingWrite(const uint8_t* bytes, unsigned count)
 {
-    unsigned stored = 0;
-    while (stored < count && RxRingPut(bytes[stored]))
-        ++stored;
-    return stored;
+    const uint32_t w = RxRing.writeIndex.load(std::memory_order_relaxed);
+    const uint32_t r = RxRing.readIndex.load(std::memory_order_acquire);
+    // One position always stays free: full means the next write index would
+    // meet the read index.
+    const uint32_t free = (r + kLastIndex - w) & kLastIndex;
+    const uint32_t n = count < free ? count : free;
+    if (n == 0)
+        return 0;
+    const uint32_t first = n < kRxRingSize - w ? n : kRxRingSize - w;
+    std::memcpy(RxRing.storage + w, bytes, first);
+    std::memcpy(RxRing.storage, bytes + first, n - first);
+    RxRing.writeIndex.store(Advance(w, n), std::memory_order_release);
+
+    // Pairs with the fence in WaitForBytes: either the consumer sees the new
+    // write index before it sleeps, or this sees it waiting and wakes it.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (ConsumerWaiting.load(std::memory_order_relaxed))
+        RxRingWakeConsumer();
+    return n;
+}
+
+void RxRingWakeConsumer()
+{
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!ConsumerWaiting.load(std::memory_order_relaxed))
+        return;
+    // Taking the lock orders this wake after the consumer's last look at the
+    // ring and its abort check, so the wake cannot fall between the two.
+    { std::lock_guard<std::mutex> g(WakeMutex); }
+    WakeCv.notify_one();
+}
+
+uint64_t RxRingWakeCount()
+{
+    return WakeCount.load(std::memory_order_relaxed);
 }
 
 namespace {
 
-enum class Poll { Byte, Empty, Aborted };
+using Clock = std::chrono::steady_clock;
 
-// ReadRxByte with an optional abort check asked after every empty poll.
-Poll ReadByteOrAbort(uint8_t* out, unsigned maxPolls, AbortCheck abort)
+bool RingEmpty()
 {
-    unsigned failed = 0;
+    return RxRing.readIndex.load(std::memory_order_relaxed) ==
+           RxRing.writeIndex.load(std::memory_order_acquire);
+}
+
+// Sleeps until the ring holds a byte, the abort check says stop, a wake is
+// requested, or maxMs pass, whichever comes first.
+void WaitForBytes(int32_t maxMs, AbortCheck abort)
+{
+    std::unique_lock<std::mutex> lock(WakeMutex);
+    ConsumerWaiting.store(true, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (RingEmpty() && !(abort && abort())) {
+        WakeCv.wait_for(lock, std::chrono::milliseconds(maxMs));
+        WakeCount.fetch_add(1, std::memory_order_relaxed);
+    }
+    ConsumerWaiting.store(false, std::memory_order_relaxed);
+}
+
+// The consumer's side of one phase of the reader: waits on the empty ring,
+// counting the time spent empty against the phase's budget.
+class EmptyWait {
+public:
+    EmptyWait(unsigned retries, int32_t unitMs, AbortCheck abort, AbortDue due)
+        : budgetMs_(static_cast<int64_t>(retries) * unitMs), abort_(abort), due_(due)
+    {
+    }
+
+    enum Result { Bytes, Aborted, Exhausted };
+
+    // Called when the ring is found empty.
+    Result Wait()
+    {
+        if (abort_ && abort_())
+            return Aborted;
+        if (budgetMs_ != 0 && waitedUs_ >= budgetMs_ * 1000)
+            return Exhausted;
+        int64_t sliceMs = budgetMs_ != 0 ? budgetMs_ - waitedUs_ / 1000 : 1000;
+        // Without a due time the abort check is asked every millisecond, as
+        // nothing else would wake the reader when it turns true.
+        const int64_t dueMs = due_ ? due_() : (abort_ ? 1 : sliceMs);
+        if (dueMs < sliceMs)
+            sliceMs = dueMs;
+        if (sliceMs < 1)
+            sliceMs = 1;
+        const Clock::time_point t0 = Clock::now();
+        WaitForBytes(static_cast<int32_t>(sliceMs), abort_);
+        waitedUs_ += std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
+        return Bytes;   // maybe: the caller looks at the ring again
+    }
+
+private:
+    int64_t budgetMs_;   // 0: no limit
+    int64_t waitedUs_ = 0;
+    AbortCheck abort_;
+    AbortDue due_;
+};
+
+// The bytes the consumer may take now, as one run up to the ring's end.
+size_t ReadableRun(const uint8_t** run)
+{
+    const uint32_t r = RxRing.readIndex.load(std::memory_order_relaxed);
+    const uint32_t w = RxRing.writeIndex.load(std::memory_order_acquire);
+    *run = RxRing.storage + r;
+    return w >= r ? w - r : kRxRingSize - r;
+}
+
+void Consume(size_t n)
+{
+    const uint32_t r = RxRing.readIndex.load(std::memory_order_relaxed);
+    RxRing.readIndex.store(Advance(r, static_cast<uint32_t>(n)), std::memory_order_release);
+}
+
+// The last six bytes taken, updated by a run of n more.
+void SlideWindow(uint8_t window[6], const uint8_t* run, size_t n)
+{
+    if (n >= 6) {
+        std::memcpy(window, run + n - 6, 6);
+    } else {
+        std::memmove(window, window + n, 6 - n);
+        std::memcpy(window + 6 - n, run, n);
+    }
+}
+
+// Whether the six bytes before run[k] (the window, then run[0..k)) are the magic.
+bool MagicBefore(const uint8_t window[6], const uint8_t* run, size_t k)
+{
+    if (k >= 6)
+        return std::memcmp(run + k - 6, kFrameMagic, 6) == 0;
+    return std::memcmp(window + k, kFrameMagic, 6 - k) == 0 &&
+           std::memcmp(run, kFrameMagic + 6 - k, k) == 0;
+}
+
+// Takes bytes up to and including the next reply header: 0, or -6.
+int Synchronise(unsigned retries, AbortCheck abort, AbortDue due)
+{
+    uint8_t window[6] = {0, 0, 0, 0, 0, 0};
+    EmptyWait empty(retries, 1, abort, due);
     for (;;) {
-        if (maxPolls != 0 && failed >= maxPolls)
-            return Poll::Empty;
-        if (RxRingGet(out))
-            return Poll::Byte;
-        SleepMs(1);
-        ++failed;
-        if (abort && abort())
-            return Poll::Aborted;
+        const uint8_t* run = nullptr;
+        const size_t n = ReadableRun(&run);
+        if (n == 0) {
+            if (empty.Wait() != EmptyWait::Bytes)
+                return -6;
+            continue;
+        }
+        size_t from = 0;
+        while (from < n) {
+            const void* hit = std::memchr(run + from, kDirReply, n - from);
+            if (!hit) {
+                SlideWindow(window, run, n);
+                Consume(n);
+                break;
+            }
+            const size_t k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - run);
+            if (MagicBefore(window, run, k)) {
+                Consume(k + 1);
+                return 0;
+            }
+            from = k + 1;
+            if (from == n) {
+                SlideWindow(window, run, n);
+                Consume(n);
+            }
+        }
+    }
+}
+
+constexpr int kFrameCut = -100;   // internal: a zero byte in the record text
+constexpr size_t kCommandBytes = 4;
+
+// Length of the shortest prefix of run[0..n) that completes the terminator
+// record, given the bytes already stored; 0 when none does.
+size_t TerminatorEnd(const uint8_t* stored, size_t storedCount, const uint8_t* run, size_t n)
+{
+    const auto* end = reinterpret_cast<const uint8_t*>(kEndRecord);
+    // Begun among the stored bytes and completed by the first e bytes of the run.
+    const size_t lookBack = storedCount < kEndRecordSize - 1 ? storedCount : kEndRecordSize - 1;
+    for (size_t e = kEndRecordSize - lookBack; e < kEndRecordSize && e <= n; ++e) {
+        if (std::memcmp(stored + storedCount - (kEndRecordSize - e), end, kEndRecordSize - e) == 0 &&
+            std::memcmp(run, end + kEndRecordSize - e, e) == 0)
+            return e;
+    }
+    // Wholly inside the run.
+    size_t from = 0;
+    while (from + kEndRecordSize <= n) {
+        const void* star = std::memchr(run + from, '*', n - from - (kEndRecordSize - 1));
+        if (!star)
+            break;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(star) - run);
+        if (std::memcmp(run + at, end, kEndRecordSize) == 0)
+            return at + kEndRecordSize;
+        from = at + 1;
+    }
+    return 0;
+}
+
+// Collects the body after a header: its length, -5, -7, or kFrameCut.
+int Collect(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort, AbortDue due)
+{
+    std::memset(buffer, 0, length);
+    size_t stored = 0;
+    EmptyWait empty(retries, 1000, abort, due);
+    for (;;) {
+        const uint8_t* run = nullptr;
+        size_t n = ReadableRun(&run);
+        if (n == 0) {
+            if (empty.Wait() != EmptyWait::Bytes)
+                return -5;
+            continue;
+        }
+        if (length == 0) {
+            Consume(1);   // nothing can be stored: the first byte overflows
+            return -7;
+        }
+        if (n > length - stored)
+            n = length - stored;
+        size_t take = n;
+        bool cut = false;
+        if (stored >= kCommandBytes) {
+            // Record text: a zero byte ends the frame in hand.
+            if (const void* zero = std::memchr(run, 0, n)) {
+                take = static_cast<size_t>(static_cast<const uint8_t*>(zero) - run);
+                cut = true;
+            }
+        } else if (take > kCommandBytes - stored) {
+            take = kCommandBytes - stored;   // the command bytes may hold zeros
+        }
+        const size_t end = TerminatorEnd(buffer, stored, run, take);
+        if (end != 0) {
+            std::memcpy(buffer + stored, run, end);
+            Consume(end);
+            return static_cast<int>(stored + end);
+        }
+        std::memcpy(buffer + stored, run, take);
+        stored += take;
+        if (cut) {
+            Consume(take + 1);
+            return kFrameCut;
+        }
+        Consume(take);
+        if (stored >= length)
+            return -7;
     }
 }
 
@@ -73,58 +305,30 @@ Poll ReadByteOrAbort(uint8_t* out, unsigned maxPolls, AbortCheck abort)
 
 int ReadRxByte(uint8_t* out, unsigned maxPolls)
 {
-    return ReadByteOrAbort(out, maxPolls, nullptr) == Poll::Byte ? 1 : 0;
+    for (unsigned failed = 0; maxPolls == 0 || failed < maxPolls; ++failed) {
+        if (RxRingGet(out))
+            return 1;
+        WaitForBytes(1, nullptr);
+    }
+    return 0;
 }
 
-int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort)
+int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort,
+                   AbortDue due)
 {
     if (!buffer)
         return -1;
     if (length > kMaxReplyBody)
         length = kMaxReplyBody;
-
-    // Synchronise on the reply header: the six magic bytes, then 0xFF.
-    uint8_t sync[6] = {0, 0, 0, 0, 0, 0};
-    unsigned misses = 0;
     for (;;) {
-        uint8_t b = 0;
-        const Poll p = ReadByteOrAbort(&b, 1, abort);
-        if (p == Poll::Aborted)
-            return -6;
-        if (p == Poll::Byte) {
-            if (b == kDirReply && std::memcmp(sync, kFrameMagic, sizeof sync) == 0)
-                break;
-            std::memmove(sync, sync + 1, sizeof sync - 1);
-            sync[5] = b;
-            continue;
-        }
-        if (retries != 0 && ++misses >= retries)
-            return -6;
-    }
-
-    // Collect the body up to the terminator record.
-    std::memset(buffer, 0, length);
-    uint8_t endWindow[kEndRecordSize] = {};
-    unsigned stored = 0;
-    misses = 0;
-    for (;;) {
-        uint8_t b = 0;
-        const Poll p = ReadByteOrAbort(&b, 1000, abort);
-        if (p == Poll::Aborted)
-            return -5;
-        if (p == Poll::Byte) {
-            if (stored < length)
-                buffer[stored] = b;
-            ++stored;
-            std::memmove(endWindow, endWindow + 1, sizeof endWindow - 1);
-            endWindow[kEndRecordSize - 1] = b;
-            if (std::memcmp(endWindow, kEndRecord, kEndRecordSize) == 0)
-                return static_cast<int>(stored);
-            if (stored >= length)
-                return -7;
-            continue;
-        }
-        if (retries != 0 && ++misses >= retries)
-            return -5;
+        int r = Synchronise(retries, abort, due);
+        if (r != 0)
+            return r;
+        r = Collect(buffer, length, retries, abort, due);
+        if (r != kFrameCut)
+            return r;
+        // The frame was cut short; the zero byte that showed it may open the
+        // next header, and the fresh window of zeros stands for it.
+        std::memset(buffer, 0, length);
     }
 }

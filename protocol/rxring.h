@@ -21,16 +21,35 @@ int RxRingPut(uint8_t byte);
 int RxRingGet(uint8_t* out);
 unsigned RxRingWrite(const uint8_t* bytes, unsigned count);
 
-// One byte from the ring, polling with 1 ms pauses; maxPolls 0 waits forever.
+// Wakes a consumer waiting on the empty ring, so that it asks its abort
+// check again (a stop request, a shutdown). Cheap when nobody waits.
+void RxRingWakeConsumer();
+
+// How often a consumer waiting on the empty ring has woken up, for any
+// reason (bytes, a wake request, its time limit). For tests and measurements.
+uint64_t RxRingWakeCount();
+
+// One byte from the ring, waiting up to 1 ms per poll; maxPolls 0 waits forever.
 int ReadRxByte(uint8_t* out, unsigned maxPolls);
 
-// Asked on every empty poll of the ring; true makes the reader give up at once.
+// Asked whenever the ring is empty; true makes the reader give up at once.
 using AbortCheck = bool (*)();
+// Milliseconds until the abort check may next turn true by itself (a
+// deadline); the reader never sleeps past it. Events that are not deadlines
+// (stop, shutdown) wake the reader with RxRingWakeConsumer instead. With an
+// abort check but no due time, the check is asked every millisecond.
+using AbortDue = int32_t (*)();
 
 // Finds the next reply header (magic + 0xFF) in the byte stream and collects
 // the body up to and including "*END* = \r\n". Returns the body length, or
 // -1 no buffer, -5 no terminator in time, -6 no header in time, -7 overflow.
-// With an abort check, an abort returns -6 while synchronising and -5 while
-// collecting.
+// The empty ring is waited on for at most `retries` ms while synchronising
+// and `retries` seconds while collecting (0: no limit). With an abort check,
+// an abort returns -6 while synchronising and -5 while collecting.
+//
+// A datagram holds one frame, and record text never holds a zero byte while
+// every header begins with one: a zero in the record text means the frame in
+// hand was cut short. It is dropped, and the reader synchronises again at
+// that byte, so the next datagram's reply is read whole.
 int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries,
-                   AbortCheck abort = nullptr);
+                   AbortCheck abort = nullptr, AbortDue due = nullptr);

@@ -163,9 +163,10 @@ TEST_F(EngineTest, RepliesOfAnotherCommandAreDropped)
     OpenSilent();
     SetRecvTmo(0);
     StartRequest(RequestKind::Find, nullptr);
-    Inject(ReplyFrame(2, Line(KEY_SERIAL_NUM, "OTHER")));
-    Inject(ReplyFrame(3, Line(KEY_SERIAL_NUM, "OTHER3")));
-    Inject(ReplyFrame(1, Line(KEY_SERIAL_NUM, "MINE")));
+    const std::string mac = Line(KEY_MAC, "02C0EE000001");
+    Inject(ReplyFrame(2, mac + Line(KEY_SERIAL_NUM, "OTHER")));
+    Inject(ReplyFrame(3, mac + Line(KEY_SERIAL_NUM, "OTHER3")));
+    Inject(ReplyFrame(1, mac + Line(KEY_SERIAL_NUM, "MINE")));
     const uint8_t events = FinishRequest();
     EXPECT_EQ(events, RecvEventBit(EVT_UPDATE_INFO) | RecvEventBit(EVT_TIMEOUT));
     EXPECT_EQ(GetDevCount(), 1);
@@ -189,21 +190,27 @@ TEST_F(EngineTest, FindReplyHandling)
     EXPECT_STREQ(GetDevTable()[0].dev, "second");
     EXPECT_STREQ(GetDevTable()[0].mac, "02C0EE000002");
 
-    // A reply without SERIAL_NUM is a row with an empty serial, then replaced.
-    const std::string noSerial = Line(KEY_DEV, "anon") + "*END* = \r\n";
-    ASSERT_EQ(OnFindReply(noSerial.c_str()), 0);
-    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
-    EXPECT_EQ(GetDevCount(), 2);
-    EXPECT_STREQ(GetDevTable()[1].serial, "");
-    ASSERT_EQ(OnFindReply("*END* = \r\n"), 0);
-    EXPECT_EQ(GetDevCount(), 2);
-    EXPECT_STREQ(GetDevTable()[1].dev, "");
+    // A reply that names no device (no serial number or no MAC value, or
+    // nothing at all) is dropped and counted; it never becomes a row.
+    const uint32_t droppedBefore = GetUnaddressedReplyCount();
+    const std::string unaddressed[] = {
+        Line(KEY_DEV, "anon") + Line(KEY_MAC, "02C0EE000003") + "*END* = \r\n",
+        Line(KEY_MAC, "02C0EE000003") + Line(KEY_SERIAL_NUM, "") + "*END* = \r\n",
+        Line(KEY_SERIAL_NUM, "NOMAC") + "*END* = \r\n",
+        Line(KEY_MAC, "   ") + Line(KEY_SERIAL_NUM, "BLANKMAC") + "*END* = \r\n",
+        "*END* = \r\n",
+    };
+    for (const std::string& text : unaddressed)
+        EXPECT_EQ(OnFindReply(text.c_str()), -10) << text;
+    EXPECT_EQ(GetUnaddressedReplyCount() - droppedBefore, 5u);
+    EXPECT_EQ(GetDevCount(), 1);
+    EXPECT_EQ(TakeRecvEvent(), 0);
 
     // Parser errors are passed on and add nothing.
     EXPECT_EQ(OnFindReply("no terminator"), -8);
     EXPECT_EQ(OnFindReply("JUNK*END* = \r\n"), -2);
     EXPECT_EQ(OnFindReply(nullptr), -1);
-    EXPECT_EQ(GetDevCount(), 2);
+    EXPECT_EQ(GetDevCount(), 1);
     EXPECT_EQ(TakeRecvEvent(), 0);
 }
 
@@ -289,6 +296,15 @@ TEST_F(EngineTest, GetConfigReplyHandling)
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_CONFIG_RECV));
     EXPECT_STREQ(CfgText, cfgA.c_str());
     EXPECT_TRUE(ReplyTableHoldsConfigOf("02C0EE00000A", "SA"));
+
+    // The right MAC with another serial number is not the device asked: its
+    // values must not rewrite the selected row.
+    const std::string stranger =
+        Line(KEY_MAC, "02C0EE00000A") + Line(KEY_SERIAL_NUM, "STRANGER") + "*END* = \r\n";
+    EXPECT_EQ(OnGetCfgReply(stranger.c_str(), "02C0EE00000A", "SA"), -11);
+    EXPECT_STREQ(CfgSummary.serial, "SA");
+    EXPECT_EQ(OnGetCfgReply(cfgA.c_str(), "02C0EE00000A", "SA"), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_CONFIG_RECV));
 
     // Another device's reply is dropped, but it now fills the ReplyTable:
     // the editor must no longer be filled from it for device A.
@@ -506,7 +522,7 @@ TEST_F(EngineTest, ReaderNeverSeesAHalfWrittenRow)
     for (int i = 0; i < 400; ++i) {
         const std::string tag = "v" + std::to_string(i);
         Inject(ReplyFrame(1, Line(KEY_DEV, tag) + Line(KEY_HOST_NAME, tag) +
-                                 Line(KEY_SERIAL_NUM, "ONE")));
+                                 Line(KEY_MAC, "02C0EE000001") + Line(KEY_SERIAL_NUM, "ONE")));
         for (int k = 0; k < 5; ++k) {
             DeviceEntry table[kDeviceSlots];
             CopyDevTable(table);

@@ -61,7 +61,8 @@ TEST(HostileInput, ManyRepliesInOneStreamKeepAtMostTenDevices)
     std::string stream;
     for (int i = 0; i < 30; ++i)
         stream += std::string("\x00\x0D\xAC\x00\x0D\xAC\xFF\x01\x00\x00\x00", 11) +
-                  Line(KEY_SERIAL_NUM, "S" + std::to_string(i)) + "*END* = \r\n";
+                  Line(KEY_MAC, "02C0EE000001") + Line(KEY_SERIAL_NUM, "S" + std::to_string(i)) +
+                  "*END* = \r\n";
     ASSERT_TRUE(testrig::FeedReceivePath(reinterpret_cast<const uint8_t*>(stream.data()), stream.size()));
     EXPECT_EQ(GetDevCount(), kMaxDevices);
 }
