@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -252,6 +253,129 @@ TEST_F(RxRingTest, AbortCheckEndsBothPhasesWithinMilliseconds)
     ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
     EXPECT_LT(ms, 500);
     g_abort = false;
+}
+
+// The reader as a plain loop, one byte at a time, over a string: the
+// behaviour the run-based reader must reproduce exactly.
+int ReferenceRead(const std::string& s, size_t& pos, uint8_t* buf, unsigned length)
+{
+    if (length > kMaxReplyBody)
+        length = kMaxReplyBody;
+    for (;;) {
+        uint8_t win[6] = {};
+        for (;;) {
+            if (pos == s.size())
+                return -6;
+            const uint8_t b = static_cast<uint8_t>(s[pos++]);
+            if (b == 0xFF && std::memcmp(win, kMagic.data(), 6) == 0)
+                break;
+            std::memmove(win, win + 1, 5);
+            win[5] = b;
+        }
+        std::memset(buf, 0, length);
+        uint8_t end[10] = {};
+        unsigned stored = 0;
+        bool cut = false;
+        while (!cut) {
+            if (pos == s.size())
+                return -5;
+            const uint8_t b = static_cast<uint8_t>(s[pos++]);
+            if (stored >= 4 && b == 0) {
+                cut = true;   // record text never holds a zero: drop, resynchronise
+                std::memset(buf, 0, length);
+                break;
+            }
+            if (stored < length)
+                buf[stored] = b;
+            ++stored;
+            std::memmove(end, end + 1, 9);
+            end[9] = b;
+            if (std::memcmp(end, kEnd.data(), 10) == 0)
+                return static_cast<int>(stored);
+            if (stored >= length)
+                return -7;
+        }
+    }
+}
+
+// Seeded random streams of good replies, requests, junk, cut frames and
+// overflows, placed anywhere in the ring (so runs wrap at its end).
+std::string RandomStream(std::mt19937& rng)
+{
+    auto junk = [&](size_t n, bool zeros) {
+        std::string j;
+        for (size_t i = 0; i < n; ++i) {
+            char c = static_cast<char>(rng());
+            if (!zeros && c == 0)
+                c = 'j';
+            j += c;
+        }
+        return j;
+    };
+    std::string out;
+    const int pieces = 1 + static_cast<int>(rng() % 60);
+    for (int i = 0; i < pieces; ++i) {
+        const std::string text = "DEV = " + junk(rng() % 40, false) + "\r\n" +
+                                 (rng() % 3 == 0 ? std::string("*EN") : std::string());
+        std::string frame = Reply(static_cast<uint8_t>(1 + rng() % 3), text);
+        switch (rng() % 9) {
+        case 0: out += frame; break;
+        case 1: out += frame.substr(0, rng() % frame.size()); break;            // cut
+        case 2: out += Reply(1, std::string(600 + rng() % 500, 'o')); break;    // overflow
+        case 3: out += kFindRequest; break;
+        case 4: out += junk(rng() % 64, true); break;
+        case 5: out += kMagic.substr(0, rng() % 6) + frame; break;              // partial magic
+        case 6: out += frame.substr(1); break;                                  // zero-less start
+        case 7: out += kEnd.substr(0, rng() % 10) + kEnd; break;
+        default: out += frame + frame; break;
+        }
+    }
+    return out;
+}
+
+bool AbortWhenEmpty() { return true; }
+
+TEST_F(RxRingTest, RunReaderMatchesTheByteReaderOnRandomStreams)
+{
+    std::mt19937 rng(8081);
+    const unsigned lengths[] = {640, 640, 640, 64, 1024, 5000, 13, 3};
+    int frames = 0;
+    for (int iter = 0; iter < 2000; ++iter) {
+        const std::string stream = RandomStream(rng);
+        ASSERT_LT(stream.size(), kRxRingSize - 1);
+        const uint32_t start = rng() % kRxRingSize;
+        RxRing.readIndex = start;
+        RxRing.writeIndex = start;
+        Push(stream);
+        size_t pos = 0;
+        for (int call = 0; call < 2000; ++call) {
+            const unsigned length = lengths[rng() % 8];
+            std::vector<uint8_t> got(kMaxReplyBody + 8, 0xEE), want(kMaxReplyBody + 8, 0xEE);
+            const int n = ReadReplyFrame(got.data(), length, 1, AbortWhenEmpty);
+            const int m = ReferenceRead(stream, pos, want.data(), length);
+            ASSERT_EQ(n, m) << "iteration " << iter << " call " << call;
+            ASSERT_EQ(got, want) << "iteration " << iter << " call " << call << " n " << n << " length " << length;
+            frames += n > 0;
+            const bool empty = RxRing.readIndex.load() == RxRing.writeIndex.load();
+            ASSERT_EQ(empty, pos == stream.size()) << "iteration " << iter;
+            if (empty)
+                break;
+        }
+    }
+    EXPECT_GT(frames, 1000);   // the streams do hold readable replies
+}
+
+TEST_F(RxRingTest, ACutFrameIsDroppedAndTheNextDatagramReadWhole)
+{
+    // Five replies without their terminator, then a genuine one: each cut
+    // frame ends at the next header's zero byte instead of swallowing it.
+    for (int i = 0; i < 5; ++i)
+        Push(kMagic + "\xFF\x01" + std::string(3, '\0') + "DEV = cut " + std::to_string(i));
+    Push(Reply(1, kText));
+    uint8_t buf[640];
+    const std::string want = Body(1, kText);
+    ASSERT_EQ(ReadReplyFrame(buf, sizeof buf, 100), static_cast<int>(want.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), want.size()), want);
 }
 
 TEST_F(RxRingTest, ConcurrentProducerAndConsumerKeepEveryByteInOrder)
