@@ -1,5 +1,6 @@
 #include "dialogbase.h"
 
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,19 @@ int CDialogBase::DoModal()
 {
     EnsureInitialized();
     return UiSeam::RunModal(this);
+}
+
+int CDialogBase::RunWindow()
+{
+    EnsureInitialized();
+    setWindowModality(Qt::NonModal);
+    setResult(0);
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    if (isVisible())
+        loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 bool CDialogBase::EnsureInitialized()

@@ -23,7 +23,12 @@ public:
     // Initialises the dialog (once) and runs it modally: 1 OK, 2 Cancel.
     int DoModal();
 
-    // Runs OnInitDialog once; DoModal calls it, and so may a caller that
+    // Initialises the dialog (once) and runs it as an ordinary top-level
+    // window: shown without modality, with an event loop of its own that
+    // ends when the dialog ends. Returns its result, as DoModal does.
+    int RunWindow();
+
+    // Runs OnInitDialog once; DoModal and RunWindow call it, and so may a caller that
     // shows the dialog modelessly.
     bool EnsureInitialized();
 

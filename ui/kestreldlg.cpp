@@ -58,7 +58,9 @@ CKestrelDlg::CKestrelDlg(QWidget* parent, const UdpEndpoints& endpoints)
     m_hIcon = QIcon(QStringLiteral(":/icons/window-138.png"));
     m_bmpLogo = QPixmap(QStringLiteral(":/images/logo-134.png"));
     setWindowTitle(QStringLiteral("Varden Pathlume"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // An ordinary top-level window (not a dialog), so the desktop lists it
+    // in its task bar and window switcher; the frame stays fixed.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     BuildTemplate();
 }

@@ -90,6 +90,7 @@ TEST_F(ConfigFlowTest, EditConfigWritesTheHostNameAndReadsItBack)
     onModal = [&](const SeamCall& call) {
         auto* form = qobject_cast<CEdtCfgDlg*>(call.dialog);
         EXPECT_NE(form, nullptr);
+        ExpectModalOverMainWindow(form);
         QLineEdit* host = GetDlgItem<QLineEdit>(form, IDC_EDT_HOST_NAME);
         formWasFilled = host->text().toStdString() == rig_->sim().Value(dev, KEY_HOST_NAME) &&
                         GetDlgItem<QLineEdit>(form, IDC_EDT_SERIAL_NUM)->text().toStdString() ==

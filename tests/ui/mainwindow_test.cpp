@@ -7,9 +7,12 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <thread>
+#include <unistd.h>
 
 #include "controls.h"
+#include "kestrelapp.h"
 #include "rxring.h"
 #include "window_fixture.h"
 
@@ -335,6 +338,7 @@ TEST_F(MainWindowTest, AboutBoxFromTheWindowMenu)
             if (l->text().startsWith(QStringLiteral("PATHLUME")))
                 versionText = l->text();
         EXPECT_EQ(call.dialog->property("templateId").toInt(), IDD_ABOUTBOX);
+        ExpectModalOverMainWindow(call.dialog);
         QTest::qWait(1500);   // the main window's timer keeps running meanwhile
         QTest::mouseClick(GetDlgItem<QPushButton>(call.dialog, IDOK), Qt::LeftButton);
         return IDCANCEL;
@@ -378,6 +382,51 @@ TEST_F(MainWindowTest, RequestsCarryOnInsideARealNestedModalLoop)
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
     EXPECT_EQ(List()->GetItemCount(), 2);
     EXPECT_TRUE(Log().endsWith(QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n")));
+}
+
+TEST_F(MainWindowTest, ShellRunsAnOrdinaryTopLevelWindowThatSigtermCloses)
+{
+    Open(devsim::GenerateDevices(1, 3));
+    UiSeam::SetAnswerer(nullptr);   // the About box runs its own modal loop
+    bool sawWindow = false, sawAbout = false, watchdogFired = false;
+    QTimer::singleShot(50, dlg_.get(), [&] {   // inside the shell's loop
+        sawWindow = true;
+        EXPECT_EQ(dlg_->windowType(), Qt::Window);
+        EXPECT_FALSE(dlg_->isModal());
+        EXPECT_EQ(dlg_->windowModality(), Qt::NonModal);
+        ASSERT_NE(dlg_->windowHandle(), nullptr);
+        EXPECT_EQ(dlg_->windowHandle()->transientParent(), nullptr);
+        EXPECT_FALSE(dlg_->windowHandle()->isModal());
+        EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("pathlume"));
+        dlg_->OnSysCommand(IDM_ABOUTBOX, 0);   // returns once SIGTERM has closed it
+    });
+    QTimer poll;   // inside the About box's loop
+    poll.setInterval(50);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!about || sawAbout)
+            return;
+        sawAbout = true;
+        ExpectModalOverMainWindow(about);
+        ::kill(::getpid(), SIGTERM);
+    });
+    QTimer::singleShot(6000, dlg_.get(), [&] {   // only if SIGTERM closed nothing
+        watchdogFired = true;
+        if (QWidget* m = QApplication::activeModalWidget())
+            m->close();
+        dlg_->close();
+    });
+    poll.start();
+    const int result = RunMainWindow(*dlg_);
+    poll.stop();
+    EXPECT_FALSE(watchdogFired);
+    EXPECT_TRUE(sawWindow);
+    EXPECT_TRUE(sawAbout);
+    EXPECT_EQ(result, IDCANCEL);   // closed as by its close box
+    EXPECT_FALSE(dlg_->isVisible());
+    struct sigaction now = {};
+    ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);   // the program's handler lives only as long as the run
 }
 
 TEST_F(MainWindowTest, SetDeviceRowAndTrim)

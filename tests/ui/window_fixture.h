@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 #include <functional>
 #include <memory>
 
@@ -96,6 +97,19 @@ protected:
     bool WaitIdle(int timeoutMs = 8000)
     {
         return QTest::qWaitFor([this] { return BusyText() == QLatin1String("Idle"); }, timeoutMs);
+    }
+
+    // A form or box opened over the main window is a modal dialog, transient
+    // for the main window, so the window manager keeps it on top of it.
+    void ExpectModalOverMainWindow(const QDialog* box) const
+    {
+        EXPECT_EQ(box->windowType(), Qt::Dialog);
+        EXPECT_TRUE(box->isModal());
+        EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+        const QWindow* w = box->windowHandle();
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->isModal());
+        EXPECT_EQ(w->transientParent(), dlg_->windowHandle());
     }
 
     // Message boxes shown since the last ClearCalls.
