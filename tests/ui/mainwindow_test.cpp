@@ -14,6 +14,7 @@
 #include "controls.h"
 #include "kestrelapp.h"
 #include "rxring.h"
+#include "loopback_peer.h"
 #include "window_fixture.h"
 
 namespace {
@@ -132,6 +133,27 @@ TEST_F(MainWindowTest, SeekShowsDevicesSortedWhateverTheAnswerOrder)
         "Detect StopRecvFlg\\.\\r\\n$"));
     EXPECT_TRUE(shape.match(log).hasMatch()) << log.toStdString();
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+}
+
+TEST_F(MainWindowTest, AReplyWithAnEmptySerialNumberHidesNoDevice)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.delayMs = 200;   // the genuine devices answer after the bad reply
+    Open(devsim::GenerateDevices(3, 12), opt);
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    const std::string bad = std::string("\x00\x0D\xAC\x00\x0D\xAC\xFF\x01\x00\x00\x00", 11) +
+                            "MAC = 02C0EE0000EE\r\nSERIAL_NUM =                 \r\n*END* = \r\n";
+    testrig::LoopbackPeer peer;
+    ASSERT_GT(peer.SendTo(GetRecvPort(), reinterpret_cast<const uint8_t*>(bad.data()), bad.size()), 0);
+    ASSERT_TRUE(WaitIdle());
+    QStringList serials = Rows(List(), 0);
+    serials.sort();
+    QStringList want;
+    for (size_t i = 0; i < 3; ++i)
+        want << QString::fromStdString(rig_->sim().Value(i, KEY_SERIAL_NUM));
+    want.sort();
+    EXPECT_EQ(serials, want);
 }
 
 TEST_F(MainWindowTest, SeekWhileBusyIsRefusedAndChangesNothing)

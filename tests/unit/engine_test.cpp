@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "codec.h"
 #include "devsim.h"
 #include "engine.h"
+#include "loopback_peer.h"
 #include "loopback_rig.h"
 #include "rxring.h"
 #include "udp.h"
@@ -212,6 +214,102 @@ TEST_F(EngineTest, FindReplyHandling)
     EXPECT_EQ(OnFindReply(nullptr), -1);
     EXPECT_EQ(GetDevCount(), 1);
     EXPECT_EQ(TakeRecvEvent(), 0);
+}
+
+// Bad traffic on the LAN, sent over loopback datagram by datagram as a
+// hostile or faulty device would, before or around three genuine replies:
+// every genuine device must be listed, and nothing else.
+TEST_F(EngineTest, BadTrafficNeverHidesGenuineDevices)
+{
+    const std::vector<devsim::Device> devs = Devices(3, 77);
+    const std::vector<int> findKeys = {KEY_DEV, KEY_VER, KEY_MAC, KEY_IP_CUR, KEY_HOST_NAME,
+                                       KEY_SERIAL_NUM};
+    std::vector<std::string> genuine;
+    for (const devsim::Device& d : devs) {
+        const std::vector<uint8_t> f = devsim::BuildReply(RequestKind::Find, d, findKeys);
+        genuine.emplace_back(f.begin(), f.end());
+    }
+    const std::string headerOnly = ReplyFrame(1, "");
+    const std::string emptySerial =
+        ReplyFrame(1, Line(KEY_DEV, "NP") + Line(KEY_MAC, "02C0EE0000EE") + Line(KEY_SERIAL_NUM, ""));
+    const std::string noTerminator = genuine[1].substr(0, genuine[1].size() - 10);
+    const std::string smallFind = ReplyFrame(1, "X");   // the Find command byte, bad text
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> bad;
+        bool genuineInTheMiddle;
+    };
+    std::mt19937 rng(4242);
+    std::vector<std::string> mixed;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string kinds[] = {headerOnly, emptySerial, noTerminator, smallFind,
+                                     genuine[rng() % 3].substr(0, 11 + rng() % 60),
+                                     std::string(1 + rng() % 40, static_cast<char>(rng()))};
+        mixed.push_back(kinds[rng() % 6]);
+    }
+    const Case cases[] = {
+        {"header and terminator only", {headerOnly}, false},
+        {"empty serial number", {emptySerial}, false},
+        {"five without terminator", std::vector<std::string>(5, noTerminator), false},
+        {"one device 1000 times", std::vector<std::string>(1000, genuine[0]), false},
+        {"10,000 small Find frames", std::vector<std::string>(10000, smallFind), true},
+        {"20,000 mixed bad datagrams", mixed, true},
+    };
+    for (const Case& c : cases) {
+        OpenSilent();
+        const uint16_t port = GetRecvPort();
+        ClearDevTable();
+        SetRecvTmo(30);
+        StartRequest(RequestKind::Find, nullptr);
+        std::atomic<bool> sent{false};
+        std::thread sender([&] {
+            testrig::LoopbackPeer peer;
+            auto send = [&](const std::string& d) {
+                peer.SendTo(port, reinterpret_cast<const uint8_t*>(d.data()), d.size());
+            };
+            // Paced at about 10,000 datagrams a second, in bursts small
+            // enough for the socket's buffer: what is lost must be ours.
+            const size_t half = c.genuineInTheMiddle ? c.bad.size() / 2 : c.bad.size();
+            for (size_t i = 0; i < c.bad.size(); ++i) {
+                if (i == half)
+                    for (const std::string& g : genuine)
+                        send(g);
+                send(c.bad[i]);
+                if (i % 50 == 49)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            if (!c.genuineInTheMiddle)
+                for (const std::string& g : genuine)
+                    send(g);
+            sent = true;
+        });
+        const bool found = PumpUntil([&] { return sent && GetDevCount() >= 3; }, 15000);
+        sender.join();
+        PumpUntil([] { return false; }, 50);   // anything still on its way
+        SetStopReqFlg();
+        FinishRequest();
+        EXPECT_TRUE(found) << c.name;
+        DeviceEntry table[kDeviceSlots];
+        CopyDevTable(table);
+        EXPECT_EQ(GetDevCount(), 3) << c.name;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(table[i].serial, devs[static_cast<size_t>(i)].values[KEY_SERIAL_NUM]) << c.name;
+        CloseUdp();
+    }
+}
+
+TEST_F(EngineTest, WorkerSleepsWhileTheRingIsEmpty)
+{
+    StartSim(Devices(3));
+    SetRecvTmo(0);   // a Find of one second
+    const uint64_t before = RxRingWakeCount();
+    StartRequest(RequestKind::Find, nullptr);
+    FinishRequest();
+    EXPECT_EQ(GetDevCount(), 3);
+    // About one wake per 100 ms of silence plus one per datagram; polling
+    // the ring every millisecond would be near a thousand.
+    EXPECT_LT(RxRingWakeCount() - before, 30u);
 }
 
 TEST_F(EngineTest, MergeDevEntryRefusesBadArguments)
