@@ -7,7 +7,7 @@ packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
           qt6-base-dev libgl-dev fonts-dejavu-core iproute2 util-linux)
 # Program icon rendering, and the validators the install test runs.
 packages+=(librsvg2-bin desktop-file-utils appstream)
-if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev); fi
+if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev valgrind); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
 
 missing=()
