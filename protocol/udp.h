@@ -1,22 +1,19 @@
-// UDP transport: one unbound broadcast socket for requests, one bound socket
-// for replies. Runs on the window thread only; received datagrams are copied
-// whole into the RxRing.
+// UDP transport: one broadcast socket for requests, one bound socket for
+// replies. Runs on the window thread only; received datagrams are copied
+// whole into the RxRing. Platform socket headers stay inside udp.cpp; the
+// socket library (Winsock) is started by the application, not here.
 #pragma once
 
 #include <cstdint>
 
-#ifdef _WIN32
-#include <winsock2.h>
-using SocketHandle = SOCKET;
-#else
-using SocketHandle = int;
-#endif
+// A POSIX descriptor or a Winsock SOCKET, held in an integer wide enough for
+// either, so that no platform header is needed to name it.
+using SocketHandle = intptr_t;
+constexpr SocketHandle kNoSocket = -1;   // also Winsock's INVALID_SOCKET
 
 constexpr uint16_t kDevicePort = 22093;
-constexpr unsigned WM_UDP_NOTIFY = 1025;     // WM_USER + 1
 constexpr unsigned kUdpReadEvent = 1;        // FD_READ
 constexpr unsigned kUdpRecvBuffer = 2048;
-extern const SocketHandle kNoSocket;
 
 // Where requests go and where replies are received. The program uses the
 // defaults; tests put loopback addresses and ephemeral ports here.
@@ -25,11 +22,16 @@ struct UdpEndpoints {
     uint16_t sendPort = kDevicePort;
     const char* recvAddress = "0.0.0.0";
     uint16_t recvPort = kDevicePort;
+    // With the limited broadcast address only: the one interface to send on,
+    // by name ("eth0") or by its IPv4 address ("192.168.1.5", the only form
+    // on Windows). nullptr sends on every interface.
+    const char* interfaceName = nullptr;
 };
 
-// Opens both sockets. window is the notification target (a HWND on Windows;
-// elsewhere the caller watches GetRecvSocket() in its event loop and calls
-// OnSocketNotify). 0 ready, -1 failed.
+// Opens both sockets. The receive socket is non-blocking; the caller watches
+// GetRecvSocket() in its event loop and calls OnSocketNotify when it is
+// readable. window is not used (kept for the callers' symmetry with close).
+// 0 ready, -1 failed. A failed bind still returns 0; UdpFailureText says why.
 int OpenUdp(void* window, const UdpEndpoints& endpoints = UdpEndpoints{});
 int CloseUdp();
 SocketHandle GetRecvSocket();
@@ -37,8 +39,26 @@ SocketHandle GetRecvSocket();
 // The port the receive socket is bound to (useful with an ephemeral port).
 uint16_t GetRecvPort();
 
+// Sends one frame as one datagram. To the limited broadcast address it goes
+// out once on every IPv4 interface that is up, broadcast-capable and not
+// loopback (listed afresh at each call), or on the one named interface; when
+// the interfaces cannot be listed or none qualifies, one plain send lets the
+// system choose. Any other address gets one plain send. Returns count when
+// at least one send went out, -1 otherwise.
 int SendFrame(const uint8_t* bytes, unsigned count);
 
 // Receives one waiting datagram into the ring when event is the read event.
 // A datagram longer than 2048 bytes is dropped whole.
 void OnSocketNotify(unsigned event);
+
+// Why the transport cannot work, as one sentence naming the cause and the
+// port, e.g. "Cannot receive on UDP port 22093: Address already in use.";
+// "" when nothing is known to be wrong. A failed open is told until the next
+// open; a send that went out nowhere until the next send that goes out.
+const char* UdpFailureText();
+
+// Interfaces the last SendFrame went out on (0 = none; 1 for a plain send).
+int UdpLastSendCount();
+
+// true when sends go to the limited broadcast address, interface by interface.
+bool UdpSendsPerInterface();

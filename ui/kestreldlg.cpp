@@ -26,10 +26,6 @@
 #include "uiseam.h"
 #include "writetable.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 const char kBusyMessage[] = "Current condition is busy. Please try again.";
@@ -172,20 +168,15 @@ bool CKestrelDlg::OnInitDialog()
     m_pMonitorLock = std::make_unique<std::recursive_mutex>();
     ResetCodec();
     InitEngine();
-#ifdef _WIN32
-    OpenUdp(reinterpret_cast<void*>(winId()), m_endpoints);
-#else
     OpenUdp(this, m_endpoints);
-#endif
     m_bTransportOpen = true;
-#ifndef _WIN32
+    // One receive hook on every platform: the event loop watches the socket.
     if (GetRecvSocket() != kNoSocket) {
         m_pNotifier = new QSocketNotifier(static_cast<qintptr>(GetRecvSocket()),
                                           QSocketNotifier::Read, this);
         connect(m_pNotifier, &QSocketNotifier::activated, this,
                 [this] { OnSocketNotify(kUdpReadEvent); });
     }
-#endif
 
     if (InitDeviceList() == -1)
         return false;
@@ -201,6 +192,7 @@ bool CKestrelDlg::OnInitDialog()
     m_bInDblClk = 0;
 
     ShowBusyState();
+    LogTransportFailure();
     m_nTimer1 = startTimer(100);
     return true;
 }
@@ -273,6 +265,27 @@ void CKestrelDlg::AppendStatus(const char* text)
     log->SetWindowText(QString::fromLatin1(m_szStatus));
 }
 
+void CKestrelDlg::LogTransportFailure()
+{
+    const char* why = UdpFailureText();
+    if (why[0] == '\0')
+        return;
+    char line[512];
+    std::snprintf(line, sizeof line, "%s\r\n", why);
+    AppendStatus(line);
+}
+
+void CKestrelDlg::LogSend()
+{
+    const int n = UdpLastSendCount();
+    if (UdpSendsPerInterface() && n > 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, "Sent on %d interface%s.\r\n", n, n == 1 ? "" : "s");
+        AppendStatus(line);
+    }
+    LogTransportFailure();
+}
+
 void CKestrelDlg::ShowBusyState()
 {
     QLineEdit* busy = Edit(IDC_EDT_BUSY);
@@ -311,6 +324,7 @@ void CKestrelDlg::OnSeek()
     AppendStatus("Start finding.\r\n");
     ApplyTimeout();
     StartRequest(RequestKind::Find, nullptr);
+    LogSend();
     ShowBusyState();
     ReleaseCmdMutex();
 }
@@ -348,6 +362,7 @@ void CKestrelDlg::StartFetchOfSelected()
     SetTargetMac(m_szSelMac);
     SetTargetSerial(m_szSelSerial);
     StartRequest(RequestKind::GetConfig, nullptr);
+    LogSend();
     ShowBusyState();
 }
 
@@ -395,6 +410,7 @@ void CKestrelDlg::OnEditConfig()
     SetTargetSerial(m_szSelSerial);
     FillWriteTable(*dlg);
     StartRequest(RequestKind::SetConfig, GetWriteTable());
+    LogSend();
     SleepMs(30);
     StartFetchOfSelected();
     dlg.reset();
@@ -539,13 +555,3 @@ void CKestrelDlg::paintEvent(QPaintEvent* e)
         p.drawPixmap(500, 12, m_bmpLogo);   // pixels, not dialog units
     }
 }
-
-#ifdef _WIN32
-bool CKestrelDlg::nativeEvent(const QByteArray& type, void* message, qintptr* result)
-{
-    const MSG* msg = static_cast<const MSG*>(message);
-    if (msg->message == WM_UDP_NOTIFY)
-        OnSocketNotify(LOWORD(msg->lParam));
-    return QDialog::nativeEvent(type, message, result);
-}
-#endif

@@ -78,9 +78,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
-#ifdef _WIN32
-    bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
-#endif
 
 private:
     // The frame of every command handler: takes the command mutex (100 ms)
@@ -89,6 +86,10 @@ private:
     // Logs, empties the "Config:" box and starts a GetConfig of the selected
     // device with the Timeout box's value.
     void StartFetchOfSelected();
+    // Status log lines about the transport: why it cannot work (at start-up
+    // and after each request), and where the request just sent went.
+    void LogTransportFailure();
+    void LogSend();
     void BuildTemplate();
     QLineEdit* Edit(int id) const;
     void SetConfigText(const QString& text);

@@ -85,7 +85,7 @@ inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs)
     while (std::chrono::steady_clock::now() < deadline) {
         if (pred())
             return true;
-        pollfd p{GetRecvSocket(), POLLIN, 0};
+        pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
         if (p.fd >= 0 && poll(&p, 1, 2) > 0)
             OnSocketNotify(kUdpReadEvent);
         else if (p.fd < 0)
