@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -135,7 +138,7 @@ TEST(UdpLifecycle, CloseAfterCloseAndSendWithoutTransportFailQuietly)
     OnSocketNotify(kUdpReadEvent);
 }
 
-TEST(UdpLifecycle, OpenStillSucceedsWhenThePortIsTaken)
+TEST(UdpLifecycle, OpenStillSucceedsWhenThePortIsTakenAndSaysWhy)
 {
     Peer holder;   // holds a port without sharing it
     UdpEndpoints ep;
@@ -144,9 +147,93 @@ TEST(UdpLifecycle, OpenStillSucceedsWhenThePortIsTaken)
     ep.recvAddress = "127.0.0.1";
     ep.recvPort = holder.port();
     EXPECT_EQ(OpenUdp(nullptr, ep), 0);
-    SendFind();   // requests still go out
+    const std::string why = "Cannot receive on UDP port " + std::to_string(holder.port()) +
+                            ": Address already in use.";
+    EXPECT_EQ(UdpFailureText(), why);
+    SendFind();   // requests still go out, and the cause is still told
     EXPECT_EQ(holder.Receive(2000).size(), 21u);
+    EXPECT_EQ(UdpLastSendCount(), 1);
+    EXPECT_EQ(UdpFailureText(), why);
     CloseUdp();
+
+    // A later open that works forgets the old cause.
+    ep.recvPort = 0;
+    ASSERT_EQ(OpenUdp(nullptr, ep), 0);
+    EXPECT_STREQ(UdpFailureText(), "");
+    CloseUdp();
+}
+
+TEST_F(UdpTest, AFailedSendIsToldUntilASendGoesOut)
+{
+    EXPECT_FALSE(UdpSendsPerInterface());
+    std::vector<uint8_t> huge(70000, 0x55);   // more than one UDP datagram can carry
+    EXPECT_EQ(SendFrame(huge.data(), static_cast<unsigned>(huge.size())), -1);
+    EXPECT_EQ(UdpLastSendCount(), 0);
+    EXPECT_EQ(UdpFailureText(), "Cannot send to UDP port " + std::to_string(peer_.port()) +
+                                    ": Message too long.");
+    const uint8_t one[] = {7};
+    EXPECT_EQ(SendFrame(one, 1), 1);
+    EXPECT_EQ(UdpLastSendCount(), 1);
+    EXPECT_STREQ(UdpFailureText(), "");
+    EXPECT_EQ(peer_.Receive(2000), std::vector<uint8_t>{7});
+}
+
+// The broadcast walk, in a network namespace of the test's own (nothing it
+// sends can leave it): each step changes the interfaces, then one Find goes
+// out. Needs root; skipped otherwise.
+TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
+{
+    // Back to the machine's namespace however the test ends.
+    struct Home {
+        int fd = open("/proc/self/ns/net", O_RDONLY);
+        bool left = false;
+        ~Home()
+        {
+            if (left && setns(fd, CLONE_NEWNET) != 0)
+                std::abort();   // later tests must not run in the private namespace
+            close(fd);
+        }
+    } home;
+    ASSERT_GE(home.fd, 0);
+    if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
+        GTEST_SKIP() << "needs root to make a private network namespace";
+    home.left = true;
+    struct Step {
+        const char* command;   // run inside the namespace before the send
+        const char* interfaceName;
+        int sent;
+        const char* failure;
+    } steps[] = {
+        // Only a loopback that is down: the plain send, which has no route.
+        {"true", nullptr, 0, "Cannot send to UDP port 9: Network is unreachable."},
+        {"ip link add plA type veth peer name plA2 && ip link add plB type veth peer name plB2 && "
+         "ip addr add 10.231.1.1/24 dev plA && ip addr add 10.232.1.1/24 dev plB && "
+         "ip addr add 10.232.1.9/24 dev plB && "
+         "for l in lo plA plA2 plB plB2; do ip link set $l up; done",
+         nullptr, 2, ""},   // two addresses on plB: still one datagram there
+        {"true", "plB", 1, ""},
+        {"true", "10.231.1.1", 1, ""},
+        {"true", "lo", 0, "Cannot send to UDP port 9: no broadcast interface lo is up."},
+        {"true", "127.0.0.1", 0, "Cannot send to UDP port 9: no broadcast interface 127.0.0.1 is up."},
+        {"true", "nosuch0", 0, "Cannot send to UDP port 9: no broadcast interface nosuch0 is up."},
+        {"ip link set plB2 down", nullptr, 1, ""},   // plB is up but has no link
+        {"ip link set plA down", "plA", 0, "Cannot send to UDP port 9: no broadcast interface plA is up."},
+    };
+    for (const Step& step : steps) {
+        ASSERT_EQ(std::system(step.command), 0) << step.command;
+        UdpEndpoints ep;   // the program's broadcast address
+        ep.sendPort = 9;
+        ep.recvAddress = "127.0.0.1";
+        ep.recvPort = 0;
+        ep.interfaceName = step.interfaceName;
+        ASSERT_EQ(OpenUdp(nullptr, ep), 0);
+        EXPECT_TRUE(UdpSendsPerInterface());
+        SendFind();
+        const std::string name = step.interfaceName ? step.interfaceName : "(every)";
+        EXPECT_EQ(UdpLastSendCount(), step.sent) << step.command << " / " << name;
+        EXPECT_STREQ(UdpFailureText(), step.failure) << step.command << " / " << name;
+        CloseUdp();
+    }
 }
 
 }  // namespace
