@@ -13,8 +13,8 @@
 
 #include "controls.h"
 #include "kestrelapp.h"
-#include "rxring.h"
 #include "loopback_peer.h"
+#include "rxring.h"
 #include "window_fixture.h"
 
 namespace {
@@ -211,6 +211,35 @@ TEST_F(MainWindowTest, FindWithoutDevicesEndsAfterFourSecondsInOneTick)
     EXPECT_GE(t.elapsed(), 4000);
     EXPECT_LT(t.elapsed(), 4800);
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+}
+
+TEST_F(MainWindowTest, PortHeldBeforeTheWindowOpensIsToldAndSeekEndsByTimeout)
+{
+    testrig::LoopbackPeer holder;   // another program on the receive port
+    rig_ = std::make_unique<testrig::SimRig>(devsim::GenerateDevices(1, 4));
+    ASSERT_TRUE(rig_->ok());
+    UdpEndpoints ep = rig_->Endpoints();
+    ep.recvPort = holder.port();
+    dlg_ = std::make_unique<CKestrelDlg>(nullptr, ep);
+    dlg_->EnsureInitialized();
+    rig_->StartReplyingTo(holder.port());
+    dlg_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg_.get()));
+
+    const QString why = QStringLiteral("Cannot receive on UDP port %1: Address already in use.\r\n")
+                            .arg(holder.port());
+    EXPECT_EQ(Log(), why);
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle(4000));
+    EXPECT_EQ(Log(), why + QStringLiteral("Start finding.\r\n") + why +
+                         QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"));
+    EXPECT_EQ(List()->GetItemCount(), 0);
+    // The request did go out; only its answer had nowhere to arrive.
+    const auto lines = rig_->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("find from", 0) == 0; }),
+              1);
 }
 
 TEST_F(MainWindowTest, TimeoutBoxReachesTheEngineUnchecked)
