@@ -8,6 +8,7 @@ packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
 # Program icon rendering, and the validators the install test runs.
 packages+=(librsvg2-bin desktop-file-utils appstream)
 if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev valgrind); fi
+if [ "${PATHLUME_WITH_CROSS:-0}" = 1 ]; then packages+=(g++-mingw-w64-x86-64-posix); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
 
 missing=()

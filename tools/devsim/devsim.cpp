@@ -1,10 +1,16 @@
 #include "devsim.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +21,39 @@
 namespace devsim {
 
 namespace {
+
+// The few socket calls that differ between POSIX and Winsock.
+#ifdef _WIN32
+using AddrLen = int;
+constexpr int kTruncFlag = 0;   // Winsock fails a receive that does not fit
+SOCKET Native(intptr_t s) { return static_cast<SOCKET>(s); }
+intptr_t MakeSocket()
+{
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    return s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
+}
+void CloseSocket(intptr_t s) { closesocket(Native(s)); }
+bool WaitReadable(intptr_t s, int timeoutMs)
+{
+    WSAPOLLFD p{};
+    p.fd = Native(s);
+    p.events = POLLRDNORM;
+    return WSAPoll(&p, 1, timeoutMs) > 0;
+}
+std::string LastError() { return "socket error " + std::to_string(WSAGetLastError()); }
+#else
+using AddrLen = socklen_t;
+constexpr int kTruncFlag = MSG_TRUNC;   // report a longer datagram's true length
+int Native(intptr_t s) { return static_cast<int>(s); }
+intptr_t MakeSocket() { return socket(AF_INET, SOCK_DGRAM, 0); }
+void CloseSocket(intptr_t s) { close(Native(s)); }
+bool WaitReadable(intptr_t s, int timeoutMs)
+{
+    pollfd p{Native(s), POLLIN, 0};
+    return poll(&p, 1, timeoutMs) > 0;
+}
+std::string LastError() { return std::strerror(errno); }
+#endif
 
 const int kFindKeys[] = {KEY_DEV, KEY_VER, KEY_MAC, KEY_IP_CUR, KEY_HOST_NAME, KEY_SERIAL_NUM};
 
@@ -262,19 +301,20 @@ Simulator::~Simulator()
 {
     Stop();
     if (socket_ >= 0)
-        close(socket_);
+        CloseSocket(socket_);
 }
 
 int Simulator::Open()
 {
-    socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+    socket_ = MakeSocket();
     if (socket_ < 0) {
-        error_ = std::string("socket: ") + std::strerror(errno);
+        error_ = "socket: " + LastError();
         return -1;
     }
     const int on = 1;
-    setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const char* onBytes = reinterpret_cast<const char*>(&on);
+    setsockopt(Native(socket_), SOL_SOCKET, SO_BROADCAST, onBytes, sizeof on);
+    setsockopt(Native(socket_), SOL_SOCKET, SO_REUSEADDR, onBytes, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(opt_.listenPort);
@@ -282,9 +322,9 @@ int Simulator::Open()
         error_ = "bad listen address " + opt_.listenAddress;
         return -1;
     }
-    if (bind(socket_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (bind(Native(socket_), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         error_ = "bind " + opt_.listenAddress + ":" + std::to_string(opt_.listenPort) + ": " +
-                 std::strerror(errno);
+                 LastError();
         return -1;
     }
     return 0;
@@ -293,22 +333,21 @@ int Simulator::Open()
 uint16_t Simulator::BoundPort() const
 {
     sockaddr_in a{};
-    socklen_t len = sizeof a;
-    if (socket_ < 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    AddrLen len = sizeof a;
+    if (socket_ < 0 || getsockname(Native(socket_), reinterpret_cast<sockaddr*>(&a), &len) != 0)
         return 0;
     return ntohs(a.sin_port);
 }
 
 bool Simulator::Poll(int timeoutMs)
 {
-    pollfd p{socket_, POLLIN, 0};
-    if (socket_ < 0 || poll(&p, 1, timeoutMs) <= 0)
+    if (socket_ < 0 || !WaitReadable(socket_, timeoutMs))
         return false;
     uint8_t buf[4096];
     sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n = recvfrom(socket_, buf, sizeof buf, MSG_TRUNC,
-                               reinterpret_cast<sockaddr*>(&from), &fromLen);
+    AddrLen fromLen = sizeof from;
+    const auto n = recvfrom(Native(socket_), reinterpret_cast<char*>(buf), sizeof buf, kTruncFlag,
+                            reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0 || static_cast<size_t>(n) > 2048)
         return true;   // a device takes no datagram over 2048 bytes
     Handle(buf, static_cast<size_t>(n), from.sin_addr.s_addr, ntohs(from.sin_port));
@@ -377,6 +416,15 @@ void Simulator::Handle(const uint8_t* data, size_t len, uint32_t fromAddr, uint1
     const int parsed = ParseConfigTextInto(&req, text, nullptr, nullptr);
     ++handled_;
     const std::string from = AddressText(fromAddr, fromPort);
+    if (opt_.logBytes) {
+        std::string hex;
+        char b[3];
+        for (size_t i = 0; i < len; ++i) {
+            std::snprintf(b, sizeof b, "%02X", data[i]);
+            hex += b;
+        }
+        Log("request from " + from + ": " + hex);
+    }
     if (parsed != 0) {
         Log("request " + std::to_string(cmd) + " from " + from + ": malformed records (" +
             std::to_string(parsed) + "), ignored");
@@ -527,8 +575,8 @@ void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t f
     const auto start = std::chrono::steady_clock::now();
     for (const Planned& p : plan) {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(p.atMs));
-        sendto(socket_, p.bytes.data(), p.bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to);
+        sendto(Native(socket_), reinterpret_cast<const char*>(p.bytes.data()),
+               static_cast<int>(p.bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
 }
 

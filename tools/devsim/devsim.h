@@ -41,6 +41,7 @@ struct Options {
     Fault fault = Fault::None;
     int faultCount = 0;                          // requests to damage; 0 = all
     uint32_t seed = 1;
+    bool logBytes = false;                       // log every request's bytes in hex
 };
 
 // One device: its configuration as key/value texts in key-table order.
@@ -113,7 +114,7 @@ private:
     Options opt_;
     std::vector<Device> devices_;
     mutable std::mutex mutex_;
-    int socket_ = -1;
+    intptr_t socket_ = -1;   // a descriptor, or a Winsock SOCKET
     std::string error_;
     std::mt19937 rng_;
     std::atomic<int> handled_{0};

@@ -9,6 +9,10 @@
 
 #include "devsim.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -34,6 +38,7 @@ const char kUsage[] =
     "  --fault-count N        damage only the first N requests (default 0 = all)\n"
     "  --time-limit SEC       end after SEC seconds (default 0 = run until a signal)\n"
     "  --print-port           print the bound port on the first line (for scripts)\n"
+    "  --log-bytes            also log every request's bytes in hex\n"
     "  --help                 show this text\n";
 
 bool ParseInt(const char* s, long min, long max, long* out)
@@ -129,6 +134,8 @@ int main(int argc, char** argv)
                 return Fail("bad --time-limit");
         } else if (a == "--print-port") {
             printPort = true;
+        } else if (a == "--log-bytes") {
+            opt.logBytes = true;
         } else {
             return Fail("unknown or incomplete option " + a);
         }
@@ -148,6 +155,11 @@ int main(int argc, char** argv)
         devs = devsim::GenerateDevices(static_cast<int>(devices), opt.seed);
     }
 
+#ifdef _WIN32
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return Fail("cannot start Windows sockets");
+#endif
     devsim::Simulator sim(opt, devs);
     sim.log = [](const std::string& line) { std::cout << line << std::endl; };
     if (sim.Open() != 0) {
@@ -164,10 +176,8 @@ int main(int argc, char** argv)
         std::cout << "  " << d.values[KEY_SERIAL_NUM] << "  " << d.values[KEY_MAC] << "  "
                   << d.values[KEY_DEV] << "  " << d.values[KEY_HOST_NAME] << std::endl;
 
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
 
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimit);
     while (!g_stop) {
