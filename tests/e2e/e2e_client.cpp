@@ -1,7 +1,7 @@
 // End-to-end client: the real main window on the program's own endpoints
 // (requests broadcast to 255.255.255.255:22093, replies on 0.0.0.0:22093).
 // Run only inside the private network namespace that broadcast_e2e.sh makes.
-//   pathlume-e2e-client EXPECTED_DEVICES
+//   pathlume-e2e-client EXPECTED_DEVICES [EXPECTED_INTERFACES]
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -41,6 +41,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const int expected = argc > 1 ? std::atoi(argv[1]) : 3;
+    const int interfaces = argc > 2 ? std::atoi(argv[2]) : 1;
 
     UiSeam::SetAnswerer([](const SeamCall& call) {
         if (call.kind == SeamCall::Message) {
@@ -64,6 +65,12 @@ int main(int argc, char** argv)
     GetDlgItem<QLineEdit>(&dlg, IDC_EDT_TIMEOUT)->setText(QStringLiteral("1"));
     QTest::mouseClick(GetDlgItem<QPushButton>(&dlg, IDC_BTN_SEEK), Qt::LeftButton);
     Check(WaitIdle(dlg, 6000), "Seek ends");
+    const QString log = GetDlgItem<CMultiLineEdit>(&dlg, IDC_EDT_STATUS)->GetWindowText();
+    const QString sent = QStringLiteral("Start finding.\r\nSent on %1 interface%2.\r\n")
+                             .arg(interfaces)
+                             .arg(interfaces == 1 ? "" : "s");
+    std::printf("status log:\n%s", qPrintable(log));
+    Check(log.startsWith(sent), "the Find went out on every interface, said once");
     auto* list = GetDlgItem<CDeviceListCtrl>(&dlg, IDC_LST_DEVICE);
     std::printf("devices found: %d\n", list->GetItemCount());
     Check(list->GetItemCount() == expected, "every simulated device found by broadcast");
