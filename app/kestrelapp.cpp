@@ -10,9 +10,7 @@
 #include "resource.h"
 #include "uiseam.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
+#ifndef _WIN32
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -21,23 +19,6 @@
 #endif
 
 const char kDesktopFileName[] = "pathlume";
-
-bool StartSocketLibrary()
-{
-#ifdef _WIN32
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
-        return false;
-    if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
-        WSACleanup();
-        WSASetLastError(WSAVERNOTSUPPORTED);
-        return false;
-    }
-    return true;
-#else
-    return true;   // POSIX sockets need no start
-#endif
-}
 
 namespace {
 

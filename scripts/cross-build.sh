@@ -19,4 +19,8 @@ cmake --no-warn-unused-cli -S . -B build/mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=c
       -DCMAKE_BUILD_TYPE=Release -DPATHLUME_WERROR=ON \
       -DPATHLUME_BUILD_UI=OFF -DPATHLUME_BUILD_TESTS=OFF -DPATHLUME_BUILD_BENCH=OFF >/dev/null
 cmake --build build/mingw -j2 --target pathlume_protocol pathlume-devsim
+# The application's socket-library start is the one Windows-only file of the
+# Qt side; it needs no Qt, so it is compiled here too.
+x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Wpedantic -Werror -fsyntax-only \
+  -Iapp app/socketlibrary.cpp
 echo "cross-build done: build/mingw/pathlume-devsim.exe and libpathlume_protocol.a"

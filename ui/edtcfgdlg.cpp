@@ -8,17 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
-#endif
-
 #include "codec.h"
 #include "ddx.h"
 #include "engine.h"
 #include "ipaddressctrl.h"
 #include "resource.h"
+#include "udp.h"
 
 namespace {
 
@@ -224,7 +219,7 @@ void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
 {
     // inet_addr: one to four parts, octal with a leading 0, hex with 0x;
     // a text it rejects (the empty text too) gives 255.255.255.255.
-    const uint32_t net = static_cast<uint32_t>(inet_addr(text ? text : ""));
+    const uint32_t net = ParseIpv4Address(text);
     uint8_t octets[4];
     std::memcpy(octets, &net, 4);   // network order: first octet first
     uint8_t* g = m_abyAddr + 4 * group;
