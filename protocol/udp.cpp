@@ -154,6 +154,7 @@ void AddInterface(Interface* list, int* count, int index, in_addr addr)
 #ifdef _WIN32
 // Up, broadcast-capable, non-loopback IPv4 interfaces, from a fixed-size
 // list (no allocation). The number found, or -1 when they cannot be listed.
+// Winsock lists addresses, so an interface with two gets two sends.
 int ListInterfaces(Interface* list)
 {
     INTERFACE_INFO info[kMaxInterfaces];

@@ -28,9 +28,9 @@ struct UdpEndpoints {
     const char* interfaceName = nullptr;
 };
 
-// Opens both sockets. The receive socket is non-blocking; the caller watches
-// GetRecvSocket() in its event loop and calls OnSocketNotify when it is
-// readable. window is not used (kept for the callers' symmetry with close).
+// Opens both sockets. The receive socket is non-blocking; the caller's event
+// loop watches GetRecvSocket() and calls OnSocketNotify when it is readable,
+// so window (the caller, as the notification target) needs nothing done.
 // 0 ready, -1 failed. A failed bind still returns 0; UdpFailureText says why.
 int OpenUdp(void* window, const UdpEndpoints& endpoints = UdpEndpoints{});
 int CloseUdp();
