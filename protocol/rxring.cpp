@@ -64,21 +64,17 @@ unsigned RxRingWrite(const uint8_t* bytes, unsigned count)
     const uint32_t first = n < kRxRingSize - w ? n : kRxRingSize - w;
     std::memcpy(RxRing.storage + w, bytes, first);
     std::memcpy(RxRing.storage, bytes + first, n - first);
-    RxRing.writeIndex.store(Advance(w, n), std::memory_order_release);
-
-    // Pairs with the fence in WaitForBytes: either the consumer sees the new
-    // write index before it sleeps, or this sees it waiting and wakes it.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (ConsumerWaiting.load(std::memory_order_relaxed))
+    // Sequentially consistent, with the consumer's store of ConsumerWaiting
+    // and its load of the write index: either the consumer sees the new
+    // index before it sleeps, or this sees it waiting and wakes it.
+    RxRing.writeIndex.store(Advance(w, n), std::memory_order_seq_cst);
+    if (ConsumerWaiting.load(std::memory_order_seq_cst))
         RxRingWakeConsumer();
     return n;
 }
 
 void RxRingWakeConsumer()
 {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!ConsumerWaiting.load(std::memory_order_relaxed))
-        return;
     // Taking the lock orders this wake after the consumer's last look at the
     // ring and its abort check, so the wake cannot fall between the two.
     { std::lock_guard<std::mutex> g(WakeMutex); }
@@ -94,20 +90,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool RingEmpty()
-{
-    return RxRing.readIndex.load(std::memory_order_relaxed) ==
-           RxRing.writeIndex.load(std::memory_order_acquire);
-}
-
 // Sleeps until the ring holds a byte, the abort check says stop, a wake is
 // requested, or maxMs pass, whichever comes first.
 void WaitForBytes(int32_t maxMs, AbortCheck abort)
 {
     std::unique_lock<std::mutex> lock(WakeMutex);
-    ConsumerWaiting.store(true, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (RingEmpty() && !(abort && abort())) {
+    ConsumerWaiting.store(true, std::memory_order_seq_cst);
+    const bool empty = RxRing.readIndex.load(std::memory_order_relaxed) ==
+                       RxRing.writeIndex.load(std::memory_order_seq_cst);
+    if (empty && !(abort && abort())) {
         WakeCv.wait_for(lock, std::chrono::milliseconds(maxMs));
         WakeCount.fetch_add(1, std::memory_order_relaxed);
     }

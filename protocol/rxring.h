@@ -27,6 +27,8 @@ void RxRingWakeConsumer();
 
 // How often a consumer waiting on the empty ring has woken up, for any
 // reason (bytes, a wake request, its time limit). For tests and measurements.
+// A wake request always takes the consumer's lock, so a flag set before it
+// is seen by the consumer's next abort check; it is meant for rare events.
 uint64_t RxRingWakeCount();
 
 // One byte from the ring, waiting up to 1 ms per poll; maxPolls 0 waits forever.
