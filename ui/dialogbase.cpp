@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "resource.h"
 #include "uiseam.h"
@@ -107,4 +108,11 @@ void CMultiLineEdit::SetWindowText(const QString& text)
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     setPlainText(shown);
+}
+
+void CMultiLineEdit::ShowLastLine()
+{
+    moveCursor(QTextCursor::End);
+    ensureCursorVisible();
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }

@@ -60,6 +60,8 @@ public:
     explicit CMultiLineEdit(QWidget* parent = nullptr);
     void SetWindowText(const QString& text);
     QString GetWindowText() const { return m_strText; }
+    // Scrolls so that the text's last line is in view.
+    void ShowLastLine();
 
 private:
     QString m_strText;

@@ -263,6 +263,7 @@ void CKestrelDlg::AppendStatus(const char* text)
         std::strncpy(m_szStatus, text, sizeof m_szStatus - 1);
     }
     log->SetWindowText(QString::fromLatin1(m_szStatus));
+    log->ShowLastLine();   // the newest message stays in view
 }
 
 void CKestrelDlg::LogTransportFailure()

@@ -4,6 +4,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -279,6 +282,21 @@ TEST_F(MainWindowTest, StatusLogBoundary)
     }
     dlg_->AppendStatus(nullptr);   // nothing happens
     EXPECT_EQ(Log(), QString::fromStdString(sixteen));
+
+    // After every append the newest line is in view, the first one scrolled away.
+    auto* log = Ctl<CMultiLineEdit>(IDC_EDT_STATUS);
+    auto lineVisible = [log](int block) {
+        QTextCursor c(log->document()->findBlockByNumber(block));
+        return log->viewport()->rect().contains(log->cursorRect(c));
+    };
+    for (int i = 0; i < 12; ++i) {
+        dlg_->AppendStatus(QStringLiteral("Line %1.\r\n").arg(i).toLatin1().constData());
+        const int last = log->document()->blockCount() - 2;   // the text ends with a line end
+        EXPECT_TRUE(log->document()->findBlockByNumber(last).text().endsWith(
+            QStringLiteral("Line %1.").arg(i)));
+        EXPECT_TRUE(lineVisible(last)) << i;
+    }
+    EXPECT_FALSE(lineVisible(0));
 }
 
 TEST_F(MainWindowTest, EnterValidatesTheTimeoutBoxAndEscapeCancels)
