@@ -2,6 +2,9 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <algorithm>
 
 CDeviceListCtrl::CDeviceListCtrl(QWidget* parent) : QTreeWidget(parent)
 {
@@ -17,6 +20,8 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget* parent) : QTreeWidget(parent)
     header()->setSectionsClickable(false);
     header()->setStretchLastSection(false);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header()->setSectionResizeMode(QHeaderView::Interactive);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 int CDeviceListCtrl::InsertColumn(int col, const QString& heading, int widthPx)
@@ -30,8 +35,66 @@ int CDeviceListCtrl::InsertColumn(int col, const QString& heading, int widthPx)
     labels.insert(col, heading);
     setColumnCount(static_cast<int>(labels.size()));
     setHeaderLabels(labels);
-    setColumnWidth(col, widthPx);
+    m_extents.insert(m_extents.begin() + col, Extent{widthPx, {}, 0, {}});
+    FitColumns();
     return col;
+}
+
+void CDeviceListCtrl::SetColumnExtent(int col, const QString& alphabet, int length, const QString& fixed)
+{
+    if (col < 0 || col >= static_cast<int>(m_extents.size()))
+        return;
+    Extent& e = m_extents[static_cast<size_t>(col)];
+    e.alphabet = alphabet;
+    e.length = length;
+    e.fixed = fixed;
+    FitColumns();
+}
+
+void CDeviceListCtrl::DeleteAllItems()
+{
+    clear();
+    FitColumns();
+}
+
+void CDeviceListCtrl::FitColumns()
+{
+    const int n = columnCount();
+    if (m_bFitting || n == 0 || static_cast<int>(m_extents.size()) != n)
+        return;
+    m_bFitting = true;
+    const QFontMetrics fm(font());
+    // The item view's text margin on either side of a cell's text.
+    const int padding = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    int used = 0;
+    for (int c = 0; c < n; ++c) {
+        const Extent& e = m_extents[static_cast<size_t>(c)];
+        int w = std::max({e.minWidth, sizeHintForColumn(c), header()->sectionSizeHint(c)});
+        if (e.length > 0) {
+            int widest = 0;
+            for (const QChar ch : e.alphabet)
+                widest = std::max(widest, fm.horizontalAdvance(ch));
+            w = std::max(w, widest * e.length + fm.horizontalAdvance(e.fixed) + padding);
+        }
+        if (c == n - 1)
+            w = std::max(w, viewport()->width() - used);   // the rest of the view
+        setColumnWidth(c, w);
+        used += w;
+    }
+    m_bFitting = false;
+}
+
+void CDeviceListCtrl::resizeEvent(QResizeEvent* e)
+{
+    QTreeWidget::resizeEvent(e);
+    FitColumns();
+}
+
+void CDeviceListCtrl::changeEvent(QEvent* e)
+{
+    QTreeWidget::changeEvent(e);
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+        FitColumns();
 }
 
 int CDeviceListCtrl::InsertItem(int row, const QString& text)
@@ -49,6 +112,7 @@ int CDeviceListCtrl::InsertItem(int row, const QString& text)
     auto* item = new QTreeWidgetItem();
     item->setText(0, text);
     insertTopLevelItem(pos, item);
+    FitColumns();
     return pos;
 }
 
@@ -58,6 +122,7 @@ bool CDeviceListCtrl::SetItemText(int row, int sub, const QString& text)
     if (!item || sub < 0 || sub >= columnCount())
         return false;
     item->setText(sub, text);
+    FitColumns();
     return true;
 }
 

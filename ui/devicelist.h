@@ -1,9 +1,16 @@
 // The device list: a report view of six left-aligned columns with single
 // full-row selection, rows placed in ascending order of the first column at
 // insertion, and the row under the pointer as its hot item.
+//
+// Every column is at least its inserted width and wide enough, in the list's
+// own font, for the longest value it can hold (where the caller names the
+// characters and length of the column's values) and for every value it
+// holds; the last column takes what width remains. Wider than the view, the
+// list scrolls sideways.
 #pragma once
 
 #include <QTreeWidget>
+#include <vector>
 
 class CDeviceListCtrl : public QTreeWidget {
     Q_OBJECT
@@ -12,11 +19,14 @@ public:
 
     // List-view operations, index based; -1 / false on failure.
     int InsertColumn(int col, const QString& heading, int widthPx);
+    // Values of column col have at most length characters from alphabet,
+    // plus the fixed characters (for instance the dots of an address).
+    void SetColumnExtent(int col, const QString& alphabet, int length, const QString& fixed = {});
     int InsertItem(int row, const QString& text);   // returns where the row was placed
     bool SetItemText(int row, int sub, const QString& text);
     QString GetItemText(int row, int sub) const;
     int GetItemCount() const { return topLevelItemCount(); }
-    void DeleteAllItems() { clear(); }
+    void DeleteAllItems();
     int GetHotItem() const { return m_nHotItem; }
 
 signals:
@@ -26,6 +36,8 @@ signals:
     void dblClkNotify();
 
 protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
@@ -33,7 +45,17 @@ protected:
     void leaveEvent(QEvent* e) override;
 
 private:
+    struct Extent {
+        int minWidth = 0;
+        QString alphabet;
+        int length = 0;
+        QString fixed;
+    };
     void TrackHot(const QPoint& viewportPos);
+    // Sets every column's width from its extent, its values and its heading.
+    void FitColumns();
+    std::vector<Extent> m_extents;
+    bool m_bFitting = false;
     int m_nHotItem = -1;
     bool m_bSwallowRelease = false;
 };

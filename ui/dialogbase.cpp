@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QTextBlock>
 
 #include "resource.h"
 #include "uiseam.h"
@@ -112,7 +112,13 @@ void CMultiLineEdit::SetWindowText(const QString& text)
 
 void CMultiLineEdit::ShowLastLine()
 {
-    moveCursor(QTextCursor::End);
+    // The last line with text goes to the bottom of the view; the empty line
+    // after a final line end stays below it.
+    QTextBlock last = document()->lastBlock();
+    if (last.text().isEmpty() && last.previous().isValid())
+        last = last.previous();
+    QTextCursor c(last);
+    c.movePosition(QTextCursor::EndOfBlock);
+    setTextCursor(c);
     ensureCursorVisible();
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }

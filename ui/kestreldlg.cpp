@@ -204,6 +204,11 @@ int CKestrelDlg::InitDeviceList()
     for (int i = 0; i < 6; ++i)
         if (m_lstDevice->InsertColumn(i, QString::fromLatin1(kHeadings[i]), 105) == -1)
             return -1;
+    // A MAC address is 12 hexadecimal digits, an address up to 15 characters
+    // of digits and dots: wide enough for any of them from the start. The
+    // text columns widen to what they hold.
+    m_lstDevice->SetColumnExtent(1, QStringLiteral("0123456789ABCDEF"), 12);
+    m_lstDevice->SetColumnExtent(4, QStringLiteral("0123456789"), 12, QStringLiteral("..."));
     return 1;
 }
 

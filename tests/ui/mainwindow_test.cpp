@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -42,7 +44,7 @@ TEST_F(MainWindowTest, StartUpState)
                               "ROM Version",   "IP Address",  "Host Name"};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(List()->headerItem()->text(i), QString::fromLatin1(headings[i]));
-        EXPECT_EQ(List()->columnWidth(i), 105);
+        EXPECT_GE(List()->columnWidth(i), 105);
     }
     EXPECT_EQ(Edit(IDC_EDT_TIMEOUT)->text(), QStringLiteral("3"));
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
@@ -100,6 +102,75 @@ TEST_F(MainWindowTest, ControlsCarryIdsNamesAndTemplatePositions)
         } while (w != dlg_.get() && !(w->focusPolicy() & Qt::TabFocus));
         EXPECT_EQ(ControlId(w), order[i]) << "after " << order[i - 1];
     }
+}
+
+TEST_F(MainWindowTest, ColumnsShowTheirLongestValuesInTheFontInUse)
+{
+    Open({});
+    CDeviceListCtrl* list = List();
+    auto widest = [](const QFontMetrics& fm, const QString& alphabet) {
+        int w = 0;
+        for (QChar c : alphabet)
+            w = std::max(w, fm.horizontalAdvance(c));
+        return w;
+    };
+    const int padding =
+        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    auto allFit = [&](const char* what) {
+        const QFontMetrics fm(list->font());
+        // Any 12-digit MAC and any dotted address fit, rows or not.
+        EXPECT_GE(list->columnWidth(1),
+                  12 * widest(fm, QStringLiteral("0123456789ABCDEF")) + padding) << what;
+        EXPECT_GE(list->columnWidth(4), 12 * widest(fm, QStringLiteral("0123456789")) +
+                                            fm.horizontalAdvance(QStringLiteral("...")) + padding)
+            << what;
+        for (int c = 0; c < 6; ++c) {
+            EXPECT_GE(list->columnWidth(c), 105) << what << " column " << c;
+            for (int r = 0; r < list->GetItemCount(); ++r)
+                EXPECT_GE(list->columnWidth(c),
+                          fm.horizontalAdvance(list->GetItemText(r, c)) + padding)
+                    << what << " row " << r << " column " << c;
+        }
+    };
+    auto hostTakesTheRest = [&] {
+        int sum = 0;
+        for (int c = 0; c < 6; ++c)
+            sum += list->columnWidth(c);
+        return sum == list->viewport()->width();
+    };
+    allFit("empty list");
+    EXPECT_TRUE(hostTakesTheRest());
+
+    // Full-length values: typical ones, and the widest letters the fields may hold.
+    struct Row {
+        char serial[17], mac[13], dev[17], ver[17], ip[16], host[33];
+    } rows[] = {
+        {"SN20260000001234", "02C0EEA40002", "NP-2400", "1.15.5", "192.168.177.222", "print-A40002"},
+        {"SN20260000005678", "02C0EE407D00", "NP-3100 PLUS", "10.105.1235.0", "10.0.0.1", "lobby"},
+    };
+    for (Row& r : rows)
+        ASSERT_GE(dlg_->SetDeviceRow(0, 0, r.serial, r.mac, r.dev, r.ver, r.ip, r.host), 0);
+    allFit("typical rows");
+    EXPECT_TRUE(hostTakesTheRest()) << "typical rows fit the window without scrolling";
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+
+    Row wide = {"WWWWWWWWWWWWWWWW", "DDDDDDDDDDDD", "MMMMMMMMMMMMMMMM", "@@@@@@@@@@@@@@@@",
+                "255.255.255.255", "host"};
+    ASSERT_GE(dlg_->SetDeviceRow(0, 0, wide.serial, wide.mac, wide.dev, wide.ver, wide.ip, wide.host), 0);
+    allFit("widest letters");
+
+    // A large font: everything still fits, and the list scrolls sideways.
+    QFont big = list->font();
+    big.setPointSize(big.pointSize() * 2);
+    list->setFont(big);
+    allFit("large font");
+    EXPECT_GT(list->horizontalScrollBar()->maximum(), 0);
+
+    // Emptied by a Seek, the text columns go back to their headings' width.
+    list->setFont(dlg_->font());
+    dlg_->ClearDeviceList();
+    allFit("emptied");
+    EXPECT_TRUE(hostTakesTheRest());
 }
 
 TEST_F(MainWindowTest, SeekShowsDevicesSortedWhateverTheAnswerOrder)
