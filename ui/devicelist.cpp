@@ -1,10 +1,20 @@
 #include "devicelist.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
+
+#include "uiseam.h"
 
 CDeviceListCtrl::CDeviceListCtrl(QWidget* parent) : QTreeWidget(parent)
 {
@@ -22,6 +32,141 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget* parent) : QTreeWidget(parent)
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header()->setSectionResizeMode(QHeaderView::Interactive);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    m_pMenu = new QMenu(this);
+    m_actCopy = m_pMenu->addAction(QStringLiteral("&Copy"), this, &CDeviceListCtrl::CopySelected);
+    m_actCopy->setShortcut(QKeySequence::Copy);
+    m_pMenu->addAction(QStringLiteral("Copy &all"), this, &CDeviceListCtrl::CopyAll);
+    m_pMenu->addAction(QStringLiteral("&Export as CSV..."), this, &CDeviceListCtrl::ExportCsv);
+    connect(m_pMenu, &QMenu::aboutToShow, this, [this] { m_actCopy->setEnabled(SelectedRow() >= 0); });
+}
+
+QStringList CDeviceListCtrl::Headings() const
+{
+    QStringList out;
+    for (int c = 0; c < columnCount(); ++c)
+        out << headerItem()->text(c);
+    return out;
+}
+
+QStringList CDeviceListCtrl::Cells(int row) const
+{
+    QStringList out;
+    const QTreeWidgetItem* item = row >= 0 ? topLevelItem(row) : nullptr;
+    for (int c = 0; item && c < columnCount(); ++c)
+        out << item->text(c);
+    return out;
+}
+
+int CDeviceListCtrl::SelectedRow() const
+{
+    const QList<QTreeWidgetItem*> sel = selectedItems();
+    return sel.isEmpty() ? -1 : indexOfTopLevelItem(sel.first());
+}
+
+QString CDeviceListCtrl::RowText(int row) const
+{
+    return Cells(row).join(QLatin1Char('\t'));
+}
+
+QString CDeviceListCtrl::AllText() const
+{
+    QString out = Headings().join(QLatin1Char('\t')) + QLatin1Char('\n');
+    for (int r = 0; r < topLevelItemCount(); ++r)
+        out += RowText(r) + QLatin1Char('\n');
+    return out;
+}
+
+QString CDeviceListCtrl::CsvText() const
+{
+    auto line = [](const QStringList& fields) {
+        QStringList quoted;
+        for (QString f : fields) {
+            if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
+                f.contains(QLatin1Char('\r')) || f.contains(QLatin1Char('\n')))
+                f = QLatin1Char('"') + f.replace(QLatin1String("\""), QLatin1String("\"\"")) +
+                    QLatin1Char('"');
+            quoted << f;
+        }
+        return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
+    };
+    QString out = line(Headings());
+    for (int r = 0; r < topLevelItemCount(); ++r)
+        out += line(Cells(r));
+    return out;
+}
+
+void CDeviceListCtrl::CopySelected()
+{
+    const int row = SelectedRow();
+    if (row >= 0)
+        QGuiApplication::clipboard()->setText(RowText(row));
+}
+
+void CDeviceListCtrl::CopyAll()
+{
+    QGuiApplication::clipboard()->setText(AllText());
+}
+
+void CDeviceListCtrl::ExportCsv()
+{
+    const QString path =
+        UiSeam::GetSaveFileName(window(), QStringLiteral("Export as CSV"), QStringLiteral("devices.csv"),
+                                QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);   // replaces an existing file only once all is written
+    const QByteArray bytes = CsvText().toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return;
+    UiSeam::MessageBox(window(),
+                       QStringLiteral("Cannot write the file %1: %2.")
+                           .arg(QDir::toNativeSeparators(path), file.errorString()),
+                       MsgIcon::Stop);
+}
+
+void CDeviceListCtrl::OpenContextMenu(const QPoint* globalPos)
+{
+    if (QApplication::activePopupWidget())
+        return;   // a menu is already open (the key and its context event both came)
+    QPoint at;
+    if (globalPos) {
+        at = *globalPos;
+    } else {
+        const QRect r = currentItem() ? visualItemRect(currentItem()) : QRect();
+        at = viewport()->mapToGlobal(r.isValid() ? r.bottomLeft() : QPoint(0, 0));
+    }
+    m_pMenu->popup(at);
+}
+
+void CDeviceListCtrl::contextMenuEvent(QContextMenuEvent* e)
+{
+    if (e->reason() == QContextMenuEvent::Mouse) {
+        const QPoint at = e->globalPos();
+        OpenContextMenu(&at);
+    } else {
+        OpenContextMenu();
+    }
+    e->accept();
+}
+
+void CDeviceListCtrl::keyPressEvent(QKeyEvent* e)
+{
+    if (e->matches(QKeySequence::Copy)) {
+        CopySelected();
+        return;
+    }
+    if (e->key() == Qt::Key_Menu || (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier)) {
+        OpenContextMenu();
+        return;
+    }
+    if (e->key() == Qt::Key_Space && e->modifiers() == Qt::NoModifier && currentItem()) {
+        QTreeWidget::keyPressEvent(e);   // selects the current row
+        m_nHotItem = indexOfTopLevelItem(currentItem());
+        emit clickNotify();
+        return;
+    }
+    QTreeWidget::keyPressEvent(e);
 }
 
 int CDeviceListCtrl::InsertColumn(int col, const QString& heading, int widthPx)

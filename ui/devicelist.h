@@ -12,6 +12,9 @@
 #include <QTreeWidget>
 #include <vector>
 
+class QAction;
+class QMenu;
+
 class CDeviceListCtrl : public QTreeWidget {
     Q_OBJECT
 public:
@@ -29,14 +32,36 @@ public:
     void DeleteAllItems();
     int GetHotItem() const { return m_nHotItem; }
 
+    // The list as text: one row's cells separated by tabs; the headings and
+    // every row, one line each; and the same as CSV (RFC 4180: fields with a
+    // comma, quote or line end quoted, quotes doubled, lines ended by CR LF).
+    QString RowText(int row) const;
+    QString AllText() const;
+    QString CsvText() const;
+    // The row the user has selected, -1 for none.
+    int SelectedRow() const;
+
+    // The list's context menu: Copy, Copy all, Export as CSV...
+    QMenu* contextMenu() const { return m_pMenu; }
+    // Opens it under the current row (keyboard) or at a screen position.
+    void OpenContextMenu(const QPoint* globalPos = nullptr);
+
+public slots:
+    void CopySelected();   // Ctrl+C
+    void CopyAll();
+    void ExportCsv();      // asks for a file and writes CsvText in UTF-8
+
 signals:
     // A click (NM_CLICK) and a double-click (NM_DBLCLK) anywhere in the list,
-    // rows or empty area; the hot item is already set when they come.
+    // rows or empty area; the hot item is already set when they come. Space
+    // on the current row is a click on it: that row is the hot item.
     void clickNotify();
     void dblClkNotify();
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
     void changeEvent(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -54,7 +79,11 @@ private:
     void TrackHot(const QPoint& viewportPos);
     // Sets every column's width from its extent, its values and its heading.
     void FitColumns();
+    QStringList Cells(int row) const;
+    QStringList Headings() const;
     std::vector<Extent> m_extents;
+    QMenu* m_pMenu = nullptr;
+    QAction* m_actCopy = nullptr;
     bool m_bFitting = false;
     int m_nHotItem = -1;
     bool m_bSwallowRelease = false;

@@ -24,6 +24,9 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent)
         f->setValidator(validator);
         f->setAccessibleName(QStringLiteral("octet %1").arg(i + 1));
         f->installEventFilter(this);
+        // One tab stop for the control: Tab enters at the first field and the
+        // next Tab leaves; the other fields are reached by dot, arrows, typing.
+        f->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         connect(f, &QLineEdit::textEdited, this, [this, i](const QString& t) {
             bool ok = false;
             const int v = t.toInt(&ok);

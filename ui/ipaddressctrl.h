@@ -1,6 +1,7 @@
 // IPv4 address control: four fields of 0 to 255. Typing a dot or a third
 // digit moves to the next field, Backspace in an empty field (or at its
 // start) moves back to the end of the previous one. A blank field reads as 0.
+// The control is one tab stop: Tab enters at the first field and leaves from any.
 #pragma once
 
 #include <QFrame>

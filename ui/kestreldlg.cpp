@@ -1,6 +1,7 @@
 #include "kestreldlg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGroupBox>
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimerEvent>
 #include <cstdio>
@@ -77,8 +79,9 @@ void CKestrelDlg::BuildTemplate()
     SetClientSize(383, 282);
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
-    QPushButton* seek = AddButton(IDC_BTN_SEEK, QStringLiteral("Seek"), 7, 7, 50, 17);
-    QPushButton* edit = AddButton(IDC_BTN_EDIT_CONFIG, QStringLiteral("Edit config"), 65, 7, 50, 17);
+    // Alt+S, Alt+E and Alt+T press the buttons; F5 is Seek too.
+    QPushButton* seek = AddButton(IDC_BTN_SEEK, QStringLiteral("&Seek"), 7, 7, 50, 17);
+    QPushButton* edit = AddButton(IDC_BTN_EDIT_CONFIG, QStringLiteral("&Edit config"), 65, 7, 50, 17);
 
     m_lstDevice = new CDeviceListCtrl(this);
     m_lstDevice->setGeometry(Dlu().Rect(7, 33, 369, 139));
@@ -97,7 +100,8 @@ void CKestrelDlg::BuildTemplate()
     busy->setReadOnly(true);
     busy->setAlignment(Qt::AlignCenter);
     busy->setFocusPolicy(Qt::ClickFocus);
-    QPushButton* stop = AddButton(IDC_BTN_STOP, QStringLiteral("Stop"), 262, 199, 26, 14);
+    busy->setContextMenuPolicy(Qt::NoContextMenu);   // a right click there is the window's
+    QPushButton* stop = AddButton(IDC_BTN_STOP, QStringLiteral("S&top"), 262, 199, 26, 14);
 
     QGroupBox* tmoGroup = AddGroup(QStringLiteral("Timeout"), 312, 188, 51, 31);
     tmoGroup->setAlignment(Qt::AlignHCenter);
@@ -118,6 +122,8 @@ void CKestrelDlg::BuildTemplate()
     setTabOrder(m_lstDevice, stop);
     setTabOrder(stop, tmo);
 
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
+            &CKestrelDlg::OnSeek);
     connect(seek, &QPushButton::clicked, this, &CKestrelDlg::OnSeek);
     connect(edit, &QPushButton::clicked, this, &CKestrelDlg::OnEditConfig);
     connect(stop, &QPushButton::clicked, this, &CKestrelDlg::OnStop);
@@ -525,6 +531,10 @@ void CKestrelDlg::keyPressEvent(QKeyEvent* e)
         OnCancel();
         return;
     }
+    if (e->key() == Qt::Key_Menu || (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier)) {
+        OpenWindowMenu(nullptr);
+        return;
+    }
     QDialog::keyPressEvent(e);
 }
 
@@ -544,8 +554,28 @@ void CKestrelDlg::OnSysCommand(unsigned id, intptr_t param)
 
 void CKestrelDlg::contextMenuEvent(QContextMenuEvent* e)
 {
-    if (m_pSysMenu && childAt(e->pos()) == nullptr)
-        m_pSysMenu->popup(e->globalPos());
+    // Reaches the window from its background and from every control without
+    // a menu of its own (the list and the text boxes have theirs).
+    if (e->reason() == QContextMenuEvent::Mouse) {
+        const QPoint at = e->globalPos();
+        OpenWindowMenu(&at);
+    } else {
+        OpenWindowMenu(nullptr);
+    }
+}
+
+void CKestrelDlg::OpenWindowMenu(const QPoint* globalPos)
+{
+    if (!m_pSysMenu || QApplication::activePopupWidget())
+        return;   // a menu is already open (the key and its context event both came)
+    QPoint at;
+    if (globalPos) {
+        at = *globalPos;
+    } else {
+        const QWidget* w = focusWidget() ? focusWidget() : this;
+        at = w->mapToGlobal(w == this ? QPoint(0, 0) : w->rect().bottomLeft());
+    }
+    m_pSysMenu->popup(at);
 }
 
 void CKestrelDlg::OnSocketNotify(unsigned event)

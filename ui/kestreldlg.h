@@ -91,6 +91,9 @@ private:
     void LogTransportFailure();
     void LogSend();
     void BuildTemplate();
+    // Opens the window menu at a screen position, or (from the keyboard) under
+    // the control that has the focus.
+    void OpenWindowMenu(const QPoint* globalPos);
     QLineEdit* Edit(int id) const;
     void SetConfigText(const QString& text);
 

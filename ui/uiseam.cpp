@@ -1,6 +1,7 @@
 #include "uiseam.h"
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 
 #include "controls.h"
@@ -42,6 +43,20 @@ int RunModal(QDialog* dialog)
         return answer;
     }
     return dialog->result();
+}
+
+QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                        const QString& filter)
+{
+    if (!g_answerer)
+        return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+    QString chosen = suggested;
+    SeamCall call{SeamCall::SaveFile, DisplayName(), caption, MsgIcon::Information, nullptr, &chosen};
+    g_calls.push_back(call);
+    g_calls.back().fileName = nullptr;   // the recorded call outlives the text
+    if (g_answerer(call) != 1)
+        return QString();
+    return chosen;
 }
 
 void SetAnswerer(Answerer answerer)

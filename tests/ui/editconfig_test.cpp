@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec.h"
+#include "controls.h"
 #include "ddx.h"
 #include "edtcfgdlg.h"
 #include "ipaddressctrl.h"
@@ -276,6 +277,47 @@ TEST_F(EditConfigTest, IpAddressControlTyping)
     ip->field(1)->selectAll();
     QTest::keyClicks(ip->field(1), QStringLiteral("300"));
     EXPECT_EQ(ip->field(1)->text(), QStringLiteral("255"));
+}
+
+TEST_F(EditConfigTest, TabVisitsEachStopOnceAndAnAddressIsOneStop)
+{
+    CEdtCfgDlg* d = OpenWith(FullConfig());
+    const int stops[] = {IDC_EDT_ROM_VER, IDC_EDT_HOST_NAME, IDC_CMB_LINE_SPEED, IDC_CMB_DHCP,
+                         IDC_IP_ADDR,     IDC_IP_SUBNET,     IDC_IP_GATEWAY,     IDC_EDT_PRNT_PORT,
+                         IDC_EDT_PRNT_RCV_TMO, IDOK,         IDCANCEL};
+    const int n = static_cast<int>(std::size(stops));
+    // The control of the form that holds the focus (an address field's control).
+    auto focused = [d] {
+        QWidget* w = QApplication::focusWidget();
+        while (w && w->parentWidget() != d)
+            w = w->parentWidget();
+        return w ? ControlId(w) : 0;
+    };
+    auto enteredAtFirstField = [d] {
+        for (CIpAddressCtrl* ip : {d->m_ipAddr, d->m_ipSubnet, d->m_ipGateway})
+            if (ip->isAncestorOf(QApplication::focusWidget()))
+                return QApplication::focusWidget() == ip->field(0);
+        return true;
+    };
+    GetDlgItem<QWidget>(d, stops[0])->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focused() == stops[0]; }, 1000));
+    for (int i = 1; i <= n; ++i) {   // forward, round to the first stop again
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(focused(), stops[i % n]) << "Tab " << i;
+        EXPECT_TRUE(enteredAtFirstField()) << "Tab " << i;
+    }
+    for (int i = n - 1; i >= 0; --i) {   // and back
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(focused(), stops[i]) << "Shift+Tab to " << i;
+    }
+
+    // Moved on inside an address with the dot, Tab still leaves the control.
+    d->m_ipAddr->field(0)->setFocus();
+    QTest::keyClick(d->m_ipAddr->field(0), '.');
+    ASSERT_TRUE(d->m_ipAddr->field(1)->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), IDC_IP_SUBNET);
 }
 
 TEST_F(EditConfigTest, CancelLeavesNothingToWrite)

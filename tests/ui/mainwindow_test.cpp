@@ -68,9 +68,9 @@ TEST_F(MainWindowTest, ControlsCarryIdsNamesAndTemplatePositions)
         int x, y, w, h;
         const char* text;
     } ctls[] = {
-        {IDC_BTN_SEEK, 7, 7, 50, 17, "Seek"},       {IDC_BTN_EDIT_CONFIG, 65, 7, 50, 17, "Edit config"},
+        {IDC_BTN_SEEK, 7, 7, 50, 17, "&Seek"},      {IDC_BTN_EDIT_CONFIG, 65, 7, 50, 17, "&Edit config"},
         {IDC_LST_DEVICE, 7, 33, 369, 139, nullptr}, {IDC_EDT_CONFIG, 15, 192, 198, 75, nullptr},
-        {IDC_EDT_BUSY, 236, 200, 23, 12, nullptr},  {IDC_BTN_STOP, 262, 199, 26, 14, "Stop"},
+        {IDC_EDT_BUSY, 236, 200, 23, 12, nullptr},  {IDC_BTN_STOP, 262, 199, 26, 14, "S&top"},
         {IDC_EDT_TIMEOUT, 319, 200, 16, 12, nullptr}, {IDC_EDT_STATUS, 224, 241, 140, 26, nullptr},
     };
     for (const Ctl& c : ctls) {
@@ -80,7 +80,9 @@ TEST_F(MainWindowTest, ControlsCarryIdsNamesAndTemplatePositions)
         EXPECT_FALSE(w->accessibleName().isEmpty()) << c.id;
         EXPECT_EQ(w->geometry(), dlu.Rect(c.x, c.y, c.w, c.h)) << c.id;
         if (c.text) {
+            // The caption carries its mnemonic and reads the same without it.
             EXPECT_EQ(qobject_cast<QPushButton*>(w)->text(), QString::fromLatin1(c.text));
+            EXPECT_EQ(w->accessibleName(), QString::fromLatin1(c.text).remove(QLatin1Char('&')));
         }
     }
     EXPECT_EQ(dlg_->size(), QSize(dlu.X(383), dlu.Y(282)));

@@ -16,6 +16,7 @@
 #include "dialogbase.h"
 #include "engine.h"
 #include "kestreldlg.h"
+#include "loopback_peer.h"
 #include "loopback_rig.h"
 #include "resource.h"
 #include "uiseam.h"
@@ -33,6 +34,8 @@ protected:
         UiSeam::SetAnswerer([this](const SeamCall& call) {
             if (call.kind == SeamCall::Modal)
                 return onModal ? onModal(call) : IDCANCEL;
+            if (call.kind == SeamCall::SaveFile)
+                return onSaveFile ? onSaveFile(call) : IDCANCEL;
             return onMessage ? onMessage(call) : IDOK;
         });
     }
@@ -59,6 +62,28 @@ protected:
         rig_->StartReplyingTo(GetRecvPort());
         dlg_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg_.get()));
+    }
+
+    // Opens the window against a bare loopback socket that plays the devices:
+    // the test reads each request's bytes and answers by hand.
+    void OpenOnPeer(testrig::LoopbackPeer& peer)
+    {
+        UdpEndpoints ep;
+        ep.sendAddress = "127.0.0.1";
+        ep.sendPort = peer.port();
+        ep.recvAddress = "127.0.0.1";
+        ep.recvPort = 0;
+        dlg_ = std::make_unique<CKestrelDlg>(nullptr, ep);
+        dlg_->EnsureInitialized();
+        dlg_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg_.get()));
+    }
+
+    // Makes the window the active one, so that its shortcuts and mnemonics work.
+    void Activate()
+    {
+        dlg_->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg_.get()));
     }
 
     template <class T>
@@ -124,6 +149,7 @@ protected:
 
     std::function<int(const SeamCall&)> onModal;
     std::function<int(const SeamCall&)> onMessage;
+    std::function<int(const SeamCall&)> onSaveFile;
     std::unique_ptr<testrig::SimRig> rig_;
     std::unique_ptr<CKestrelDlg> dlg_;
 };

@@ -1,0 +1,182 @@
+// The main window from the keyboard: mnemonics and F5, Space on a row chosen
+// with the arrow keys, and the menus from the context-menu key, Shift+F10 and
+// a right click.
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+
+#include "codec.h"
+#include "window_fixture.h"
+
+namespace {
+
+using KeyboardTest = WindowTest;
+
+TEST_F(KeyboardTest, MnemonicsAndF5PressTheButtons)
+{
+    Open(devsim::GenerateDevices(1, 5));
+    Activate();
+    SetTimeoutText(QStringLiteral("30"));   // a Find runs until it is stopped
+    Edit(IDC_EDT_TIMEOUT)->setFocus();     // the keys work from any control
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        int finds;              // "Start finding." lines in the log afterwards
+        const char* busy;       // indicator afterwards
+        const char* message;    // message box shown, if any
+    } steps[] = {
+        {Qt::Key_S, Qt::AltModifier, 1, "Busy", nullptr},
+        {Qt::Key_T, Qt::AltModifier, 1, "Idle", nullptr},
+        {Qt::Key_F5, Qt::NoModifier, 2, "Busy", nullptr},
+        {Qt::Key_F5, Qt::NoModifier, 2, "Busy", "Current condition is busy. Please try again."},
+        {Qt::Key_T, Qt::AltModifier, 2, "Idle", nullptr},
+        {Qt::Key_E, Qt::AltModifier, 2, "Idle", "Please select a device."},
+    };
+    for (const Step& s : steps) {
+        UiSeam::ClearCalls();
+        QTest::keyClick(QApplication::focusWidget(), s.key, s.mods);
+        // A mnemonic presses its button with a short animation, so the click comes later.
+        (void)QTest::qWaitFor(   // the checks below say what did not come
+            [&] {
+                return Count(Log(), QStringLiteral("Start finding.")) == s.finds &&
+                       BusyText() == QLatin1String(s.busy) &&
+                       Messages().size() == (s.message ? 1u : 0u);
+            },
+            3000);
+        EXPECT_EQ(Count(Log(), QStringLiteral("Start finding.")), s.finds) << s.key;
+        EXPECT_EQ(BusyText(), QLatin1String(s.busy)) << s.key;
+        const auto msgs = Messages();
+        ASSERT_EQ(msgs.size(), s.message ? 1u : 0u) << s.key;
+        if (s.message) {
+            EXPECT_EQ(msgs[0].text, QLatin1String(s.message));
+        }
+    }
+}
+
+TEST_F(KeyboardTest, SpaceOnAKeyboardSelectedRowFetchesThatRowAsAClickDoes)
+{
+    testrig::LoopbackPeer peer;   // plays the devices: reads each request's bytes
+    OpenOnPeer(peer);
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(3, 41);
+    for (devsim::Device& d : devices) {
+        std::string v[6] = {d.values[KEY_SERIAL_NUM], d.values[KEY_MAC], d.values[KEY_DEV],
+                            d.values[KEY_VER], d.values[KEY_IP_CUR], d.values[KEY_HOST_NAME]};
+        ASSERT_GE(dlg_->SetDeviceRow(0, 0, v[0].data(), v[1].data(), v[2].data(), v[3].data(),
+                                     v[4].data(), v[5].data()),
+                  0);
+    }
+    Activate();
+    CDeviceListCtrl* list = List();
+    // The pointer rests on the first row: that must not be the row fetched.
+    QTest::mouseMove(list->viewport(), list->visualItemRect(list->topLevelItem(0)).center());
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([list] { return list->hasFocus(); }, 1000));
+    for (int i = 0; i < 2 && list->indexOfTopLevelItem(list->currentItem()) != 2; ++i)
+        QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_EQ(list->indexOfTopLevelItem(list->currentItem()), 2);
+    const QString mac = list->GetItemText(2, 1);
+    const QString serial = list->GetItemText(2, 0);
+
+    SetTimeoutText(QStringLiteral("2"));
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_EQ(Log(), QStringLiteral("Start getting config.\r\n"));
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    EXPECT_EQ(dlg_->m_nSelItem, 2);
+    EXPECT_EQ(list->SelectedRow(), 2);
+
+    // The request is the GetConfig frame that names the row's device.
+    const std::vector<uint8_t> sent = peer.Receive(2000);
+    uint8_t want[256];
+    const int n = BuildGetConfigFrame(mac.toLatin1().constData(), want,
+                                      serial.toLatin1().constData(), sizeof want);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(sent, std::vector<uint8_t>(want, want + n));
+
+    // Space again while the fetch runs: refused as a click would be.
+    QTest::keyClick(list, Qt::Key_Space);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].text, QStringLiteral("Current condition is busy. Please try again."));
+    EXPECT_TRUE(peer.Receive(100).empty());
+
+    // The device answers: its configuration shows and the window is idle.
+    size_t dev = 0;
+    while (dev < devices.size() && QString::fromStdString(devices[dev].values[KEY_MAC]) != mac)
+        ++dev;
+    ASSERT_LT(dev, devices.size());
+    std::vector<int> all;
+    for (int k = 0; k < kKeyCount; ++k)
+        all.push_back(k);
+    peer.SendTo(GetRecvPort(), devsim::BuildReply(RequestKind::GetConfig, devices[dev], all));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(ConfigBox().contains(QStringLiteral("MAC = ") + mac));
+    EXPECT_EQ(Log(), QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n"));
+}
+
+TEST_F(KeyboardTest, MenusFromTheKeyboardAndFromARightClick)
+{
+    Open({});
+    Activate();
+    QMenu* windowMenu = dlg_->systemMenu();
+    QMenu* listMenu = List()->contextMenu();
+    QLabel* version = nullptr;
+    for (QLabel* l : dlg_->findChildren<QLabel*>())
+        if (l->text() == QLatin1String("Ver. 1.1"))
+            version = l;
+    ASSERT_NE(version, nullptr);
+    QGroupBox* timeoutGroup = nullptr;
+    for (QGroupBox* g : dlg_->findChildren<QGroupBox*>())
+        if (g->title() == QLatin1String("Timeout"))
+            timeoutGroup = g;
+    ASSERT_NE(timeoutGroup, nullptr);
+
+    auto rightClick = [](QWidget* w) {
+        const QPoint at = w->rect().center();
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
+        QApplication::sendEvent(w, &ev);
+    };
+    struct Case {
+        const char* what;
+        QWidget* target;
+        std::function<void(QWidget*)> act;
+        QMenu* expected;
+    } cases[] = {
+        {"menu key on Seek", Button(IDC_BTN_SEEK),
+         [](QWidget* w) { QTest::keyClick(w, Qt::Key_Menu); }, windowMenu},
+        {"Shift+F10 on Stop", Button(IDC_BTN_STOP),
+         [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier); }, windowMenu},
+        {"menu key on the list", List(), [](QWidget* w) { QTest::keyClick(w, Qt::Key_Menu); },
+         listMenu},
+        {"Shift+F10 on the list", List(),
+         [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier); }, listMenu},
+        {"right click on a label", version, rightClick, windowMenu},
+        {"right click on a group", timeoutGroup, rightClick, windowMenu},
+        {"right click on a button", Button(IDC_BTN_SEEK), rightClick, windowMenu},
+        {"right click on the indicator", Edit(IDC_EDT_BUSY), rightClick, windowMenu},
+        {"right click in the list", List()->viewport(), rightClick, listMenu},
+    };
+    for (const Case& c : cases) {
+        c.target->setFocus();
+        c.act(c.target);
+        EXPECT_EQ(QApplication::activePopupWidget(), c.expected) << c.what;
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        ASSERT_TRUE(QTest::qWaitFor([] { return !QApplication::activePopupWidget(); }, 1000));
+    }
+
+    // A keyboard user reaches the About box: menu key, then the entry's letter.
+    QString opened;
+    onModal = [&](const SeamCall& call) {
+        opened = call.text;
+        return IDOK;
+    };
+    Button(IDC_BTN_SEEK)->setFocus();
+    QTest::keyClick(Button(IDC_BTN_SEEK), Qt::Key_Menu);
+    ASSERT_EQ(QApplication::activePopupWidget(), windowMenu);
+    QTest::keyClick(windowMenu, Qt::Key_A);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.isEmpty(); }, 2000));
+    EXPECT_EQ(opened, QStringLiteral("About Varden Pathlume"));
+}
+
+}  // namespace
