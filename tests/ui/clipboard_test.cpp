@@ -1,0 +1,113 @@
+// The device list's rows leave the program: Copy, Copy all and Export as
+// CSV... from its context menu, and the "Config:" text stays copyable.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include "window_fixture.h"
+
+namespace {
+
+using ClipboardTest = WindowTest;
+
+QAction* MenuEntry(CDeviceListCtrl* list, const QString& text)
+{
+    for (QAction* a : list->contextMenu()->actions())
+        if (a->text().remove(QLatin1Char('&')) == text)
+            return a;
+    ADD_FAILURE() << "no entry " << text.toStdString();
+    return nullptr;
+}
+
+TEST_F(ClipboardTest, CopyCopyAllAndCsvExport)
+{
+    Open({});
+    char s1[] = "SN0002", m1[] = "02C0EE000002", d1[] = "NP-2400", v1[] = "1.15.5",
+         i1[] = "10.0.0.2", h1[] = "lobby, \"east\"";
+    char s2[] = "SN0001", m2[] = "02C0EE000001", d2[] = "NP-3100", v2[] = "3.09.5",
+         i2[] = "10.0.0.1", h2[] = "caf\xe9";   // Latin-1 e acute, written out as UTF-8
+    ASSERT_GE(dlg_->SetDeviceRow(0, 0, s1, m1, d1, v1, i1, h1), 0);
+    ASSERT_GE(dlg_->SetDeviceRow(0, 1, s2, m2, d2, v2, i2, h2), 0);
+    CDeviceListCtrl* list = List();
+    ASSERT_EQ(list->GetItemText(1, 0), QStringLiteral("SN0002"));   // sorted by serial
+    QClipboard* clip = QGuiApplication::clipboard();
+
+    // Copy: the selected row, tab-separated; Ctrl+C and the menu entry alike.
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(1));
+    const QString row1 = QStringLiteral("SN0002\t02C0EE000002\tNP-2400\t1.15.5\t10.0.0.2\tlobby, \"east\"");
+    clip->setText(QStringLiteral("before"));
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clip->text(), row1);
+    clip->setText(QStringLiteral("before"));
+    MenuEntry(list, QStringLiteral("Copy"))->trigger();
+    EXPECT_EQ(clip->text(), row1);
+    // Nothing selected: nothing copied.
+    list->clearSelection();
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clip->text(), row1);
+
+    // Copy all: headings, then every row.
+    MenuEntry(list, QStringLiteral("Copy all"))->trigger();
+    EXPECT_EQ(clip->text(),
+              QStringLiteral("Serial Number\tMac Address\tDevice Name\tROM Version\tIP Address\tHost Name\n"
+                             "SN0001\t02C0EE000001\tNP-3100\t3.09.5\t10.0.0.1\tcaf\u00e9\n") +
+                  row1 + QLatin1Char('\n'));
+
+    // Export as CSV...: where the file dialog says; quoting as RFC 4180, UTF-8.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        const char* what;
+        QString path;   // empty: the dialog is cancelled
+        bool written;
+        bool error;
+    } cases[] = {
+        {"cancelled", QString(), false, false},
+        {"written", dir.filePath(QStringLiteral("devices.csv")), true, false},
+        {"no such folder", dir.filePath(QStringLiteral("missing/devices.csv")), false, true},
+    };
+    const QByteArray csv =
+        "Serial Number,Mac Address,Device Name,ROM Version,IP Address,Host Name\r\n"
+        "SN0001,02C0EE000001,NP-3100,3.09.5,10.0.0.1,caf\xc3\xa9\r\n"
+        "SN0002,02C0EE000002,NP-2400,1.15.5,10.0.0.2,\"lobby, \"\"east\"\"\"\r\n";
+    for (const Case& c : cases) {
+        UiSeam::ClearCalls();
+        QString offered;
+        onSaveFile = [&](const SeamCall& call) {
+            offered = *call.fileName;
+            if (c.path.isEmpty())
+                return IDCANCEL;
+            *call.fileName = c.path;
+            return IDOK;
+        };
+        MenuEntry(list, QStringLiteral("Export as CSV..."))->trigger();
+        EXPECT_EQ(offered, QStringLiteral("devices.csv")) << c.what;
+        QFile f(c.path);
+        EXPECT_EQ(!c.path.isEmpty() && f.exists(), c.written) << c.what;
+        if (c.written) {
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), csv);
+        }
+        const auto msgs = Messages();
+        ASSERT_EQ(msgs.size(), c.error ? 1u : 0u) << c.what;
+        if (c.error) {
+            EXPECT_TRUE(msgs[0].text.startsWith(QStringLiteral("Cannot write the file ")))
+                << msgs[0].text.toStdString();
+            EXPECT_TRUE(msgs[0].text.contains(QStringLiteral("devices.csv")));
+            EXPECT_EQ(msgs[0].icon, MsgIcon::Stop);
+        }
+    }
+
+    // The "Config:" text stays selectable and copyable.
+    dlg_->m_edtConfig->SetWindowText(QStringLiteral("DEV = NP-2400          \r\n*END* = \r\n"));
+    EXPECT_TRUE(dlg_->m_edtConfig->textInteractionFlags() & Qt::TextSelectableByMouse);
+    dlg_->m_edtConfig->selectAll();
+    dlg_->m_edtConfig->copy();
+    EXPECT_EQ(clip->text(), QStringLiteral("DEV = NP-2400          \n*END* = \n"));
+}
+
+}  // namespace
