@@ -26,6 +26,7 @@
 #include "platform.h"
 #include "resource.h"
 #include "uiseam.h"
+#include "windowsettings.h"
 #include "writetable.h"
 
 namespace {
@@ -190,6 +191,12 @@ bool CKestrelDlg::OnInitDialog()
     m_uTimeout = static_cast<uint32_t>(GetRecvTmo());
     std::snprintf(m_szTmoText, sizeof m_szTmoText, "%d", GetRecvTmo());
     Edit(IDC_EDT_TIMEOUT)->setText(QString::fromLatin1(m_szTmoText));
+    // The Timeout and the place of the last run, where they make sense.
+    const WindowSettings saved = LoadWindowSettings();
+    if (!saved.timeout.isEmpty())
+        Edit(IDC_EDT_TIMEOUT)->setText(saved.timeout);
+    if (saved.position)
+        move(*saved.position);   // else the window opens centred
 
     std::memset(m_szSelMac, 0, sizeof m_szSelMac);
     std::memset(m_szSelSerial, 0, sizeof m_szSelSerial);
@@ -513,6 +520,13 @@ void CKestrelDlg::OnOK()
 void CKestrelDlg::OnCancel()
 {
     done(IDCANCEL);
+}
+
+void CKestrelDlg::done(int result)
+{
+    if (isVisible())
+        SaveWindowSettings(Edit(IDC_EDT_TIMEOUT)->text(), pos());
+    CDialogBase::done(result);
 }
 
 void CKestrelDlg::keyPressEvent(QKeyEvent* e)

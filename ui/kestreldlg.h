@@ -78,6 +78,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
+    void done(int result) override;   // keeps the settings, then ends the window
 
 private:
     // The frame of every command handler: takes the command mutex (100 ms)

@@ -1,0 +1,123 @@
+// The Timeout text and the window's place are remembered between runs; a
+// missing, unreadable or nonsense store gives the defaults without a word.
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include "window_fixture.h"
+
+namespace {
+
+class SettingsTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        // A store of its own for every test (the test main keeps all stores
+        // in a temporary folder).
+        QCoreApplication::setOrganizationName(QStringLiteral("PathlumeTests"));
+        QCoreApplication::setApplicationName(
+            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        QSettings s;
+        store_ = s.fileName();
+        ASSERT_FALSE(store_.startsWith(QDir::homePath() + QStringLiteral("/.config")));
+    }
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        QCoreApplication::setOrganizationName(QString());
+        QCoreApplication::setApplicationName(QString());
+    }
+
+    // Opens the window, reads what it shows, and closes it as the user would
+    // (which stores the settings).
+    void OpenRead(QString* timeout, QPoint* pos)
+    {
+        Open({});
+        *timeout = Edit(IDC_EDT_TIMEOUT)->text();
+        *pos = dlg_->pos();
+    }
+    void Close()
+    {
+        dlg_->close();
+        dlg_.reset();
+    }
+
+    QString store_;
+};
+
+TEST_F(SettingsTest, RoundTripAndEveryBadStoreGivesTheDefaults)
+{
+    // No store yet: "3", centred.
+    QString timeout;
+    QPoint centred;
+    OpenRead(&timeout, &centred);
+    EXPECT_EQ(timeout, QStringLiteral("3"));
+    const QRect screen = dlg_->screen()->availableGeometry();
+    EXPECT_LE(std::abs(dlg_->frameGeometry().center().x() - screen.center().x()), 2);
+    SetTimeoutText(QStringLiteral("17"));
+    const QPoint moved = centred + QPoint(-13, 9);
+    dlg_->move(moved);
+    Close();
+
+    // The next run shows both again.
+    QPoint pos;
+    OpenRead(&timeout, &pos);
+    EXPECT_EQ(timeout, QStringLiteral("17"));
+    EXPECT_EQ(pos, moved);
+    Close();
+
+    struct Case {
+        const char* what;
+        std::function<void()> spoil;
+    } cases[] = {
+        {"garbage file",
+         [this] {
+             QFile f(store_);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             f.write(QByteArray("\x00\xff[window\nposition=@Point(\ntimeout===\x01", 40));
+         }},
+        {"unreadable store",
+         [this] {
+             QFile::remove(store_);
+             ASSERT_TRUE(QDir().mkpath(store_));   // a folder where the file should be
+         }},
+        {"timeout out of range, position off every screen",
+         [] {
+             QSettings s;
+             s.setValue(QStringLiteral("window/timeout"), QStringLiteral("500"));
+             s.setValue(QStringLiteral("window/position"), QPoint(99999, -99999));
+         }},
+        {"timeout not a number, position not a point",
+         [] {
+             QSettings s;
+             s.setValue(QStringLiteral("window/timeout"), QStringLiteral("12abc"));
+             s.setValue(QStringLiteral("window/position"), QStringLiteral("left"));
+         }},
+        {"timeout zero, position a number",
+         [] {
+             QSettings s;
+             s.setValue(QStringLiteral("window/timeout"), QStringLiteral("0"));
+             s.setValue(QStringLiteral("window/position"), 42);
+         }},
+    };
+    for (const Case& c : cases) {
+        QDir(store_).removeRecursively();
+        QFile::remove(store_);
+        // Saved values first, so that each case spoils a store that held good ones.
+        {
+            QSettings s;
+            s.setValue(QStringLiteral("window/timeout"), QStringLiteral("17"));
+            s.setValue(QStringLiteral("window/position"), moved);
+        }
+        c.spoil();
+        UiSeam::ClearCalls();
+        OpenRead(&timeout, &pos);
+        EXPECT_EQ(timeout, QStringLiteral("3")) << c.what;
+        EXPECT_EQ(pos, centred) << c.what;
+        EXPECT_TRUE(UiSeam::Calls().empty()) << c.what;
+        dlg_.reset();   // no close: nothing stored over the spoilt store
+    }
+}
+
+}  // namespace
