@@ -9,6 +9,8 @@
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "devicelist.h"
 #include "devsim.h"
@@ -48,7 +50,13 @@ int main(int argc, char** argv)
     opt.listenPort = 0;
     opt.replyToSender = true;
     opt.jitterMs = 300;   // answers in any order; the list sorts them
-    devsim::Simulator sim(opt, devsim::GenerateDevices(devices, 2026));
+    std::vector<devsim::Device> devs = devsim::GenerateDevices(devices, 2026);
+    for (devsim::Device& d : devs) {   // full-length serial numbers, as many devices carry
+        std::string& serial = d.values[KEY_SERIAL_NUM];
+        serial = "SN2026" + std::string(16 - 6 - std::min<size_t>(serial.size() - 2, 10), '0') +
+                 serial.substr(2, 10);
+    }
+    devsim::Simulator sim(opt, std::move(devs));
     if (sim.Open() != 0) {
         std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
         return 1;
