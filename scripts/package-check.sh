@@ -23,7 +23,11 @@ debs=("$build"/pathlume_*_*.deb)
 echo "Built ${debs[0]}"
 dpkg-deb -f "${debs[0]}" Package Version Architecture Section Depends
 
-trap 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq pathlume >/dev/null && echo "Removed pathlume again"' EXIT
+# The program keeps its settings under XDG_CONFIG_HOME: a throwaway one here,
+# so that the runs below leave the user's own configuration alone.
+XDG_CONFIG_HOME="$(mktemp -d)"
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"; DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq pathlume >/dev/null && echo "Removed pathlume again"' EXIT
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./${debs[0]}" >/dev/null
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
@@ -34,6 +38,12 @@ for f in /usr/bin/pathlume /usr/bin/pathlume-devsim /usr/share/applications/path
   [ -e "$f" ] || bad "$f not installed"
 done
 dpkg -L pathlume | grep -q '^/usr/share/metainfo/.*\.metainfo\.xml$' || bad "no metainfo installed"
+
+# One version number: the package's is the program's own.
+version="$(dpkg-deb -f "${debs[0]}" Version)"
+said="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/pathlume --version)" || true
+echo "--version: $said"
+[ "$said" = "pathlume $version" ] || bad "--version says '$said', the package is $version"
 
 status=0
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/pathlume 2>&1)" || status=$?
