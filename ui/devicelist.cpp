@@ -10,7 +10,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSaveFile>
-#include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
 
