@@ -26,6 +26,7 @@
 #include "codec.h"
 #include "devsim.h"
 #include "engine.h"
+#include "loopback_rig.h"
 #include "rxring.h"
 #include "udp.h"
 
@@ -160,28 +161,14 @@ void Pump(int ms)
 
 int RunFind(int runs)
 {
-    devsim::Options o;
-    o.listenAddress = "127.0.0.1";
-    o.listenPort = 0;
-    o.replyToSender = true;
-    devsim::Simulator sim(o, devsim::GenerateDevices(3, 5));
-    if (sim.Open() != 0) {
-        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
-        return 1;
-    }
-    UdpEndpoints ep;
-    ep.sendAddress = "127.0.0.1";
-    ep.sendPort = sim.BoundPort();
-    ep.recvAddress = "127.0.0.1";
-    ep.recvPort = 0;
+    testrig::SimRig rig(devsim::GenerateDevices(3, 5));
     ResetCodec();
     InitEngine();
-    if (OpenUdp(nullptr, ep) != 0) {
-        std::fprintf(stderr, "transport did not open\n");
+    if (!rig.ok() || OpenUdp(nullptr, rig.Endpoints()) != 0) {
+        std::fprintf(stderr, "simulator or transport did not open\n");
         return 1;
     }
-    sim.SetReplyPort(GetRecvPort());
-    sim.Start();
+    rig.StartReplyingTo(GetRecvPort());
     std::vector<double> wakes, cpuFind, cpuIdle;
     for (int r = 0; r < runs; ++r) {
         double c0 = ProcessCpuSeconds();
@@ -205,7 +192,6 @@ int RunFind(int runs)
         if (GetDevCount() != 3)
             std::fprintf(stderr, "run %d found %d devices\n", r, GetDevCount());
     }
-    sim.Stop();
     CloseUdp();
     std::printf("Find of 4 s with 3 devices on loopback, median of %d\n", runs);
     std::printf("  worker wake-ups      %6.0f (3 datagrams read)\n", Median(wakes));
