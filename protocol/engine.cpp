@@ -10,7 +10,7 @@
 #include "platform.h"
 #include "rxring.h"
 
-DeviceEntry DeviceTable[kDeviceSlots];
+DeviceEntry DeviceTable[kDeviceTableMax + 1];
 char CfgText[kCfgTextSize];
 DeviceEntry CfgSummary;
 char TargetMac[12 + 1];
@@ -23,6 +23,7 @@ std::atomic<int32_t> ExpectCmd{0};
 std::atomic<int32_t> StartTick{0};
 std::atomic<int32_t> RecvTmo{0};
 std::atomic<int> DevCount{0};
+std::atomic<int> DevCapacity{kMaxDevices};
 std::atomic<uint8_t> RecvEvent{0};
 std::atomic<uint8_t> StopRecvFlg{0};
 std::atomic<uint8_t> StopReqFlg{0};
@@ -103,6 +104,7 @@ void InitEngine()
     StopRecvFlg.store(0);
     StopReqFlg.store(0);
     RecvTmo.store(3);
+    DevCapacity.store(kMaxDevices);
     {
         std::lock_guard<std::mutex> g(ResultLock);
         std::memset(DeviceTable, 0, sizeof DeviceTable);
@@ -257,7 +259,7 @@ int OnFindReply(const char* text)
             UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
             return -10;
         }
-        if (DevCount.load(std::memory_order_acquire) == kMaxDevices) {
+        if (DevCount.load(std::memory_order_acquire) >= DevCapacity.load(std::memory_order_acquire)) {
             ReqKind.store(0, std::memory_order_release);
             return -9;
         }
@@ -327,7 +329,7 @@ void MakeDevEntry(const RecordTable* table, DeviceEntry* entry)
 
 int MergeDevEntry(unsigned count, const RecordTable* table)
 {
-    if (!table || count > static_cast<unsigned>(kMaxDevices))
+    if (!table || count > static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire)))
         return -1;
     DeviceEntry fresh;
     MakeDevEntry(table, &fresh);
@@ -340,7 +342,7 @@ int MergeDevEntry(unsigned count, const RecordTable* table)
             break;
         }
     }
-    // count is at most 10 here, so the 11th slot is never written.
+    // count is at most the capacity here, so the slot after it is never written.
     CopyEntry(&DeviceTable[slot], &fresh);
     return result;
 }
@@ -381,6 +383,17 @@ uint8_t GetReqKind() { return ReqKind.load(std::memory_order_acquire); }
 int32_t GetExpectCmd() { return ExpectCmd.load(std::memory_order_acquire); }
 int GetDevCount() { return DevCount.load(std::memory_order_acquire); }
 uint32_t GetUnaddressedReplyCount() { return UnaddressedReplies.load(std::memory_order_relaxed); }
+int GetDeviceCapacity() { return DevCapacity.load(std::memory_order_acquire); }
+
+void SetDeviceCapacity(int devices)
+{
+    if (devices < 1)
+        devices = 1;
+    if (devices > kDeviceTableMax)
+        devices = kDeviceTableMax;
+    DevCapacity.store(devices, std::memory_order_release);
+}
+
 DeviceEntry* GetDevTable() { return DeviceTable; }
 char* GetCfgText() { return CfgText; }
 DeviceEntry* GetCfgSummary() { return &CfgSummary; }
@@ -407,7 +420,21 @@ void SetTargetMac(const char* text)
 void CopyDevTable(DeviceEntry out[kDeviceSlots])
 {
     std::lock_guard<std::mutex> g(ResultLock);
-    std::memcpy(out, DeviceTable, sizeof DeviceTable);
+    std::memcpy(out, DeviceTable, kDeviceSlots * sizeof DeviceTable[0]);
+}
+
+int CopyDevTableSlots(DeviceEntry* out, int slots)
+{
+    if (!out || slots <= 0)
+        return 0;
+    if (slots > kDeviceTableMax + 1)
+        slots = kDeviceTableMax + 1;
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memcpy(out, DeviceTable, static_cast<size_t>(slots) * sizeof DeviceTable[0]);
+    int filled = 0;
+    while (filled < slots && out[filled].serial[0] != '\0')
+        ++filled;
+    return filled;
 }
 
 void CopyCfgText(char out[kCfgTextSize])

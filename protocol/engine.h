@@ -8,8 +8,9 @@
 
 #include "codec.h"
 
-constexpr int kDeviceSlots = 11;   // at most 10 filled; the 11th ends the table
-constexpr int kMaxDevices = 10;
+constexpr int kDeviceSlots = 11;   // the window's view: at most 10 filled, the 11th ends it
+constexpr int kMaxDevices = 10;    // the device table's capacity unless a caller raises it
+constexpr int kDeviceTableMax = 1024;   // the most a caller may raise it to
 constexpr unsigned kRxFrameSize = 640;
 constexpr unsigned kCfgTextSize = 640;
 
@@ -34,7 +35,8 @@ struct DeviceEntry {
     char serial[16 + 1];
 };
 
-extern DeviceEntry DeviceTable[kDeviceSlots];
+// Static storage for the largest capacity, plus the empty slot that ends it.
+extern DeviceEntry DeviceTable[kDeviceTableMax + 1];
 extern char CfgText[kCfgTextSize];
 extern DeviceEntry CfgSummary;
 extern char TargetMac[12 + 1];
@@ -79,6 +81,10 @@ uint8_t GetReqKind();
 int32_t GetExpectCmd();
 int GetDevCount();
 uint32_t GetUnaddressedReplyCount();   // Find replies dropped as naming no device
+// How many devices a Find keeps (1 to kDeviceTableMax; InitEngine sets 10).
+// A reply from one device more ends the Find. Set it between requests only.
+void SetDeviceCapacity(int devices);
+int GetDeviceCapacity();
 DeviceEntry* GetDevTable();
 void ClearDevTable();
 char* GetCfgText();
@@ -91,6 +97,9 @@ RecordTable* GetWriteTable();
 // one short lock, and these copies take the same lock, so a reader never sees
 // a half-written row, text or table.
 void CopyDevTable(DeviceEntry out[kDeviceSlots]);
+// The first slots of the table (at most kDeviceTableMax + 1); returns how
+// many of them are filled, up to the first empty serial number.
+int CopyDevTableSlots(DeviceEntry* out, int slots);
 void CopyCfgText(char out[kCfgTextSize]);
 void CopyCfgSummary(DeviceEntry* out);
 void CopyReplyTable(RecordTable* out);

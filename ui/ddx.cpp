@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 
+#include "cfgrules.h"
 #include "uiseam.h"
 
 namespace Ddx {
@@ -12,33 +13,45 @@ void FailOn(QLineEdit* ctl)
     ctl->setFocus(Qt::OtherFocusReason);
     ctl->selectAll();
 }
+
+// Shows the shared rules' message for a failed check, as the form does.
+void Refuse(QWidget* dlg, QLineEdit* ctl, int check, const CfgField& field)
+{
+    char msg[256];
+    FormatCfgMessage(msg, sizeof msg, check, field);
+    UiSeam::MessageBox(dlg, QString::fromLatin1(msg), MsgIcon::Exclamation);
+    FailOn(ctl);
+}
+
+CfgField LimitField(int limit)
+{
+    return CfgField{0, CfgKind::Text, 0, static_cast<uint32_t>(limit < 0 ? 0 : limit), ""};
+}
 }  // namespace
 
 bool ParseUnsigned(const QString& text, uint64_t* out)
 {
-    const QString t = text.left(63);
-    qsizetype i = 0;
-    while (i < t.size() && t[i].isSpace())
-        ++i;
-    uint64_t v = 0;
-    bool any = false;
-    for (; i < t.size() && t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9'); ++i) {
-        any = true;
-        v = v * 10 + static_cast<uint64_t>(t[i].unicode() - '0');
-        if (v > 0xFFFFFFFFull)
-            v = 0x100000000ull;   // saturate: out of any 32-bit range
-    }
-    *out = v;
-    return any;
+    return ParseCfgUnsigned(text.left(63).toLatin1().constData(), out);
 }
 
 bool ExchangeText(QWidget* dlg, QLineEdit* ctl, int limit, QString* out)
 {
     const QString t = ctl->text();
     if (t.size() > limit) {
-        UiSeam::MessageBox(dlg, QStringLiteral("Enter no more than %1 characters.").arg(limit),
-                           MsgIcon::Exclamation);
-        FailOn(ctl);
+        Refuse(dlg, ctl, CFG_TOO_LONG, LimitField(limit));
+        return false;
+    }
+    *out = t;
+    return true;
+}
+
+bool ExchangeFreeText(QWidget* dlg, QLineEdit* ctl, const CfgField& field, QString* out)
+{
+    const QString t = ctl->text();
+    // UTF-8: any character beyond ASCII becomes bytes the check refuses.
+    const int check = CheckCfgText(t.toUtf8().constData(), field);
+    if (check != CFG_OK) {
+        Refuse(dlg, ctl, check, field);
         return false;
     }
     *out = t;
@@ -47,19 +60,12 @@ bool ExchangeText(QWidget* dlg, QLineEdit* ctl, int limit, QString* out)
 
 bool ExchangeUInt(QWidget* dlg, QLineEdit* ctl, uint32_t min, uint32_t max, uint32_t* out)
 {
-    uint64_t v = 0;
-    if (!ParseUnsigned(ctl->text(), &v)) {
-        UiSeam::MessageBox(dlg, QStringLiteral("Enter a positive integer."), MsgIcon::Exclamation);
-        FailOn(ctl);
+    const CfgField range{0, CfgKind::Number, min, max, ""};
+    const int check = CheckCfgNumber(ctl->text().left(63).toLatin1().constData(), range, out);
+    if (check != CFG_OK) {
+        Refuse(dlg, ctl, check, range);
         return false;
     }
-    if (v < min || v > max) {
-        UiSeam::MessageBox(dlg, QStringLiteral("Enter an integer between %1 and %2.").arg(min).arg(max),
-                           MsgIcon::Exclamation);
-        FailOn(ctl);
-        return false;
-    }
-    *out = static_cast<uint32_t>(v);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstdint>
 
+struct CfgField;
 class QLineEdit;
 class QWidget;
 
@@ -21,6 +22,11 @@ bool ExchangeText(QWidget* dlg, QLineEdit* ctl, int limit, QString* out);
 // Number of ctl into *out; none: "Enter a positive integer."; outside the
 // range: "Enter an integer between %1 and %2."
 bool ExchangeUInt(QWidget* dlg, QLineEdit* ctl, uint32_t min, uint32_t max, uint32_t* out);
+
+// Text of a field that the user types (the protocol carries printable ASCII
+// only): another character gets a message naming the field, an over-long
+// text the limit message.
+bool ExchangeFreeText(QWidget* dlg, QLineEdit* ctl, const CfgField& field, QString* out);
 
 // Standard decimal conversion (optional blanks and sign, digits up to the
 // first non-digit, 0 when none), as for the Timeout box.

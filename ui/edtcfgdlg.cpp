@@ -8,18 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cfgrules.h"
 #include "codec.h"
 #include "ddx.h"
 #include "engine.h"
 #include "ipaddressctrl.h"
 #include "resource.h"
-#include "udp.h"
 
 namespace {
-
-const char* const kLineSpeeds[] = {"Auto-detect", "10BaseT Half duplex", "10BaseT Full duplex",
-                                   "100BaseTX Half duplex", "100BaseTX Full duplex"};
-const char* const kDhcpModes[] = {"Disable", "Enable"};
 
 constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
 
@@ -127,38 +123,52 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
     struct TextStep {
         int id;
         QString* field;
-        int limit;
+        int key;
+        int limit() const { return static_cast<int>(FindCfgField(key)->max); }
     };
-    const TextStep before[] = {{IDC_EDT_DEV_NAME, &m_strDevName, 16},
-                               {IDC_EDT_ROM_VER, &m_strRomVer, 16},
-                               {IDC_EDT_MAC_ADDR, &m_strMacAddr, 12},
-                               {IDC_EDT_SERIAL_NUM, &m_strSerialNum, 16},
-                               {IDC_EDT_MANUFACTURER, &m_strManufacturer, 32}};
-    const TextStep host = {IDC_EDT_HOST_NAME, &m_strHostName, 32};
+    const TextStep before[] = {{IDC_EDT_DEV_NAME, &m_strDevName, KEY_DEV},
+                               {IDC_EDT_ROM_VER, &m_strRomVer, KEY_VER},
+                               {IDC_EDT_MAC_ADDR, &m_strMacAddr, KEY_MAC},
+                               {IDC_EDT_SERIAL_NUM, &m_strSerialNum, KEY_SERIAL_NUM},
+                               {IDC_EDT_MANUFACTURER, &m_strManufacturer, KEY_MANUFACTURER}};
+    const TextStep host = {IDC_EDT_HOST_NAME, &m_strHostName, KEY_HOST_NAME};
 
     if (!save) {
         for (const TextStep& s : before) {
-            text(s.id)->setMaxLength(s.limit);
+            text(s.id)->setMaxLength(s.limit());
             text(s.id)->setText(*s.field);
         }
         text(IDC_EDT_PRNT_PORT)->setText(QString::number(m_uPrntPort));
         text(IDC_EDT_PRNT_RCV_TMO)->setText(QString::number(m_uPrntRcvTmo));
-        text(host.id)->setMaxLength(host.limit);
+        text(host.id)->setMaxLength(host.limit());
         text(host.id)->setText(*host.field);
         m_cmbLineSpeed->setCurrentIndex(m_nLineSpeed < m_cmbLineSpeed->count() ? m_nLineSpeed : -1);
         m_cmbDhcp->setCurrentIndex(m_nDhcp < m_cmbDhcp->count() ? m_nDhcp : -1);
         return true;
     }
 
-    for (const TextStep& s : before)
-        if (!Ddx::ExchangeText(this, text(s.id), s.limit, s.field))
+    // The shared rules give the order, the limits, the ranges and the messages.
+    for (const CfgField& f : kCfgCheckedOrder) {
+        bool ok = true;
+        switch (f.key) {
+        case KEY_PRNT_PORT:
+            ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_PORT), f.min, f.max, &m_uPrntPort);
+            break;
+        case KEY_PRNT_RCV_TMO:
+            ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_RCV_TMO), f.min, f.max, &m_uPrntRcvTmo);
+            break;
+        case KEY_HOST_NAME:
+            ok = Ddx::ExchangeFreeText(this, text(host.id), f, host.field);
+            break;
+        default:
+            for (const TextStep& s : before)
+                if (s.key == f.key)
+                    ok = Ddx::ExchangeText(this, text(s.id), static_cast<int>(f.max), s.field);
+            break;
+        }
+        if (!ok)
             return false;
-    if (!Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_PORT), 0, 65535, &m_uPrntPort))
-        return false;
-    if (!Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_RCV_TMO), 30, 65535, &m_uPrntRcvTmo))
-        return false;
-    if (!Ddx::ExchangeText(this, text(host.id), host.limit, host.field))
-        return false;
+    }
     m_nLineSpeed = m_cmbLineSpeed->currentIndex();
     m_nDhcp = m_cmbDhcp->currentIndex();
     return true;
@@ -167,9 +177,9 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
 bool CEdtCfgDlg::OnInitDialog()
 {
     DoDataExchange(false);
-    for (const char* s : kLineSpeeds)
+    for (const char* s : kLineSpeedItems)
         m_cmbLineSpeed->insertItem(m_cmbLineSpeed->count(), QString::fromLatin1(s));
-    for (const char* s : kDhcpModes)
+    for (const char* s : kDhcpItems)
         m_cmbDhcp->insertItem(m_cmbDhcp->count(), QString::fromLatin1(s));
     // Appending to an empty list selects its first item; the lists start
     // without a selection until the configuration chooses one.
@@ -217,11 +227,10 @@ void CEdtCfgDlg::FillFromReplyTable()
 
 void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
 {
-    // inet_addr: one to four parts, octal with a leading 0, hex with 0x;
-    // a text it rejects (the empty text too) gives 255.255.255.255.
-    const uint32_t net = ParseIpv4Address(text);
-    uint8_t octets[4];
-    std::memcpy(octets, &net, 4);   // network order: first octet first
+    // As inet_addr reads it: one to four parts, octal with a leading 0, hex
+    // with 0x; a text it rejects (the empty text too) gives 255.255.255.255.
+    uint8_t octets[4] = {255, 255, 255, 255};
+    ParseCfgAddress(text, octets);
     uint8_t* g = m_abyAddr + 4 * group;
     g[3] = octets[0];
     g[2] = octets[1];

@@ -1,17 +1,14 @@
 // Turning the Edit Config form's values into the WriteTable that a
-// SetConfig request sends.
+// SetConfig request sends. The fillers and the table's records, order and
+// widths are the shared rules of cfgrules.h; this adds the form's side.
 #pragma once
 
-#include <cstdint>
-
-#include "codec.h"
+#include "cfgrules.h"
 
 class CEdtCfgDlg;
 
-// Fillers: 1 filled, 0 refused (the record is then left untouched).
-int FillTextRecord(ConfigRecord* record, const char* key, const char* text, int width);
-int FillNumberRecord(ConfigRecord* record, const char* key, uint32_t value, int width);
-int FillAddressRecord(ConfigRecord* record, const char* key, const uint8_t* octets, int width);
+// The form's value fields as plain values.
+void CfgValuesFromDialog(const CEdtCfgDlg& dialog, CfgValues* out);
 
 // Clears the WriteTable and fills it from the form's values, fourteen keys in
 // their fixed order; a refused record is left out and the rest move up.
