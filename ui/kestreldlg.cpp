@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "aboutdlg.h"
+#include "cfgrules.h"
 #include "codec.h"
 #include "ddx.h"
 #include "devicelist.h"
@@ -428,6 +429,8 @@ void CKestrelDlg::OnEditConfig()
     SetTargetMac(m_szSelMac);
     SetTargetSerial(m_szSelSerial);
     FillWriteTable(*dlg);
+    m_written = *GetWriteTable();
+    m_bVerifyWrite = true;
     StartRequest(RequestKind::SetConfig, GetWriteTable());
     LogSend();
     SleepMs(30);
@@ -463,6 +466,23 @@ void CKestrelDlg::HandleRecvEvents(uint8_t events)
         AppendStatus("Detected receiving error.\r\n");
 }
 
+void CKestrelDlg::LogWriteVerification()
+{
+    if (!m_bVerifyWrite)
+        return;
+    m_bVerifyWrite = false;
+    char line[160];
+    if (ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial)) {
+        RecordTable reread;
+        CopyReplyTable(&reread);
+        VerifyWrite(m_written, reread, line, sizeof line - 2);
+    } else {
+        std::snprintf(line, sizeof line - 2, "%s", kCfgNoAnswer);
+    }
+    std::strcat(line, "\r\n");
+    AppendStatus(line);
+}
+
 void CKestrelDlg::OnTimer(int id)
 {
     if (id != 1)
@@ -480,6 +500,7 @@ void CKestrelDlg::OnTimer(int id)
         AppendStatus("Detect StopRecvFlg.\r\n");
         ClearStopRecvFlg();
         WaitRecvThread();
+        LogWriteVerification();
         ClearBusyFlg();
         ShowBusyState();
     }

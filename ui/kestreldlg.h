@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "codec.h"
 #include "dialogbase.h"
 #include "udp.h"
 
@@ -91,6 +92,9 @@ private:
     // and after each request), and where the request just sent went.
     void LogTransportFailure();
     void LogSend();
+    // After the re-read that follows a write: logs whether the device took
+    // every written value.
+    void LogWriteVerification();
     void BuildTemplate();
     // Opens the window menu at a screen position, or (from the keyboard) under
     // the control that has the focus.
@@ -105,4 +109,6 @@ private:
     QMenu* m_pSysMenu = nullptr;
     int m_nTimer1 = 0;
     bool m_bTransportOpen = false;
+    bool m_bVerifyWrite = false;   // the running fetch is the re-read after a write
+    RecordTable m_written{};       // what that write sent
 };

@@ -108,7 +108,7 @@ TEST_F(ConfigFlowTest, EditConfigWritesTheHostNameAndReadsItBack)
     EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Log(), logBefore + QStringLiteral("Start writing config.\r\nStart getting config.\r\n"
-                                                "Detect StopRecvFlg.\r\n"));
+                                                "Detect StopRecvFlg.\r\nConfiguration verified.\r\n"));
     EXPECT_EQ(rig_->sim().Value(dev, KEY_HOST_NAME), "lobby-printer");
     EXPECT_EQ(rig_->sim().Value(dev, KEY_GATEWAY), "10.1.2.254");
     EXPECT_TRUE(ConfigBox().contains(QStringLiteral("HOST_NAME = lobby-printer ")));
@@ -118,6 +118,75 @@ TEST_F(ConfigFlowTest, EditConfigWritesTheHostNameAndReadsItBack)
         if (i != dev) {
             EXPECT_NE(rig_->sim().Value(i, KEY_HOST_NAME), "lobby-printer");
         }
+    }
+}
+
+TEST_F(ConfigFlowTest, WriteIsCheckedAgainstTheReRead)
+{
+    struct Case {
+        const char* what;
+        std::vector<int> refuse;    // records the device refuses
+        bool silentAfterFetch;      // the device stops answering before the write
+        QString host;
+        const char* logTail;        // nullptr: nothing is sent
+        const char* message;
+    } cases[] = {
+        {"refused record", {KEY_HOST_NAME}, false, QStringLiteral("lobby"),
+         "Device did not take: HOST_NAME.\r\n", nullptr},
+        {"re-read unanswered", {}, true, QStringLiteral("lobby"),
+         "Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"
+         "Configuration not verified: no answer.\r\n", nullptr},
+        {"non-ASCII host name", {}, false, QStringLiteral("日本語-héllo"), nullptr,
+         "Enter only printable ASCII characters (letters, digits, punctuation, space) in Host name."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto opt = testrig::LoopbackSimOptions();
+        opt.refuseKeys = c.refuse;
+        Open(devsim::GenerateDevices(2, 5), opt);
+        SetTimeoutText(QStringLiteral("0"));
+        Click(IDC_BTN_SEEK);
+        ASSERT_TRUE(WaitIdle());
+        ClickRow(0);
+        ASSERT_TRUE(WaitIdle());
+        const size_t dev = DeviceOfRow(0);
+        const std::string hostBefore = rig_->sim().Value(dev, KEY_HOST_NAME);
+        if (c.silentAfterFetch)
+            rig_->sim().Stop();
+        const int requests = rig_->sim().RequestsHandled();
+        const QString logBefore = Log();
+        UiSeam::ClearCalls();
+        bool stayedOpen = false;
+        onModal = [&](const SeamCall& call) {
+            QLineEdit* host = GetDlgItem<QLineEdit>(call.dialog, IDC_EDT_HOST_NAME);
+            host->setText(c.host);
+            QTest::mouseClick(GetDlgItem<QPushButton>(call.dialog, IDOK), Qt::LeftButton);
+            stayedOpen = call.dialog->isVisible();
+            if (stayedOpen) {
+                EXPECT_EQ(call.dialog->focusWidget(), host);
+            }
+            return IDCANCEL;
+        };
+        Click(IDC_BTN_EDIT_CONFIG);
+        ASSERT_TRUE(WaitIdle());
+        if (c.logTail) {
+            EXPECT_FALSE(stayedOpen);
+            EXPECT_TRUE(Log().endsWith(QString::fromUtf8(c.logTail))) << Log().toStdString();
+            EXPECT_EQ(Count(Log(), QStringLiteral("Configuration ")) +
+                          Count(Log(), QStringLiteral("Device did not take")),
+                      1);
+        } else {
+            EXPECT_TRUE(stayedOpen);
+            ASSERT_EQ(Messages().size(), 1u);
+            EXPECT_EQ(Messages()[0].text, QString::fromUtf8(c.message));
+            EXPECT_EQ(Messages()[0].icon, MsgIcon::Exclamation);
+            QTest::qWait(200);
+            EXPECT_EQ(Log(), logBefore);
+            EXPECT_EQ(rig_->sim().RequestsHandled(), requests);
+        }
+        EXPECT_EQ(rig_->sim().Value(dev, KEY_HOST_NAME), hostBefore);
+        dlg_.reset();
+        rig_.reset();
     }
 }
 

@@ -504,7 +504,9 @@ void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint1
         const int key = KeyIndexOf(r.key);
         if (key == KEY_MAC || key == KEY_SERIAL_NUM)
             continue;
-        const std::string why = CheckRecord(key, r.value);
+        std::string why = CheckRecord(key, r.value);
+        if (std::find(opt_.refuseKeys.begin(), opt_.refuseKeys.end(), key) != opt_.refuseKeys.end())
+            why = "refused by this device";
         if (!why.empty()) {
             refused += std::string(" ") + r.key + " (" + why + ")";
             continue;

@@ -42,6 +42,7 @@ struct Options {
     int faultCount = 0;                          // requests to damage; 0 = all
     uint32_t seed = 1;
     bool logBytes = false;                       // log every request's bytes in hex
+    std::vector<int> refuseKeys;                 // SetConfig records refused whatever the value
 };
 
 // One device: its configuration as key/value texts in key-table order.

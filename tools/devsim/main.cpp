@@ -36,6 +36,7 @@ const char kUsage[] =
     "  --fault KIND           damage replies: no-terminator, truncated, oversize,\n"
     "                         wrong-mac, stray-bytes (default none)\n"
     "  --fault-count N        damage only the first N requests (default 0 = all)\n"
+    "  --refuse KEY[,KEY]     refuse these SetConfig records whatever their value\n"
     "  --time-limit SEC       end after SEC seconds (default 0 = run until a signal)\n"
     "  --print-port           print the bound port on the first line (for scripts)\n"
     "  --log-bytes            also log every request's bytes in hex\n"
@@ -129,6 +130,15 @@ int main(int argc, char** argv)
             if (!ParseInt(v, 0, 1000000, &n))
                 return Fail("bad --fault-count");
             opt.faultCount = static_cast<int>(n);
+        } else if (a == "--refuse" && next(&v)) {
+            std::stringstream keys(v);
+            std::string key;
+            while (std::getline(keys, key, ',')) {
+                const KeyInfo* k = FindKey(key.c_str());
+                if (!k)
+                    return Fail("unknown key " + key + " in --refuse");
+                opt.refuseKeys.push_back(static_cast<int>(k - KeyTable));
+            }
         } else if (a == "--time-limit" && next(&v)) {
             if (!ParseInt(v, 0, 86400, &timeLimit))
                 return Fail("bad --time-limit");
