@@ -32,12 +32,16 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./${debs[0]}" >/dev/null
 fail=0
 bad() { echo "FAIL: $*"; fail=1; }
 
-for f in /usr/bin/pathlume /usr/bin/pathlume-devsim /usr/share/applications/pathlume.desktop \
+for f in /usr/bin/pathlume /usr/bin/pathlume-cli /usr/bin/pathlume-devsim \
+         /usr/share/applications/pathlume.desktop \
          /usr/share/icons/hicolor/scalable/apps/pathlume.svg \
          /usr/share/icons/hicolor/48x48/apps/pathlume.png; do
   [ -e "$f" ] || bad "$f not installed"
 done
 dpkg -L pathlume | grep -q '^/usr/share/metainfo/.*\.metainfo\.xml$' || bad "no metainfo installed"
+cli="$(/usr/bin/pathlume-cli --version 2>&1)" || bad "pathlume-cli --version failed"
+[ "$cli" = "pathlume-cli $(dpkg-query -W -f='${Version}' pathlume)" ] ||
+  bad "pathlume-cli --version says '$cli', not the package version"
 
 # One version number: the package's is the program's own.
 version="$(dpkg-deb -f "${debs[0]}" Version)"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a desktop needs:
-# both programs, the desktop entry, the program icon in every hicolor size at
+# the programs, the desktop entry, the program icon in every hicolor size at
 # its real pixel size, and the AppStream metainfo, naming this version.
 # The desktop entry and the metainfo go through their validators when present.
 #   install_test.sh BUILD_DIR SOURCE_DIR VERSION
@@ -15,7 +15,7 @@ bad() { echo "FAIL: $*"; fail=1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for exe in pathlume pathlume-devsim; do
+for exe in pathlume pathlume-cli pathlume-devsim; do
   [ -x "$prefix/bin/$exe" ] || bad "bin/$exe is not installed as an executable"
 done
 desktop="$prefix/share/applications/pathlume.desktop"
