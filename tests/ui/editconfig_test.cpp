@@ -365,6 +365,44 @@ TEST(WriteTable, TypicalConfigurationGivesTheExactFrame)
     EXPECT_TRUE(IsEmptyRecord(&(*GetWriteTable())[14]));
 }
 
+// The command-line program builds its write from the same configuration
+// without the form; both must put the same bytes on the wire.
+TEST_F(EditConfigTest, FormAndSharedRulesBuildTheSameFrame)
+{
+    const std::string odd = Line(KEY_DEV, "LX-200") + Line(KEY_MAC, "02C0EE0000AB") +
+                            Line(KEY_ENET_SPD, "9") + Line(KEY_IP, "192.168.000.010") +
+                            Line(KEY_GATEWAY, "printer") + Line(KEY_PRNT_PORT, "515") +
+                            Line(KEY_PRNT_RCV_TMO, "30") + Line(KEY_HOST_NAME, "x") +
+                            Line(KEY_SERIAL_NUM, "SN-ODD") + Line(KEY_HOST_NAME, "dup") +
+                            "*END* = \r\n";
+    for (const std::string& text : {FullConfig(), odd}) {
+        CEdtCfgDlg* d = OpenWith(text, QStringLiteral("02C0EE0000AB"));
+        Edit(IDC_EDT_HOST_NAME)->setText(QStringLiteral("lobby"));
+        d->OnOK();
+        ASSERT_EQ(d->result(), IDOK);
+        FillWriteTable(*d);
+        uint8_t form[640];
+        const int formLen = BuildSetConfigFrame(form, GetWriteTable(), sizeof form);
+
+        RecordTable reply;
+        ClearRecordTable(&reply);
+        ASSERT_EQ(ParseConfigTextInto(&reply, text.c_str(), nullptr, nullptr), 0);
+        CfgFormState state;
+        CfgFormFromRecords(reply, "02C0EE0000AB", &state);
+        ASSERT_EQ(SetCfgValue(&state, KEY_HOST_NAME, "lobby"), CFG_OK);
+        CfgValues values;
+        ASSERT_EQ(CheckCfgForm(state, &values, nullptr), CFG_OK);
+        RecordTable shared;
+        BuildWriteTable(&shared, values);
+        uint8_t cli[640];
+        const int cliLen = BuildSetConfigFrame(cli, &shared, sizeof cli);
+
+        ASSERT_GT(formLen, 0);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(cli), static_cast<size_t>(cliLen)),
+                  std::string(reinterpret_cast<char*>(form), static_cast<size_t>(formLen)));
+    }
+}
+
 TEST(WriteTable, UnchosenListsAreLeftOutAndTheRestMovesUp)
 {
     CEdtCfgDlg d;

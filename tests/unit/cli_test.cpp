@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "codec.h"
+
+namespace {
+
+int Parse(std::vector<const char*> args, cli::Options* o, std::string* error)
+{
+    args.insert(args.begin(), "pathlume-cli");
+    return cli::ParseArgs(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+TEST(CliArgs, CommandsOptionsAndTheirErrors)
+{
+    struct Case {
+        std::vector<const char*> args;
+        const char* error;   // nullptr: accepted
+    } cases[] = {
+        {{"find"}, nullptr},
+        {{"--timeout", "0", "find", "--format", "csv"}, nullptr},
+        {{"get", "02:C0:EE:00:00:01", "--format", "json"}, nullptr},
+        {{"set", "SN1@02C0EE000001", "host_name = lobby", "DHCP=Enable", "--dry-run"}, nullptr},
+        {{"load", "SN1", "-"}, nullptr},
+        {{"find", "--send-to", "127.0.0.1:4000", "--listen", "127.0.0.1:0"}, nullptr},
+        {{}, "no command"},
+        {{"seek"}, "unknown command \"seek\""},
+        {{"find", "extra"}, "usage: pathlume-cli find"},
+        {{"get"}, "usage: pathlume-cli get DEVICE"},
+        {{"set", "SN1"}, "usage: pathlume-cli set DEVICE KEY=VALUE"},
+        {{"save", "SN1"}, "usage: pathlume-cli save DEVICE FILE"},
+        {{"get", "SN1@"}, "DEVICE is a serial number, a MAC address or SERIAL@MAC"},
+        {{"find", "--timeout", "121"}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout", "2s"}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout"}, "--timeout needs a value"},
+        {{"find", "--format", "text"}, "this --format does not apply to find"},
+        {{"get", "SN1", "--format", "csv"}, "this --format does not apply to get"},
+        {{"set", "SN1", "HOST_NAME=x", "--format", "json"}, "this --format does not apply to set"},
+        {{"get", "SN1", "--dry-run"}, "--dry-run applies to set and load only"},
+        {{"find", "--verbose"}, "unknown option --verbose"},
+        {{"find", "--send-to", "localhost"}, "--send-to takes ADDR:PORT"},
+        {{"set", "SN1", "HOST_NAME"}, "expected KEY=VALUE, got \"HOST_NAME\""},
+        {{"set", "SN1", "COLOUR=red"}, "unknown key \"COLOUR\"; writable keys: ENET_SPD, DHCP, IP, "
+                                       "SUBNET_MASK, GATEWAY, PRNT_PORT, PRNT_RCV_TMO, HOST_NAME"},
+        {{"set", "SN1", "MAC=02C0EE000002"}, "MAC cannot be changed; writable keys:"},
+        {{"set", "SN1", "PRNT_RCV_TMO=10"}, "PRNT_RCV_TMO: Enter an integer between 30 and 65535."},
+        {{"set", "SN1", "IP=10.0.0.300"}, "IP: Enter an IP address such as 192.168.0.10 in IP address."},
+    };
+    for (const Case& c : cases) {
+        cli::Options o;
+        std::string error;
+        const int r = Parse(c.args, &o, &error);
+        std::string line;
+        for (const char* a : c.args)
+            line += std::string(a) + " ";
+        if (!c.error) {
+            EXPECT_EQ(r, 0) << line << "-> " << error;
+            continue;
+        }
+        EXPECT_EQ(r, cli::kExitUsage) << line;
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << line << "-> " << error;
+    }
+
+    cli::Options o;
+    std::string error;
+    ASSERT_EQ(Parse({"set", "SN1@02C0EE000001", " host_name = lobby ", "ENET_SPD=4"}, &o, &error), 0);
+    EXPECT_EQ(o.device, "SN1@02C0EE000001");
+    ASSERT_EQ(o.assignments.size(), 2u);
+    EXPECT_EQ(o.assignments[0].key, KEY_HOST_NAME);
+    EXPECT_EQ(o.assignments[0].value, "lobby");
+    EXPECT_EQ(o.timeout, 3);
+    ASSERT_EQ(Parse({"find"}, &o, &error), 0);
+    EXPECT_EQ(o.format, cli::Format::Table);
+}
+
+TEST(CliArgs, ASettingsFileIsCheckedWholeBeforeUse)
+{
+    std::vector<cli::Assignment> out;
+    std::string error;
+    EXPECT_EQ(cli::ParseSettingsText("# saved\n\nHOST_NAME = a#b\r\nIP=10.0.0.5\n", "f.txt", &out,
+                                     &error),
+              0);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].value, "a#b");
+    EXPECT_EQ(out[1].key, KEY_IP);
+    EXPECT_EQ(cli::ParseSettingsText("HOST_NAME = ok\nPRNT_PORT = 70000\nIP = x\n", "f.txt", &out,
+                                     &error),
+              cli::kExitUsage);
+    EXPECT_EQ(error, "f.txt:2: PRNT_PORT: Enter an integer between 0 and 65535.");
+
+    // What save writes, load reads back to the same values.
+    const std::string cfg =
+        "ENET_SPD = 9\r\nDHCP = 1\r\nIP = 192.168.000.010\r\nPRNT_PORT = 9100 \r\n"
+        "PRNT_RCV_TMO = 90   \r\nHOST_NAME = lobby, \"east\"" + std::string(19, ' ') +
+        "\r\n*END* = \r\n";
+    const std::string saved = cli::SettingsTextOf(cfg.c_str(), "02C0EE000001", "SN1");
+    EXPECT_NE(saved.find("# ENET_SPD has no valid code on the device\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nIP = 192.168.0.8\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nGATEWAY = 0.0.0.0\n"), std::string::npos) << saved;
+    ASSERT_EQ(cli::ParseSettingsText(saved, "saved", &out, &error), 0) << error;
+    EXPECT_EQ(out.size(), 7u);
+    EXPECT_EQ(out.back().value, "lobby, \"east\"");
+}
+
+TEST(CliArgs, OutputQuoting)
+{
+    EXPECT_EQ(cli::CsvField("print-1"), "print-1");
+    EXPECT_EQ(cli::CsvField("lobby, \"east\""), "\"lobby, \"\"east\"\"\"");
+    EXPECT_EQ(cli::CsvField("a\r\nb"), "\"a\r\nb\"");
+    EXPECT_EQ(cli::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(cli::JsonString(std::string("h\xE9\x01", 3)), "\"h\\u00e9\\u0001\"");
+}
+
+}  // namespace
