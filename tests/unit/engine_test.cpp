@@ -132,19 +132,29 @@ TEST_F(EngineTest, FindCollectsDevicesInFirstAnswerOrder)
 
 TEST_F(EngineTest, EleventhAnswerEndsTheFindWithoutStoringIt)
 {
-    StartSim(Devices(11));
-    SetRecvTmo(3);
-    const auto t0 = Clock::now();
-    StartRequest(RequestKind::Find, nullptr);
-    const uint8_t events = FinishRequest();
-    EXPECT_LT(MsSince(t0), 2500) << "the Find should end at the 11th answer, not by timeout";
-    EXPECT_EQ(events & RecvEventBit(EVT_TIMEOUT), 0);
-    EXPECT_EQ(GetDevCount(), 10);
-    DeviceEntry table[kDeviceSlots];
-    CopyDevTable(table);
-    EXPECT_EQ(table[9].serial, rig_->sim().Value(9, KEY_SERIAL_NUM));
-    const DeviceEntry zero{};
-    EXPECT_EQ(std::memcmp(&table[10], &zero, sizeof zero), 0);
+    // The window's capacity of ten, and one raised as the command line does:
+    // the answer after the last kept device ends the Find unstored.
+    for (int capacity : {kMaxDevices, 30}) {
+        InitEngine();
+        EXPECT_EQ(GetDeviceCapacity(), kMaxDevices);
+        SetDeviceCapacity(capacity);
+        StartSim(Devices(capacity + 1));
+        SetRecvTmo(3);
+        const auto t0 = Clock::now();
+        StartRequest(RequestKind::Find, nullptr);
+        const uint8_t events = FinishRequest();
+        EXPECT_LT(MsSince(t0), 2500) << "the Find should end at the extra answer, not by timeout";
+        EXPECT_EQ(events & RecvEventBit(EVT_TIMEOUT), 0);
+        EXPECT_EQ(GetDevCount(), capacity);
+        DeviceEntry table[31];
+        EXPECT_EQ(CopyDevTableSlots(table, capacity + 1), capacity);
+        const size_t last = static_cast<size_t>(capacity - 1);
+        EXPECT_EQ(table[last].serial, rig_->sim().Value(last, KEY_SERIAL_NUM));
+        const DeviceEntry zero{};
+        EXPECT_EQ(std::memcmp(&table[capacity], &zero, sizeof zero), 0);
+        CloseUdp();
+        rig_.reset();
+    }
 }
 
 TEST_F(EngineTest, KnownDeviceAnsweringWhileTenAreHeldAlsoEndsTheFind)
