@@ -1,5 +1,6 @@
 #include "cfgrules.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -241,47 +242,50 @@ bool ParseCfgAddress(const char* text, uint8_t octets[4])
 
 int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
 {
-    int n = 0;
+    if (!buf || size == 0)
+        return 0;
+    buf[0] = '\0';
     switch (check) {
     case CFG_OK:
-        n = std::snprintf(buf, size, "%s", "");
         break;
     case CFG_TOO_LONG:
-        n = std::snprintf(buf, size, "Enter no more than %u characters.", field.max);
+        std::snprintf(buf, size, "Enter no more than %u characters.", field.max);
         break;
     case CFG_NOT_NUMBER:
-        n = std::snprintf(buf, size, "Enter a positive integer.");
+        std::snprintf(buf, size, "Enter a positive integer.");
         break;
     case CFG_OUT_OF_RANGE:
-        n = std::snprintf(buf, size, "Enter an integer between %u and %u.", field.min, field.max);
+        std::snprintf(buf, size, "Enter an integer between %u and %u.", field.min, field.max);
         break;
     case CFG_NOT_PRINTABLE:
-        n = std::snprintf(buf, size,
-                          "Enter only printable ASCII characters (letters, digits, punctuation, "
-                          "space) in %s.",
-                          field.label);
+        std::snprintf(buf, size,
+                      "Enter only printable ASCII characters (letters, digits, punctuation, "
+                      "space) in %s.",
+                      field.label);
         break;
     case CFG_BAD_ADDRESS:
-        n = std::snprintf(buf, size, "Enter an IP address such as 192.168.0.10 in %s.",
-                          field.label);
+        std::snprintf(buf, size, "Enter an IP address such as 192.168.0.10 in %s.", field.label);
         break;
     case CFG_BAD_CHOICE: {
         const bool speed = field.key == KEY_ENET_SPD;
         const char* const* items = speed ? kLineSpeedItems : kDhcpItems;
         const int count = speed ? kLineSpeedCount : kDhcpCount;
-        n = std::snprintf(buf, size, "Choose one of %s: ", field.label);
-        for (int i = 0; i < count && n >= 0 && static_cast<size_t>(n) < size; ++i)
-            n += std::snprintf(buf + n, size - static_cast<size_t>(n), "%d (%s)%s", i, items[i],
-                               i + 1 < count ? ", " : ".");
+        size_t n = 0;
+        auto add = [&](int written) {
+            if (written > 0)
+                n = std::min(size - 1, n + static_cast<size_t>(written));
+        };
+        add(std::snprintf(buf, size, "Choose one of %s: ", field.label));
+        for (int i = 0; i < count; ++i)
+            add(std::snprintf(buf + n, size - n, "%d (%s)%s", i, items[i],
+                              i + 1 < count ? ", " : "."));
         break;
     }
     default:
-        n = std::snprintf(buf, size, "Invalid value in %s.", field.label);
+        std::snprintf(buf, size, "Invalid value in %s.", field.label);
         break;
     }
-    if (n < 0)
-        n = 0;
-    return size == 0 ? 0 : static_cast<int>(std::strlen(buf));
+    return static_cast<int>(std::strlen(buf));
 }
 
 void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgFormState* out)

@@ -166,15 +166,15 @@ public:
         ResetCodec();
         InitEngine();
         SetDeviceCapacity(kCliDeviceCapacity);
+        // The texts live as long as the session, should the transport keep them.
         UdpEndpoints ep;
-        std::string sendAddr, recvAddr;
         if (!opt_.sendTo.empty()) {
-            ParseEndpoint(opt_.sendTo, &sendAddr, &ep.sendPort);
-            ep.sendAddress = sendAddr.c_str();
+            ParseEndpoint(opt_.sendTo, &sendAddr_, &ep.sendPort);
+            ep.sendAddress = sendAddr_.c_str();
         }
         if (!opt_.listen.empty()) {
-            ParseEndpoint(opt_.listen, &recvAddr, &ep.recvPort);
-            ep.recvAddress = recvAddr.c_str();
+            ParseEndpoint(opt_.listen, &recvAddr_, &ep.recvPort);
+            ep.recvAddress = recvAddr_.c_str();
         }
         if (!opt_.interfaceName.empty() && !SetInterface(&ep, opt_.interfaceName.c_str())) {
             std::fprintf(err_, "pathlume-cli: --interface is not supported by this build's "
@@ -257,6 +257,8 @@ private:
 
     const Options& opt_;
     FILE* err_;
+    std::string sendAddr_;
+    std::string recvAddr_;
     bool open_ = false;
 };
 
