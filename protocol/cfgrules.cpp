@@ -263,6 +263,9 @@ int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
                       "space) in %s.",
                       field.label);
         break;
+    case CFG_NOT_WRITABLE:
+        std::snprintf(buf, size, "%s cannot be changed.", field.label);
+        break;
     case CFG_BAD_ADDRESS:
         std::snprintf(buf, size, "Enter an IP address such as 192.168.0.10 in %s.", field.label);
         break;
@@ -341,11 +344,12 @@ int SetCfgValue(CfgFormState* state, int key, const char* text)
         if (w.key == key)
             f = &w;
     if (!f || !state || !text)
-        return CFG_BAD_CHOICE;
+        return CFG_NOT_WRITABLE;
     CfgValues& v = state->values;
     switch (f->kind) {
-    case CfgKind::FreeText:
-    case CfgKind::Text: {
+    case CfgKind::Text:   // the read-only texts are never among the writable keys
+        return CFG_NOT_WRITABLE;
+    case CfgKind::FreeText: {
         const int r = CheckCfgText(text, *f);
         if (r != CFG_OK)
             return r;
@@ -381,7 +385,7 @@ int SetCfgValue(CfgFormState* state, int key, const char* text)
         return CFG_OK;
     }
     }
-    return CFG_BAD_CHOICE;
+    return CFG_NOT_WRITABLE;
 }
 
 int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** failed)

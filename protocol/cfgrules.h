@@ -19,6 +19,7 @@ enum CfgCheck : int {
     CFG_NOT_PRINTABLE = -4,   // a free-text field with other than printable ASCII
     CFG_BAD_ADDRESS = -5,     // an address text that the socket library rejects
     CFG_BAD_CHOICE = -6,      // neither a code nor an item of a list
+    CFG_NOT_WRITABLE = -7,    // a key the form does not let the user change
 };
 
 enum class CfgKind : uint8_t { Text, FreeText, Number, Address, Choice };

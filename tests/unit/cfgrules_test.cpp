@@ -74,8 +74,8 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
     }
     // Keys outside the form's editable fields are not set this way.
     CfgFormState s{};
-    EXPECT_NE(SetCfgValue(&s, KEY_MAC, "02C0EE000001"), CFG_OK);
-    EXPECT_NE(SetCfgValue(&s, KEY_IP_DFLT, "1.2.3.4"), CFG_OK);
+    EXPECT_EQ(SetCfgValue(&s, KEY_MAC, "02C0EE000001"), CFG_NOT_WRITABLE);
+    EXPECT_EQ(SetCfgValue(&s, KEY_IP_DFLT, "1.2.3.4"), CFG_NOT_WRITABLE);
 }
 
 // A table of "KEY = value" records as the parser stores them.
