@@ -316,8 +316,12 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
 {
     const auto at = o.device.find('@');
     if (at != std::string::npos) {
+        // Named without a Find: the MAC text as typed, without separators
+        // (the device compares it letter case and all).
         t->serial = o.device.substr(0, at);
-        t->mac = o.device.substr(at + 1);
+        for (char c : o.device.substr(at + 1))
+            if (c != ':' && c != '-')
+                t->mac += c;
         return 0;
     }
     Lookup l;
