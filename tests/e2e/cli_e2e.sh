@@ -96,13 +96,22 @@ run 0 load-again load "$serial2" "$work/saved.txt"
 check "a load with nothing to change writes nothing" grep -qx "Nothing to change." "$work/load-again.out"
 check "... and sends no write" [ "$(setconfigs)" -eq "$before" ]
 
+# One named interface: the lab's link works, a missing one is a transport failure.
+run 0 interface find --timeout 0 --format csv --interface "${tag}vh"
+check "the named interface reaches every device" [ "$(wc -l <"$work/interface.out")" -eq 16 ]
+run 4 no-interface find --timeout 0 --interface "${tag}none"
+check "the missing interface is named" grep -q "no broadcast interface ${tag}none is up" \
+  "$work/no-interface.err"
+
 # The device port held by another program: a transport failure.
 ip netns exec "${tag}h" "$devsim" --devices 0 --listen 0.0.0.0:22093 --time-limit 20 \
   >/dev/null 2>&1 &
 holder_pid=$!
 sleep 0.3
 run 4 port-held find --timeout 0
-check "the held port is named" grep -q "UDP port 22093" "$work/port-held.err"
+check "the held port is named" \
+  grep -qx "pathlume-cli: Cannot receive on UDP port 22093: Address already in use." \
+  "$work/port-held.err"
 
 echo "--- simulator log"
 cat "$simlog"

@@ -56,7 +56,8 @@ const char kUsage[] =
     "  --timeout S         seconds to wait for answers, 0 to 120 (default 3)\n"
     "  --format F          output format (see the commands)\n"
     "  --dry-run           read the device and show the changes; write nothing\n"
-    "  --interface NAME    send and receive on this network interface only\n"
+    "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
+    "                      by default requests go out on every broadcast interface\n"
     "  --help, --version\n"
     "\n"
     "Exit codes:\n"
@@ -176,28 +177,27 @@ public:
             ParseEndpoint(opt_.listen, &recvAddr_, &ep.recvPort);
             ep.recvAddress = recvAddr_.c_str();
         }
-        if (!opt_.interfaceName.empty() && !SetInterface(&ep, opt_.interfaceName.c_str())) {
-            std::fprintf(err_, "pathlume-cli: --interface is not supported by this build's "
-                               "transport.\n");
-            return kExitTransport;
-        }
+        if (!opt_.interfaceName.empty())
+            ep.interfaceName = opt_.interfaceName.c_str();
         const int r = OpenUdp(nullptr, ep);
         open_ = true;
-        if (r != 0) {
-            std::fprintf(err_, "pathlume-cli: Cannot open the UDP sockets.\n");
-            return kExitTransport;
-        }
-        // GAP until the transport reports its own failure text: a receive
-        // socket whose bind failed has no port of its own.
-        if (ep.recvPort != 0 && GetRecvPort() == 0) {
-            std::fprintf(err_,
-                         "pathlume-cli: Cannot receive on UDP port %u: the port is held by "
-                         "another program.\n",
-                         static_cast<unsigned>(ep.recvPort));
+        if (r != 0 || UdpFailureText()[0] != '\0') {
+            Fail();
             return kExitTransport;
         }
         return 0;
     }
+
+    // After a send: true when it went out, else the failure is reported.
+    bool Sent()
+    {
+        if (UdpLastSendCount() > 0 && UdpFailureText()[0] == '\0')
+            return true;
+        Fail();
+        return false;
+    }
+
+    bool failed() const { return failed_; }
 
     // Runs one Find or GetConfig as the window's monitor does: delivers
     // datagrams into the ring and collects the engine's events until the
@@ -209,12 +209,17 @@ public:
         Progress progress(err_, what);
         SetRecvTmo(opt_.timeout);
         StartRequest(kind, nullptr);
+        if (!Sent()) {
+            ShutdownEngine();
+            ClearStopRecvFlg();
+            return 0;
+        }
         uint8_t events = 0;
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::milliseconds(1000 * (opt_.timeout + 1) + 3000);
         int ticks = 0;
         for (;;) {
-            pollfd p{GetRecvSocket(), POLLIN, 0};
+            pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
             int ready = p.fd >= 0 ? poll(&p, 1, 10) : (SleepMs(10), 0);
             for (int i = 0; ready > 0 && i < 256; ++i) {
                 OnSocketNotify(kUdpReadEvent);
@@ -242,17 +247,12 @@ public:
     }
 
 private:
-    template <class E>
-    static bool SetInterface(E* ep, const char* name)
+    void Fail()
     {
-        if constexpr (requires { ep->interfaceName; }) {
-            ep->interfaceName = name;
-            return true;
-        } else {
-            (void)ep;
-            (void)name;
-            return false;
-        }
+        const char* why = UdpFailureText();
+        std::fprintf(err_, "pathlume-cli: %s\n",
+                     why[0] != '\0' ? why : "Cannot open the UDP sockets.");
+        failed_ = true;
     }
 
     const Options& opt_;
@@ -260,6 +260,7 @@ private:
     std::string sendAddr_;
     std::string recvAddr_;
     bool open_ = false;
+    bool failed_ = false;
 };
 
 // The device table after a Find: static, as large as the engine's.
@@ -327,6 +328,8 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
     Lookup l;
     l.want = o.device;
     s.Run(RequestKind::Find, "Finding", FoundWanted, &l);
+    if (s.failed())
+        return kExitTransport;
     const int n = FoundDevices();
     for (int i = 0; i < n; ++i) {
         if (Matches(g_devices[i], o.device)) {
@@ -455,6 +458,8 @@ void PrintConfig(FILE* out, Format f, const RecordTable& t)
 int DoFind(Session& s, const Options& o, FILE* out, FILE* err)
 {
     s.Run(RequestKind::Find, "Finding");
+    if (s.failed())
+        return kExitTransport;
     const int n = FoundDevices();
     PrintDevices(out, o.format, n);
     if (n == 0) {
@@ -471,6 +476,8 @@ int FetchTarget(Session& s, const Options& o, Target* t, RecordTable* reply,
     if (r != 0)
         return r;
     if (!Fetch(s, *t, reply, text, "Reading")) {
+        if (s.failed())
+            return kExitTransport;
         std::fprintf(err, "pathlume-cli: No answer from %s (%s).\n", t->serial.c_str(),
                      t->mac.c_str());
         return kExitNoDevice;
@@ -579,9 +586,13 @@ int DoWrite(Session& s, const Options& o, const std::vector<Assignment>& changes
     SetTargetMac(t.mac.c_str());
     SetTargetSerial(t.serial.c_str());
     StartRequest(RequestKind::SetConfig, table);
+    if (!s.Sent())
+        return kExitTransport;
     SleepMs(30);
     RecordTable reread;
     if (!Fetch(s, t, &reread, text, "Checking")) {
+        if (s.failed())
+            return kExitTransport;
         std::fprintf(out, "%s\n", kCfgNoAnswer);
         return kExitNotVerified;
     }
