@@ -423,8 +423,3 @@ bool UdpSendsPerInterface()
 {
     return g_udp.perInterface;
 }
-
-uint32_t ParseIpv4Address(const char* text)
-{
-    return static_cast<uint32_t>(inet_addr(text ? text : ""));
-}

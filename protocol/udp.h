@@ -62,9 +62,3 @@ int UdpLastSendCount();
 
 // true when sends go to the limited broadcast address, interface by interface.
 bool UdpSendsPerInterface();
-
-// An IPv4 address text read as the socket library's inet_addr reads it (one
-// to four parts; octal with a leading 0, hex with 0x), in network byte order;
-// 0xFFFFFFFF for a text it rejects. Lets the windows read addresses without
-// a platform header.
-uint32_t ParseIpv4Address(const char* text);
