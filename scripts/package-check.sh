@@ -39,15 +39,14 @@ for f in /usr/bin/pathlume /usr/bin/pathlume-cli /usr/bin/pathlume-devsim \
   [ -e "$f" ] || bad "$f not installed"
 done
 dpkg -L pathlume | grep -q '^/usr/share/metainfo/.*\.metainfo\.xml$' || bad "no metainfo installed"
-cli="$(/usr/bin/pathlume-cli --version 2>&1)" || bad "pathlume-cli --version failed"
-[ "$cli" = "pathlume-cli $(dpkg-query -W -f='${Version}' pathlume)" ] ||
-  bad "pathlume-cli --version says '$cli', not the package version"
 
 # One version number: the package's is the program's own.
 version="$(dpkg-deb -f "${debs[0]}" Version)"
 said="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/pathlume --version)" || true
 echo "--version: $said"
 [ "$said" = "pathlume $version" ] || bad "--version says '$said', the package is $version"
+said="$(/usr/bin/pathlume-cli --version)" || true
+[ "$said" = "pathlume-cli $version" ] || bad "pathlume-cli --version says '$said', the package is $version"
 
 status=0
 out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/pathlume 2>&1)" || status=$?

@@ -15,10 +15,6 @@
 #include "platform.h"
 #include "udp.h"
 
-#ifndef PATHLUME_VERSION
-#define PATHLUME_VERSION "0"
-#endif
-
 namespace cli {
 
 namespace {
