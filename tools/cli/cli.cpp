@@ -374,8 +374,13 @@ const Column kColumns[] = {
 std::string JsonSummary(const DeviceEntry& d)
 {
     std::string s = "{";
-    for (const Column& c : kColumns)
-        s += std::string(s.size() > 1 ? ", " : "") + JsonString(c.json) + ": " + JsonString(c.get(d));
+    for (const Column& c : kColumns) {
+        if (s.size() > 1)
+            s += ", ";
+        s += JsonString(c.json);
+        s += ": ";
+        s += JsonString(c.get(d));
+    }
     return s + "}";
 }
 
@@ -390,13 +395,19 @@ void PrintDevices(FILE* out, Format f, int n)
     }
     if (f == Format::Csv) {
         std::string line;
-        for (const Column& c : kColumns)
-            line += std::string(line.empty() ? "" : ",") + c.json;
+        for (const Column& c : kColumns) {
+            if (!line.empty())
+                line += ',';
+            line += c.json;
+        }
         std::fprintf(out, "%s\r\n", line.c_str());
         for (int i = 0; i < n; ++i) {
             line.clear();
-            for (size_t k = 0; k < std::size(kColumns); ++k)
-                line += (k ? "," : "") + CsvField(kColumns[k].get(g_devices[i]));
+            for (size_t k = 0; k < std::size(kColumns); ++k) {
+                if (k)
+                    line += ',';
+                line += CsvField(kColumns[k].get(g_devices[i]));
+            }
             std::fprintf(out, "%s\r\n", line.c_str());
         }
         return;
@@ -428,15 +439,22 @@ void PrintConfig(FILE* out, Format f, const RecordTable& t)
         DeviceEntry d;
         MakeDevEntry(&t, &d);
         std::string s = "{";
-        for (const Column& c : kColumns)
-            s += "\n  " + JsonString(c.json) + ": " + JsonString(c.get(d)) + ",";
+        for (const Column& c : kColumns) {
+            s += "\n  ";
+            s += JsonString(c.json);
+            s += ": ";
+            s += JsonString(c.get(d));
+            s += ",";
+        }
         s += "\n  \"config\": {";
         bool first = true;
         for (const ConfigRecord& r : t.rec) {
             if (IsEmptyRecord(&r))
                 break;
-            s += std::string(first ? "\n    " : ",\n    ") + JsonString(r.key) + ": " +
-                 JsonString(r.value);
+            s += first ? "\n    " : ",\n    ";
+            s += JsonString(r.key);
+            s += ": ";
+            s += JsonString(r.value);
             first = false;
         }
         std::fprintf(out, "%s\n  }\n}\n", s.c_str());
