@@ -7,8 +7,11 @@ packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
           qt6-base-dev libgl-dev fonts-dejavu-core iproute2 util-linux)
 # Program icon rendering, and the validators the install test runs.
 packages+=(librsvg2-bin desktop-file-utils appstream)
+# Memory checking of the one window test the sanitizers cannot see into.
+packages+=(valgrind)
 if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev valgrind); fi
 if [ "${PATHLUME_WITH_CROSS:-0}" = 1 ]; then packages+=(g++-mingw-w64-x86-64-posix); fi
+if [ "${PATHLUME_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
 
 missing=()

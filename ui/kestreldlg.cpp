@@ -173,7 +173,6 @@ bool CKestrelDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
 
     CreateCmdMutex();
-    m_pMonitorLock = std::make_unique<std::recursive_mutex>();
     ResetCodec();
     InitEngine();
     OpenUdp(this, m_endpoints);
@@ -491,9 +490,7 @@ void CKestrelDlg::OnTimer(int id)
         ServeDblClk();
         return;
     }
-    if (!m_pMonitorLock)
-        return;
-    std::lock_guard<std::recursive_mutex> lock(*m_pMonitorLock);
+    std::lock_guard<std::recursive_mutex> lock(m_monitorLock);
     HandleRecvEvents(TakeRecvEvent());
     if (GetStopRecvFlg() != 0) {
         HandleRecvEvents(TakeRecvEvent());
@@ -517,7 +514,6 @@ void CKestrelDlg::OnClose()
         killTimer(m_nTimer1);
         m_nTimer1 = 0;
     }
-    m_pMonitorLock.reset();
     CloseCmdMutex();
     // A request still running is stopped and its worker joined here, so
     // closing during a request neither crashes nor hangs.

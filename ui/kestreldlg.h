@@ -104,7 +104,10 @@ private:
 
     UdpEndpoints m_endpoints;
     QPixmap m_bmpLogo;
-    std::unique_ptr<std::recursive_mutex> m_pMonitorLock;   // MonitorLock
+    // MonitorLock: held by every tick of the monitor. It lives as long as the
+    // window, so a close that comes while a tick is being served (from an
+    // event loop run inside the tick) cannot take it from under that tick.
+    std::recursive_mutex m_monitorLock;
     QSocketNotifier* m_pNotifier = nullptr;
     QMenu* m_pSysMenu = nullptr;
     int m_nTimer1 = 0;

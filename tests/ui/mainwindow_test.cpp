@@ -1,5 +1,7 @@
 #include <QAction>
+#include <QAbstractItemModel>
 #include <QApplication>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -439,6 +441,34 @@ TEST_F(MainWindowTest, ClosingDuringAFindEndsCleanly)
     EXPECT_EQ(Log(), log) << "no log lines after the close";
     dlg_.reset();
     EXPECT_LT(t.elapsed(), 1500);
+}
+
+TEST_F(MainWindowTest, ClosingFromAnEventLoopInsideATickLeavesTheTickItsLock)
+{
+    // A row appears while a tick holds the monitor lock; an event loop run
+    // right there closes the window, and the tick then carries on and lets
+    // go of its lock (under ASan a freed lock would be reported here).
+    Open(devsim::GenerateDevices(2, 11));
+    SetTimeoutText(QStringLiteral("0"));
+    int nested = 0;
+    QObject::connect(List()->model(), &QAbstractItemModel::rowsInserted, dlg_.get(), [&] {
+        if (nested++ != 0)
+            return;
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&] {
+            dlg_->close();
+            loop.quit();
+        });
+        loop.exec();
+    });
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg_->isVisible(); }, 5000));
+    EXPECT_GE(nested, 1);
+    EXPECT_FALSE(dlg_->timerRunning());
+    EXPECT_EQ(GetReqKind(), 0);
+    EXPECT_EQ(dlg_->result(), IDCANCEL);
+    QTest::qWait(250);   // ticks that were due find the window closed
+    EXPECT_FALSE(dlg_->timerRunning());
 }
 
 TEST_F(MainWindowTest, DeviceFoundJustBeforeTheTimeoutIsListed)
