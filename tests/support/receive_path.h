@@ -14,32 +14,100 @@ namespace testrig {
 
 inline bool AbortAtOnce() { return true; }
 
-inline bool FeedReceivePath(const uint8_t* data, size_t size)
+constexpr char kAskedMac[] = "02C0EE000001";
+constexpr char kAskedSerial[] = "SN0001";
+
+// Reads every frame the ring holds and hands each to the reply handler its
+// command names (GetConfig replies as answers to kAskedMac / kAskedSerial,
+// everything else as Find replies). frame holds kRxFrameSize + 1 bytes.
+// false when the reader returns without a frame while bytes are waiting and
+// without taking any of them (the worker would spin on them for ever), or
+// when it writes past the frame it was given.
+inline bool DrainFrames(uint8_t* frame)
+{
+    frame[kRxFrameSize] = 0;
+    for (;;) {
+        const uint32_t before = RxRing.readIndex.load();
+        if (before == RxRing.writeIndex.load())
+            return true;
+        std::memset(frame, 0, kRxFrameSize);
+        const int n = ReadReplyFrame(frame, kRxFrameSize, 1, AbortAtOnce);
+        if (frame[kRxFrameSize] != 0)
+            return false;
+        if (n <= 0) {
+            if (RxRing.readIndex.load() == before && before != RxRing.writeIndex.load())
+                return false;
+            continue;
+        }
+        const char* text = reinterpret_cast<const char*>(frame + 4);
+        if (static_cast<int8_t>(frame[0]) == 2)
+            OnGetCfgReply(text, kAskedMac, kAskedSerial);
+        else
+            OnFindReply(text);
+    }
+}
+
+inline bool TablesHold()
+{
+    const int count = GetDevCount();
+    if (count < 0 || count > kMaxDevices || GetDevTable()[kMaxDevices].serial[0] != '\0')
+        return false;
+    for (int i = 0; i < count; ++i) {
+        const DeviceEntry& e = GetDevTable()[i];
+        // Every row can be addressed, and no row is listed twice.
+        if (e.serial[0] == '\0' || e.mac[0] == '\0')
+            return false;
+        for (int j = 0; j < i; ++j)
+            if (std::strcmp(GetDevTable()[j].serial, e.serial) == 0)
+                return false;
+    }
+    for (const ConfigRecord& r : ReplyTable.rec)
+        if (r.width < 0 || r.width > kMaxValueWidth || r.value[kValueSize - 1] != '\0')
+            return false;
+    // An accepted configuration is the asked device's.
+    if (ReplyTableHoldsConfigOf(CfgSummary.mac, CfgSummary.serial) &&
+        (std::strcmp(CfgSummary.mac, kAskedMac) != 0 || std::strcmp(CfgSummary.serial, kAskedSerial) != 0))
+        return false;
+    return true;
+}
+
+inline void ResetReceivePath()
 {
     InitEngine();
     ClearReplyTable();
     RxRingReset();
+}
+
+// The whole input as one burst of bytes in the ring.
+inline bool FeedReceivePath(const uint8_t* data, size_t size)
+{
+    ResetReceivePath();
     RxRingWrite(data, static_cast<unsigned>(size));
     static uint8_t frame[kRxFrameSize + 1];
-    for (int i = 0; i < 64; ++i) {
-        std::memset(frame, 0, sizeof frame);
-        const int n = ReadReplyFrame(frame, kRxFrameSize, 1, AbortAtOnce);
-        if (n <= 0) {
-            if (RxRing.readIndex.load() == RxRing.writeIndex.load())
-                break;
-            continue;
-        }
-        const char* text = reinterpret_cast<const char*>(frame + 4);
-        if (frame[0] & 1)
-            OnFindReply(text);
-        else
-            OnGetCfgReply(text, "02C0EE000001");
-    }
-    if (GetDevCount() > kMaxDevices || GetDevTable()[kMaxDevices].serial[0] != '\0')
-        return false;
-    for (const ConfigRecord& r : ReplyTable.rec)
-        if (r.width < 0 || r.width > kMaxValueWidth || r.value[kValueSize - 1] != '\0')
+    return DrainFrames(frame) && TablesHold();
+}
+
+// The input as a sequence of datagrams, each a 2-byte little-endian length
+// and that many bytes (the last one cut at the input's end); the reader runs
+// after every datagram, as the worker does when it is woken for it.
+inline bool FeedDatagrams(const uint8_t* data, size_t size, uint8_t* frame)
+{
+    ResetReceivePath();
+    size_t pos = 0;
+    while (pos < size) {
+        size_t len = data[pos];
+        if (pos + 1 < size)
+            len |= static_cast<size_t>(data[pos + 1]) << 8;
+        pos += 2;
+        if (pos > size)
+            break;
+        if (len > size - pos)
+            len = size - pos;
+        RxRingWrite(data + pos, static_cast<unsigned>(len));
+        pos += len;
+        if (!DrainFrames(frame) || !TablesHold())
             return false;
+    }
     return true;
 }
 

@@ -1,0 +1,72 @@
+// Fuzz target for matching one record line. The first byte picks the key
+// (a key of the table, or a key made of the following bytes), the second is
+// the width asked for; the rest is the text, a zero-terminated heap copy of
+// exactly its size.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec.h"
+#include "fuzz_input.h"
+
+namespace {
+
+void Check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzzin::Reader in{data, size};
+    const uint8_t pick = in.Byte();
+    const int width = static_cast<int8_t>(in.Byte());
+    const char* key = nullptr;
+    char ownKey[24] = {};
+    if (pick < 0x80) {
+        key = KeyTable[pick % kKeyCount].key;
+    } else {
+        const size_t n = pick % sizeof ownKey;   // 0..23 bytes, may hold zeros
+        const uint8_t* from = in.p;
+        std::memcpy(ownKey, from, in.Take(n));
+        ownKey[sizeof ownKey - 1] = 0;
+        key = ownKey;
+    }
+    const fuzzin::FlushText text(in.p, in.left);
+    if (!text.c_str())
+        return 0;
+
+    ConfigRecord rec;
+    ClearRecord(&rec);
+    const int used = MatchRecordLine(text.c_str(), key, width, &rec);
+    const size_t keyLen = std::strlen(key);
+    const int clamped = width < 0 ? 0 : width > kMaxValueWidth ? kMaxValueWidth : width;
+    if (used == 0) {
+        // Only a text that does not open with "key = " (or a key too long
+        // for any record) is refused, and a refusal leaves the record alone.
+        const bool opens = keyLen + 3 <= static_cast<size_t>(kMaxKeyPrefix) &&
+                           std::strncmp(text.c_str(), key, keyLen) == 0 &&
+                           std::strncmp(text.c_str() + keyLen, " = ", 3) == 0;
+        Check(!opens);
+        Check(rec.width == 0);
+        return 0;
+    }
+    Check(used == clamped + static_cast<int>(keyLen) + 5);
+    Check(rec.key == key && rec.width == clamped);
+    Check(rec.value[kValueSize - 1] == '\0');
+    // The value is the text's next bytes, stopped by the text's end, with
+    // trailing blanks dropped.
+    const char* value = text.c_str() + keyLen + 3;
+    const size_t vlen = std::strlen(rec.value);
+    Check(vlen <= static_cast<size_t>(clamped));
+    Check(std::strncmp(rec.value, value, vlen) == 0);
+    for (size_t i = vlen; i < static_cast<size_t>(clamped) && value[i] != '\0'; ++i)
+        Check(value[i] == ' ');
+    // A value field the text fills holds no trailing blank.
+    if (strnlen(value, static_cast<size_t>(clamped)) == static_cast<size_t>(clamped))
+        Check(vlen == 0 || rec.value[vlen - 1] != ' ');
+    return 0;
+}
