@@ -7,9 +7,11 @@
 //                                     and nothing else (for callgrind: the
 //                                     difference between N = 1 and N = 0
 //                                     is the pipeline's own instructions)
-//   receive_measure find [runs]       worker wake-ups and process CPU during
-//                                     a 4 s Find with 3 simulated devices on
-//                                     loopback, beside the same 4 s idle
+//   receive_measure find [runs]       worker wake-ups, the worker's own CPU
+//                                     (its thread clock) and process CPU
+//                                     during a 4 s Find with 3 simulated
+//                                     devices on loopback, beside the same
+//                                     4 s idle
 #include <poll.h>
 #include <sys/resource.h>
 
@@ -169,7 +171,7 @@ int RunFind(int runs)
         return 1;
     }
     rig.StartReplyingTo(GetRecvPort());
-    std::vector<double> wakes, cpuFind, cpuIdle;
+    std::vector<double> wakes, cpuFind, cpuIdle, cpuWorker;
     for (int r = 0; r < runs; ++r) {
         double c0 = ProcessCpuSeconds();
         Pump(4000);
@@ -188,6 +190,7 @@ int RunFind(int runs)
         ClearStopRecvFlg();
         TakeRecvEvent();
         cpuFind.push_back((ProcessCpuSeconds() - c0) / secs * 100.0);
+        cpuWorker.push_back(static_cast<double>(GetLastWorkerCpuNs()) / 1e9 / secs * 100.0);
         wakes.push_back(static_cast<double>(RxRingWakeCount() - w0));
         if (GetDevCount() != 3)
             std::fprintf(stderr, "run %d found %d devices\n", r, GetDevCount());
@@ -195,6 +198,7 @@ int RunFind(int runs)
     CloseUdp();
     std::printf("Find of 4 s with 3 devices on loopback, median of %d\n", runs);
     std::printf("  worker wake-ups      %6.0f (3 datagrams read)\n", Median(wakes));
+    std::printf("  worker thread CPU    %6.3f %% of a core (its thread clock)\n", Median(cpuWorker));
     std::printf("  CPU during the Find  %6.3f %% of a core\n", Median(cpuFind));
     std::printf("  CPU idle, same loop  %6.3f %% of a core\n", Median(cpuIdle));
     std::printf("  above idle           %6.3f %% of a core\n", Median(cpuFind) - Median(cpuIdle));

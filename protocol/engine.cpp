@@ -33,6 +33,7 @@ std::atomic<uint8_t> ThreadUp{0};
 std::thread WorkerThread;
 std::atomic<bool> WorkerStartFails{false};
 std::atomic<uint32_t> UnaddressedReplies{0};
+std::atomic<uint64_t> LastWorkerCpuNs{0};
 
 // The frame the worker has just read, always followed by a zero byte so that
 // the record text handed to the parser ends inside the buffer.
@@ -215,6 +216,7 @@ void RecvThreadProc()
         }
     }
 
+    LastWorkerCpuNs.store(ThreadCpuNs(), std::memory_order_relaxed);
     StopRecvFlg.store(1, std::memory_order_release);
     ThreadUp.store(0, std::memory_order_release);
 }
@@ -394,6 +396,7 @@ void SetDeviceCapacity(int devices)
     DevCapacity.store(devices, std::memory_order_release);
 }
 
+uint64_t GetLastWorkerCpuNs() { return LastWorkerCpuNs.load(std::memory_order_relaxed); }
 DeviceEntry* GetDevTable() { return DeviceTable; }
 char* GetCfgText() { return CfgText; }
 DeviceEntry* GetCfgSummary() { return &CfgSummary; }

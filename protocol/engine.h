@@ -85,6 +85,9 @@ uint32_t GetUnaddressedReplyCount();   // Find replies dropped as naming no devi
 // A reply from one device more ends the Find. Set it between requests only.
 void SetDeviceCapacity(int devices);
 int GetDeviceCapacity();
+// CPU time the most recent worker used over its whole life, in nanoseconds,
+// taken by the worker as it ends. For measurements.
+uint64_t GetLastWorkerCpuNs();
 DeviceEntry* GetDevTable();
 void ClearDevTable();
 char* GetCfgText();

@@ -9,3 +9,6 @@ int32_t TickMs();
 
 // Pause the calling thread for the given number of milliseconds.
 void SleepMs(int ms);
+
+// CPU time the calling thread has used, in nanoseconds (0 where unknown).
+uint64_t ThreadCpuNs();

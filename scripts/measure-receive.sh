@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 PATHLUME_WITH_BENCH=1 scripts/setup.sh
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPATHLUME_BUILD_BENCH=ON \
-  -DPATHLUME_BUILD_TESTS=OFF -DPATHLUME_BUILD_UI=OFF >/dev/null
+  -DPATHLUME_BUILD_TESTS=OFF -DPATHLUME_BUILD_UI=ON >/dev/null
 cmake --build build/bench --target receive_measure
 m=build/bench/bench/receive_measure
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
