@@ -4,7 +4,10 @@
 // bytes), as the parser could leave it. The form is filled from it, its
 // controls must agree with its fields, and saving must either refuse or give
 // numbers within their ranges. The input's tail goes once more through the
-// address conversion as a zero-terminated heap copy of exactly its size.
+// address conversion as a zero-terminated heap copy of exactly its size, and
+// must read as the socket library's inet_addr reads it.
+#include <arpa/inet.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -94,10 +97,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckIpGroup(dlg, dlg.m_ipGateway, 2);
     CheckIpGroup(dlg, dlg.m_ipDflt, 3);
 
+    // The form reads an address as the socket library's inet_addr does.
     const fuzzin::FlushText tail(in.p, in.left);
     if (tail.c_str()) {
         dlg.SetIpControl(tail.c_str(), dlg.m_ipDflt, 3);
         CheckIpGroup(dlg, dlg.m_ipDflt, 3);
+        const uint32_t net = static_cast<uint32_t>(inet_addr(tail.c_str()));
+        uint8_t want[4];
+        std::memcpy(want, &net, 4);
+        uint8_t got[4];
+        dlg.m_ipDflt->GetAddress(got);
+        Check(std::memcmp(want, got, 4) == 0);
     }
 
     // Saving: every number it takes is within its range.
