@@ -15,6 +15,7 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPATHLUME_BUILD_B
 cmake --build build/bench -j2 >/dev/null
 b=build/bench/bench
 export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 show() { [ "$raw" = 1 ] && cat "$1" >&2 || true; }
@@ -35,8 +36,8 @@ bytes=$(awk '/^bytes/{print $2}' "$out/log.1")
 
 num() { awk -v k="$2" 'index($0, k) { for (i = 1; i <= NF; ++i) if ($i ~ /^[0-9.]+$/) { print $i; exit } }' "$1"; }
 nth() { awk -v k="$2" -v n="$3" 'index($0, k) { c = 0; for (i = 1; i <= NF; ++i) if ($i ~ /^[0-9.]+$/ && ++c == n) { print $i; exit } }' "$1"; }
-parse_ns=$(awk -F, '/BM_ParseConfigText_median/ { print $4; exit }' "$out/bench.csv")
-parse_unit=$(awk -F, '/BM_ParseConfigText_median/ { gsub(/"/, "", $6); print $6; exit }' "$out/bench.csv")
+parse_ns=$(awk -F, '/BM_ParseConfigText_median/ { printf "%.0f", $4; exit }' "$out/bench.csv")
+parse_unit=$(awk -F, '/BM_ParseConfigText_median/ { print $5; exit }' "$out/bench.csv")
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')
 mem=$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
