@@ -2,8 +2,9 @@
 """Writes the fuzz targets' seed corpus (tests/fuzz/corpus/<target>/seed-*):
 genuine Find and GetConfig replies as devices send them, and the damaged
 forms the receive path has met (cut, without terminator, header only).
-Inputs that once failed live beside the seeds as crash-* files; this script
-never touches them."""
+Beside the seeds live the inputs that once failed (crash-*) and a minimised
+set of the inputs the fuzzer found that reach new code (cov-*, from
+libFuzzer's -merge=1); this script never touches them."""
 import os
 import struct
 
