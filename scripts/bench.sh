@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds (Release) and runs every benchmark and measurement, then prints one
 # table with the machine's description. Each figure stands beside a baseline
-# taken in the same run. Takes about three minutes; window measurements run
-# headless (offscreen) on loopback endpoints.
+# taken in the same run. Takes about two minutes; window measurements run
+# headless (offscreen) on loopback endpoints. docs/PERFORMANCE.md records the
+# figures and how each is taken.
 #   scripts/bench.sh            the table
 #   scripts/bench.sh --raw      also every tool's own output
 set -euo pipefail
@@ -15,9 +16,9 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPATHLUME_BUILD_B
 cmake --build build/bench -j2 >/dev/null
 b=build/bench/bench
 export QT_QPA_PLATFORM=offscreen
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then mkdir -m 700 "$out/xdg"; export XDG_RUNTIME_DIR="$out/xdg"; fi
 show() { [ "$raw" = 1 ] && cat "$1" >&2 || true; }
 
 "$b/protocol_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
