@@ -75,7 +75,8 @@ TEST_F(SettingsTest, RoundTripAndEveryBadStoreGivesTheDefaults)
          [this] {
              QFile f(store_);
              ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-             f.write(QByteArray("\x00\xff[window\nposition=@Point(\ntimeout===\x01", 40));
+             static const char junk[] = "\x00\xff[window\nposition=@Point(\ntimeout===\x01";
+             f.write(QByteArray(junk, sizeof junk - 1));
          }},
         {"unreadable store",
          [this] {
