@@ -114,7 +114,7 @@ public:
     {
     }
 
-    enum Result { Bytes, Aborted, Exhausted };
+    enum Result { LookAgain, Aborted, Exhausted };
 
     // Called when the ring is found empty.
     Result Wait()
@@ -134,7 +134,7 @@ public:
         const Clock::time_point t0 = Clock::now();
         WaitForBytes(static_cast<int32_t>(sliceMs), abort_);
         waitedUs_ += std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
-        return Bytes;   // maybe: the caller looks at the ring again
+        return LookAgain;   // woken or timed out: the caller looks at the ring again
     }
 
 private:
@@ -188,7 +188,7 @@ int Synchronise(unsigned retries, AbortCheck abort, AbortDue due)
         const uint8_t* run = nullptr;
         const size_t n = ReadableRun(&run);
         if (n == 0) {
-            if (empty.Wait() != EmptyWait::Bytes)
+            if (empty.Wait() != EmptyWait::LookAgain)
                 return -6;
             continue;
         }
@@ -253,7 +253,7 @@ int Collect(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort
         const uint8_t* run = nullptr;
         size_t n = ReadableRun(&run);
         if (n == 0) {
-            if (empty.Wait() != EmptyWait::Bytes)
+            if (empty.Wait() != EmptyWait::LookAgain)
                 return -5;
             continue;
         }

@@ -25,12 +25,6 @@
 
 namespace {
 
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void EnsureApplication()
 {
     static QApplication* app = [] {
@@ -56,14 +50,14 @@ void CheckIpGroup(const CEdtCfgDlg& dlg, const CIpAddressCtrl* ctl, int group)
     uint8_t a[4];
     ctl->GetAddress(a);
     const uint8_t* g = dlg.m_abyAddr + 4 * group;
-    Check(a[0] == g[3] && a[1] == g[2] && a[2] == g[1] && a[3] == g[0]);
+    fuzzin::Check(a[0] == g[3] && a[1] == g[2] && a[2] == g[1] && a[3] == g[0]);
 }
 
 void CheckCombo(const QComboBox* cmb, int field)
 {
     const int i = cmb->currentIndex();
-    Check(i >= -1 && i < cmb->count());
-    Check(i == -1 || i == field);
+    fuzzin::Check(i >= -1 && i < cmb->count());
+    fuzzin::Check(i == -1 || i == field);
 }
 
 }  // namespace
@@ -107,14 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(want, &net, 4);
         uint8_t got[4];
         dlg.m_ipDflt->GetAddress(got);
-        Check(std::memcmp(want, got, 4) == 0);
+        fuzzin::Check(std::memcmp(want, got, 4) == 0);
     }
 
     // Saving: every number it takes is within its range.
     if (dlg.DoDataExchange(true)) {
-        Check(dlg.m_uPrntPort <= 65535);
-        Check(dlg.m_uPrntRcvTmo >= 30 && dlg.m_uPrntRcvTmo <= 65535);
-        Check(dlg.m_strHostName.size() <= 32 && dlg.m_strSerialNum.size() <= 16);
+        fuzzin::Check(dlg.m_uPrntPort <= 65535);
+        fuzzin::Check(dlg.m_uPrntRcvTmo >= 30 && dlg.m_uPrntRcvTmo <= 65535);
+        fuzzin::Check(dlg.m_strHostName.size() <= 32 && dlg.m_strSerialNum.size() <= 16);
     }
     UiSeam::ClearCalls();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -10,6 +10,13 @@
 
 namespace fuzzin {
 
+// A broken invariant is a finding: abort, so the fuzzer keeps the input.
+inline void Check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
 class FlushCopy {
 public:
     FlushCopy(const uint8_t* data, size_t size)

@@ -10,16 +10,6 @@
 #include "codec.h"
 #include "fuzz_input.h"
 
-namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzin::Reader in{data, size};
@@ -30,26 +20,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     uint8_t match = 0xAA;
     const int r = ParseConfigText(text.c_str(), mac.c_str(), mac.c_str() ? &match : nullptr);
-    Check(r == 0 || r == -1 || r == -2 || r == -8);
-    Check(text.c_str() != nullptr || r == -1);
+    fuzzin::Check(r == 0 || r == -1 || r == -2 || r == -8);
+    fuzzin::Check(text.c_str() != nullptr || r == -1);
     if (!mac.c_str())
-        Check(match == 0xAA);
+        fuzzin::Check(match == 0xAA);
 
     // The table: used records first, each within its width and terminated,
     // keyed by a key of the table.
     bool ended = false;
     for (const ConfigRecord& rec : ReplyTable.rec) {
-        Check(rec.width >= 0 && rec.width <= kMaxValueWidth);
-        Check(rec.value[kValueSize - 1] == '\0');
-        Check(std::strlen(rec.value) <= static_cast<size_t>(rec.width));
+        fuzzin::Check(rec.width >= 0 && rec.width <= kMaxValueWidth);
+        fuzzin::Check(rec.value[kValueSize - 1] == '\0');
+        fuzzin::Check(std::strlen(rec.value) <= static_cast<size_t>(rec.width));
         if (rec.width == 0) {
             ended = true;
             continue;
         }
         if (r == 0)
-            Check(!ended);
+            fuzzin::Check(!ended);
         const KeyInfo* k = FindKey(rec.key);
-        Check(k != nullptr && k->width == rec.width);
+        fuzzin::Check(k != nullptr && k->width == rec.width);
     }
     // A record the parser stored round-trips through the line formatter.
     if (r == 0) {
@@ -58,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (rec.width == 0)
                 break;
             const int n = FormatRecordLine(line, &rec);
-            Check(n > 0 && static_cast<size_t>(n) <= sizeof line);
+            fuzzin::Check(n > 0 && static_cast<size_t>(n) <= sizeof line);
             line[n - 2] = 0;   // the CR LF ends the text
             ConfigRecord again;
-            Check(MatchRecordLine(reinterpret_cast<const char*>(line), rec.key, rec.width, &again) == n);
-            Check(std::strcmp(again.value, rec.value) == 0);
+            fuzzin::Check(MatchRecordLine(reinterpret_cast<const char*>(line), rec.key, rec.width, &again) == n);
+            fuzzin::Check(std::strcmp(again.value, rec.value) == 0);
         }
     }
     return 0;

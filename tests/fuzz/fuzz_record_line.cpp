@@ -9,16 +9,6 @@
 #include "codec.h"
 #include "fuzz_input.h"
 
-namespace {
-
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzin::Reader in{data, size};
@@ -50,23 +40,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool opens = keyLen + 3 <= static_cast<size_t>(kMaxKeyPrefix) &&
                            std::strncmp(text.c_str(), key, keyLen) == 0 &&
                            std::strncmp(text.c_str() + keyLen, " = ", 3) == 0;
-        Check(!opens);
-        Check(rec.width == 0);
+        fuzzin::Check(!opens);
+        fuzzin::Check(rec.width == 0);
         return 0;
     }
-    Check(used == clamped + static_cast<int>(keyLen) + 5);
-    Check(rec.key == key && rec.width == clamped);
-    Check(rec.value[kValueSize - 1] == '\0');
+    fuzzin::Check(used == clamped + static_cast<int>(keyLen) + 5);
+    fuzzin::Check(rec.key == key && rec.width == clamped);
+    fuzzin::Check(rec.value[kValueSize - 1] == '\0');
     // The value is the text's next bytes, stopped by the text's end, with
     // trailing blanks dropped.
     const char* value = text.c_str() + keyLen + 3;
     const size_t vlen = std::strlen(rec.value);
-    Check(vlen <= static_cast<size_t>(clamped));
-    Check(std::strncmp(rec.value, value, vlen) == 0);
+    fuzzin::Check(vlen <= static_cast<size_t>(clamped));
+    fuzzin::Check(std::strncmp(rec.value, value, vlen) == 0);
     for (size_t i = vlen; i < static_cast<size_t>(clamped) && value[i] != '\0'; ++i)
-        Check(value[i] == ' ');
+        fuzzin::Check(value[i] == ' ');
     // A value field the text fills holds no trailing blank.
     if (strnlen(value, static_cast<size_t>(clamped)) == static_cast<size_t>(clamped))
-        Check(vlen == 0 || rec.value[vlen - 1] != ' ');
+        fuzzin::Check(vlen == 0 || rec.value[vlen - 1] != ' ');
     return 0;
 }
