@@ -9,6 +9,7 @@
 
 #include "platform.h"
 #include "rxring.h"
+#include "udp.h"
 
 DeviceEntry DeviceTable[kDeviceTableMax + 1];
 char CfgText[kCfgTextSize];
@@ -125,6 +126,7 @@ int StartRequest(RequestKind kind, const RecordTable* table)
     case RequestKind::Find:
         DevCount.store(0, std::memory_order_release);
         StartRecvThread();
+        DiscardQueuedDatagrams();
         SendFind();
         break;
     case RequestKind::GetConfig:
@@ -134,6 +136,9 @@ int StartRequest(RequestKind kind, const RecordTable* table)
             ReplyHoldsAcceptedCfg = false;
         }
         StartRecvThread();
+        // Replies still queued from before (a late copy of an earlier answer,
+        // or one sent before this request existed) cannot answer it.
+        DiscardQueuedDatagrams();
         SendGetConfig(TargetMac, TargetSerial);
         break;
     case RequestKind::SetConfig:

@@ -409,6 +409,29 @@ void OnSocketNotify(unsigned event)
     RxRingWrite(buf, static_cast<unsigned>(n));
 }
 
+int DiscardQueuedDatagrams()
+{
+    if (g_udp.recvSocket == kNoSocket)
+        return 0;
+    constexpr int kMostDropped = 8192;
+    uint8_t buf[kUdpRecvBuffer];
+    int dropped = 0;
+    for (; dropped < kMostDropped; ++dropped) {
+#ifdef _WIN32
+        // The socket is non-blocking; a longer datagram is dropped with
+        // WSAEMSGSIZE, which still takes it off the queue.
+        const int n = recv(Native(g_udp.recvSocket), reinterpret_cast<char*>(buf), sizeof buf, 0);
+        if (n < 0 && WSAGetLastError() != WSAEMSGSIZE)
+            break;
+#else
+        const ssize_t n = recv(Native(g_udp.recvSocket), buf, sizeof buf, MSG_TRUNC | MSG_DONTWAIT);
+        if (n < 0)
+            break;
+#endif
+    }
+    return dropped;
+}
+
 const char* UdpFailureText()
 {
     return g_udp.failureText;

@@ -51,6 +51,12 @@ int SendFrame(const uint8_t* bytes, unsigned count);
 // A datagram longer than 2048 bytes is dropped whole.
 void OnSocketNotify(unsigned event);
 
+// Drops, unread, every datagram already waiting on the receive socket (at
+// most a few thousand, so a flood cannot hold the caller). A request calls it
+// just before it is sent: nothing that arrived before then can be its answer.
+// Returns how many were dropped.
+int DiscardQueuedDatagrams();
+
 // Why the transport cannot work, as one sentence naming the cause and the
 // port, e.g. "Cannot receive on UDP port 22093: Address already in use.";
 // "" when nothing is known to be wrong. A failed open is told until the next

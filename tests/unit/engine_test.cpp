@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cfgrules.h"
 #include "codec.h"
 #include "devsim.h"
 #include "engine.h"
@@ -470,6 +471,61 @@ TEST_F(EngineTest, SetConfigIsAppliedAndReadBack)
     EXPECT_EQ(rig_->sim().Value(1, KEY_IP), "10.20.30.40");
     EXPECT_EQ(rig_->sim().Value(1, KEY_PRNT_PORT), "9101");
     EXPECT_NE(rig_->sim().Value(0, KEY_HOST_NAME), "renamed-host");
+}
+
+// The re-read after a write must be answered after it was sent. A device
+// that answers the write at once with the values it claims to have taken,
+// or that repeats its earlier answer late, must not decide the check: both
+// answers arrive before the re-read goes out.
+TEST_F(EngineTest, AnAnswerFromBeforeTheReReadNeverDecidesTheWriteCheck)
+{
+    struct Case {
+        devsim::Fault fault;
+        const char* line;   // what the check must say
+        const char* hostAfter;
+    } cases[] = {
+        {devsim::Fault::ForgedConfig, "Device did not take: HOST_NAME.", nullptr},
+        {devsim::Fault::LateDuplicate, "Configuration verified.", "renamed-host"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(devsim::FaultName(c.fault));
+        auto opt = testrig::LoopbackSimOptions();
+        opt.fault = c.fault;
+        opt.lateMs = 50;
+        StartSim(Devices(1), opt);
+        const std::string hostBefore = rig_->sim().Value(0, KEY_HOST_NAME);
+        SetTargetMac(rig_->sim().Value(0, KEY_MAC).c_str());
+        SetTargetSerial(rig_->sim().Value(0, KEY_SERIAL_NUM).c_str());
+        SetRecvTmo(2);
+        StartRequest(RequestKind::GetConfig, nullptr);
+        ASSERT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV));
+
+        RecordTable reply;
+        CopyReplyTable(&reply);
+        CfgFormState state;
+        CfgFormFromRecords(reply, TargetMac, &state);
+        ASSERT_EQ(SetCfgValue(&state, KEY_HOST_NAME, "renamed-host"), CFG_OK);
+        CfgValues values;
+        ASSERT_EQ(CheckCfgForm(state, &values, nullptr), CFG_OK);
+        BuildWriteTable(GetWriteTable(), values);
+        const RecordTable written = *GetWriteTable();
+        StartRequest(RequestKind::SetConfig, GetWriteTable());
+        // The early answer (the forged one, or the late copy of the first)
+        // is waiting on the socket before the re-read starts.
+        pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 3000), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        StartRequest(RequestKind::GetConfig, nullptr);
+        ASSERT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV));
+        RecordTable reread;
+        CopyReplyTable(&reread);
+        char line[128];
+        VerifyWrite(written, reread, line, sizeof line);
+        EXPECT_STREQ(line, c.line);
+        EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), c.hostAfter ? c.hostAfter : hostBefore);
+        CloseUdp();
+        rig_.reset();
+    }
 }
 
 TEST_F(EngineTest, StopDuringAFindKeepsTheRowsAndRaisesNoTimeout)

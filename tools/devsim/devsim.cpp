@@ -95,9 +95,13 @@ bool IsDottedQuad(const std::string& v)
     return parts == 4;
 }
 
+// Device text is single-byte: any byte but the control characters.
 bool IsPrintable(const std::string& v)
 {
-    return std::all_of(v.begin(), v.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+    return std::all_of(v.begin(), v.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b >= 0x20 && b != 0x7F;
+    });
 }
 
 bool IsHex12(const std::string& v)
@@ -204,6 +208,23 @@ bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>
             out->push_back(MakeDevice(static_cast<int>(out->size()), rng));
             continue;
         }
+        if (line.compare(0, 5, "omit ") == 0 && line.find('=') == std::string::npos) {
+            if (out->empty()) {
+                *error = "line " + std::to_string(lineNo) + ": omit before [device]";
+                return false;
+            }
+            std::istringstream keys(line.substr(5));
+            std::string name;
+            while (keys >> name) {
+                const int key = KeyIndexOf(name);
+                if (key < 0 || key == KEY_MAC || key == KEY_SERIAL_NUM) {
+                    *error = "line " + std::to_string(lineNo) + ": cannot omit " + name;
+                    return false;
+                }
+                out->back().missing |= 1u << key;
+            }
+            continue;
+        }
         const auto eq = line.find('=');
         if (eq == std::string::npos || out->empty()) {
             *error = "line " + std::to_string(lineNo) + ": expected [device] or KEY = value";
@@ -231,6 +252,7 @@ bool ParseFault(const std::string& name, Fault* out)
         {"none", Fault::None},           {"no-terminator", Fault::NoTerminator},
         {"truncated", Fault::Truncated}, {"oversize", Fault::Oversize},
         {"wrong-mac", Fault::WrongMac},  {"stray-bytes", Fault::StrayBytes},
+        {"forged-config", Fault::ForgedConfig}, {"late-duplicate", Fault::LateDuplicate},
     };
     for (const auto& [n, f] : kNames) {
         if (name == n) {
@@ -250,6 +272,8 @@ const char* FaultName(Fault f)
     case Fault::Oversize: return "oversize";
     case Fault::WrongMac: return "wrong-mac";
     case Fault::StrayBytes: return "stray-bytes";
+    case Fault::ForgedConfig: return "forged-config";
+    case Fault::LateDuplicate: return "late-duplicate";
     }
     return "none";
 }
@@ -260,6 +284,8 @@ std::vector<uint8_t> BuildReply(RequestKind command, const Device& dev,
     std::vector<uint8_t> frame(kFrameHeaderSize + kEndRecordSize + keys.size() * 64);
     int n = BuildFrameHeader(frame.data(), kDirReply, static_cast<uint32_t>(command));
     for (int key : keys) {
+        if (!dev.Has(key))
+            continue;
         ConfigRecord r;
         r.key = KeyTable[key].key;
         r.width = KeyTable[key].width;
@@ -293,7 +319,8 @@ std::string CheckRecord(int key, const std::string& v)
 }
 
 Simulator::Simulator(Options options, std::vector<Device> devices)
-    : opt_(std::move(options)), devices_(std::move(devices)), rng_(opt_.seed)
+    : opt_(std::move(options)), devices_(std::move(devices)), lastWrites_(devices_.size()),
+      rng_(opt_.seed)
 {
 }
 
@@ -381,6 +408,12 @@ void Simulator::SetValue(size_t device, int key, const std::string& value)
     std::lock_guard<std::mutex> g(mutex_);
     if (device < devices_.size() && key >= 0 && key < kKeyCount)
         devices_[device].values[key] = value;
+}
+
+std::vector<WrittenRecord> Simulator::LastWrite(size_t device) const
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    return device < lastWrites_.size() ? lastWrites_[device] : std::vector<WrittenRecord>();
 }
 
 size_t Simulator::DeviceCount() const
@@ -479,7 +512,8 @@ void Simulator::HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint1
     }
     Log("getconfig from " + AddressText(fromAddr, fromPort) + " for " + mac + "/" + serial +
         (frames.empty() ? ": no such device" : ": answered"));
-    SendReplies(std::move(frames), fromAddr);
+    SendReplies(std::move(frames), fromAddr,
+                opt_.fault == Fault::LateDuplicate && FaultActive());
 }
 
 void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort)
@@ -488,36 +522,69 @@ void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint1
     const std::string serial = RecordValue(req, KEY_SERIAL_NUM);
     std::string line = "setconfig from " + AddressText(fromAddr, fromPort) + " for " + mac + "/" +
                        serial;
-    std::lock_guard<std::mutex> g(mutex_);
-    auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) {
-        return d.values[KEY_MAC] == mac && d.values[KEY_SERIAL_NUM] == serial;
-    });
-    if (it == devices_.end()) {
-        Log(line + ": no such device");
-        return;
-    }
-    int applied = 0;
-    std::string refused;
-    for (const ConfigRecord& r : req.rec) {
-        if (IsEmptyRecord(&r))
-            break;
-        const int key = KeyIndexOf(r.key);
-        if (key == KEY_MAC || key == KEY_SERIAL_NUM)
-            continue;
-        std::string why = CheckRecord(key, r.value);
-        if (std::find(opt_.refuseKeys.begin(), opt_.refuseKeys.end(), key) != opt_.refuseKeys.end())
-            why = "refused by this device";
-        if (!why.empty()) {
-            refused += std::string(" ") + r.key + " (" + why + ")";
-            continue;
+    std::vector<std::vector<uint8_t>> forged;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) {
+            return d.values[KEY_MAC] == mac && d.values[KEY_SERIAL_NUM] == serial;
+        });
+        if (it == devices_.end()) {
+            Log(line + ": no such device");
+            return;
         }
-        it->values[key] = r.value;
-        ++applied;
+        std::vector<WrittenRecord>& written =
+            lastWrites_[static_cast<size_t>(it - devices_.begin())];
+        written.clear();
+        std::string keys;
+        for (const ConfigRecord& r : req.rec) {
+            if (IsEmptyRecord(&r))
+                break;
+            written.push_back({r.key, r.value});
+            keys += std::string(" ") + r.key;
+        }
+        if (opt_.fault == Fault::ForgedConfig && FaultActive()) {
+            // Takes nothing, yet answers as if it had taken everything.
+            Device claimed = *it;
+            for (const WrittenRecord& w : written) {
+                const int key = KeyIndexOf(w.key);
+                if (key >= 0)
+                    claimed.values[key] = w.value;
+            }
+            std::vector<int> all;
+            for (int k = 0; k < kKeyCount; ++k)
+                all.push_back(k);
+            forged.push_back(BuildReply(RequestKind::GetConfig, claimed, all));
+            Log(line + ": ignored, answered with the written values:" + keys);
+        } else {
+            int applied = 0;
+            std::string refused;
+            for (const ConfigRecord& r : req.rec) {
+                if (IsEmptyRecord(&r))
+                    break;
+                const int key = KeyIndexOf(r.key);
+                if (key == KEY_MAC || key == KEY_SERIAL_NUM)
+                    continue;
+                std::string why = CheckRecord(key, r.value);
+                if (std::find(opt_.refuseKeys.begin(), opt_.refuseKeys.end(), key) !=
+                    opt_.refuseKeys.end())
+                    why = "refused by this device";
+                if (key >= 0 && !it->Has(key))
+                    why = "no such record on this device";
+                if (!why.empty()) {
+                    refused += std::string(" ") + r.key + " (" + why + ")";
+                    continue;
+                }
+                it->values[key] = r.value;
+                ++applied;
+            }
+            if (it->values[KEY_DHCP] == "0")
+                it->values[KEY_IP_CUR] = it->values[KEY_IP];
+            Log(line + ": applied " + std::to_string(applied) + " record(s)" +
+                (refused.empty() ? "" : ", refused:" + refused) + "; records:" + keys);
+        }
     }
-    if (it->values[KEY_DHCP] == "0")
-        it->values[KEY_IP_CUR] = it->values[KEY_IP];
-    Log(line + ": applied " + std::to_string(applied) + " record(s)" +
-        (refused.empty() ? "" : ", refused:" + refused));
+    if (!forged.empty())
+        SendReplies(std::move(forged), fromAddr);
 }
 
 std::vector<uint8_t> Simulator::Damage(std::vector<uint8_t> frame)
@@ -541,12 +608,15 @@ std::vector<uint8_t> Simulator::Damage(std::vector<uint8_t> frame)
     }
     case Fault::None:
     case Fault::WrongMac:
+    case Fault::ForgedConfig:
+    case Fault::LateDuplicate:
         break;
     }
     return frame;
 }
 
-void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr)
+void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
+                            bool lateCopies)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -562,7 +632,8 @@ void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t f
         std::vector<uint8_t> bytes;
     };
     std::vector<Planned> plan;
-    const bool damage = FaultActive() && opt_.fault != Fault::WrongMac;
+    const bool damage = FaultActive() && opt_.fault != Fault::WrongMac &&
+                        opt_.fault != Fault::ForgedConfig && opt_.fault != Fault::LateDuplicate;
     for (auto& f : frames) {
         if (opt_.lossPercent > 0 && static_cast<int>(rng_() % 100) < opt_.lossPercent)
             continue;
@@ -570,6 +641,8 @@ void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t f
         std::vector<uint8_t> bytes = damage ? Damage(std::move(f)) : std::move(f);
         if (opt_.duplicate)
             plan.push_back({at, bytes});
+        if (lateCopies)
+            plan.push_back({at + opt_.lateMs, bytes});
         plan.push_back({at, std::move(bytes)});
     }
     std::stable_sort(plan.begin(), plan.end(),

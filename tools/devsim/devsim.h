@@ -26,6 +26,10 @@ enum class Fault {
     Oversize,       // reply padded to a datagram over 2048 bytes
     WrongMac,       // an extra reply carrying another device's MAC, sent first
     StrayBytes,     // junk and partial magics around the frame
+    ForgedConfig,   // a SetConfig is ignored, yet answered at once with a
+                    // configuration reply that claims the written values
+    LateDuplicate,  // every configuration reply is sent again lateMs later,
+                    // unchanged (the values it had when first sent)
 };
 
 struct Options {
@@ -40,23 +44,35 @@ struct Options {
     bool duplicate = false;                      // every reply sent twice
     Fault fault = Fault::None;
     int faultCount = 0;                          // requests to damage; 0 = all
+    int lateMs = 20;                             // the late copy's delay (LateDuplicate)
     uint32_t seed = 1;
     bool logBytes = false;                       // log every request's bytes in hex
     std::vector<int> refuseKeys;                 // SetConfig records refused whatever the value
 };
 
-// One device: its configuration as key/value texts in key-table order.
+// One device: its configuration as key/value texts in key-table order. A
+// key in missing is a record the device does not have: its replies leave it
+// out and a SetConfig record for it is refused.
 struct Device {
     std::string values[kKeyCount];
+    uint32_t missing = 0;   // bit (1 << key)
     const std::string& Get(int key) const { return values[key]; }
+    bool Has(int key) const { return (missing & (1u << key)) == 0; }
+};
+
+// One record of the last SetConfig a device received, as it came.
+struct WrittenRecord {
+    std::string key;
+    std::string value;   // without its padding
 };
 
 // Deterministic, plausible configurations from a seed.
 std::vector<Device> GenerateDevices(int count, uint32_t seed);
 
 // Reads devices from text: "[device]" starts a device, "KEY = value" or
-// "KEY=value" lines set its keys, '#' starts a comment. Keys not given are
-// generated. Returns false with a message on a bad line.
+// "KEY=value" lines set its keys ("KEY =" holds an empty value), "omit KEY
+// [KEY...]" leaves records out of the device, '#' starts a comment. Keys not
+// given are generated. Returns false with a message on a bad line.
 bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>* out,
                      std::string* error);
 
@@ -97,6 +113,9 @@ public:
     // Changes a device's configuration, as its own front panel would.
     void SetValue(size_t device, int key, const std::string& value);
     size_t DeviceCount() const;
+    // The records of the last SetConfig that reached a device (by MAC and
+    // serial number), in the order they came; empty before any.
+    std::vector<WrittenRecord> LastWrite(size_t device) const;
     int RequestsHandled() const { return handled_.load(); }
 
     // One line per request handled.
@@ -107,13 +126,15 @@ private:
     void HandleFind(uint32_t fromAddr, uint16_t fromPort);
     void HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort);
     void HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint16_t fromPort);
-    void SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr);
+    void SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
+                     bool lateCopies = false);
     std::vector<uint8_t> Damage(std::vector<uint8_t> frame);
     bool FaultActive() const;
     void Log(const std::string& line);
 
     Options opt_;
     std::vector<Device> devices_;
+    std::vector<std::vector<WrittenRecord>> lastWrites_;   // per device
     mutable std::mutex mutex_;
     intptr_t socket_ = -1;   // a descriptor, or a Winsock SOCKET
     std::string error_;

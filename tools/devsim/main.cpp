@@ -26,7 +26,9 @@ const char kUsage[] =
     "  --listen ADDR[:PORT]   address and port to listen on (default 0.0.0.0:22093)\n"
     "  --devices N            number of generated devices (default 3, at most 64)\n"
     "  --seed N               seed for generated configurations (default 1)\n"
-    "  --config FILE          read devices from FILE ([device] blocks of KEY = value)\n"
+    "  --config FILE          read devices from FILE ([device] blocks of KEY = value\n"
+    "                         lines; 'KEY =' holds an empty value, 'omit KEY...' leaves\n"
+    "                         records out of the device)\n"
     "  --reply-to MODE        'broadcast' (255.255.255.255, default), 'sender', or an address\n"
     "  --reply-port PORT      port replies are sent to (default 22093)\n"
     "  --delay MS             delay before each reply (default 0)\n"
@@ -34,7 +36,11 @@ const char kUsage[] =
     "  --loss PERCENT         drop this share of replies at random (default 0)\n"
     "  --duplicate            send every reply twice\n"
     "  --fault KIND           damage replies: no-terminator, truncated, oversize,\n"
-    "                         wrong-mac, stray-bytes (default none)\n"
+    "                         wrong-mac, stray-bytes (default none); or misbehave:\n"
+    "                         forged-config (ignore a SetConfig but answer at once with a\n"
+    "                         configuration claiming its values), late-duplicate (send\n"
+    "                         every configuration reply again --late-ms later)\n"
+    "  --late-ms MS           delay of the late copy (default 20)\n"
     "  --fault-count N        damage only the first N requests (default 0 = all)\n"
     "  --refuse KEY[,KEY]     refuse these SetConfig records whatever their value\n"
     "  --time-limit SEC       end after SEC seconds (default 0 = run until a signal)\n"
@@ -126,6 +132,10 @@ int main(int argc, char** argv)
         } else if (a == "--fault" && next(&v)) {
             if (!devsim::ParseFault(v, &opt.fault))
                 return Fail(std::string("unknown fault ") + v);
+        } else if (a == "--late-ms" && next(&v)) {
+            if (!ParseInt(v, 0, 60000, &n))
+                return Fail("bad --late-ms");
+            opt.lateMs = static_cast<int>(n);
         } else if (a == "--fault-count" && next(&v)) {
             if (!ParseInt(v, 0, 1000000, &n))
                 return Fail("bad --fault-count");
