@@ -34,6 +34,12 @@ const char* const kDhcpItems[kDhcpCount] = {"Disable", "Enable"};
 
 const char kCfgNoAnswer[] = "Configuration not verified: no answer.";
 
+const uint32_t kCfgWriteKeys =
+    CfgKeyBit(KEY_DEV) | CfgKeyBit(KEY_VER) | CfgKeyBit(KEY_MAC) | CfgKeyBit(KEY_ENET_SPD) |
+    CfgKeyBit(KEY_DHCP) | CfgKeyBit(KEY_IP) | CfgKeyBit(KEY_SUBNET_MASK) | CfgKeyBit(KEY_GATEWAY) |
+    CfgKeyBit(KEY_IP_DFLT) | CfgKeyBit(KEY_PRNT_PORT) | CfgKeyBit(KEY_PRNT_RCV_TMO) |
+    CfgKeyBit(KEY_MANUFACTURER) | CfgKeyBit(KEY_HOST_NAME) | CfgKeyBit(KEY_SERIAL_NUM);
+
 namespace {
 
 bool IsBlank(char c)
@@ -64,44 +70,34 @@ bool EqualsIgnoringCase(const char* a, const char* b)
     return *a == *b;
 }
 
-// One part of an address text, with the base rules of the socket library.
-// Advances *p past the part's characters; false when it has none.
-bool ParseAddressPart(const char** p, uint64_t* out)
+bool IsSpaceOrTab(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Digits of one decimal number at *p, leading zeros allowed; advances *p past
+// them. false when there are none or the value passes max.
+bool ParseDecimal(const char** p, uint32_t max, uint32_t* out)
 {
     const char* s = *p;
-    unsigned base = 10;
-    if (*s == '0') {
-        base = 8;
-        ++s;
-        if (*s == 'x' || *s == 'X') {
-            base = 16;
-            ++s;
-        }
-    }
     uint64_t v = 0;
-    bool any = base == 8;   // a lone "0" is a number
-    for (;; ++s) {
-        unsigned d;
-        if (*s >= '0' && *s <= '9')
-            d = static_cast<unsigned>(*s - '0');
-        else if (base == 16 && *s >= 'a' && *s <= 'f')
-            d = static_cast<unsigned>(*s - 'a' + 10);
-        else if (base == 16 && *s >= 'A' && *s <= 'F')
-            d = static_cast<unsigned>(*s - 'A' + 10);
-        else
-            break;
-        if (d >= base)
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        v = v * 10 + static_cast<uint64_t>(*s - '0');
+        if (v > max)
             return false;
-        v = v * base + d;
-        if (v > 0xFFFFFFFFull)
-            return false;
-        any = true;
     }
-    if (!any)
+    if (s == *p)
         return false;
     *p = s;
-    *out = v;
+    *out = static_cast<uint32_t>(v);
     return true;
+}
+
+const char* SkipSpaces(const char* p)
+{
+    while (IsSpaceOrTab(*p))
+        ++p;
+    return p;
 }
 
 void StoreGroup(uint8_t* group, const uint8_t octets[4])
@@ -208,36 +204,46 @@ bool ParseCfgAddress(const char* text, uint8_t octets[4])
 {
     if (!text)
         return false;
-    uint64_t parts[4] = {};
-    int n = 0;
-    const char* p = text;
-    for (;;) {
-        if (!ParseAddressPart(&p, &parts[n]))
+    const char* p = SkipSpaces(text);
+    uint32_t parts[4];
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0 && *p++ != '.')
             return false;
-        ++n;
-        if (*p != '.')
-            break;
-        if (n == 4)
+        if (!ParseDecimal(&p, 255, &parts[i]))
             return false;
-        ++p;
     }
-    if (*p != '\0' && !IsBlank(*p))
+    if (*SkipSpaces(p) != '\0')
         return false;
-    // Every part but the last is one byte; the last fills what is left.
-    static const uint64_t kLastMax[4] = {0xFFFFFFFFull, 0xFFFFFFull, 0xFFFFull, 0xFFull};
-    for (int i = 0; i + 1 < n; ++i)
-        if (parts[i] > 0xFF)
-            return false;
-    if (parts[n - 1] > kLastMax[n - 1])
-        return false;
-    uint32_t a = static_cast<uint32_t>(parts[n - 1]);
-    for (int i = 0; i + 1 < n; ++i)
-        a |= static_cast<uint32_t>(parts[i]) << (24 - 8 * i);
-    octets[0] = static_cast<uint8_t>(a >> 24);
-    octets[1] = static_cast<uint8_t>(a >> 16);
-    octets[2] = static_cast<uint8_t>(a >> 8);
-    octets[3] = static_cast<uint8_t>(a);
+    for (int i = 0; i < 4; ++i)
+        octets[i] = static_cast<uint8_t>(parts[i]);
     return true;
+}
+
+bool ParseCfgNumber(const char* text, uint32_t* out)
+{
+    if (!text)
+        return false;
+    const char* p = SkipSpaces(text);
+    uint32_t v = 0;
+    if (!ParseDecimal(&p, 0xFFFFFFFFu, &v) || *SkipSpaces(p) != '\0')
+        return false;
+    *out = v;
+    return true;
+}
+
+CfgKind CfgKindOfKey(int key)
+{
+    switch (key) {
+    case KEY_IP: case KEY_SUBNET_MASK: case KEY_GATEWAY: case KEY_IP_DFLT:
+    case KEY_IP_CUR: case KEY_SNMP_SERVER:
+        return CfgKind::Address;
+    case KEY_ENET_SPD: case KEY_DHCP:
+        return CfgKind::Choice;
+    case KEY_PRNT_PORT: case KEY_PRNT_RCV_TMO: case KEY_SNMP_PORT:
+        return CfgKind::Number;
+    default:
+        return CfgKind::Text;
+    }
 }
 
 int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
@@ -267,7 +273,8 @@ int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
         std::snprintf(buf, size, "%s cannot be changed.", field.label);
         break;
     case CFG_BAD_ADDRESS:
-        std::snprintf(buf, size, "Enter an IP address such as 192.168.0.10 in %s.", field.label);
+        std::snprintf(buf, size,
+                      "Enter an IPv4 address as four numbers from 0 to 255 separated by dots.");
         break;
     case CFG_BAD_CHOICE: {
         const bool speed = field.key == KEY_ENET_SPD;
@@ -296,19 +303,31 @@ void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgForm
     std::memset(out, 0, sizeof *out);
     CfgValues& v = out->values;
     CopyText(v.macAddr, sizeof v.macAddr, presetMac);
-    CopyText(out->prntPort, sizeof out->prntPort, "0");
-    CopyText(out->prntRcvTmo, sizeof out->prntRcvTmo, "0");
     v.lineSpeed = -1;
     v.dhcp = -1;
 
-    auto address = [&v](int group, const char* text) {
-        uint8_t o[4] = {255, 255, 255, 255};   // a rejected text reads as 255.255.255.255
-        ParseCfgAddress(text, o);
-        StoreGroup(v.addr + 4 * group, o);
+    // Each handler takes the value and says whether it could be read.
+    auto text = [](char* dst, const char* t) {
+        CopyText(dst, kValueSize, t);
+        return t[0] != '\0';
     };
-    auto choice = [](const char* text, int count) {
-        const int n = std::atoi(text);
-        return n >= 0 && n < count ? n : -1;
+    auto address = [&v](int group, const char* t) {
+        uint8_t o[4] = {0, 0, 0, 0};
+        const bool ok = ParseCfgAddress(t, o);
+        StoreGroup(v.addr + 4 * group, o);   // unreadable: blank, as if not reported
+        return ok;
+    };
+    auto choice = [](int* dst, const char* t, int count) {
+        uint32_t n = 0;
+        const bool ok = ParseCfgNumber(t, &n) && n < static_cast<uint32_t>(count);
+        *dst = ok ? static_cast<int>(n) : -1;
+        return ok;
+    };
+    auto number = [](char* box, const char* t) {
+        uint32_t n = 0;
+        const bool ok = ParseCfgNumber(t, &n);
+        CopyText(box, kValueSize, ok ? t : "");
+        return ok;
     };
     for (const ConfigRecord& r : table.rec) {
         if (IsEmptyRecord(&r) || r.key[0] == '\0')
@@ -316,28 +335,40 @@ void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgForm
         const KeyInfo* k = FindKey(r.key);
         if (!k)
             continue;
+        const int key = static_cast<int>(k - KeyTable);
         const char* t = r.value;
-        switch (static_cast<int>(k - KeyTable)) {
-        case KEY_DEV: CopyText(v.devName, sizeof v.devName, t); break;
-        case KEY_VER: CopyText(v.romVer, sizeof v.romVer, t); break;
-        case KEY_MAC: CopyText(v.macAddr, sizeof v.macAddr, t); break;
-        case KEY_ENET_SPD: v.lineSpeed = choice(t, kLineSpeedCount); break;
-        case KEY_DHCP: v.dhcp = choice(t, kDhcpCount); break;
-        case KEY_IP: address(0, t); break;
-        case KEY_SUBNET_MASK: address(1, t); break;
-        case KEY_GATEWAY: address(2, t); break;
-        case KEY_IP_DFLT: address(3, t); break;
-        case KEY_PRNT_PORT: CopyText(out->prntPort, sizeof out->prntPort, t); break;
-        case KEY_PRNT_RCV_TMO: CopyText(out->prntRcvTmo, sizeof out->prntRcvTmo, t); break;
-        case KEY_MANUFACTURER: CopyText(v.manufacturer, sizeof v.manufacturer, t); break;
-        case KEY_HOST_NAME: CopyText(v.hostName, sizeof v.hostName, t); break;
-        case KEY_SERIAL_NUM: CopyText(v.serialNum, sizeof v.serialNum, t); break;
-        default: break;   // IP_CUR and the SNMP keys are not part of the form
+        bool readable = false;
+        switch (key) {
+        case KEY_DEV: readable = text(v.devName, t); break;
+        case KEY_VER: readable = text(v.romVer, t); break;
+        case KEY_MAC: readable = text(v.macAddr, t); break;
+        case KEY_ENET_SPD: readable = choice(&v.lineSpeed, t, kLineSpeedCount); break;
+        case KEY_DHCP: readable = choice(&v.dhcp, t, kDhcpCount); break;
+        case KEY_IP: readable = address(0, t); break;
+        case KEY_SUBNET_MASK: readable = address(1, t); break;
+        case KEY_GATEWAY: readable = address(2, t); break;
+        case KEY_IP_DFLT: readable = address(3, t); break;
+        case KEY_PRNT_PORT: readable = number(out->prntPort, t); break;
+        case KEY_PRNT_RCV_TMO: readable = number(out->prntRcvTmo, t); break;
+        case KEY_MANUFACTURER: readable = text(v.manufacturer, t); break;
+        case KEY_HOST_NAME: readable = text(v.hostName, t); break;
+        case KEY_SERIAL_NUM: readable = text(v.serialNum, t); break;
+        default: continue;   // IP_CUR and the SNMP keys are not part of the form
         }
+        // A later record of the same key decides alone.
+        if (readable)
+            out->reported |= CfgKeyBit(key);
+        else
+            out->reported &= ~CfgKeyBit(key);
     }
+    if (v.macAddr[0] != '\0')
+        out->reported |= CfgKeyBit(KEY_MAC);   // the preset MAC names the device too
+    CopyText(out->deviceHostName, sizeof out->deviceHostName, v.hostName);
 }
 
-int SetCfgValue(CfgFormState* state, int key, const char* text)
+namespace {
+
+int SetCfgValueOf(CfgFormState* state, int key, const char* text)
 {
     const CfgField* f = nullptr;
     for (const CfgField& w : kCfgWritable)
@@ -388,10 +419,28 @@ int SetCfgValue(CfgFormState* state, int key, const char* text)
     return CFG_NOT_WRITABLE;
 }
 
+}  // namespace
+
+int SetCfgValue(CfgFormState* state, int key, const char* text)
+{
+    const int r = SetCfgValueOf(state, key, text);
+    if (r == CFG_OK)
+        state->entered |= CfgKeyBit(key);
+    return r;
+}
+
+uint32_t CfgOmittedKeys(uint32_t reported, uint32_t entered)
+{
+    return kCfgWriteKeys & ~(reported | entered);
+}
+
 int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** failed)
 {
     CfgValues v = state.values;
+    v.omit = CfgOmittedKeys(state.reported, state.entered);
     for (const CfgField& f : kCfgCheckedOrder) {
+        if (f.kind == CfgKind::Number && (v.omit & CfgKeyBit(f.key)))
+            continue;   // nothing to write, nothing to check
         int r = CFG_OK;
         switch (f.key) {
         case KEY_DEV: r = CheckCfgText(v.devName, f); break;
@@ -401,7 +450,14 @@ int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** fai
         case KEY_MANUFACTURER: r = CheckCfgText(v.manufacturer, f); break;
         case KEY_PRNT_PORT: r = CheckCfgNumber(state.prntPort, f, &v.prntPort); break;
         case KEY_PRNT_RCV_TMO: r = CheckCfgNumber(state.prntRcvTmo, f, &v.prntRcvTmo); break;
-        case KEY_HOST_NAME: r = CheckCfgText(v.hostName, f); break;
+        case KEY_HOST_NAME: {
+            // The device's own name goes back as it is; what is typed is checked.
+            const bool typed = std::strcmp(v.hostName, state.deviceHostName) != 0;
+            CfgField length = f;
+            length.kind = CfgKind::Text;
+            r = CheckCfgText(v.hostName, typed ? f : length);
+            break;
+        }
         default: break;
         }
         if (r != CFG_OK) {
@@ -499,7 +555,8 @@ int BuildWriteTable(RecordTable* t, const CfgValues& v)
 {
     ClearRecordTable(t);
     int slot = 0;
-    auto key = [](int k) { return KeyTable[k].key; };
+    // An omitted key gives no key text, which every filler refuses.
+    auto key = [&v](int k) { return (v.omit & CfgKeyBit(k)) ? nullptr : KeyTable[k].key; };
     auto width = [](int k) { return static_cast<int>(KeyTable[k].width); };
     auto text = [&](int k, const char* s) { slot += FillTextRecord(&(*t)[slot], key(k), s, width(k)); };
     auto number = [&](int k, uint32_t n) { slot += FillNumberRecord(&(*t)[slot], key(k), n, width(k)); };
@@ -525,6 +582,36 @@ int BuildWriteTable(RecordTable* t, const CfgValues& v)
     return slot;
 }
 
+namespace {
+
+// Whether a re-read value is the written one: by value for numbers and
+// addresses, byte for byte without trailing blanks for texts.
+bool SameValue(const ConfigRecord& w, const char* got)
+{
+    if (!got)
+        return false;
+    char mine[kValueSize];
+    const size_t wl = TrimmedLength(w.value, static_cast<size_t>(w.width));
+    std::memcpy(mine, w.value, wl);
+    mine[wl] = '\0';
+    const KeyInfo* k = FindKey(w.key);
+    switch (k ? CfgKindOfKey(static_cast<int>(k - KeyTable)) : CfgKind::Text) {
+    case CfgKind::Address: {
+        uint8_t a[4], b[4];
+        return ParseCfgAddress(mine, a) && ParseCfgAddress(got, b) && std::memcmp(a, b, 4) == 0;
+    }
+    case CfgKind::Number:
+    case CfgKind::Choice: {
+        uint32_t a = 0, b = 0;
+        return ParseCfgNumber(mine, &a) && ParseCfgNumber(got, &b) && a == b;
+    }
+    default:
+        return TrimmedLength(got, kMaxValueWidth) == wl && std::memcmp(got, mine, wl) == 0;
+    }
+}
+
+}  // namespace
+
 int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf, size_t size)
 {
     static const char kTook[] = "Configuration verified.";
@@ -538,11 +625,7 @@ int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf
     for (const ConfigRecord& w : written.rec) {
         if (IsEmptyRecord(&w))
             break;
-        const char* got = Lookup(reread, w.key);
-        const size_t wl = TrimmedLength(w.value, static_cast<size_t>(w.width));
-        const bool same = got && TrimmedLength(got, kMaxValueWidth) == wl &&
-                          std::memcmp(got, w.value, wl) == 0;
-        if (same)
+        if (SameValue(w, Lookup(reread, w.key)))
             continue;
         put(differ == 0 ? kPrefix : ", ");
         put(w.key);

@@ -17,7 +17,7 @@ enum CfgCheck : int {
     CFG_NOT_NUMBER = -2,      // "Enter a positive integer."
     CFG_OUT_OF_RANGE = -3,    // "Enter an integer between %1 and %2."
     CFG_NOT_PRINTABLE = -4,   // a free-text field with other than printable ASCII
-    CFG_BAD_ADDRESS = -5,     // an address text that the socket library rejects
+    CFG_BAD_ADDRESS = -5,     // an address text that is not four decimal numbers 0-255
     CFG_BAD_CHOICE = -6,      // neither a code nor an item of a list
     CFG_NOT_WRITABLE = -7,    // a key the form does not let the user change
 };
@@ -67,18 +67,35 @@ bool ParseCfgUnsigned(const char* text, uint64_t* out);
 // A number of a field: CFG_NOT_NUMBER or CFG_OUT_OF_RANGE, else *out.
 int CheckCfgNumber(const char* text, const CfgField& field, uint32_t* out);
 
-// An IPv4 address text as the socket library's inet_addr reads it: one to
-// four parts, each decimal, octal with a leading 0 or hexadecimal with 0x;
-// the last part fills the remaining bytes; white space ends the text.
-// octets[0] is the first octet. false when the text is rejected.
+// An IPv4 address text: four decimal numbers from 0 to 255 separated by
+// dots, leading zeros allowed ("192.168.000.010" is 192.168.0.10), blanks
+// allowed around it and nothing else. octets[0] is the first octet; they are
+// left untouched when the text is refused (false). No octal, no hex, no
+// shortened forms: an address read differently from how it was written would
+// reach a device changed.
 bool ParseCfgAddress(const char* text, uint8_t octets[4]);
+
+// A whole decimal number: blanks around it allowed, nothing else; values
+// beyond 32 bits refused. false when the text is not one.
+bool ParseCfgNumber(const char* text, uint32_t* out);
+
+// How the write carries a record's value: as text, a number or an address.
+// Compared by value for numbers and addresses. Any key of the key table.
+CfgKind CfgKindOfKey(int key);
 
 // The message for a failed check, zero-terminated in buf. Returns its length.
 int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field);
 
+// Bit of a KeyIndex in the key masks below.
+constexpr uint32_t CfgKeyBit(int key) { return 1u << key; }
+
+// The fourteen keys a write may carry, as bits.
+extern const uint32_t kCfgWriteKeys;
+
 // The values the form hands back after OK, as plain data. Addresses are
 // kept as the form keeps them: in each group of four the first octet is the
-// last byte. A list with no choice is -1.
+// last byte. A list with no choice is -1. omit names the records the write
+// leaves out: ones the device never reported and the user never entered.
 struct CfgValues {
     char devName[kValueSize];
     char romVer[kValueSize];
@@ -91,6 +108,7 @@ struct CfgValues {
     int lineSpeed;
     int dhcp;
     uint8_t addr[16];   // IP, subnet mask, gateway, IP_DFLT
+    uint32_t omit;      // CfgKeyBit of each record left out; 0 writes all fourteen
 };
 
 // What the form's controls hold once it has been filled from a configuration
@@ -99,21 +117,33 @@ struct CfgFormState {
     CfgValues values;
     char prntPort[kValueSize];
     char prntRcvTmo[kValueSize];
+    uint32_t reported;   // CfgKeyBit of each record the device gave a readable, non-empty value
+    uint32_t entered;    // CfgKeyBit of each value set by SetCfgValue
+    char deviceHostName[kValueSize];   // the host name as the device reported it
 };
 
-// Fills the state as the form does: the preset MAC text, "0" in both number
-// boxes, no list choice, blank addresses (0.0.0.0), then every record of the
-// table up to its first empty one, a later duplicate winning.
+// Fills the state as the form does, from every record of the table up to its
+// first empty one (a later duplicate winning). Only what the device reported
+// and can be read is taken: a missing, empty or unreadable record leaves its
+// text empty, its number box empty, its list without a choice and its
+// address blank (0.0.0.0), and is not in reported. The MAC is the record's,
+// else the preset text (which then counts as reported).
 void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgFormState* out);
 
 // Sets one value of the state from a text, as a user's entry would: a key of
 // kCfgWritable, the value checked by its rule (lists take a code or an item
 // text, addresses take an address text). 0 or a CfgCheck; on failure the
-// state is unchanged.
+// state is unchanged. The key is then in entered.
 int SetCfgValue(CfgFormState* state, int key, const char* text);
 
+// The records a write leaves out: of the fourteen, those neither reported
+// nor entered.
+uint32_t CfgOmittedKeys(uint32_t reported, uint32_t entered);
+
 // The form's OK: checks the values in its order and, when all pass, fills
-// *out. 0, or the first failing CfgCheck with its field in *failed.
+// *out (with omit set). 0, or the first failing CfgCheck with its field in
+// *failed. A number left out of the write is not checked; the printable rule
+// applies to a host name the user entered, not to the one the device has.
 int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** failed);
 
 // The value text that the write carries for a writable key (no padding).
@@ -126,14 +156,16 @@ int FillNumberRecord(ConfigRecord* record, const char* key, uint32_t value, int 
 int FillAddressRecord(ConfigRecord* record, const char* key, const uint8_t* octets, int width);
 
 // Clears table and fills it from the values: fourteen keys in their fixed
-// order, a refused record left out and the rest moved up, an empty record
-// after the last. Returns the number of records.
+// order less those in values.omit, a refused record left out and the rest
+// moved up, an empty record after the last. Returns the number of records.
 int BuildWriteTable(RecordTable* table, const CfgValues& values);
 
-// Compares every record of a written table with the re-read configuration
-// (trailing blanks ignored; the last of duplicate keys counts). Writes
-// "Configuration verified." or "Device did not take: KEY, KEY." into buf and
-// returns the number of keys that differ.
+// Compares every record of a written table with the re-read configuration:
+// addresses and numbers by value, texts as the device pads them (trailing
+// blanks ignored); a record the answer lacks, or holds unreadably, did not
+// come back; the last of duplicate keys counts. Only the written records are
+// looked at. Writes "Configuration verified." or "Device did not take: KEY,
+// KEY." into buf and returns the number of keys that differ.
 int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf, size_t size);
 
 // The window's and the program's line when the re-read got no answer.

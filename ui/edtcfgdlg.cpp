@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <cstdlib>
 #include <cstring>
 
 #include "cfgrules.h"
@@ -148,17 +147,29 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
     }
 
     // The shared rules give the order, the limits, the ranges and the messages.
+    // A number box the device gave no value for and the user left empty is
+    // not written, so not checked; the device's own host name goes back as
+    // it came, so only a name the user typed must be printable ASCII.
+    const QString deviceHost = QString::fromLatin1(m_cfgDevice.deviceHostName);
+    auto leftEmpty = [&](int id, int key) {
+        return text(id)->text().trimmed().isEmpty() && !(m_cfgDevice.reported & CfgKeyBit(key));
+    };
     for (const CfgField& f : kCfgCheckedOrder) {
         bool ok = true;
         switch (f.key) {
         case KEY_PRNT_PORT:
-            ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_PORT), f.min, f.max, &m_uPrntPort);
+            if (!leftEmpty(IDC_EDT_PRNT_PORT, f.key))
+                ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_PORT), f.min, f.max, &m_uPrntPort);
             break;
         case KEY_PRNT_RCV_TMO:
-            ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_RCV_TMO), f.min, f.max, &m_uPrntRcvTmo);
+            if (!leftEmpty(IDC_EDT_PRNT_RCV_TMO, f.key))
+                ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_RCV_TMO), f.min, f.max, &m_uPrntRcvTmo);
             break;
         case KEY_HOST_NAME:
-            ok = Ddx::ExchangeFreeText(this, text(host.id), f, host.field);
+            if (text(host.id)->text() == deviceHost)
+                ok = Ddx::ExchangeText(this, text(host.id), static_cast<int>(f.max), host.field);
+            else
+                ok = Ddx::ExchangeFreeText(this, text(host.id), f, host.field);
             break;
         default:
             for (const TextStep& s : before)
@@ -191,52 +202,60 @@ bool CEdtCfgDlg::OnInitDialog()
 
 void CEdtCfgDlg::FillFromReplyTable()
 {
-    auto setText = [this](int id, const char* v) {
-        GetDlgItem<QLineEdit>(this, id)->setText(QString::fromLatin1(v));
-    };
-    auto selectCode = [](QComboBox* cmb, int* field, const char* v) {
-        const int n = std::atoi(v);
-        *field = n;
-        cmb->setCurrentIndex(n >= 0 && n < cmb->count() ? n : -1);
-    };
+    // The shared reading of the records: what the device reported and could
+    // be read fills its control; anything else leaves the control empty, an
+    // address blank and a list without a choice, so that nothing the device
+    // never had is written back unless the user enters it.
     RecordTable reply;
     CopyReplyTable(&reply);   // a consistent snapshot, whatever the worker does
-    for (int i = 0; i < kRecordSlots; ++i) {
-        const ConfigRecord& r = reply[i];
-        if (IsEmptyRecord(&r) || r.key[0] == '\0')
-            break;
-        const char* k = r.key;
-        const char* v = r.value;
-        if (!std::strcmp(k, "DEV")) setText(IDC_EDT_DEV_NAME, v);
-        else if (!std::strcmp(k, "VER")) setText(IDC_EDT_ROM_VER, v);
-        else if (!std::strcmp(k, "MAC")) setText(IDC_EDT_MAC_ADDR, v);
-        else if (!std::strcmp(k, "ENET_SPD")) selectCode(m_cmbLineSpeed, &m_nLineSpeed, v);
-        else if (!std::strcmp(k, "DHCP")) selectCode(m_cmbDhcp, &m_nDhcp, v);
-        else if (!std::strcmp(k, "IP")) SetIpControl(v, m_ipAddr, 0);
-        else if (!std::strcmp(k, "SUBNET_MASK")) SetIpControl(v, m_ipSubnet, 1);
-        else if (!std::strcmp(k, "GATEWAY")) SetIpControl(v, m_ipGateway, 2);
-        else if (!std::strcmp(k, "IP_DFLT")) SetIpControl(v, m_ipDflt, 3);
-        else if (!std::strcmp(k, "PRNT_PORT")) setText(IDC_EDT_PRNT_PORT, v);
-        else if (!std::strcmp(k, "PRNT_RCV_TMO")) setText(IDC_EDT_PRNT_RCV_TMO, v);
-        else if (!std::strcmp(k, "MANUFACTURER")) setText(IDC_EDT_MANUFACTURER, v);
-        else if (!std::strcmp(k, "HOST_NAME")) setText(IDC_EDT_HOST_NAME, v);
-        else if (!std::strcmp(k, "SERIAL_NUM")) setText(IDC_EDT_SERIAL_NUM, v);
-        // IP_CUR and the SNMP keys are not shown.
+    CfgFormFromRecords(reply, m_strMacAddr.toLatin1().constData(), &m_cfgDevice);
+    const CfgValues& v = m_cfgDevice.values;
+    auto setText = [this](int id, const char* t) {
+        GetDlgItem<QLineEdit>(this, id)->setText(QString::fromLatin1(t));
+    };
+    setText(IDC_EDT_DEV_NAME, v.devName);
+    setText(IDC_EDT_ROM_VER, v.romVer);
+    setText(IDC_EDT_MAC_ADDR, v.macAddr);
+    setText(IDC_EDT_SERIAL_NUM, v.serialNum);
+    setText(IDC_EDT_MANUFACTURER, v.manufacturer);
+    setText(IDC_EDT_HOST_NAME, v.hostName);
+    setText(IDC_EDT_PRNT_PORT, m_cfgDevice.prntPort);
+    setText(IDC_EDT_PRNT_RCV_TMO, m_cfgDevice.prntRcvTmo);
+    m_nLineSpeed = v.lineSpeed;
+    m_cmbLineSpeed->setCurrentIndex(v.lineSpeed);
+    m_nDhcp = v.dhcp;
+    m_cmbDhcp->setCurrentIndex(v.dhcp);
+    CIpAddressCtrl* ctls[4] = {m_ipAddr, m_ipSubnet, m_ipGateway, m_ipDflt};
+    const int keys[4] = {KEY_IP, KEY_SUBNET_MASK, KEY_GATEWAY, KEY_IP_DFLT};
+    for (int group = 0; group < 4; ++group) {
+        const uint8_t* g = v.addr + 4 * group;
+        std::memcpy(m_abyAddr + 4 * group, g, 4);
+        if (m_cfgDevice.reported & CfgKeyBit(keys[group])) {
+            ctls[group]->SetAddress(g[3], g[2], g[1], g[0]);
+        } else {
+            for (int i = 0; i < 4; ++i)
+                ctls[group]->field(i)->clear();
+        }
     }
 }
 
 void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
 {
-    // As inet_addr reads it: one to four parts, octal with a leading 0, hex
-    // with 0x; a text it rejects (the empty text too) gives 255.255.255.255.
-    uint8_t octets[4] = {255, 255, 255, 255};
-    ParseCfgAddress(text, octets);
+    // Four decimal numbers, leading zeros allowed; anything else leaves the
+    // control blank, so an address that cannot be read is never written back.
+    uint8_t octets[4] = {0, 0, 0, 0};
+    const bool readable = ParseCfgAddress(text, octets);
     uint8_t* g = m_abyAddr + 4 * group;
     g[3] = octets[0];
     g[2] = octets[1];
     g[1] = octets[2];
     g[0] = octets[3];
-    ctl->SetAddress(octets[0], octets[1], octets[2], octets[3]);
+    if (readable) {
+        ctl->SetAddress(octets[0], octets[1], octets[2], octets[3]);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            ctl->field(i)->clear();
+    }
 }
 
 void CEdtCfgDlg::OnSelChangeLineSpeed(int index)
@@ -254,6 +273,8 @@ void CEdtCfgDlg::OnSelChangeDhcp(int index)
 void CEdtCfgDlg::OnOK()
 {
     CIpAddressCtrl* ctls[4] = {m_ipAddr, m_ipSubnet, m_ipGateway, m_ipDflt};
+    const int keys[4] = {KEY_IP, KEY_SUBNET_MASK, KEY_GATEWAY, KEY_IP_DFLT};
+    uint32_t entered = 0;
     for (int group = 0; group < 4; ++group) {
         uint8_t a[4];
         ctls[group]->GetAddress(a);
@@ -262,9 +283,26 @@ void CEdtCfgDlg::OnOK()
         g[2] = a[1];
         g[1] = a[2];
         g[0] = a[3];
+        // The hidden IP_DFLT cannot be entered: it goes back only as reported.
+        if (group < 3 && !ctls[group]->IsBlank())
+            entered |= CfgKeyBit(keys[group]);
     }
     if (!DoDataExchange(true))
         return;
+    auto boxTyped = [this](int id, const char* filled) {
+        return GetDlgItem<QLineEdit>(this, id)->text().trimmed() != QString::fromLatin1(filled).trimmed();
+    };
+    if (boxTyped(IDC_EDT_PRNT_PORT, m_cfgDevice.prntPort))
+        entered |= CfgKeyBit(KEY_PRNT_PORT);
+    if (boxTyped(IDC_EDT_PRNT_RCV_TMO, m_cfgDevice.prntRcvTmo))
+        entered |= CfgKeyBit(KEY_PRNT_RCV_TMO);
+    if (m_strHostName != QString::fromLatin1(m_cfgDevice.deviceHostName))
+        entered |= CfgKeyBit(KEY_HOST_NAME);
+    if (m_nLineSpeed >= 0)
+        entered |= CfgKeyBit(KEY_ENET_SPD);
+    if (m_nDhcp >= 0)
+        entered |= CfgKeyBit(KEY_DHCP);
+    m_uOmitKeys = CfgOmittedKeys(m_cfgDevice.reported, entered);
     done(IDOK);
 }
 

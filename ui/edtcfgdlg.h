@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "cfgrules.h"
 #include "dialogbase.h"
 
 class QComboBox;
@@ -29,6 +30,9 @@ public:
     int m_nLineSpeed = -1;
     int m_nDhcp = -1;
     uint8_t m_abyAddr[16] = {};
+    // Set by OK: the records the write leaves out (CfgKeyBit), those the
+    // device did not report readably and the user did not enter.
+    uint32_t m_uOmitKeys = 0;
 
     // Control objects.
     CIpAddressCtrl* m_ipDflt = nullptr;
@@ -56,4 +60,6 @@ protected:
 
 private:
     void BuildTemplate();
+    // Which records the device reported, and with what, as the fill read them.
+    CfgFormState m_cfgDevice{};
 };

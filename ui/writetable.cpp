@@ -31,6 +31,7 @@ void CfgValuesFromDialog(const CEdtCfgDlg& d, CfgValues* v)
     v->lineSpeed = d.m_nLineSpeed;
     v->dhcp = d.m_nDhcp;
     std::memcpy(v->addr, d.m_abyAddr, sizeof v->addr);
+    v->omit = d.m_uOmitKeys;
 }
 
 void FillWriteTable(const CEdtCfgDlg& d)

@@ -5,15 +5,14 @@
 // controls must agree with its fields, and saving must either refuse or give
 // numbers within their ranges. The input's tail goes once more through the
 // address conversion as a zero-terminated heap copy of exactly its size, and
-// must read as the socket library's inet_addr reads it.
-#include <arpa/inet.h>
-
+// must read as four decimal numbers (or leave the control blank).
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "codec.h"
 #include "ddx.h"
@@ -51,6 +50,36 @@ void CheckIpGroup(const CEdtCfgDlg& dlg, const CIpAddressCtrl* ctl, int group)
     ctl->GetAddress(a);
     const uint8_t* g = dlg.m_abyAddr + 4 * group;
     fuzzin::Check(a[0] == g[3] && a[1] == g[2] && a[2] == g[1] && a[3] == g[0]);
+}
+
+// An address written as four decimal numbers 0-255 with dots, blanks around
+// it allowed, read here without the program's own code.
+bool DottedDecimal(const std::string& text, uint8_t out[4])
+{
+    const size_t b = text.find_first_not_of(" \t");
+    const size_t e = text.find_last_not_of(" \t");
+    if (b == std::string::npos)
+        return false;
+    const std::string t = text.substr(b, e - b + 1);
+    int part = 0;
+    unsigned value = 0;
+    bool digits = false;
+    for (size_t i = 0; i <= t.size(); ++i) {
+        const char c = i < t.size() ? t[i] : '.';
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + static_cast<unsigned>(c - '0');
+            digits = true;
+            if (value > 255)
+                return false;
+        } else if (c == '.' && digits && part < 4) {
+            out[part++] = static_cast<uint8_t>(value);
+            value = 0;
+            digits = false;
+        } else {
+            return false;
+        }
+    }
+    return part == 4;
 }
 
 void CheckCombo(const QComboBox* cmb, int field)
@@ -91,23 +120,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckIpGroup(dlg, dlg.m_ipGateway, 2);
     CheckIpGroup(dlg, dlg.m_ipDflt, 3);
 
-    // The form reads an address as the socket library's inet_addr does.
+    // The form reads an address as four decimal numbers, or shows none.
     const fuzzin::FlushText tail(in.p, in.left);
     if (tail.c_str()) {
         dlg.SetIpControl(tail.c_str(), dlg.m_ipDflt, 3);
         CheckIpGroup(dlg, dlg.m_ipDflt, 3);
-        const uint32_t net = static_cast<uint32_t>(inet_addr(tail.c_str()));
-        uint8_t want[4];
-        std::memcpy(want, &net, 4);
+        uint8_t want[4] = {0, 0, 0, 0};
+        const bool readable = DottedDecimal(tail.c_str(), want);
         uint8_t got[4];
         dlg.m_ipDflt->GetAddress(got);
         fuzzin::Check(std::memcmp(want, got, 4) == 0);
+        fuzzin::Check(dlg.m_ipDflt->IsBlank() == !readable);
     }
 
-    // Saving: every number it takes is within its range.
+    // Saving: every number it takes is within its range (an empty box the
+    // device had no value for is not taken).
     if (dlg.DoDataExchange(true)) {
-        fuzzin::Check(dlg.m_uPrntPort <= 65535);
-        fuzzin::Check(dlg.m_uPrntRcvTmo >= 30 && dlg.m_uPrntRcvTmo <= 65535);
+        auto taken = [&dlg](int id) {
+            return !GetDlgItem<QLineEdit>(&dlg, id)->text().trimmed().isEmpty();
+        };
+        fuzzin::Check(!taken(IDC_EDT_PRNT_PORT) || dlg.m_uPrntPort <= 65535);
+        fuzzin::Check(!taken(IDC_EDT_PRNT_RCV_TMO) ||
+                      (dlg.m_uPrntRcvTmo >= 30 && dlg.m_uPrntRcvTmo <= 65535));
         fuzzin::Check(dlg.m_strHostName.size() <= 32 && dlg.m_strSerialNum.size() <= 16);
     }
     UiSeam::ClearCalls();

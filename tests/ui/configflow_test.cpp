@@ -3,6 +3,7 @@
 #include "codec.h"
 #include "edtcfgdlg.h"
 #include "ipaddressctrl.h"
+#include "quirky_devices.h"
 #include "window_fixture.h"
 
 namespace {
@@ -118,6 +119,41 @@ TEST_F(ConfigFlowTest, EditConfigWritesTheHostNameAndReadsItBack)
         if (i != dev) {
             EXPECT_NE(rig_->sim().Value(i, KEY_HOST_NAME), "lobby-printer");
         }
+    }
+}
+
+// The form's OK after one changed value: that value is written and every
+// other one goes back as the device reported it (by value), nothing the
+// device did not report is made up, and the check passes.
+TEST_F(ConfigFlowTest, AWriteFromTheFormChangesOnlyWhatTheUserChanged)
+{
+    const std::vector<devsim::Device> devices = testrig::QuirkyDevices();
+    Open(devices);
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(List()->GetItemCount(), static_cast<int>(devices.size()));
+    SetTimeoutText(QStringLiteral("2"));
+    for (int row = 0; row < List()->GetItemCount(); ++row) {
+        const size_t dev = DeviceOfRow(row);
+        SCOPED_TRACE(devices[dev].values[KEY_SERIAL_NUM]);
+        ClickRow(row);
+        ASSERT_TRUE(WaitIdle());
+        onModal = [&](const SeamCall& call) {
+            QLineEdit* port = GetDlgItem<QLineEdit>(call.dialog, IDC_EDT_PRNT_PORT);
+            port->setFocus();
+            port->selectAll();
+            QTest::keyClicks(port, QStringLiteral("9101"));
+            QTest::mouseClick(GetDlgItem<QPushButton>(call.dialog, IDOK), Qt::LeftButton);
+            return IDCANCEL;
+        };
+        UiSeam::ClearCalls();
+        Click(IDC_BTN_EDIT_CONFIG);
+        ASSERT_TRUE(WaitIdle());
+        EXPECT_TRUE(Messages().empty());
+        EXPECT_TRUE(Log().endsWith(QStringLiteral("Configuration verified.\r\n"))) << Log().toStdString();
+        EXPECT_EQ(rig_->sim().Value(dev, KEY_PRNT_PORT), "9101");
+        testrig::ExpectOnlyChanged(rig_->sim(), dev, devices[dev], KEY_PRNT_PORT);
     }
 }
 

@@ -113,42 +113,67 @@ TEST_F(EditConfigTest, FormShowsTheConfiguration)
     EXPECT_EQ(d->m_cmbDhcp->count(), 2);
 }
 
-TEST_F(EditConfigTest, MissingRecordsLeaveTheInitialState)
+// What the device did not report is shown empty and, left so, not written:
+// no 0.0.0.0 address, no 0 number, no empty text it never had.
+TEST_F(EditConfigTest, MissingRecordsAreBlankAndLeftOutOfTheWrite)
 {
     CEdtCfgDlg* d = OpenWith(Line(KEY_DEV, "only") + "*END* = \r\n", QStringLiteral("02C0EE000007"));
     EXPECT_EQ(Edit(IDC_EDT_MAC_ADDR)->text(), QStringLiteral("02C0EE000007"));
-    EXPECT_EQ(Edit(IDC_EDT_PRNT_PORT)->text(), QStringLiteral("0"));
+    EXPECT_EQ(Edit(IDC_EDT_PRNT_PORT)->text(), QString());
+    EXPECT_EQ(Edit(IDC_EDT_PRNT_RCV_TMO)->text(), QString());
     EXPECT_EQ(d->m_cmbLineSpeed->currentIndex(), -1);
     EXPECT_EQ(d->m_cmbDhcp->currentIndex(), -1);
-    EXPECT_TRUE(d->m_ipDflt->IsBlank());
-    // PRNT_RCV_TMO at 0 blocks OK until a valid value is entered.
+    for (CIpAddressCtrl* ip : {d->m_ipAddr, d->m_ipSubnet, d->m_ipGateway, d->m_ipDflt})
+        EXPECT_TRUE(ip->IsBlank());
+    d->OnOK();
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(d->result(), IDOK);
+    FillWriteTable(*d);
+    const RecordTable& t = *GetWriteTable();
+    EXPECT_STREQ(t[0].key, "DEV");
+    EXPECT_STREQ(t[1].key, "MAC");
+    EXPECT_TRUE(IsEmptyRecord(&t[2]));
+
+    // What the user enters is written, and then checked like any value.
+    d = OpenWith(Line(KEY_DEV, "only") + "*END* = \r\n", QStringLiteral("02C0EE000007"));
+    d->m_ipGateway->SetAddress(10, 0, 0, 1);
+    Edit(IDC_EDT_PRNT_RCV_TMO)->setText(QStringLiteral("29"));
     d->OnOK();
     ASSERT_EQ(Messages().size(), 1u);
     EXPECT_EQ(Messages()[0].text, QStringLiteral("Enter an integer between 30 and 65535."));
     Edit(IDC_EDT_PRNT_RCV_TMO)->setText(QStringLiteral("30"));
     d->OnOK();
     EXPECT_EQ(d->result(), IDOK);
-    EXPECT_EQ(Group(d->m_abyAddr, 3), QStringLiteral("00 00 00 00"));   // blank reads as 0.0.0.0
-    EXPECT_EQ(d->m_nLineSpeed, -1);
+    FillWriteTable(*d);
+    EXPECT_STREQ(t[2].key, "GATEWAY");
+    EXPECT_EQ(std::string(t[2].value, 8), "10.0.0.1");
+    EXPECT_STREQ(t[3].key, "PRNT_RCV_TMO");
+    EXPECT_TRUE(IsEmptyRecord(&t[4]));
 }
 
-TEST_F(EditConfigTest, AddressTextsAsTheSocketLibraryReadsThem)
+// An address is four decimal numbers; a text that is not one leaves the
+// control blank rather than showing (and writing back) another address.
+TEST_F(EditConfigTest, AddressTextsAreFourDecimalNumbers)
 {
     struct Case {
         const char* text;
-        const char* shown;
+        const char* shown;   // nullptr: blank
     } cases[] = {
-        {"192.168.0.10", "192.168.0.10"}, {"192.168.000.010", "192.168.0.8"},
-        {"0x0A.1.2.3", "10.1.2.3"},       {"10.1", "10.0.0.1"},
-        {"", "255.255.255.255"},          {"1.2.3.999", "255.255.255.255"},
-        {"printer", "255.255.255.255"},
+        {"192.168.0.10", "192.168.0.10"}, {"192.168.000.010", "192.168.0.10"},
+        {"0x0A.1.2.3", nullptr},          {"10.1", nullptr},
+        {"", nullptr},                    {"1.2.3.999", nullptr},
+        {"printer", nullptr},
     };
     CEdtCfgDlg* d = OpenWith("*END* = \r\n");
     for (const Case& c : cases) {
         d->SetIpControl(c.text, d->m_ipGateway, 2);
-        EXPECT_EQ(d->m_ipGateway->Text(), QString::fromLatin1(c.shown)) << c.text;
-        EXPECT_FALSE(d->m_ipGateway->IsBlank());
+        EXPECT_EQ(d->m_ipGateway->IsBlank(), c.shown == nullptr) << c.text;
+        if (c.shown) {
+            EXPECT_EQ(d->m_ipGateway->Text(), QString::fromLatin1(c.shown)) << c.text;
+        }
     }
+    d->SetIpControl("192.168.000.010", d->m_ipAddr, 0);
+    EXPECT_EQ(Group(d->m_abyAddr, 0), QStringLiteral("0A 00 A8 C0"));
 }
 
 TEST_F(EditConfigTest, LineSpeedCodesAndSelection)
@@ -156,7 +181,7 @@ TEST_F(EditConfigTest, LineSpeedCodesAndSelection)
     struct Case {
         const char* code;
         int shown;
-    } cases[] = {{"3", 3}, {"0", 0}, {"9", -1}, {"7", -1}, {"-", 0}, {"x", 0}};
+    } cases[] = {{"3", 3}, {"0", 0}, {"9", -1}, {"7", -1}, {"-", -1}, {"x", -1}, {"", -1}};
     for (const Case& c : cases) {
         CEdtCfgDlg* d = OpenWith(Line(KEY_ENET_SPD, c.code) + "*END* = \r\n");
         EXPECT_EQ(d->m_cmbLineSpeed->currentIndex(), c.shown) << c.code;

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -10,24 +9,36 @@
 
 namespace {
 
-TEST(CfgRules, AddressTextsReadAsTheSocketLibraryReadsThem)
+// An address is read as it is written: four decimal numbers. The socket
+// library's reading (octal for a leading zero, hex, shortened forms) would
+// turn 192.168.000.010 into 192.168.0.8 and "10" into 0.0.0.10.
+TEST(CfgRules, AddressTextsAreFourDecimalNumbers)
 {
-    const char* texts[] = {
-        "192.168.0.10", "192.168.000.010", "0x0A.1.2.3", "0XfF.0.0.1", "10.1", "10.1.2",
-        "3232235777",   "0",               "255.255.255.255", "1.2.3.256", "1.2.65535",
-        "1.2.65536",    "1.16777215",      "1.16777216", "1.2.3.4 trailing", "1.2.3.4\t",
-        "1.2.3.4.",     "1..2.3",          ".1.2.3", " 1.2.3.4", "", "0x", "08", "1.2.3.4x",
-        "printer",      "4294967295",      "4294967296", "1.2.3.4.5", "00000000012.1.1.1",
+    struct Case {
+        const char* text;
+        const char* octets;   // nullptr: refused
+    } cases[] = {
+        {"192.168.0.10", "192.168.0.10"},   {"192.168.000.010", "192.168.0.10"},
+        {"010.9.0.1", "10.9.0.1"},          {"0.0.0.0", "0.0.0.0"},
+        {"255.255.255.255", "255.255.255.255"}, {" 1.2.3.4\t", "1.2.3.4"},
+        {"00000000012.1.1.1", "12.1.1.1"},  {"10", nullptr},
+        {"1.2.3", nullptr},                 {"0x0a.0.0.1", nullptr},
+        {"167772161", nullptr},             {"1.2.3.4 x", nullptr},
+        {"1.2.3.256", nullptr},             {"1.2.3.4.", nullptr},
+        {"1..2.3", nullptr},                {".1.2.3", nullptr},
+        {"1.2.3.4.5", nullptr},             {"", nullptr},
+        {"-1.2.3.4", nullptr},              {"1.2.3.+4", nullptr},
+        {"1 .2.3.4", nullptr},              {"99999999999999999999.1.1.1", nullptr},
     };
-    for (const char* t : texts) {
-        in_addr ref{};
-        const bool expected = inet_aton(t, &ref) != 0;
-        uint8_t o[4] = {};
-        ASSERT_EQ(ParseCfgAddress(t, o), expected) << '"' << t << '"';
-        if (expected) {
-            EXPECT_EQ(std::memcmp(o, &ref.s_addr, 4), 0) << '"' << t << '"';
-        }
+    for (const Case& c : cases) {
+        uint8_t o[4] = {7, 7, 7, 7};
+        const bool ok = ParseCfgAddress(c.text, o);
+        ASSERT_EQ(ok, c.octets != nullptr) << '"' << c.text << '"';
+        char got[16];
+        std::snprintf(got, sizeof got, "%u.%u.%u.%u", o[0], o[1], o[2], o[3]);
+        EXPECT_STREQ(got, c.octets ? c.octets : "7.7.7.7") << '"' << c.text << '"';
     }
+    EXPECT_FALSE(ParseCfgAddress(nullptr, nullptr));
 }
 
 TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
@@ -61,8 +72,10 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
         {KEY_DHCP, "Enable", ""},
         {KEY_DHCP, "1", ""},
         {KEY_DHCP, "yes", "Choose one of IP address from DHCP: 0 (Disable), 1 (Enable)."},
-        {KEY_IP, "10.1", ""},
-        {KEY_GATEWAY, "1.2.3.999", "Enter an IP address such as 192.168.0.10 in Gateway IP address."},
+        {KEY_IP, "010.9.0.1", ""},
+        {KEY_IP, "10", "Enter an IPv4 address as four numbers from 0 to 255 separated by dots."},
+        {KEY_GATEWAY, "1.2.3.999",
+         "Enter an IPv4 address as four numbers from 0 to 255 separated by dots."},
     };
     for (const Case& c : cases) {
         CfgFormState s{};
@@ -122,6 +135,15 @@ TEST(CfgRules, VerificationNamesTheKeysThatDidNotComeBack)
          Records({{KEY_MAC, "02C0EE000001"}, {KEY_PRNT_PORT, "9100"}, {KEY_HOST_NAME, "lobby"},
                   {KEY_HOST_NAME, "other"}}),
          "Device did not take: HOST_NAME."},
+        {"numbers by value",
+         Records({{KEY_MAC, "02C0EE000001"}, {KEY_PRNT_PORT, "09100"}, {KEY_HOST_NAME, "lobby"}}),
+         "Configuration verified."},
+        {"an unreadable number did not come back",
+         Records({{KEY_MAC, "02C0EE000001"}, {KEY_PRNT_PORT, "9100x"}, {KEY_HOST_NAME, "lobby"}}),
+         "Device did not take: PRNT_PORT."},
+        {"texts are compared whole, not by value",
+         Records({{KEY_MAC, "02C0EE000001"}, {KEY_PRNT_PORT, "9100"}, {KEY_HOST_NAME, "Lobby"}}),
+         "Device did not take: HOST_NAME."},
     };
     for (const Case& c : cases) {
         char line[128];
@@ -129,12 +151,82 @@ TEST(CfgRules, VerificationNamesTheKeysThatDidNotComeBack)
         EXPECT_STREQ(line, c.line) << c.what;
         EXPECT_EQ(differ == 0, std::strcmp(c.line, "Configuration verified.") == 0) << c.what;
     }
+    // Addresses by value: the device may pad its numbers with zeros.
+    RecordTable addr;
+    ClearRecordTable(&addr);
+    const uint8_t ip[4] = {10, 0, 168, 192};
+    FillAddressRecord(&addr[0], "IP", ip, 15);
+    char line[128];
+    EXPECT_EQ(VerifyWrite(addr, Records({{KEY_IP, "192.168.000.010"}}), line, sizeof line), 0);
+    EXPECT_EQ(VerifyWrite(addr, Records({{KEY_IP, "192.168.0.8"}}), line, sizeof line), 1);
+    EXPECT_EQ(VerifyWrite(addr, Records({{KEY_IP, "0xC0.168.0.10"}}), line, sizeof line), 1);
+
     // A small buffer is cut, never overrun.
     char tiny[8];
     std::memset(tiny, 'x', sizeof tiny);
     VerifyWrite(written, cases[1].reread, tiny, 6);
     EXPECT_STREQ(tiny, "Devic");
     EXPECT_EQ(tiny[6], 'x');
+}
+
+// What a write carries, after the user changed one value: every record the
+// device reported readably, by value, and nothing the device did not report
+// or reported empty or unreadably.
+TEST(CfgRules, AWriteCarriesNothingTheDeviceDidNotReport)
+{
+    struct Case {
+        const char* what;
+        RecordTable device;
+        const char* change;    // KEY=value the user sets
+        const char* written;   // the write's records, "KEY=value" joined by ';'
+    } cases[] = {
+        {"zero-padded addresses go back by value",
+         Records({{KEY_MAC, "M1"}, {KEY_IP, "192.168.000.010"}, {KEY_SUBNET_MASK, "255.255.255.000"},
+                  {KEY_IP_DFLT, "010.0.0.9"}, {KEY_PRNT_PORT, "09100"}, {KEY_PRNT_RCV_TMO, "90"},
+                  {KEY_SERIAL_NUM, "S1"}}),
+         "HOST_NAME=lobby",
+         "MAC=M1;IP=192.168.0.10;SUBNET_MASK=255.255.255.0;IP_DFLT=10.0.0.9;PRNT_PORT=9100;"
+         "PRNT_RCV_TMO=90;HOST_NAME=lobby;SERIAL_NUM=S1"},
+        {"empty, missing and unreadable records stay out",
+         Records({{KEY_DEV, ""}, {KEY_MAC, "M2"}, {KEY_ENET_SPD, "x"}, {KEY_DHCP, ""},
+                  {KEY_SUBNET_MASK, "255.255.255"}, {KEY_GATEWAY, ""}, {KEY_PRNT_PORT, "60s"},
+                  {KEY_MANUFACTURER, ""}, {KEY_HOST_NAME, "h"}, {KEY_SERIAL_NUM, "S2"}}),
+         "PRNT_RCV_TMO=45", "MAC=M2;PRNT_RCV_TMO=45;HOST_NAME=h;SERIAL_NUM=S2"},
+        {"a value the user enters is written though the device had none",
+         Records({{KEY_MAC, "M3"}, {KEY_SERIAL_NUM, "S3"}}), "GATEWAY=10.0.0.1",
+         "MAC=M3;GATEWAY=10.0.0.1;SERIAL_NUM=S3"},
+        {"the device's own host name goes back though it is not ASCII",
+         Records({{KEY_MAC, "M4"}, {KEY_HOST_NAME, "caf\xE9"}, {KEY_SERIAL_NUM, "S4"}}),
+         "DHCP=Enable", "MAC=M4;DHCP=1;HOST_NAME=caf\xE9;SERIAL_NUM=S4"},
+    };
+    for (const Case& c : cases) {
+        CfgFormState state;
+        CfgFormFromRecords(c.device, "", &state);
+        const std::string change = c.change;
+        const size_t eq = change.find('=');
+        const int key = static_cast<int>(FindKey(change.substr(0, eq).c_str()) - KeyTable);
+        ASSERT_EQ(SetCfgValue(&state, key, change.substr(eq + 1).c_str()), CFG_OK) << c.what;
+        CfgValues values;
+        const CfgField* failed = nullptr;
+        ASSERT_EQ(CheckCfgForm(state, &values, &failed), CFG_OK)
+            << c.what << ": " << (failed ? failed->label : "");
+        RecordTable t;
+        const int n = BuildWriteTable(&t, values);
+        std::string got;
+        for (int i = 0; i < n; ++i) {
+            std::string v(t[i].value, static_cast<size_t>(t[i].width));
+            v.erase(v.find_last_not_of(' ') + 1);
+            got += std::string(got.empty() ? "" : ";") + t[i].key + "=" + v;
+        }
+        EXPECT_EQ(got, c.written) << c.what;
+    }
+
+    // A host name the user types is still held to printable ASCII.
+    CfgFormState state;
+    CfgFormFromRecords(Records({{KEY_MAC, "M5"}, {KEY_HOST_NAME, "caf\xE9"}}), "", &state);
+    std::strcpy(state.values.hostName, "caf\xE9!");
+    const CfgField* failed = nullptr;
+    EXPECT_EQ(CheckCfgForm(state, nullptr, &failed), CFG_NOT_PRINTABLE);
 }
 
 }  // namespace

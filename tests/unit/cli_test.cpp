@@ -47,7 +47,16 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
                                        "SUBNET_MASK, GATEWAY, PRNT_PORT, PRNT_RCV_TMO, HOST_NAME"},
         {{"set", "SN1", "MAC=02C0EE000002"}, "MAC cannot be changed; writable keys:"},
         {{"set", "SN1", "PRNT_RCV_TMO=10"}, "PRNT_RCV_TMO: Enter an integer between 30 and 65535."},
-        {{"set", "SN1", "IP=10.0.0.300"}, "IP: Enter an IP address such as 192.168.0.10 in IP address."},
+        {{"set", "SN1", "IP=010.9.0.1"}, nullptr},
+        {{"set", "SN1", "IP=10.0.0.300"}, "IP: Enter an IPv4 address as four numbers from 0 to 255 "
+                                          "separated by dots."},
+        {{"set", "SN1", "IP=10"}, "IP: Enter an IPv4 address as four numbers"},
+        {{"set", "SN1", "SUBNET_MASK=255.255.255"}, "SUBNET_MASK: Enter an IPv4 address as four"},
+        {{"set", "SN1", "GATEWAY=0x0a.0.0.1"}, "GATEWAY: Enter an IPv4 address as four numbers"},
+        {{"set", "SN1", "IP=167772161"}, "IP: Enter an IPv4 address as four numbers"},
+        {{"set", "SN1", "IP=1.2.3.4 x"}, "IP: Enter an IPv4 address as four numbers"},
+        {{"load", "SN1", "f.txt", "--with-identity"}, nullptr},
+        {{"set", "SN1", "IP=1.2.3.4", "--with-identity"}, "--with-identity applies to load only"},
     };
     for (const Case& c : cases) {
         cli::Options o;
@@ -98,11 +107,17 @@ TEST(CliArgs, ASettingsFileIsCheckedWholeBeforeUse)
         "\r\n*END* = \r\n";
     const std::string saved = cli::SettingsTextOf(cfg.c_str(), "02C0EE000001", "SN1");
     EXPECT_NE(saved.find("# ENET_SPD has no valid code on the device\n"), std::string::npos) << saved;
-    EXPECT_NE(saved.find("\nIP = 192.168.0.8\n"), std::string::npos) << saved;
-    EXPECT_NE(saved.find("\nGATEWAY = 0.0.0.0\n"), std::string::npos) << saved;
-    ASSERT_EQ(cli::ParseSettingsText(saved, "saved", &out, &error), 0) << error;
-    EXPECT_EQ(out.size(), 7u);
+    EXPECT_NE(saved.find("\nIP = 192.168.0.10\n"), std::string::npos) << saved;
+    // Records the device did not report are not made up for the backup.
+    EXPECT_NE(saved.find("\n# GATEWAY was not reported by the device\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("GATEWAY ="), std::string::npos) << saved;
+    std::string source;
+    ASSERT_EQ(cli::ParseSettingsText(saved, "saved", &out, &error, &source), 0) << error;
+    EXPECT_EQ(source, "SN1");
+    EXPECT_EQ(out.size(), 5u);
     EXPECT_EQ(out.back().value, "lobby, \"east\"");
+    ASSERT_EQ(cli::ParseSettingsText("IP = 1.2.3.4\n", "mine", &out, &error, &source), 0);
+    EXPECT_EQ(source, "");
 }
 
 TEST(CliArgs, OutputQuoting)

@@ -34,7 +34,10 @@ const char kUsage[] =
     "                                    change values, then read them back and check them\n"
     "  save DEVICE FILE                  write the device's writable values to FILE (- for\n"
     "                                    standard output)\n"
-    "  load DEVICE FILE [--dry-run]      check FILE whole, then write the values that differ\n"
+    "  load DEVICE FILE [--dry-run] [--with-identity]\n"
+    "                                    check FILE whole, then write the values that differ;\n"
+    "                                    a file saved from another device keeps this device's\n"
+    "                                    IP and HOST_NAME unless --with-identity is given\n"
     "\n"
     "DEVICE is a serial number or a MAC address (found by a Find first), or\n"
     "SERIAL@MAC to name the device without a Find.\n"
@@ -44,7 +47,7 @@ const char kUsage[] =
     "  ENET_SPD      line speed: 0 Auto-detect, 1 10BaseT Half duplex, 2 10BaseT Full\n"
     "                duplex, 3 100BaseTX Half duplex, 4 100BaseTX Full duplex (code or text)\n"
     "  DHCP          0 Disable, 1 Enable (code or text)\n"
-    "  IP, SUBNET_MASK, GATEWAY   IPv4 address texts\n"
+    "  IP, SUBNET_MASK, GATEWAY   IPv4 addresses: four numbers 0-255 separated by dots\n"
     "  PRNT_PORT     0 to 65535\n"
     "  PRNT_RCV_TMO  30 to 65535 seconds\n"
     "\n"
@@ -52,6 +55,7 @@ const char kUsage[] =
     "  --timeout S         seconds to wait for answers, 0 to 120 (default 3)\n"
     "  --format F          output format (see the commands)\n"
     "  --dry-run           read the device and show the changes; write nothing\n"
+    "  --with-identity     load: write IP and HOST_NAME even from another device's file\n"
     "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
     "                      by default requests go out on every broadcast interface\n"
     "  --help, --version\n"
@@ -536,8 +540,8 @@ int DoSave(Session& s, const Options& o, FILE* out, FILE* err)
 
 // set and load: the device's configuration with the given keys changed,
 // written as the form's OK writes it, then read back and checked.
-int DoWrite(Session& s, const Options& o, const std::vector<Assignment>& changes, FILE* out,
-            FILE* err)
+int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
+            const std::string& source, FILE* out, FILE* err)
 {
     Target t;
     RecordTable reply;
@@ -545,6 +549,19 @@ int DoWrite(Session& s, const Options& o, const std::vector<Assignment>& changes
     int r = FetchTarget(s, o, &t, &reply, text, err);
     if (r != 0)
         return r;
+
+    // A backup of another device would give this one its address and name.
+    if (!source.empty() && source != t.serial && !o.withIdentity) {
+        const auto identity = [](const Assignment& a) {
+            return a.key == KEY_IP || a.key == KEY_HOST_NAME;
+        };
+        const auto kept = std::remove_if(changes.begin(), changes.end(), identity);
+        if (kept != changes.end()) {
+            changes.erase(kept, changes.end());
+            std::fprintf(err, "pathlume-cli: Kept this device's IP and HOST_NAME; --with-identity "
+                              "writes them too.\n");
+        }
+    }
 
     CfgFormState state;
     CfgFormFromRecords(reply, t.mac.c_str(), &state);
@@ -691,16 +708,25 @@ int ParseAssignment(const std::string& text, Assignment* out, std::string* error
     return 0;
 }
 
+const char kSaveHeader[] = "# pathlume-cli save of ";
+
 int ParseSettingsText(const std::string& text, const std::string& name,
-                      std::vector<Assignment>* out, std::string* error)
+                      std::vector<Assignment>* out, std::string* error, std::string* source)
 {
     std::istringstream in(text);
     std::string line;
     int n = 0;
     out->clear();
+    if (source)
+        source->clear();
     while (std::getline(in, line)) {
         ++n;
         const std::string t = Trim(line);
+        if (n == 1 && source && t.rfind(kSaveHeader, 0) == 0) {
+            // "# pathlume-cli save of SERIAL (MAC)"
+            const std::string rest = t.substr(std::strlen(kSaveHeader));
+            *source = rest.substr(0, rest.rfind(" ("));
+        }
         if (t.empty() || t[0] == '#')
             continue;
         Assignment a;
@@ -721,18 +747,25 @@ std::string SettingsTextOf(const char* configText, const char* mac, const char* 
     ParseConfigTextInto(&t, configText, nullptr, nullptr);
     CfgFormState state;
     CfgFormFromRecords(t, mac, &state);
-    std::string s = std::string("# pathlume-cli save of ") + serial + " (" + mac + ")\n";
+    std::string s = std::string(kSaveHeader) + serial + " (" + mac + ")\n";
     for (const CfgField& f : kCfgWritable) {
+        const char* key = KeyTable[f.key].key;
+        if (!(state.reported & CfgKeyBit(f.key))) {
+            // Nothing to restore: load must not invent a value for it.
+            s += std::string("# ") + key +
+                 (f.kind == CfgKind::Choice ? " has no valid code on the device\n"
+                                            : " was not reported by the device\n");
+            continue;
+        }
         char v[kValueSize + 8];
-        if (f.key == KEY_PRNT_PORT || f.key == KEY_PRNT_RCV_TMO)
-            std::snprintf(v, sizeof v, "%s",
-                          f.key == KEY_PRNT_PORT ? state.prntPort : state.prntRcvTmo);
-        else
+        if (f.key == KEY_PRNT_PORT || f.key == KEY_PRNT_RCV_TMO) {
+            uint32_t number = 0;
+            ParseCfgNumber(f.key == KEY_PRNT_PORT ? state.prntPort : state.prntRcvTmo, &number);
+            std::snprintf(v, sizeof v, "%u", number);
+        } else {
             CfgValueText(state.values, f.key, v, sizeof v);
-        if (v[0] == '\0' && f.kind == CfgKind::Choice)
-            s += std::string("# ") + KeyTable[f.key].key + " has no valid code on the device\n";
-        else
-            s += std::string(KeyTable[f.key].key) + " = " + v + "\n";
+        }
+        s += std::string(key) + " = " + v + "\n";
     }
     return s;
 }
@@ -781,6 +814,8 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             }
         } else if (a == "--dry-run") {
             o->dryRun = true;
+        } else if (a == "--with-identity") {
+            o->withIdentity = true;
         } else if (a == "--interface") {
             if (!value(&o->interfaceName))
                 return kExitUsage;
@@ -846,7 +881,7 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
     case Command::Save:
     case Command::Load:
         if (!arity(args == 2, o->command == Command::Save ? "save DEVICE FILE"
-                                                           : "load DEVICE FILE [--dry-run]"))
+                                                           : "load DEVICE FILE [--dry-run] [--with-identity]"))
             return kExitUsage;
         o->file = words[2];
         break;
@@ -872,6 +907,10 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
         *error = "--dry-run applies to set and load only";
         return kExitUsage;
     }
+    if (o->withIdentity && o->command != Command::Load) {
+        *error = "--with-identity applies to load only";
+        return kExitUsage;
+    }
     if (o->format == Format::Default)
         o->format = o->command == Command::Find ? Format::Table : Format::Text;
     return 0;
@@ -894,13 +933,14 @@ int Main(int argc, const char* const* argv, FILE* out, FILE* err)
         return kExitOk;
     }
     std::vector<Assignment> changes = o.assignments;
+    std::string source;   // the device a load file was saved from
     if (o.command == Command::Load) {
         std::string text;
         if (!ReadFile(o.file, &text)) {
             std::fprintf(err, "pathlume-cli: Cannot read %s.\n", o.file.c_str());
             return kExitUsage;
         }
-        if (ParseSettingsText(text, o.file, &changes, &error) != 0) {
+        if (ParseSettingsText(text, o.file, &changes, &error, &source) != 0) {
             std::fprintf(err, "pathlume-cli: %s\n", error.c_str());
             return kExitUsage;
         }
@@ -915,7 +955,7 @@ int Main(int argc, const char* const* argv, FILE* out, FILE* err)
     case Command::Get: return DoGet(s, o, out, err);
     case Command::Save: return DoSave(s, o, out, err);
     case Command::Set:
-    case Command::Load: return DoWrite(s, o, changes, out, err);
+    case Command::Load: return DoWrite(s, o, changes, source, out, err);
     default: return kExitUsage;
     }
 }

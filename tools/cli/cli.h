@@ -34,6 +34,7 @@ struct Options {
     int timeout = 3;
     Format format = Format::Default;
     bool dryRun = false;
+    bool withIdentity = false;   // load: also write IP and HOST_NAME from another device's file
     std::string interfaceName;
     // For testing only: requests to ADDR:PORT, replies received on ADDR:PORT.
     std::string sendTo;
@@ -52,9 +53,15 @@ int ParseAssignment(const std::string& text, Assignment* out, std::string* error
 
 // Parses a saved settings text: "KEY = value" lines, blank lines and lines
 // starting with '#'. Every line is checked; the first error is reported as
-// "NAME:LINE: message". 0 or kExitUsage.
+// "NAME:LINE: message". 0 or kExitUsage. *source, when given, receives the
+// serial number of the device the file was saved from (its save header), or
+// "" when the file has none.
 int ParseSettingsText(const std::string& text, const std::string& name,
-                      std::vector<Assignment>* out, std::string* error);
+                      std::vector<Assignment>* out, std::string* error,
+                      std::string* source = nullptr);
+
+// The first line of a saved file, naming the device it was saved from.
+extern const char kSaveHeader[];   // "# pathlume-cli save of "
 
 // The settings text that save writes for a configuration's record text.
 std::string SettingsTextOf(const char* configText, const char* mac, const char* serial);
