@@ -297,11 +297,11 @@ TEST_F(EditConfigTest, IpAddressControlTyping)
     uint8_t a[4];
     EXPECT_EQ(ip->GetAddress(a), 2);
     EXPECT_EQ(ip->Text(), QStringLiteral("192.168.0.0"));
-    // A value over 255 is taken as 255.
+    // A keystroke that would go over 255 is refused.
     ip->field(1)->setFocus();
     ip->field(1)->selectAll();
     QTest::keyClicks(ip->field(1), QStringLiteral("300"));
-    EXPECT_EQ(ip->field(1)->text(), QStringLiteral("255"));
+    EXPECT_EQ(ip->field(1)->text(), QStringLiteral("30"));
 }
 
 TEST_F(EditConfigTest, TabVisitsEachStopOnceAndAnAddressIsOneStop)
