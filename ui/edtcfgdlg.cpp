@@ -233,8 +233,7 @@ void CEdtCfgDlg::FillFromReplyTable()
         if (m_cfgDevice.reported & CfgKeyBit(keys[group])) {
             ctls[group]->SetAddress(g[3], g[2], g[1], g[0]);
         } else {
-            for (int i = 0; i < 4; ++i)
-                ctls[group]->field(i)->clear();
+            ctls[group]->Clear();
         }
     }
 }
@@ -253,8 +252,7 @@ void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
     if (readable) {
         ctl->SetAddress(octets[0], octets[1], octets[2], octets[3]);
     } else {
-        for (int i = 0; i < 4; ++i)
-            ctl->field(i)->clear();
+        ctl->Clear();
     }
 }
 
