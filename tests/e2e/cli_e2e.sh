@@ -80,7 +80,8 @@ check "the device has the new host name" grep -qx "HOST_NAME = cli-lobby" "$work
 
 # A refused record: written, not verified, the key named.
 run 3 set-refused set "$mac1" PRNT_PORT=9101
-check "the refused key is named" grep -qx "Device did not take: PRNT_PORT." "$work/set-refused.out"
+check "the refused key is named on stderr" grep -qx "pathlume-cli: Device did not take: PRNT_PORT." \
+  "$work/set-refused.err"
 
 # Validation: nothing is sent.
 before=$(setconfigs)

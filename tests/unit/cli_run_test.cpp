@@ -5,11 +5,15 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli.h"
@@ -60,7 +64,7 @@ protected:
         rig_->StartReplyingTo(listen_);
     }
 
-    CliResult Cli(std::vector<std::string> args)
+    CliResult Cli(std::vector<std::string> args, FILE* out = std::tmpfile())
     {
         args.insert(args.begin(), "pathlume-cli");
         args.push_back("--send-to");
@@ -70,10 +74,21 @@ protected:
         std::vector<const char*> argv;
         for (const std::string& a : args)
             argv.push_back(a.c_str());
-        FILE* out = std::tmpfile();
         FILE* err = std::tmpfile();
         const int r = cli::Main(static_cast<int>(argv.size()), argv.data(), out, err);
         return {r, ReadAll(out), ReadAll(err)};
+    }
+
+    std::string Named(size_t i) const
+    {
+        return rig_->sim().Value(i, KEY_SERIAL_NUM) + "@" + rig_->sim().Value(i, KEY_MAC);
+    }
+
+    static std::string Write(const std::string& name, const std::string& bytes)
+    {
+        const std::string path = ::testing::TempDir() + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
     }
 
     std::unique_ptr<testrig::SimRig> rig_;
@@ -134,6 +149,168 @@ TEST_F(CliRun, LoadKeepsTheTargetsIdentity)
     EXPECT_EQ(own.err, "");
     EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), devices[0].values[KEY_HOST_NAME]);
     std::remove(file.c_str());
+}
+
+// A load file is checked whole before anything is sent; a file that is not
+// one, or not whole, is refused at once with the reason.
+TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
+{
+    Start(devsim::GenerateDevices(1, 5));
+    const std::string fifo = ::testing::TempDir() + "pathlume-fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char* what;
+        std::string path;
+        const char* error;   // the start of the message after "pathlume-cli: "
+    } cases[] = {
+        {"a directory", ::testing::TempDir(), "Cannot read "},
+        {"a FIFO, never waited on", fifo, "Cannot read "},
+        {"a device", "/dev/zero", "Cannot read /dev/zero: not a regular file."},
+        {"a missing file", ::testing::TempDir() + "no-such-file", "Cannot read "},
+        {"a cut last line", Write("cut.txt", "PRNT_PORT = 9100\nIP = 10.9.0.5"), ""},
+        {"a NUL byte", Write("nul.txt", std::string("HOST_NAME = a\0b\n", 16)), ""},
+        {"over 64 KiB", Write("big.txt", std::string(70000, '#') + "\n"), ""},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = Cli({"load", Named(0), c.path, "--timeout", "0"});
+        EXPECT_EQ(r.exit, cli::kExitUsage) << c.what;
+        EXPECT_EQ(r.err.rfind(std::string("pathlume-cli: ") + c.error, 0), 0u) << c.what << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.what;
+    }
+    EXPECT_NE(Cli({"load", Named(0), fifo}).err.find("not a regular file"), std::string::npos);
+    EXPECT_NE(Cli({"load", Named(0), "/tmp"}).err.find("it is a directory"), std::string::npos);
+    EXPECT_NE(Cli({"load", Named(0), ::testing::TempDir() + "nope"}).err.find("No such file"),
+              std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rig_->sim().RequestsHandled(), 0) << "a refused file sent a request";
+
+    // A byte-order mark is no reason to refuse.
+    const CliResult bom = Cli({"load", Named(0), Write("bom.txt", "\xEF\xBB\xBFPRNT_PORT = 9100\n"),
+                               "--timeout", "1"});
+    EXPECT_EQ(bom.exit, cli::kExitOk) << bom.err;
+    EXPECT_EQ(bom.out, "Nothing to change.\n");
+    std::remove(fifo.c_str());
+}
+
+// Output that cannot be written fails the run, whatever the command did.
+TEST_F(CliRun, OutputThatCannotBeWrittenFails)
+{
+    Start(devsim::GenerateDevices(2, 5));
+    FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    const CliResult onFull = Cli({"find", "--timeout", "0"}, full);
+    EXPECT_EQ(onFull.exit, cli::kExitOutput);
+    EXPECT_EQ(onFull.err, "pathlume-cli: Cannot write standard output: No space left on device.\n");
+    FILE* readOnly = std::fopen("/dev/null", "r");   // as a closed standard output: no write reaches it
+    ASSERT_NE(readOnly, nullptr);
+    const CliResult closed = Cli({"save", Named(0), "-", "--timeout", "1"}, readOnly);
+    EXPECT_EQ(closed.exit, cli::kExitOutput);
+    EXPECT_EQ(closed.err.rfind("pathlume-cli: Cannot write standard output: ", 0), 0u) << closed.err;
+
+    // A file that cannot be written is told and leaves the old one in place.
+    const std::string dir = ::testing::TempDir() + "pathlume-ro";
+    mkdir(dir.c_str(), 0700);
+    const std::string old = Write("pathlume-ro/backup.txt", "old\n");
+    chmod(dir.c_str(), 0500);
+    const CliResult ro = Cli({"save", Named(0), old, "--timeout", "1"});
+    chmod(dir.c_str(), 0700);
+    if (geteuid() != 0) {   // root writes anywhere
+        EXPECT_EQ(ro.exit, cli::kExitOutput);
+        EXPECT_EQ(ro.err.rfind("pathlume-cli: Cannot write " + old + ": Permission denied.", 0), 0u)
+            << ro.err;
+        std::ifstream in(old);
+        std::string content((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(content, "old\n");
+    }
+    std::remove(old.c_str());
+    rmdir(dir.c_str());
+}
+
+// What any device on the network sends reaches the terminal escaped, and
+// scripts exactly; a write that did not take is told on standard error.
+TEST_F(CliRun, DeviceTextIsEscapedForTheTerminalAndWritesAreTold)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(4, 23);
+    devices[2].values[KEY_HOST_NAME] = "\x1b]0;owned\x07\x1b[2J";
+    devices[2].values[KEY_DEV] = "a\r\nIP = 6.6.6.6";
+    auto opt = testrig::LoopbackSimOptions();
+    opt.refuseKeys = {KEY_PRNT_PORT};
+    rig_ = std::make_unique<testrig::SimRig>(devices, opt);
+    ASSERT_TRUE(rig_->ok());
+    listen_ = FreePort();
+    rig_->StartReplyingTo(listen_);
+
+    const CliResult table = Cli({"find", "--timeout", "0"});
+    ASSERT_EQ(table.exit, cli::kExitOk) << table.err;
+    EXPECT_EQ(table.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(table.out.find('\r'), std::string::npos);
+    EXPECT_NE(table.out.find("\\x1b]0;owned\\x07\\x1b[2J"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("a\\r\\nIP = 6.6.6.6"), std::string::npos) << table.out;
+    // Sorted by serial number: the heading, then one line per device.
+    std::vector<std::string> serials;
+    for (size_t at = table.out.find('\n') + 1; at < table.out.size(); at = table.out.find('\n', at) + 1)
+        serials.push_back(table.out.substr(at, table.out.find(' ', at) - at));
+    ASSERT_EQ(serials.size(), 4u) << table.out;
+    EXPECT_TRUE(std::is_sorted(serials.begin(), serials.end()));
+
+    const CliResult json = Cli({"find", "--timeout", "0", "--format", "json"});
+    EXPECT_NE(json.out.find("\"host_name\": \"\\u001b]0;owned\\u0007\\u001b[2J\""), std::string::npos)
+        << json.out;
+    const CliResult text = Cli({"get", Named(2), "--timeout", "1"});
+    EXPECT_EQ(text.out.rfind("DEV = a\\r\\nIP = 6.6.6.6\n", 0), 0u) << text.out;
+    EXPECT_EQ(text.out.find("\nIP = 6.6.6.6"), std::string::npos) << "a forged line";
+
+    const CliResult refused = Cli({"set", Named(0), "PRNT_PORT=9101", "--timeout", "1"});
+    EXPECT_EQ(refused.exit, cli::kExitNotVerified);
+    EXPECT_EQ(refused.out, "PRNT_PORT: 9100 -> 9101\n");
+    EXPECT_EQ(refused.err, "pathlume-cli: Device did not take: PRNT_PORT.\n");
+    const CliResult asJson = Cli({"set", Named(0), "PRNT_PORT=9101", "HOST_NAME=json-host",
+                                  "--timeout", "1", "--format", "json"});
+    EXPECT_EQ(asJson.exit, cli::kExitNotVerified);
+    EXPECT_NE(asJson.out.find("\"outcome\": \"not taken\""), std::string::npos) << asJson.out;
+    EXPECT_NE(asJson.out.find("{\"key\": \"PRNT_PORT\", \"value\": \"9101\", \"came_back\": false}"),
+              std::string::npos) << asJson.out;
+    EXPECT_NE(asJson.out.find("{\"key\": \"HOST_NAME\", \"value\": \"json-host\", \"came_back\": true}"),
+              std::string::npos) << asJson.out;
+    const CliResult quiet = Cli({"set", Named(0), "HOST_NAME=quiet-host", "--quiet", "--timeout", "1"});
+    EXPECT_EQ(quiet.exit, cli::kExitOk);
+    EXPECT_EQ(quiet.out, "HOST_NAME: json-host -> quiet-host\n");
+    EXPECT_EQ(quiet.err, "");
+}
+
+// A device's own backup gives back its host name byte for byte, whatever
+// the bytes, and touches nothing else.
+TEST_F(CliRun, SaveAndLoadRoundTripAnyBytes)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(1, 29);
+    const std::string odd = std::string("lobby\r\nIP = 6.6.6.6\\") + static_cast<char>(0xE9);
+    devices[0].values[KEY_HOST_NAME] = odd;
+    Start(devices);
+    const std::string file = ::testing::TempDir() + "pathlume-odd.txt";
+    ASSERT_EQ(Cli({"save", Named(0), file, "--timeout", "1"}).exit, cli::kExitOk);
+    rig_->sim().SetValue(0, KEY_HOST_NAME, "renamed");
+    const CliResult r = Cli({"load", Named(0), file, "--timeout", "1"});
+    EXPECT_EQ(r.exit, cli::kExitOk) << r.out << r.err;
+    EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), odd);
+    testrig::ExpectOnlyChanged(rig_->sim(), 0, devices[0], KEY_HOST_NAME);
+    std::remove(file.c_str());
+}
+
+// Ctrl-C during a Find ends it at once with what was found so far.
+TEST_F(CliRun, InterruptedFindPrintsWhatItFound)
+{
+    Start(devsim::GenerateDevices(3, 5));
+    std::thread interrupt([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        cli::RequestInterrupt();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    const CliResult r = Cli({"find", "--timeout", "60", "--format", "csv"});
+    interrupt.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+    EXPECT_EQ(r.exit, cli::kExitInterrupted);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;
 }
 
 }  // namespace

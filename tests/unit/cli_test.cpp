@@ -38,7 +38,23 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
         {{"find", "--timeout"}, "--timeout needs a value"},
         {{"find", "--format", "text"}, "this --format does not apply to find"},
         {{"get", "SN1", "--format", "csv"}, "this --format does not apply to get"},
-        {{"set", "SN1", "HOST_NAME=x", "--format", "json"}, "this --format does not apply to set"},
+        {{"set", "SN1", "HOST_NAME=x", "--format", "csv"}, "this --format does not apply to set"},
+        {{"save", "SN1", "f", "--format", "json"}, "this --format does not apply to save"},
+        {{"set", "SN1", "HOST_NAME=x", "--format=json", "--quiet"}, nullptr},
+        {{"--timeout=2", "find", "--format=csv"}, nullptr},
+        {{"find", "--timeout", "120"}, nullptr},
+        {{"find", "--timeout="}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--quiet=yes"}, "--quiet takes no value"},
+        {{"set", "--", "SN1", "HOST_NAME=-dash"}, nullptr},
+        {{"find", "--", "--timeout"}, "usage: pathlume-cli find"},
+        {{"help"}, nullptr},
+        {{"help", "load"}, nullptr},
+        {{"help", "seek"}, "unknown command \"seek\""},
+        {{"get", "SN1@02:c0:ee:00:00:0a"}, nullptr},
+        {{"get", "SN1@02C0EE00000A junk"}, "SERIAL@MAC: the MAC address \"02C0EE00000A junk\" is not 12"},
+        {{"get", "SN1@02C0EE00000"}, "SERIAL@MAC: the MAC address"},
+        {{"get", "SN\r\n1@02C0EE00000A"}, "SERIAL@MAC: the serial number \"SN\\r\\n1\" is not 1 to 16"},
+        {{"get", "SERIAL-NUMBER-17X@02C0EE00000A"}, "SERIAL@MAC: the serial number"},
         {{"get", "SN1", "--dry-run"}, "--dry-run applies to set and load only"},
         {{"find", "--verbose"}, "unknown option --verbose"},
         {{"find", "--send-to", "localhost"}, "--send-to takes ADDR:PORT"},
@@ -83,6 +99,12 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
     EXPECT_EQ(o.timeout, 3);
     ASSERT_EQ(Parse({"find"}, &o, &error), 0);
     EXPECT_EQ(o.format, cli::Format::Table);
+    // A MAC named with SERIAL@MAC goes out as the plain form: upper case, no separators.
+    ASSERT_EQ(Parse({"get", "SN1@02:c0:ee:00:00:0a"}, &o, &error), 0);
+    EXPECT_EQ(o.device, "SN1@02C0EE00000A");
+    ASSERT_EQ(Parse({"help", "set"}, &o, &error), 0);
+    EXPECT_EQ(o.command, cli::Command::Help);
+    EXPECT_EQ(cli::CommandHelp(o.helpTopic).rfind("Usage: pathlume-cli set DEVICE", 0), 0u);
 }
 
 TEST(CliArgs, ASettingsFileIsCheckedWholeBeforeUse)
@@ -118,6 +140,58 @@ TEST(CliArgs, ASettingsFileIsCheckedWholeBeforeUse)
     EXPECT_EQ(out.back().value, "lobby, \"east\"");
     ASSERT_EQ(cli::ParseSettingsText("IP = 1.2.3.4\n", "mine", &out, &error, &source), 0);
     EXPECT_EQ(source, "");
+}
+
+// A settings file is read exactly as written: escapes for the bytes that
+// cannot stand in a line, a value to the end of its line, every line ended.
+TEST(CliArgs, SettingsFileLinesAndEscapes)
+{
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* error;      // nullptr: accepted
+        const char* hostName;   // the HOST_NAME read, when accepted
+    } cases[] = {
+        {"escapes", "HOST_NAME = a\\\\b\\r\\n\\t\\x1b\\xE9\n", nullptr, "a\\b\r\n\t\x1b\xE9"},
+        {"a comment starts a line only", "  # note\nHOST_NAME = x  # note\n", nullptr, "x  # note"},
+        {"a byte-order mark", "\xEF\xBB\xBFHOST_NAME = bom\r\n", nullptr, "bom"},
+        {"a cut last line", "IP = 10.9.0.52\nHOST_NAME = lob", "f.txt:2: the last line has no line end",
+         nullptr},
+        {"a NUL byte", std::string("HOST_NAME = a\0b\n", 16), "f.txt:1: a NUL byte", nullptr},
+        {"an unknown escape", "HOST_NAME = a\\q\n", "f.txt:1: unknown escape \\q", nullptr},
+        {"a cut escape", "HOST_NAME = a\\x4\n", "f.txt:1: \\x takes two hexadecimal digits", nullptr},
+        {"a value over its width", "HOST_NAME = " + std::string(33, 'h') + "\n",
+         "f.txt:1: HOST_NAME: Enter no more than 32 characters.", nullptr},
+        {"an address", "IP = 10\n", "f.txt:1: IP: Enter an IPv4 address as four numbers", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<cli::Assignment> out;
+        std::string error;
+        const int r = cli::ParseSettingsText(c.text, "f.txt", &out, &error);
+        if (c.error) {
+            EXPECT_EQ(r, cli::kExitUsage) << c.what;
+            EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.what << ": " << error;
+            continue;
+        }
+        ASSERT_EQ(r, 0) << c.what << ": " << error;
+        ASSERT_FALSE(out.empty()) << c.what;
+        EXPECT_EQ(out.back().value, c.hostName) << c.what;
+    }
+
+    // What save writes of any bytes, load reads back: one line per value.
+    std::string odd = "lobby\r\nIP = 6.6.6.6\\";
+    odd += static_cast<char>(0xE9);
+    const std::string cfg = "MAC = 02C0EE000001\r\nHOST_NAME = " + odd +
+                            std::string(32 - odd.size(), ' ') + "\r\n*END* = \r\n";
+    const std::string saved = cli::SettingsTextOf(cfg.c_str(), "02C0EE000001", "SN1");
+    EXPECT_NE(saved.find("\nHOST_NAME = lobby\\r\\nIP = 6.6.6.6\\\\\\xe9\n"), std::string::npos)
+        << saved;
+    std::vector<cli::Assignment> out;
+    std::string error;
+    ASSERT_EQ(cli::ParseSettingsText(saved, "saved", &out, &error), 0) << error;
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].key, KEY_HOST_NAME);
+    EXPECT_EQ(out[0].value, odd);
 }
 
 TEST(CliArgs, OutputQuoting)

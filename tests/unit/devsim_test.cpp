@@ -82,7 +82,7 @@ TEST(DevSim, RecordChecks)
         {KEY_PRNT_PORT, "65536", false},  {KEY_PRNT_PORT, "", false},
         {KEY_PRNT_RCV_TMO, "29", false},  {KEY_PRNT_RCV_TMO, "30", true},
         {KEY_MAC, "02C0EE0000AA", true},  {KEY_MAC, "02C0EE0000G0", false},
-        {KEY_HOST_NAME, "ok name", true}, {KEY_HOST_NAME, "tab\there", false},
+        {KEY_HOST_NAME, "ok name", true}, {KEY_HOST_NAME, "tab\there\r\n\xE9", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(devsim::CheckRecord(c.key, c.value).empty(), c.ok)

@@ -1,17 +1,21 @@
+// pathlume-cli: the session on the protocol library, the commands and their
+// output. The command line is read in args.cpp, settings files in
+// settings.cpp, and text is escaped and quoted in text.cpp.
 #include "cli.h"
 
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "cfgrules.h"
 #include "codec.h"
 #include "engine.h"
+#include "internal.h"
 #include "platform.h"
 #include "udp.h"
 
@@ -20,107 +24,17 @@ namespace cli {
 namespace {
 
 constexpr int kCliDeviceCapacity = 1000;
-constexpr int kMaxTimeout = 120;
 
-const char kUsage[] =
-    "Usage: pathlume-cli COMMAND [options]\n"
-    "Finds print-server network interfaces on UDP port 22093, reads and changes\n"
-    "their configuration.\n"
-    "\n"
-    "Commands:\n"
-    "  find [--format table|json|csv]    list every device that answers, by serial number\n"
-    "  get DEVICE [--format text|json]   show one device's configuration\n"
-    "  set DEVICE KEY=VALUE... [--dry-run]\n"
-    "                                    change values, then read them back and check them\n"
-    "  save DEVICE FILE                  write the device's writable values to FILE (- for\n"
-    "                                    standard output)\n"
-    "  load DEVICE FILE [--dry-run] [--with-identity]\n"
-    "                                    check FILE whole, then write the values that differ;\n"
-    "                                    a file saved from another device keeps this device's\n"
-    "                                    IP and HOST_NAME unless --with-identity is given\n"
-    "\n"
-    "DEVICE is a serial number or a MAC address (found by a Find first), or\n"
-    "SERIAL@MAC to name the device without a Find.\n"
-    "\n"
-    "Writable keys (checked by the Edit Config form's rules):\n"
-    "  HOST_NAME     up to 32 printable ASCII characters\n"
-    "  ENET_SPD      line speed: 0 Auto-detect, 1 10BaseT Half duplex, 2 10BaseT Full\n"
-    "                duplex, 3 100BaseTX Half duplex, 4 100BaseTX Full duplex (code or text)\n"
-    "  DHCP          0 Disable, 1 Enable (code or text)\n"
-    "  IP, SUBNET_MASK, GATEWAY   IPv4 addresses: four numbers 0-255 separated by dots\n"
-    "  PRNT_PORT     0 to 65535\n"
-    "  PRNT_RCV_TMO  30 to 65535 seconds\n"
-    "\n"
-    "Options:\n"
-    "  --timeout S         seconds to wait for answers, 0 to 120 (default 3)\n"
-    "  --format F          output format (see the commands)\n"
-    "  --dry-run           read the device and show the changes; write nothing\n"
-    "  --with-identity     load: write IP and HOST_NAME even from another device's file\n"
-    "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
-    "                      by default requests go out on every broadcast interface\n"
-    "  --help, --version\n"
-    "\n"
-    "Exit codes:\n"
-    "  0  done (and verified, for writes)\n"
-    "  1  device not found or no answer\n"
-    "  2  usage or validation error (nothing written)\n"
-    "  3  written but not verified\n"
-    "  4  transport failure (for example the port is held by another program)\n"
-    "\n"
-    "For testing only:\n"
-    "  --send-to ADDR:PORT   send requests to this address instead of the broadcast\n"
-    "  --listen ADDR:PORT    receive replies here instead of 0.0.0.0:22093\n";
-
-std::string Upper(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 32);
-    return s;
-}
-
-std::string Trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return "";
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-std::string WritableKeyList()
-{
-    std::string s;
-    for (const CfgField& f : kCfgWritable)
-        s += std::string(s.empty() ? "" : ", ") + KeyTable[f.key].key;
-    return s;
-}
-
-bool ParseEndpoint(const std::string& text, std::string* addr, uint16_t* port)
-{
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
-    uint8_t o[4];
-    const std::string a = text.substr(0, colon);
-    if (!ParseCfgAddress(a.c_str(), o))
-        return false;
-    char* end = nullptr;
-    const long p = std::strtol(text.c_str() + colon + 1, &end, 10);
-    if (colon + 1 == text.size() || *end != '\0' || p < 0 || p > 65535)
-        return false;
-    *addr = a;
-    *port = static_cast<uint16_t>(p);
-    return true;
-}
+// Set by Ctrl-C (from a signal handler), read by the waiting loop.
+std::atomic<int> g_interrupted{0};
 
 // --- Progress -------------------------------------------------------------
 
 // A spinner on standard error while waiting, only when that is a terminal.
 class Progress {
 public:
-    Progress(FILE* err, const char* what)
-        : err_(err), what_(what), on_(err == stderr && isatty(fileno(stderr)) != 0)
+    Progress(FILE* err, const char* what, bool quiet)
+        : err_(err), what_(what), on_(!quiet && err == stderr && isatty(fileno(stderr)) != 0)
     {
     }
     ~Progress() { Done(); }
@@ -206,7 +120,7 @@ public:
     uint8_t Run(RequestKind kind, const char* what, bool (*stopWhen)(void*) = nullptr,
                 void* ctx = nullptr)
     {
-        Progress progress(err_, what);
+        Progress progress(err_, what, opt_.quiet);
         SetRecvTmo(opt_.timeout);
         StartRequest(kind, nullptr);
         if (!Sent()) {
@@ -228,6 +142,8 @@ public:
             const uint8_t e = TakeRecvEvent();
             events |= e;
             if ((e & RecvEventBit(EVT_UPDATE_INFO)) && stopWhen && stopWhen(ctx))
+                SetStopReqFlg();
+            if (g_interrupted.load() != 0 && GetStopReqFlg() == 0)
                 SetStopReqFlg();
             if (GetStopRecvFlg() != 0) {
                 events |= TakeRecvEvent();
@@ -251,7 +167,7 @@ private:
     {
         const char* why = UdpFailureText();
         std::fprintf(err_, "pathlume-cli: %s\n",
-                     why[0] != '\0' ? why : "Cannot open the UDP sockets.");
+                     why[0] != '\0' ? SafeText(why).c_str() : "Cannot open the UDP sockets.");
         failed_ = true;
     }
 
@@ -273,15 +189,6 @@ int FoundDevices()
         return std::strcmp(a.serial, b.serial) < 0;
     });
     return n;
-}
-
-std::string NormalMac(const std::string& s)
-{
-    std::string out;
-    for (char c : s)
-        if (c != ':' && c != '-')
-            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    return out;
 }
 
 // The device a DEVICE argument names.
@@ -317,12 +224,9 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
 {
     const auto at = o.device.find('@');
     if (at != std::string::npos) {
-        // Named without a Find: the MAC text as typed, without separators
-        // (the device compares it letter case and all).
+        // Named without a Find (checked, and the MAC in its plain form).
         t->serial = o.device.substr(0, at);
-        for (char c : o.device.substr(at + 1))
-            if (c != ':' && c != '-')
-                t->mac += c;
+        t->mac = o.device.substr(at + 1);
         return 0;
     }
     Lookup l;
@@ -338,7 +242,9 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
             return 0;
         }
     }
-    std::fprintf(err, "pathlume-cli: No device %s answered.\n", o.device.c_str());
+    if (g_interrupted.load() != 0)
+        return kExitInterrupted;
+    std::fprintf(err, "pathlume-cli: No device %s answered.\n", SafeText(o.device).c_str());
     return kExitNoDevice;
 }
 
@@ -416,11 +322,13 @@ void PrintDevices(FILE* out, Format f, int n)
         }
         return;
     }
+    // Device text escaped, so that its widths are what the terminal shows.
+    auto cell = [](size_t k, int i) { return SafeText(kColumns[k].get(g_devices[i])); };
     size_t width[std::size(kColumns)];
     for (size_t k = 0; k < std::size(kColumns); ++k) {
         width[k] = std::strlen(kColumns[k].heading);
         for (int i = 0; i < n; ++i)
-            width[k] = std::max(width[k], std::strlen(kColumns[k].get(g_devices[i])));
+            width[k] = std::max(width[k], cell(k, i).size());
     }
     auto row = [&](auto cell) {
         std::string line;
@@ -434,7 +342,7 @@ void PrintDevices(FILE* out, Format f, int n)
     };
     row([](size_t k) { return std::string(kColumns[k].heading); });
     for (int i = 0; i < n; ++i)
-        row([&](size_t k) { return std::string(kColumns[k].get(g_devices[i])); });
+        row([&](size_t k) { return cell(k, i); });
 }
 
 void PrintConfig(FILE* out, Format f, const RecordTable& t)
@@ -467,7 +375,7 @@ void PrintConfig(FILE* out, Format f, const RecordTable& t)
     for (const ConfigRecord& r : t.rec) {
         if (IsEmptyRecord(&r))
             break;
-        std::fprintf(out, "%s = %s\n", r.key, r.value);
+        std::fprintf(out, "%s = %s\n", r.key, SafeText(r.value).c_str());
     }
 }
 
@@ -479,7 +387,9 @@ int DoFind(Session& s, const Options& o, FILE* out, FILE* err)
     if (s.failed())
         return kExitTransport;
     const int n = FoundDevices();
-    PrintDevices(out, o.format, n);
+    PrintDevices(out, o.format, n);   // after Ctrl-C too: what was found so far
+    if (g_interrupted.load() != 0)
+        return kExitInterrupted;
     if (n == 0) {
         std::fprintf(err, "pathlume-cli: No device answered.\n");
         return kExitNoDevice;
@@ -496,8 +406,10 @@ int FetchTarget(Session& s, const Options& o, Target* t, RecordTable* reply,
     if (!Fetch(s, *t, reply, text, "Reading")) {
         if (s.failed())
             return kExitTransport;
-        std::fprintf(err, "pathlume-cli: No answer from %s (%s).\n", t->serial.c_str(),
-                     t->mac.c_str());
+        if (g_interrupted.load() != 0)
+            return kExitInterrupted;
+        std::fprintf(err, "pathlume-cli: No answer from %s (%s).\n", SafeText(t->serial).c_str(),
+                     SafeText(t->mac).c_str());
         return kExitNoDevice;
     }
     return 0;
@@ -525,17 +437,37 @@ int DoSave(Session& s, const Options& o, FILE* out, FILE* err)
         return r;
     const std::string saved = SettingsTextOf(text, t.mac.c_str(), t.serial.c_str());
     if (o.file == "-") {
-        std::fputs(saved.c_str(), out);
+        std::fputs(saved.c_str(), out);   // checked with everything else written there
         return kExitOk;
     }
-    std::ofstream f(o.file, std::ios::binary | std::ios::trunc);
-    f << saved;
-    f.close();
-    if (!f) {
-        std::fprintf(err, "pathlume-cli: Cannot write %s.\n", o.file.c_str());
-        return kExitUsage;
+    std::string error;
+    if (!WriteFileReplacing(o.file, saved, &error)) {
+        std::fprintf(err, "pathlume-cli: %s\n", error.c_str());
+        return kExitOutput;
     }
     return kExitOk;
+}
+
+// One written record, as the JSON output tells it.
+struct KeyOutcome {
+    std::string key;
+    std::string value;
+    bool cameBack;
+};
+
+void PrintWriteJson(FILE* out, const Target& t, const std::string& changes,
+                    const std::string& outcome, const std::vector<KeyOutcome>& keys)
+{
+    std::string s = "{\n  \"serial\": " + JsonString(t.serial) + ",\n  \"mac\": " +
+                    JsonString(t.mac) + ",\n  \"changes\": [" + changes +
+                    (changes.empty() ? "" : "\n  ") + "],\n  \"outcome\": " + JsonString(outcome) +
+                    ",\n  \"written\": [";
+    for (size_t i = 0; i < keys.size(); ++i)
+        s += std::string(i ? "," : "") + "\n    {\"key\": " + JsonString(keys[i].key) +
+             ", \"value\": " + JsonString(keys[i].value) +
+             ", \"came_back\": " + (keys[i].cameBack ? "true" : "false") + "}";
+    s += std::string(keys.empty() ? "" : "\n  ") + "]\n}\n";
+    std::fputs(s.c_str(), out);
 }
 
 // set and load: the device's configuration with the given keys changed,
@@ -565,8 +497,26 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
 
     CfgFormState state;
     CfgFormFromRecords(reply, t.mac.c_str(), &state);
-    for (const Assignment& a : changes)
-        SetCfgValue(&state, a.key, a.value.c_str());   // checked when parsed
+    // The device's own backup may restore its host name whatever its bytes:
+    // they came from the device. Any other is held to what a user may type.
+    const bool ownBackup = !source.empty() && source == t.serial;
+    for (const Assignment& a : changes) {
+        if (a.key == KEY_HOST_NAME && a.value == state.deviceHostName)
+            continue;   // nothing to change
+        if (a.key == KEY_HOST_NAME && ownBackup) {
+            std::snprintf(state.values.hostName, sizeof state.values.hostName, "%s", a.value.c_str());
+            std::snprintf(state.deviceHostName, sizeof state.deviceHostName, "%s", a.value.c_str());
+            state.entered |= CfgKeyBit(KEY_HOST_NAME);
+            continue;   // its length was checked with the file
+        }
+        const int check = SetCfgValue(&state, a.key, a.value.c_str());
+        if (check != CFG_OK) {
+            char msg[256];
+            FormatCfgMessage(msg, sizeof msg, check, *FindCfgField(a.key));
+            std::fprintf(err, "pathlume-cli: %s: %s\n", KeyTable[a.key].key, msg);
+            return kExitUsage;
+        }
+    }
     CfgValues values;
     const CfgField* failed = nullptr;
     r = CheckCfgForm(state, &values, &failed);
@@ -582,15 +532,26 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
     BuildWriteTable(table, values);
     const RecordTable written = *table;
 
+    // Whether one written record reads back the same from a configuration.
+    auto same = [](const ConfigRecord& w, const RecordTable& from) {
+        RecordTable one{};
+        one[0] = w;
+        char ignored[64];
+        return VerifyWrite(one, from, ignored, sizeof ignored) == 0;
+    };
+    auto valueOf = [](const ConfigRecord& w) {
+        std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
+        return v.erase(v.find_last_not_of(' ') + 1);
+    };
+
     // What would change, in record order.
+    const bool json = o.format == Format::Json;
+    std::string jsonChanges;
     int changed = 0;
     for (const ConfigRecord& w : written.rec) {
         if (IsEmptyRecord(&w))
             break;
-        RecordTable one{};
-        one[0] = w;
-        char ignored[64];
-        if (VerifyWrite(one, reply, ignored, sizeof ignored) == 0)
+        if (same(w, reply))
             continue;
         const int key = static_cast<int>(FindKey(w.key) - KeyTable);
         const char* before = "";
@@ -602,15 +563,21 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
         }
         char after[kValueSize + 8];
         CfgValueText(values, key, after, sizeof after);
-        std::fprintf(out, "%s: %s -> %s\n", w.key, before, after);
+        if (json)
+            jsonChanges += std::string(changed ? "," : "") + "\n    {\"key\": " + JsonString(w.key) +
+                           ", \"before\": " + JsonString(before) + ", \"after\": " +
+                           JsonString(after) + "}";
+        else
+            std::fprintf(out, "%s: %s -> %s\n", w.key, SafeText(before).c_str(),
+                         SafeText(after).c_str());
         ++changed;
     }
-    if (changed == 0) {
-        std::fprintf(out, "Nothing to change.\n");
-        return kExitOk;
-    }
-    if (o.dryRun) {
-        std::fprintf(out, "Dry run: nothing written.\n");
+    if (changed == 0 || o.dryRun) {
+        const char* outcome = changed == 0 ? "nothing to change" : "dry run";
+        if (json)
+            PrintWriteJson(out, t, jsonChanges, outcome, {});
+        else
+            std::fprintf(out, "%s\n", changed == 0 ? "Nothing to change." : "Dry run: nothing written.");
         return kExitOk;
     }
 
@@ -621,311 +588,59 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
         return kExitTransport;
     SleepMs(30);
     RecordTable reread;
-    if (!Fetch(s, t, &reread, text, "Checking")) {
-        if (s.failed())
-            return kExitTransport;
-        std::fprintf(out, "%s\n", kCfgNoAnswer);
-        return kExitNotVerified;
+    const bool answered = Fetch(s, t, &reread, text, "Checking");
+    if (s.failed())
+        return kExitTransport;
+    std::vector<KeyOutcome> keys;
+    for (const ConfigRecord& w : written.rec) {
+        if (IsEmptyRecord(&w))
+            break;
+        keys.push_back({w.key, valueOf(w), answered && same(w, reread)});
     }
     char line[256];
-    const int differ = VerifyWrite(written, reread, line, sizeof line);
-    std::fprintf(out, "%s\n", line);
-    return differ == 0 ? kExitOk : kExitNotVerified;
+    const int differ = answered ? VerifyWrite(written, reread, line, sizeof line) : -1;
+    if (!answered)
+        std::snprintf(line, sizeof line, "%s", kCfgNoAnswer);
+    const char* outcome = differ == 0 ? "verified" : differ > 0 ? "not taken" : "no answer";
+    if (json)
+        PrintWriteJson(out, t, jsonChanges, outcome, keys);
+    if (differ == 0) {
+        if (!json && !o.quiet)
+            std::fprintf(out, "%s\n", line);
+        return kExitOk;
+    }
+    if (!answered && g_interrupted.load() != 0)
+        return kExitInterrupted;
+    std::fprintf(err, "pathlume-cli: %s\n", line);
+    return kExitNotVerified;
 }
 
-bool ReadFile(const std::string& name, std::string* text)
+// Flushes what was written to out; false with the reason when any of it
+// could not be written.
+bool OutputReached(FILE* out, int* error)
 {
-    std::ifstream f(name, std::ios::binary);
-    if (!f)
-        return false;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    *text = ss.str();
-    return true;
+    errno = 0;
+    const bool flushed = std::fflush(out) == 0;
+    *error = errno != 0 ? errno : EIO;
+    return flushed && !std::ferror(out);
 }
 
 }  // namespace
 
-std::string JsonString(const std::string& bytes)
+void RequestInterrupt()
 {
-    std::string s = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            // Protocol text is single-byte: anything beyond ASCII is Latin-1.
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            s += esc;
-        } else {
-            s += static_cast<char>(c);
-        }
-    }
-    return s + "\"";
+    g_interrupted.store(1);
 }
 
-std::string CsvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string s = "\"";
-    for (char c : text)
-        s += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return s + "\"";
-}
+namespace {
 
-int ParseAssignment(const std::string& text, Assignment* out, std::string* error)
+int RunCommand(const Options& o, FILE* out, FILE* err)
 {
-    const auto eq = text.find('=');
-    if (eq == std::string::npos) {
-        *error = "expected KEY=VALUE, got \"" + text + "\"";
-        return kExitUsage;
-    }
-    const std::string name = Upper(Trim(text.substr(0, eq)));
-    const std::string value = Trim(text.substr(eq + 1));
-    const KeyInfo* k = FindKey(name.c_str());
-    const int key = k ? static_cast<int>(k - KeyTable) : -1;
-    const CfgField* field = nullptr;
-    for (const CfgField& f : kCfgWritable)
-        if (f.key == key)
-            field = &f;
-    if (!field) {
-        *error = (k ? name + " cannot be changed" : "unknown key \"" + name + "\"") +
-                 "; writable keys: " + WritableKeyList();
-        return kExitUsage;
-    }
-    CfgFormState scratch{};
-    const int check = SetCfgValue(&scratch, key, value.c_str());
-    if (check != CFG_OK) {
-        char msg[256];
-        FormatCfgMessage(msg, sizeof msg, check, *field);
-        *error = name + ": " + msg;
-        return kExitUsage;
-    }
-    out->key = key;
-    out->value = value;
-    return 0;
-}
-
-const char kSaveHeader[] = "# pathlume-cli save of ";
-
-int ParseSettingsText(const std::string& text, const std::string& name,
-                      std::vector<Assignment>* out, std::string* error, std::string* source)
-{
-    std::istringstream in(text);
-    std::string line;
-    int n = 0;
-    out->clear();
-    if (source)
-        source->clear();
-    while (std::getline(in, line)) {
-        ++n;
-        const std::string t = Trim(line);
-        if (n == 1 && source && t.rfind(kSaveHeader, 0) == 0) {
-            // "# pathlume-cli save of SERIAL (MAC)"
-            const std::string rest = t.substr(std::strlen(kSaveHeader));
-            *source = rest.substr(0, rest.rfind(" ("));
-        }
-        if (t.empty() || t[0] == '#')
-            continue;
-        Assignment a;
-        std::string why;
-        if (ParseAssignment(t, &a, &why) != 0) {
-            *error = name + ":" + std::to_string(n) + ": " + why;
-            return kExitUsage;
-        }
-        out->push_back(a);
-    }
-    return 0;
-}
-
-std::string SettingsTextOf(const char* configText, const char* mac, const char* serial)
-{
-    RecordTable t;
-    ClearRecordTable(&t);
-    ParseConfigTextInto(&t, configText, nullptr, nullptr);
-    CfgFormState state;
-    CfgFormFromRecords(t, mac, &state);
-    std::string s = std::string(kSaveHeader) + serial + " (" + mac + ")\n";
-    for (const CfgField& f : kCfgWritable) {
-        const char* key = KeyTable[f.key].key;
-        if (!(state.reported & CfgKeyBit(f.key))) {
-            // Nothing to restore: load must not invent a value for it.
-            s += std::string("# ") + key +
-                 (f.kind == CfgKind::Choice ? " has no valid code on the device\n"
-                                            : " was not reported by the device\n");
-            continue;
-        }
-        char v[kValueSize + 8];
-        if (f.key == KEY_PRNT_PORT || f.key == KEY_PRNT_RCV_TMO) {
-            uint32_t number = 0;
-            ParseCfgNumber(f.key == KEY_PRNT_PORT ? state.prntPort : state.prntRcvTmo, &number);
-            std::snprintf(v, sizeof v, "%u", number);
-        } else {
-            CfgValueText(state.values, f.key, v, sizeof v);
-        }
-        s += std::string(key) + " = " + v + "\n";
-    }
-    return s;
-}
-
-int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
-{
-    *o = Options{};
-    std::vector<std::string> words;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](std::string* v) {
-            if (i + 1 >= argc) {
-                *error = a + " needs a value";
-                return false;
-            }
-            *v = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "--help" || a == "-h") {
-            o->command = Command::Help;
-            return 0;
-        } else if (a == "--version") {
-            o->command = Command::Version;
-            return 0;
-        } else if (a == "--timeout") {
-            if (!value(&v))
-                return kExitUsage;
-            char* end = nullptr;
-            const long t = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || t < 0 || t > kMaxTimeout) {
-                *error = "--timeout takes whole seconds from 0 to 120";
-                return kExitUsage;
-            }
-            o->timeout = static_cast<int>(t);
-        } else if (a == "--format") {
-            if (!value(&v))
-                return kExitUsage;
-            if (v == "table") o->format = Format::Table;
-            else if (v == "json") o->format = Format::Json;
-            else if (v == "csv") o->format = Format::Csv;
-            else if (v == "text") o->format = Format::Text;
-            else {
-                *error = "unknown format \"" + v + "\"";
-                return kExitUsage;
-            }
-        } else if (a == "--dry-run") {
-            o->dryRun = true;
-        } else if (a == "--with-identity") {
-            o->withIdentity = true;
-        } else if (a == "--interface") {
-            if (!value(&o->interfaceName))
-                return kExitUsage;
-        } else if (a == "--send-to" || a == "--listen") {
-            if (!value(&v))
-                return kExitUsage;
-            std::string addr;
-            uint16_t port = 0;
-            if (!ParseEndpoint(v, &addr, &port)) {
-                *error = a + " takes ADDR:PORT";
-                return kExitUsage;
-            }
-            (a == "--send-to" ? o->sendTo : o->listen) = v;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            *error = "unknown option " + a;
-            return kExitUsage;
-        } else {
-            words.push_back(a);
-        }
-    }
-    if (words.empty()) {
-        *error = "no command";
-        return kExitUsage;
-    }
-    static const std::pair<const char*, Command> kCommands[] = {
-        {"find", Command::Find}, {"get", Command::Get},   {"set", Command::Set},
-        {"save", Command::Save}, {"load", Command::Load},
-    };
-    for (const auto& [name, c] : kCommands)
-        if (words[0] == name)
-            o->command = c;
-    if (o->command == Command::None) {
-        *error = "unknown command \"" + words[0] + "\"";
-        return kExitUsage;
-    }
-    const size_t args = words.size() - 1;
-    auto arity = [&](bool ok, const char* usage) {
-        if (!ok)
-            *error = std::string("usage: pathlume-cli ") + usage;
-        return ok;
-    };
-    switch (o->command) {
-    case Command::Find:
-        if (!arity(args == 0, "find [--timeout S] [--format table|json|csv]"))
-            return kExitUsage;
-        break;
-    case Command::Get:
-        if (!arity(args == 1, "get DEVICE [--format text|json]"))
-            return kExitUsage;
-        break;
-    case Command::Set:
-        if (!arity(args >= 2, "set DEVICE KEY=VALUE... [--dry-run]"))
-            return kExitUsage;
-        for (size_t i = 2; i < words.size(); ++i) {
-            Assignment a;
-            if (ParseAssignment(words[i], &a, error) != 0) {
-                o->badValue = true;
-                return kExitUsage;
-            }
-            o->assignments.push_back(a);
-        }
-        break;
-    case Command::Save:
-    case Command::Load:
-        if (!arity(args == 2, o->command == Command::Save ? "save DEVICE FILE"
-                                                           : "load DEVICE FILE [--dry-run] [--with-identity]"))
-            return kExitUsage;
-        o->file = words[2];
-        break;
-    default:
-        break;
-    }
-    if (args >= 1) {
-        o->device = words[1];
-        const auto at = o->device.find('@');
-        if (o->device.empty() || at == 0 || (at != std::string::npos && at + 1 == o->device.size())) {
-            *error = "DEVICE is a serial number, a MAC address or SERIAL@MAC";
-            return kExitUsage;
-        }
-    }
-    const bool listFormat = o->format == Format::Table || o->format == Format::Csv;
-    if ((o->format != Format::Default && o->command != Command::Find && o->command != Command::Get) ||
-        (o->command == Command::Find && o->format == Format::Text) ||
-        (o->command == Command::Get && listFormat)) {
-        *error = "this --format does not apply to " + words[0];
-        return kExitUsage;
-    }
-    if (o->dryRun && o->command != Command::Set && o->command != Command::Load) {
-        *error = "--dry-run applies to set and load only";
-        return kExitUsage;
-    }
-    if (o->withIdentity && o->command != Command::Load) {
-        *error = "--with-identity applies to load only";
-        return kExitUsage;
-    }
-    if (o->format == Format::Default)
-        o->format = o->command == Command::Find ? Format::Table : Format::Text;
-    return 0;
-}
-
-int Main(int argc, const char* const* argv, FILE* out, FILE* err)
-{
-    Options o;
-    std::string error;
-    if (ParseArgs(argc, argv, &o, &error) != 0) {
-        std::fprintf(err, "pathlume-cli: %s%s\n", error.c_str(), o.badValue ? "" : " (see --help)");
-        return kExitUsage;
-    }
     if (o.command == Command::Help) {
-        std::fputs(kUsage, out);
+        if (o.helpTopic.empty())
+            std::fputs(UsageText(), out);
+        else
+            std::fputs(CommandHelp(o.helpTopic).c_str(), out);
         return kExitOk;
     }
     if (o.command == Command::Version) {
@@ -935,12 +650,11 @@ int Main(int argc, const char* const* argv, FILE* out, FILE* err)
     std::vector<Assignment> changes = o.assignments;
     std::string source;   // the device a load file was saved from
     if (o.command == Command::Load) {
+        // Checked whole before anything is sent.
         std::string text;
-        if (!ReadFile(o.file, &text)) {
-            std::fprintf(err, "pathlume-cli: Cannot read %s.\n", o.file.c_str());
-            return kExitUsage;
-        }
-        if (ParseSettingsText(text, o.file, &changes, &error, &source) != 0) {
+        std::string error;
+        if (!ReadSettingsFile(o.file, &text, &error) ||
+            ParseSettingsText(text, o.file, &changes, &error, &source) != 0) {
             std::fprintf(err, "pathlume-cli: %s\n", error.c_str());
             return kExitUsage;
         }
@@ -958,6 +672,27 @@ int Main(int argc, const char* const* argv, FILE* out, FILE* err)
     case Command::Load: return DoWrite(s, o, changes, source, out, err);
     default: return kExitUsage;
     }
+}
+
+}  // namespace
+
+int Main(int argc, const char* const* argv, FILE* out, FILE* err)
+{
+    g_interrupted.store(0);
+    Options o;
+    std::string error;
+    if (ParseArgs(argc, argv, &o, &error) != 0) {
+        std::fprintf(err, "pathlume-cli: %s%s\n", error.c_str(), o.badValue ? "" : " (see --help)");
+        return kExitUsage;
+    }
+    const int r = RunCommand(o, out, err);
+    // Data that never reached its reader is a failure, whatever came before.
+    int why = 0;
+    if (!OutputReached(out, &why)) {
+        std::fprintf(err, "pathlume-cli: Cannot write standard output: %s.\n", std::strerror(why));
+        return r == kExitOk ? kExitOutput : r;
+    }
+    return r;
 }
 
 }  // namespace cli

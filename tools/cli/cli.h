@@ -15,6 +15,8 @@ enum Exit : int {
     kExitUsage = 2,        // usage or validation error; nothing written
     kExitNotVerified = 3,  // written, but the re-read did not show every value
     kExitTransport = 4,    // the UDP transport could not be used
+    kExitOutput = 1,       // standard output or a file could not be written
+    kExitInterrupted = 130,   // Ctrl-C
 };
 
 enum class Command { None, Find, Get, Set, Save, Load, Help, Version };
@@ -35,6 +37,8 @@ struct Options {
     Format format = Format::Default;
     bool dryRun = false;
     bool withIdentity = false;   // load: also write IP and HOST_NAME from another device's file
+    bool quiet = false;          // no progress, no verification line on success
+    std::string helpTopic;       // help COMMAND
     std::string interfaceName;
     // For testing only: requests to ADDR:PORT, replies received on ADDR:PORT.
     std::string sendTo;
@@ -46,16 +50,31 @@ struct Options {
 // a one-line message in *error.
 int ParseArgs(int argc, const char* const* argv, Options* out, std::string* error);
 
+// Where an assignment comes from: typed on the command line, or read from a
+// settings file (which may hold the device's own host name, whatever its
+// bytes; that host name is checked once the device has answered).
+enum class AssignmentFrom { Argument, File };
+
 // Parses and checks one "KEY=VALUE" (blanks around KEY and VALUE allowed,
 // KEY in any letter case) by the Edit Config form's rules. 0, or kExitUsage
 // with a message in *error.
-int ParseAssignment(const std::string& text, Assignment* out, std::string* error);
+int ParseAssignment(const std::string& text, Assignment* out, std::string* error,
+                    AssignmentFrom from = AssignmentFrom::Argument);
 
-// Parses a saved settings text: "KEY = value" lines, blank lines and lines
-// starting with '#'. Every line is checked; the first error is reported as
-// "NAME:LINE: message". 0 or kExitUsage. *source, when given, receives the
-// serial number of the device the file was saved from (its save header), or
-// "" when the file has none.
+// The general help, and one command's ("" for an unknown command).
+const char* UsageText();
+std::string CommandHelp(const std::string& command);
+
+// Asks a running command to stop as Ctrl-C does: find then prints what it
+// has and the program ends with kExitInterrupted. Safe in a signal handler.
+void RequestInterrupt();
+
+// Parses a saved settings text: "KEY = value" lines (values with the escapes
+// \\ \r \n \t \xNN), blank lines and lines whose first non-blank character is
+// '#'; a UTF-8 byte-order mark is skipped. Every line is checked, and must end
+// with a line end; the first error is reported as "NAME:LINE: message". 0 or
+// kExitUsage. *source, when given, receives the serial number of the device
+// the file was saved from (its save header), or "" when the file has none.
 int ParseSettingsText(const std::string& text, const std::string& name,
                       std::vector<Assignment>* out, std::string* error,
                       std::string* source = nullptr);
@@ -63,7 +82,8 @@ int ParseSettingsText(const std::string& text, const std::string& name,
 // The first line of a saved file, naming the device it was saved from.
 extern const char kSaveHeader[];   // "# pathlume-cli save of "
 
-// The settings text that save writes for a configuration's record text.
+// The settings text that save writes for a configuration's record text:
+// every value escaped so that it stays on its line and reads back exactly.
 std::string SettingsTextOf(const char* configText, const char* mac, const char* serial);
 
 // Quoting for the outputs.

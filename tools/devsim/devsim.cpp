@@ -95,13 +95,11 @@ bool IsDottedQuad(const std::string& v)
     return parts == 4;
 }
 
-// Device text is single-byte: any byte but the control characters.
+// Device text is single-byte: a device keeps whatever bytes it is given
+// (only a zero byte cannot be carried in a record).
 bool IsPrintable(const std::string& v)
 {
-    return std::all_of(v.begin(), v.end(), [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return b >= 0x20 && b != 0x7F;
-    });
+    return v.find('\0') == std::string::npos;
 }
 
 bool IsHex12(const std::string& v)
@@ -314,7 +312,7 @@ std::string CheckRecord(int key, const std::string& v)
     case KEY_PRNT_RCV_TMO:
         return IsDecimal(v, 65535) && std::stoul(v) >= 30 ? "" : "not a time-out 30-65535";
     default:
-        return IsPrintable(v) ? "" : "not printable text";
+        return IsPrintable(v) ? "" : "holds a zero byte";
     }
 }
 

@@ -1,0 +1,409 @@
+// pathlume-cli: the command line, its help texts and the checks of what it
+// names (keys and values, devices, endpoints).
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "cfgrules.h"
+#include "cli.h"
+#include "codec.h"
+#include "internal.h"
+
+namespace cli {
+
+namespace {
+
+constexpr int kMaxTimeout = 120;
+
+const char kUsage[] =
+    "Usage: pathlume-cli COMMAND [options]\n"
+    "Finds print-server network interfaces on UDP port 22093, reads and changes\n"
+    "their configuration.\n"
+    "\n"
+    "Commands:\n"
+    "  find [--format table|json|csv]    list every device that answers, by serial number\n"
+    "  get DEVICE [--format text|json]   show one device's configuration\n"
+    "  set DEVICE KEY=VALUE... [--dry-run] [--format text|json]\n"
+    "                                    change values, then read them back and check them\n"
+    "  save DEVICE FILE                  write the device's writable values to FILE (- for\n"
+    "                                    standard output)\n"
+    "  load DEVICE FILE [--dry-run] [--with-identity] [--format text|json]\n"
+    "                                    check FILE (- for standard input) whole, then write\n"
+    "                                    the values that differ; a file saved from another\n"
+    "                                    device keeps this device's IP and HOST_NAME unless\n"
+    "                                    --with-identity is given\n"
+    "  help [COMMAND]                    show this text, or one command's\n"
+    "\n"
+    "DEVICE is a serial number or a MAC address (found by a Find first), or\n"
+    "SERIAL@MAC to name the device without a Find.\n"
+    "\n"
+    "Writable keys (checked by the Edit Config form's rules):\n"
+    "  HOST_NAME     up to 32 printable ASCII characters\n"
+    "  ENET_SPD      line speed: 0 Auto-detect, 1 10BaseT Half duplex, 2 10BaseT Full\n"
+    "                duplex, 3 100BaseTX Half duplex, 4 100BaseTX Full duplex (code or text)\n"
+    "  DHCP          0 Disable, 1 Enable (code or text)\n"
+    "  IP, SUBNET_MASK, GATEWAY   IPv4 addresses: four numbers 0-255 separated by dots\n"
+    "  PRNT_PORT     0 to 65535\n"
+    "  PRNT_RCV_TMO  30 to 65535 seconds\n"
+    "\n"
+    "Options (--opt VALUE or --opt=VALUE; -- ends the options):\n"
+    "  --timeout S         the request's timeout, 0 to 120 (default 3): answers are\n"
+    "                      collected for S+1 seconds, the protocol's first second included\n"
+    "  --format F          output format (see the commands)\n"
+    "  --dry-run           read the device and show the changes; write nothing\n"
+    "  --with-identity     load: write IP and HOST_NAME even from another device's file\n"
+    "  --quiet             no progress, and no verification line when a write is verified\n"
+    "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
+    "                      by default requests go out on every broadcast interface\n"
+    "  --help, --version\n"
+    "\n"
+    "Data goes to standard output, messages to standard error. Device text is shown\n"
+    "with its control characters and bytes beyond ASCII escaped (\\r, \\n, \\t, \\\\, \\xNN);\n"
+    "JSON and CSV give it exactly.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  done (and verified, for writes)\n"
+    "  1  device not found or no answer; or standard output or a file could not be written\n"
+    "  2  usage or validation error (nothing written)\n"
+    "  3  written but not verified\n"
+    "  4  transport failure (for example the port is held by another program)\n"
+    "  130  interrupted (Ctrl-C); find prints the devices found so far\n"
+    "\n"
+    "For testing only:\n"
+    "  --send-to ADDR:PORT   send requests to this address instead of the broadcast\n"
+    "  --listen ADDR:PORT    receive replies here instead of 0.0.0.0:22093\n";
+
+struct CommandInfo {
+    const char* name;
+    Command command;
+    const char* usage;
+    const char* help;
+};
+
+const CommandInfo kCommands[] = {
+    {"find", Command::Find, "find [--timeout S] [--format table|json|csv]",
+     "Lists every device that answers a Find, sorted by serial number (and MAC address).\n"
+     "JSON and CSV use the fields serial, mac, device, rom, ip and host_name.\n"},
+    {"get", Command::Get, "get DEVICE [--format text|json]",
+     "Shows one device's configuration: KEY = value lines, or JSON with its summary\n"
+     "and every record under \"config\".\n"},
+    {"set", Command::Set, "set DEVICE KEY=VALUE... [--dry-run] [--quiet] [--format text|json]",
+     "Changes values, writes them as the Edit Config form's OK does, reads the device\n"
+     "again and checks every written value. The change list goes to standard output;\n"
+     "a write that did not take, or was not answered, is told on standard error\n"
+     "(exit 3). --format json gives the changes and, per written key, whether it came\n"
+     "back.\n"},
+    {"save", Command::Save, "save DEVICE FILE",
+     "Writes the device's writable values to FILE as KEY = value lines (- for\n"
+     "standard output). A value's control characters and bytes beyond ASCII are\n"
+     "escaped (\\r, \\n, \\t, \\\\, \\xNN); a key the device did not report is a comment.\n"},
+    {"load", Command::Load,
+     "load DEVICE FILE [--dry-run] [--with-identity] [--quiet] [--format text|json]",
+     "Checks FILE whole (- for standard input; a regular file of at most 64 KiB, every\n"
+     "line ended, no NUL byte), then writes the values that differ as set does. '#'\n"
+     "starts a comment only at the start of a line; a value is everything after '=',\n"
+     "without the blanks around it. A file saved from another device keeps this\n"
+     "device's IP and HOST_NAME unless --with-identity is given.\n"},
+    {"help", Command::Help, "help [COMMAND]", "Shows the general help, or one command's.\n"},
+};
+
+const CommandInfo* FindCommand(const std::string& name)
+{
+    for (const CommandInfo& c : kCommands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+// SERIAL@MAC: a serial number of 1 to 16 printable ASCII characters and a MAC
+// address of 12 hexadecimal digits (separators allowed, any case), which is
+// sent as the plain form is: upper case, no separators.
+bool CheckNamedDevice(std::string* device, std::string* error)
+{
+    const auto at = device->find('@');
+    if (at == std::string::npos)
+        return true;
+    const std::string serial = device->substr(0, at);
+    const std::string mac = NormalMac(device->substr(at + 1));
+    bool printable = !serial.empty() && serial.size() <= 16;
+    for (unsigned char c : serial)
+        printable = printable && c >= 0x20 && c <= 0x7E;
+    if (!printable) {
+        *error = "SERIAL@MAC: the serial number \"" + SafeText(serial) +
+                 "\" is not 1 to 16 printable ASCII characters";
+        return false;
+    }
+    bool hex = mac.size() == 12;
+    for (char c : mac)
+        hex = hex && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+    if (!hex) {
+        *error = "SERIAL@MAC: the MAC address \"" + SafeText(device->substr(at + 1)) +
+                 "\" is not 12 hexadecimal digits";
+        return false;
+    }
+    *device = serial + "@" + mac;
+    return true;
+}
+
+}  // namespace
+
+const char* UsageText()
+{
+    return kUsage;
+}
+
+std::string CommandHelp(const std::string& name)
+{
+    const CommandInfo* c = FindCommand(name);
+    if (!c)
+        return "";
+    return std::string("Usage: pathlume-cli ") + c->usage + "\n" + c->help;
+}
+
+bool ParseEndpoint(const std::string& text, std::string* addr, uint16_t* port)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    uint8_t o[4];
+    const std::string a = text.substr(0, colon);
+    if (!ParseCfgAddress(a.c_str(), o))
+        return false;
+    char* end = nullptr;
+    const long p = std::strtol(text.c_str() + colon + 1, &end, 10);
+    if (colon + 1 == text.size() || *end != '\0' || p < 0 || p > 65535)
+        return false;
+    *addr = a;
+    *port = static_cast<uint16_t>(p);
+    return true;
+}
+
+int ParseAssignment(const std::string& text, Assignment* out, std::string* error,
+                    AssignmentFrom from)
+{
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) {
+        *error = "expected KEY=VALUE, got \"" + SafeText(text) + "\"";
+        return kExitUsage;
+    }
+    const std::string name = Upper(Trim(text.substr(0, eq)));
+    const std::string value = Trim(text.substr(eq + 1));
+    const KeyInfo* k = FindKey(name.c_str());
+    const int key = k ? static_cast<int>(k - KeyTable) : -1;
+    const CfgField* field = nullptr;
+    for (const CfgField& f : kCfgWritable)
+        if (f.key == key)
+            field = &f;
+    if (!field) {
+        *error = (k ? name + " cannot be changed" : "unknown key \"" + SafeText(name) + "\"") +
+                 "; writable keys: " + WritableKeyList();
+        return kExitUsage;
+    }
+    CfgFormState scratch{};
+    int check = SetCfgValue(&scratch, key, value.c_str());
+    // A file may hold the device's own host name, whatever its bytes; whether
+    // it is the device's is known only once the device has answered.
+    if (check == CFG_NOT_PRINTABLE && from == AssignmentFrom::File &&
+        value.find('\0') == std::string::npos)
+        check = value.size() > field->max ? CFG_TOO_LONG : CFG_OK;
+    if (check != CFG_OK) {
+        char msg[256];
+        FormatCfgMessage(msg, sizeof msg, check, *field);
+        *error = name + ": " + msg;
+        return kExitUsage;
+    }
+    out->key = key;
+    out->value = value;
+    return 0;
+}
+
+int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
+{
+    *o = Options{};
+    std::vector<std::string> words;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!options || arg.size() < 2 || arg[0] != '-') {
+            words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options = false;
+            continue;
+        }
+        // --opt=value or --opt value.
+        const auto eq = arg.find('=');
+        const std::string a = arg.substr(0, eq);
+        const bool inlineValue = eq != std::string::npos && a.rfind("--", 0) == 0;
+        std::string v;
+        auto value = [&]() {
+            if (inlineValue) {
+                v = arg.substr(eq + 1);
+                return true;
+            }
+            if (i + 1 >= argc) {
+                *error = a + " needs a value";
+                return false;
+            }
+            v = argv[++i];
+            return true;
+        };
+        auto flag = [&](bool* f) {
+            if (inlineValue) {
+                *error = a + " takes no value";
+                return false;
+            }
+            *f = true;
+            return true;
+        };
+        bool help = false;
+        bool version = false;
+        bool ok = true;
+        if (a == "--help" || a == "-h") {
+            ok = flag(&help);
+        } else if (a == "--version") {
+            ok = flag(&version);
+        } else if (a == "--timeout") {
+            if (!(ok = value()))
+                break;
+            char* end = nullptr;
+            const long t = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || t < 0 || t > kMaxTimeout) {
+                *error = "--timeout takes whole seconds from 0 to 120";
+                return kExitUsage;
+            }
+            o->timeout = static_cast<int>(t);
+        } else if (a == "--format") {
+            if (!(ok = value()))
+                break;
+            if (v == "table") o->format = Format::Table;
+            else if (v == "json") o->format = Format::Json;
+            else if (v == "csv") o->format = Format::Csv;
+            else if (v == "text") o->format = Format::Text;
+            else {
+                *error = "unknown format \"" + SafeText(v) + "\"";
+                return kExitUsage;
+            }
+        } else if (a == "--dry-run") {
+            ok = flag(&o->dryRun);
+        } else if (a == "--with-identity") {
+            ok = flag(&o->withIdentity);
+        } else if (a == "--quiet" || a == "-q") {
+            ok = flag(&o->quiet);
+        } else if (a == "--interface") {
+            if ((ok = value()))
+                o->interfaceName = v;
+        } else if (a == "--send-to" || a == "--listen") {
+            if (!(ok = value()))
+                break;
+            std::string addr;
+            uint16_t port = 0;
+            if (!ParseEndpoint(v, &addr, &port)) {
+                *error = a + " takes ADDR:PORT";
+                return kExitUsage;
+            }
+            (a == "--send-to" ? o->sendTo : o->listen) = v;
+        } else {
+            *error = "unknown option " + SafeText(a);
+            return kExitUsage;
+        }
+        if (!ok)
+            return kExitUsage;
+        if (help || version) {
+            o->command = help ? Command::Help : Command::Version;
+            return 0;
+        }
+    }
+    if (!error->empty())
+        return kExitUsage;
+    if (words.empty()) {
+        *error = "no command";
+        return kExitUsage;
+    }
+    const CommandInfo* info = FindCommand(words[0]);
+    if (!info) {
+        *error = "unknown command \"" + SafeText(words[0]) + "\"";
+        return kExitUsage;
+    }
+    o->command = info->command;
+    const size_t args = words.size() - 1;
+    auto arity = [&](bool ok) {
+        if (!ok)
+            *error = std::string("usage: pathlume-cli ") + info->usage;
+        return ok;
+    };
+    switch (o->command) {
+    case Command::Help:
+        if (!arity(args <= 1))
+            return kExitUsage;
+        if (args == 1) {
+            if (!FindCommand(words[1])) {
+                *error = "unknown command \"" + SafeText(words[1]) + "\"";
+                return kExitUsage;
+            }
+            o->helpTopic = words[1];
+        }
+        return 0;
+    case Command::Find:
+        if (!arity(args == 0))
+            return kExitUsage;
+        break;
+    case Command::Get:
+        if (!arity(args == 1))
+            return kExitUsage;
+        break;
+    case Command::Set:
+        if (!arity(args >= 2))
+            return kExitUsage;
+        for (size_t i = 2; i < words.size(); ++i) {
+            Assignment a;
+            if (ParseAssignment(words[i], &a, error) != 0) {
+                o->badValue = true;
+                return kExitUsage;
+            }
+            o->assignments.push_back(a);
+        }
+        break;
+    case Command::Save:
+    case Command::Load:
+        if (!arity(args == 2))
+            return kExitUsage;
+        o->file = words[2];
+        break;
+    default:
+        break;
+    }
+    if (args >= 1) {
+        o->device = words[1];
+        const auto at = o->device.find('@');
+        if (o->device.empty() || at == 0 || (at != std::string::npos && at + 1 == o->device.size())) {
+            *error = "DEVICE is a serial number, a MAC address or SERIAL@MAC";
+            return kExitUsage;
+        }
+        if (!CheckNamedDevice(&o->device, error))
+            return kExitUsage;
+    }
+    const bool listFormat = o->format == Format::Table || o->format == Format::Csv;
+    const bool writes = o->command == Command::Set || o->command == Command::Load;
+    if ((o->format != Format::Default && o->command != Command::Find &&
+         o->command != Command::Get && !writes) ||
+        (o->command == Command::Find && o->format == Format::Text) ||
+        ((o->command == Command::Get || writes) && listFormat)) {
+        *error = "this --format does not apply to " + words[0];
+        return kExitUsage;
+    }
+    if (o->dryRun && !writes) {
+        *error = "--dry-run applies to set and load only";
+        return kExitUsage;
+    }
+    if (o->withIdentity && o->command != Command::Load) {
+        *error = "--with-identity applies to load only";
+        return kExitUsage;
+    }
+    if (o->format == Format::Default)
+        o->format = o->command == Command::Find ? Format::Table : Format::Text;
+    return 0;
+}
+
+}  // namespace cli

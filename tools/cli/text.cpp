@@ -1,0 +1,147 @@
+// pathlume-cli: how device text is written in each output: escaped for the
+// terminal and for settings files, exact in JSON and CSV.
+#include <cstdio>
+
+#include "cfgrules.h"
+#include "cli.h"
+#include "codec.h"
+#include "internal.h"
+
+namespace cli {
+
+std::string Upper(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+    return s;
+}
+
+std::string Trim(const std::string& s)
+{
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return "";
+    const auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::string NormalMac(const std::string& s)
+{
+    std::string out;
+    for (char c : s)
+        if (c != ':' && c != '-')
+            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return out;
+}
+
+std::string WritableKeyList()
+{
+    std::string s;
+    for (const CfgField& f : kCfgWritable)
+        s += std::string(s.empty() ? "" : ", ") + KeyTable[f.key].key;
+    return s;
+}
+
+std::string SafeText(const std::string& bytes)
+{
+    return EscapeValue(bytes);
+}
+
+std::string EscapeValue(const std::string& bytes)
+{
+    std::string s;
+    for (unsigned char c : bytes) {
+        switch (c) {
+        case '\\': s += "\\\\"; break;
+        case '\r': s += "\\r"; break;
+        case '\n': s += "\\n"; break;
+        case '\t': s += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                static const char kHex[] = "0123456789abcdef";
+                s += "\\x";
+                s += kHex[c >> 4];
+                s += kHex[c & 15];
+            } else {
+                s += static_cast<char>(c);
+            }
+        }
+    }
+    return s;
+}
+
+bool UnescapeValue(const std::string& text, std::string* bytes, std::string* why)
+{
+    auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    bytes->clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            *bytes += text[i];
+            continue;
+        }
+        const char e = i + 1 < text.size() ? text[i + 1] : '\0';
+        ++i;
+        switch (e) {
+        case '\\': *bytes += '\\'; break;
+        case 'r': *bytes += '\r'; break;
+        case 'n': *bytes += '\n'; break;
+        case 't': *bytes += '\t'; break;
+        case 'x': {
+            const int hi = i + 1 < text.size() ? hex(text[i + 1]) : -1;
+            const int lo = i + 2 < text.size() ? hex(text[i + 2]) : -1;
+            if (hi < 0 || lo < 0) {
+                *why = "\\x takes two hexadecimal digits";
+                return false;
+            }
+            *bytes += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+        }
+        default:
+            *why = e == '\0' ? std::string("a backslash ends the value")
+                             : std::string("unknown escape \\") + SafeText(std::string(1, e));
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string JsonString(const std::string& bytes)
+{
+    std::string s = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            // Protocol text is single-byte: anything beyond ASCII is Latin-1.
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            s += esc;
+        } else {
+            s += static_cast<char>(c);
+        }
+    }
+    return s + "\"";
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string s = "\"";
+    for (char c : text)
+        s += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return s + "\"";
+}
+
+}  // namespace cli
