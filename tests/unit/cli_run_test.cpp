@@ -2,9 +2,6 @@
 // writes send and what they leave on the device.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +14,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "loopback_peer.h"
 #include "loopback_rig.h"
 #include "quirky_devices.h"
 
@@ -43,15 +41,7 @@ std::string ReadAll(FILE* f)
 // A loopback port nobody holds right now, for the program's replies.
 uint16_t FreePort()
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    return testrig::LoopbackPeer().port();
 }
 
 class CliRun : public ::testing::Test {
