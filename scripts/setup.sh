@@ -13,6 +13,11 @@ if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev valgrin
 if [ "${PATHLUME_WITH_CROSS:-0}" = 1 ]; then packages+=(g++-mingw-w64-x86-64-posix); fi
 if [ "${PATHLUME_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
+# The package check's linter; dpkg-dev gives dpkg-buildflags (hardening flags)
+# and dpkg-shlibdeps (the package's dependencies).
+if [ "${PATHLUME_WITH_LINTIAN:-0}" = 1 ]; then packages+=(lintian dpkg-dev man-db); fi
+# The many-sites playbook (contrib/ansible) and its two-site test.
+if [ "${PATHLUME_WITH_ANSIBLE:-0}" = 1 ]; then packages+=(ansible-core); fi
 
 missing=()
 for p in "${packages[@]}"; do

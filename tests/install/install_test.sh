@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a desktop needs:
 # the programs, the desktop entry, the program icon in every hicolor size at
-# its real pixel size, and the AppStream metainfo, naming this version.
-# The desktop entry and the metainfo go through their validators when present.
+# its real pixel size, and the AppStream metainfo, naming this version; and
+# what a terminal needs: a manual page per program that documents every option
+# of its --help and formats without a warning, the bash completion, and the
+# copyright file and changelog. The desktop entry and the metainfo go through
+# their validators when present.
 #   install_test.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
 build="$1"
@@ -43,15 +46,52 @@ done
 # The entry starts the installed program and names the installed icon.
 grep -qx 'Exec=pathlume' "$desktop" || bad "desktop entry does not run pathlume"
 grep -qx 'Icon=pathlume' "$desktop" || bad "desktop entry does not name the pathlume icon"
-grep -qx 'Categories=Network;' "$desktop" || bad "desktop entry's categories are not Network;"
+grep -qx 'Categories=Network;HardwareSettings;Printing;' "$desktop" ||
+  bad "desktop entry's categories are not Network;HardwareSettings;Printing;"
+grep -qx 'StartupNotify=true' "$desktop" || bad "desktop entry has no StartupNotify=true"
 
-# The metainfo names this version, the installed entry and the screenshot in docs/.
+# The metainfo names this version with what is new in it, the installed entry
+# and both programs; any screenshot is one of docs/, at no placeholder address.
 grep -q "<release version=\"$version\"" "$metainfo" || bad "metainfo release is not $version"
+sed -n '/<release /,/<\/release>/p' "$metainfo" | grep -q '<li>[^<]' ||
+  bad "metainfo release has no description"
+for exe in pathlume pathlume-cli; do
+  grep -q "<binary>$exe</binary>" "$metainfo" || bad "metainfo does not provide $exe"
+done
+if grep -Eq '://[^<"]*example\.(org|com|net)' "$metainfo"; then
+  bad "metainfo names a placeholder address: $(grep -Eo '://[^<"]*example\.[a-z]+' "$metainfo" | head -1)"
+fi
 grep -q "<id>$id</id>" "$metainfo" || bad "metainfo id does not match its file name $id"
 grep -q '<launchable type="desktop-id">pathlume.desktop</launchable>' "$metainfo" ||
   bad "metainfo does not launch pathlume.desktop"
-shot="$(sed -n 's:.*<image>.*/\(docs/[^<]*\)</image>.*:\1:p' "$metainfo")"
-[ -n "$shot" ] && [ -s "$src/$shot" ] || bad "metainfo screenshot '$shot' is not in the repository"
+while read -r image; do
+  shot="$(printf '%s\n' "$image" | sed -n 's:.*/\(docs/[^<]*\)</image>.*:\1:p')"
+  [ -n "$shot" ] && [ -s "$src/$shot" ] || bad "metainfo screenshot '$image' is not one in docs/"
+done < <(grep '<image>' "$metainfo")
+
+# Each program's manual page: installed compressed, every option that its
+# --help names documented (roff writes - as \-), and no formatter warning.
+for exe in pathlume pathlume-cli pathlume-devsim; do
+  page="$prefix/share/man/man1/$exe.1.gz"
+  if [ ! -s "$page" ]; then bad "no manual page for $exe"; continue; fi
+  # The tags of the page's .TP entries, the place where an option is described.
+  tags="$(gzip -dc "$page" | sed 's/\\-/-/g' | awk 'prev == ".TP" { print } { prev = $0 }')"
+  # pathlume answers --help without a display.
+  for opt in $(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$exe" --help |
+               grep -Eo -- '(^|[ ,[])--?[a-z][a-z-]*' | grep -Eo -- '--?[a-z][a-z-]*' | sort -u); do
+    grep -Eq -- "(^|[^a-z-])$opt([^a-z-]|\$)" <<<"$tags" || bad "$exe(1) has no entry for $opt"
+  done
+  if command -v groff >/dev/null; then
+    warnings="$(gzip -dc "$page" | LC_ALL=C.UTF-8 groff -man -Tutf8 -wmac -ww -z 2>&1)"
+    [ -z "$warnings" ] || bad "$exe(1) formats with warnings: $warnings"
+  fi
+done
+[ -s "$prefix/share/bash-completion/completions/pathlume-cli" ] || bad "no bash completion for pathlume-cli"
+for pkg in pathlume pathlume-devsim; do
+  [ -s "$prefix/share/doc/$pkg/copyright" ] || bad "no copyright file in share/doc/$pkg"
+  gzip -dc "$prefix/share/doc/$pkg/changelog.gz" 2>/dev/null | head -1 | grep -q "^pathlume ($version) " ||
+    bad "share/doc/$pkg/changelog.gz does not start with $version"
+done
 
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$desktop" || bad "desktop-file-validate"
