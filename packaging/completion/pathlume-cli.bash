@@ -4,9 +4,9 @@
 # key is one entry here (and one in pathlume-cli(1)). DEVICE is never
 # completed: that would need a broadcast on the network at every Tab.
 
-_pathlume_cli_commands="find get set save load"
+_pathlume_cli_commands="find get set save load help"
 # Options that every command takes.
-_pathlume_cli_common_options="--timeout --interface --help --version"
+_pathlume_cli_common_options="--timeout --interface --quiet --help --version"
 # Options that follow with a value of their own (the test-only ones too, so
 # that their value is not taken for a command).
 _pathlume_cli_valued_options="--timeout --format --interface --send-to --listen"
@@ -17,8 +17,9 @@ _pathlume_cli_command_options()
 {
     case $1 in
         find | get) echo "--format" ;;
-        set | load) echo "--dry-run" ;;
-        '') echo "--format --dry-run" ;;
+        set) echo "--format --dry-run" ;;
+        load) echo "--format --dry-run --with-identity" ;;
+        '') echo "--format --dry-run --with-identity" ;;
     esac
 }
 
@@ -27,7 +28,7 @@ _pathlume_cli_formats()
 {
     case $1 in
         find) echo "table json csv" ;;
-        get) echo "text json" ;;
+        get | set | load) echo "text json" ;;
         *) echo "table text json csv" ;;
     esac
 }
@@ -56,10 +57,14 @@ _pathlume_cli()
 
     # The command, how many arguments it has been given, and an option still
     # waiting for its value.
-    local cmd="" args=0 wants="" i word
+    local cmd="" args=0 wants="" i word options=1
     for ((i = 1; i < ${#words[@]}; i++)); do
         word=${words[i]}
-        if [[ " $_pathlume_cli_valued_options " == *" $word "* ]]; then
+        if ((!options)); then
+            [[ -z $cmd ]] && cmd=$word || ((args++))
+        elif [[ $word == -- ]]; then
+            options=0
+        elif [[ " $_pathlume_cli_valued_options " == *" $word "* ]]; then
             if ((i + 1 < ${#words[@]})); then
                 ((i++))
             else
@@ -76,6 +81,13 @@ _pathlume_cli()
 
     local -a reply=()
     local candidates="" prefix="" match=$cur
+    # --opt=value: the value is completed as after "--opt ".
+    if ((options)) && [[ -z $wants && $cur == --*=* ]] &&
+        [[ " $_pathlume_cli_valued_options " == *" ${cur%%=*} "* ]]; then
+        wants=${cur%%=*}
+        prefix=${cur%%=*}=
+        match=${cur#*=}
+    fi
     case $wants in
         --format)
             candidates=$(_pathlume_cli_formats "$cmd")
@@ -88,12 +100,13 @@ _pathlume_cli()
             ;;
     esac
     if [[ -z $wants ]]; then
-        if [[ $cur == -* ]]; then
+        if ((options)) && [[ $cur == -* ]]; then
             candidates="$_pathlume_cli_common_options $(_pathlume_cli_command_options "$cmd")"
         elif [[ -z $cmd ]]; then
             candidates=$_pathlume_cli_commands
         else
             case $cmd:$args in
+                help:0) candidates=$_pathlume_cli_commands ;;
                 set:0 | get:0 | save:0 | load:0) ;; # DEVICE
                 set:*)
                     if [[ $cur == *=* ]]; then

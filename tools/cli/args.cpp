@@ -46,7 +46,7 @@ const char kUsage[] =
     "  PRNT_PORT     0 to 65535\n"
     "  PRNT_RCV_TMO  30 to 65535 seconds\n"
     "\n"
-    "Options (--opt VALUE or --opt=VALUE; -- ends the options):\n"
+    "Options (a value follows its option, or comes after '='; -- ends the options):\n"
     "  --timeout S         the request's timeout, 0 to 120 (default 3): answers are\n"
     "                      collected for S+1 seconds, the protocol's first second included\n"
     "  --format F          output format (see the commands)\n"
@@ -289,7 +289,7 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             ok = flag(&o->dryRun);
         } else if (a == "--with-identity") {
             ok = flag(&o->withIdentity);
-        } else if (a == "--quiet" || a == "-q") {
+        } else if (a == "--quiet") {
             ok = flag(&o->quiet);
         } else if (a == "--interface") {
             if ((ok = value()))
