@@ -3,6 +3,7 @@
 // window icon has every size the desktop theme has.
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -109,6 +110,26 @@ int EdgeGray(QWidget* w, Qt::Edge edge, double along = 0.5)
     return darkest;
 }
 
+// How far the bottom edge of an address control, in its last three logical
+// pixel lines, looks different under the dots than under the fields (the
+// largest gray difference): 0 when the border runs clean under both.
+int DotStubs(CIpAddressCtrl* ip)
+{
+    const QImage img = ip->window()->grab().toImage();
+    const qreal dpr = img.devicePixelRatio();
+    const QPoint origin = ip->mapTo(ip->window(), QPoint(0, 0));
+    const int bottom = origin.y() + ip->height();
+    int worst = 0;
+    for (QLabel* dot : ip->findChildren<QLabel*>()) {
+        const int underDot = int((origin.x() + dot->geometry().center().x()) * dpr);
+        const int underField = int((origin.x() + ip->field(0)->geometry().center().x()) * dpr);
+        for (int y = int(std::floor((bottom - 3) * dpr)); y < int(std::ceil(bottom * dpr)); ++y)
+            if (img.rect().contains(underDot, y))
+                worst = std::max(worst, std::abs(qGray(img.pixel(underDot, y)) - qGray(img.pixel(underField, y))));
+    }
+    return worst;
+}
+
 // Run by the suite at 100 %, 125 %, 150 % and 200 % (QT_SCALE_FACTOR).
 TEST_F(ScreenTest, FramesKeepTheirBordersAtThisScale)
 {
@@ -134,6 +155,7 @@ TEST_F(ScreenTest, FramesKeepTheirBordersAtThisScale)
         for (double along : {0.15, 0.3, 0.5, 0.7, 0.9})
             EXPECT_TRUE(border(EdgeGray(form->m_ipAddr, Qt::BottomEdge, along))) << "address bottom at " << along;
         EXPECT_TRUE(border(EdgeGray(form->m_ipAddr, Qt::RightEdge))) << "address right";
+        EXPECT_LE(DotStubs(form->m_ipAddr), 8) << "the border under the dots differs";
         return IDCANCEL;
     };
     CEdtCfgDlg form(dlg_.get());
