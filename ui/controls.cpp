@@ -11,6 +11,7 @@
 static void InitBundledResources()
 {
     Q_INIT_RESOURCE(pathlume);
+    Q_INIT_RESOURCE(windowicons);
 }
 
 void InitResources()
@@ -67,6 +68,17 @@ QFont DialogFont(const QString& family, int pointSize)
                                                : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     f.setPointSize(pointSize);
     return f;
+}
+
+QIcon ProgramIcon()
+{
+    InitResources();
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/window-138.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/icons/program-135-32.png"), QSize(32, 32));
+    for (int size : {48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/program-icon/%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 QString LoadResString(int id)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -40,6 +41,10 @@ QFont DialogFont(const QString& family, int pointSize);
 // Registers the bundled icons and images (they live in a static library,
 // so they must be registered before first use). Safe to call more than once.
 void InitResources();
+
+// The program's icon at every size the desktop theme has (16 to 256 px), the
+// 16 px image being the window's own small icon.
+QIcon ProgramIcon();
 
 // Texts of the string table.
 QString LoadResString(int id);

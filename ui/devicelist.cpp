@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -14,6 +15,35 @@
 #include <algorithm>
 
 #include "uiseam.h"
+#include "windowsettings.h"
+
+namespace {
+
+// The text a cell came with, where it differs from the text it shows.
+constexpr int kAsCameRole = Qt::UserRole + 1;
+
+QString AsCame(const QTreeWidgetItem* item, int col)
+{
+    const QVariant asCame = item->data(col, kAsCameRole);
+    return asCame.isValid() ? asCame.toString() : item->text(col);
+}
+
+bool IsControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// A field of text copied for pasting into a spreadsheet or a text editor.
+QString ClipboardField(const QString& text)
+{
+    if (!text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\n')) &&
+        !text.contains(QLatin1Char('\r')) && !text.startsWith(QLatin1Char('"')))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+}  // namespace
 
 CDeviceListCtrl::CDeviceListCtrl(QWidget* parent) : QTreeWidget(parent)
 {
@@ -48,13 +78,82 @@ QStringList CDeviceListCtrl::Headings() const
     return out;
 }
 
-QStringList CDeviceListCtrl::Cells(int row) const
+QStringList CDeviceListCtrl::Cells(int row, bool asCame) const
 {
     QStringList out;
-    const QTreeWidgetItem* item = row >= 0 ? topLevelItem(row) : nullptr;
-    for (int c = 0; item && c < columnCount(); ++c)
-        out << item->text(c);
+    for (int c = 0; row >= 0 && row < topLevelItemCount() && c < columnCount(); ++c)
+        out << (asCame ? GetItemText(row, c) : topLevelItem(row)->text(c));
     return out;
+}
+
+QString CDeviceListCtrl::VisibleText(const QString& text)
+{
+    bool plain = true;
+    for (const QChar ch : text)
+        plain = plain && !IsControl(ch.unicode());
+    if (plain)
+        return text;
+    QString out;
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (!IsControl(c))
+            out += ch;
+        else if (c == '\r')
+            out += QLatin1String("\\r");
+        else if (c == '\n')
+            out += QLatin1String("\\n");
+        else if (c == '\t')
+            out += QLatin1String("\\t");
+        else
+            out += QStringLiteral("\\x%1").arg(static_cast<unsigned>(c), 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+void CDeviceListCtrl::SetCell(QTreeWidgetItem* item, int col, const QString& text)
+{
+    const QString shown = VisibleText(text);
+    item->setText(col, shown);
+    item->setData(col, kAsCameRole, shown == text ? QVariant() : QVariant(text));
+    if (col <= 1)
+        ApplyMark(item);
+}
+
+bool CDeviceListCtrl::IsMarked(const QTreeWidgetItem* item) const
+{
+    if (m_strMarkSerial.isEmpty() && m_strMarkMac.isEmpty())
+        return false;
+    return AsCame(item, 0) == m_strMarkSerial && AsCame(item, 1) == m_strMarkMac;
+}
+
+void CDeviceListCtrl::ApplyMark(QTreeWidgetItem* item)
+{
+    const bool marked = IsMarked(item);
+    if (!marked && !item->data(0, Qt::FontRole).isValid())
+        return;   // not marked, nor ever was
+    QFont bold = font();
+    bold.setBold(true);
+    for (int c = 0; c < columnCount(); ++c)
+        item->setData(c, Qt::FontRole, marked ? QVariant(bold) : QVariant());
+    item->setData(0, Qt::AccessibleDescriptionRole,
+                  marked ? QVariant(QStringLiteral("configuration shown")) : QVariant());
+}
+
+void CDeviceListCtrl::MarkDevice(const QString& serial, const QString& mac)
+{
+    m_strMarkSerial = serial;
+    m_strMarkMac = mac;
+    for (int r = 0; r < topLevelItemCount(); ++r)
+        ApplyMark(topLevelItem(r));
+    FitColumns();
+}
+
+int CDeviceListCtrl::MarkedRow() const
+{
+    for (int r = 0; r < topLevelItemCount(); ++r)
+        if (IsMarked(topLevelItem(r)))
+            return r;
+    return -1;
 }
 
 int CDeviceListCtrl::SelectedRow() const
@@ -65,7 +164,10 @@ int CDeviceListCtrl::SelectedRow() const
 
 QString CDeviceListCtrl::RowText(int row) const
 {
-    return Cells(row).join(QLatin1Char('\t'));
+    QStringList fields;
+    for (const QString& cell : Cells(row))
+        fields << ClipboardField(cell);
+    return fields.join(QLatin1Char('\t'));
 }
 
 QString CDeviceListCtrl::AllText() const
@@ -81,6 +183,9 @@ QString CDeviceListCtrl::CsvText() const
     auto line = [](const QStringList& fields) {
         QStringList quoted;
         for (QString f : fields) {
+            static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+            if (!f.isEmpty() && kFormulaStarts.contains(f.front()))
+                f.prepend(QLatin1Char('\''));
             if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
                 f.contains(QLatin1Char('\r')) || f.contains(QLatin1Char('\n')))
                 f = QLatin1Char('"') + f.replace(QLatin1String("\""), QLatin1String("\"\"")) +
@@ -91,7 +196,7 @@ QString CDeviceListCtrl::CsvText() const
     };
     QString out = line(Headings());
     for (int r = 0; r < topLevelItemCount(); ++r)
-        out += line(Cells(r));
+        out += line(Cells(r, true));
     return out;
 }
 
@@ -109,15 +214,23 @@ void CDeviceListCtrl::CopyAll()
 
 void CDeviceListCtrl::ExportCsv()
 {
-    const QString path =
-        UiSeam::GetSaveFileName(window(), QStringLiteral("Export as CSV"), QStringLiteral("devices.csv"),
-                                QStringLiteral("CSV files (*.csv);;All files (*)"));
+    // The dialog opens where this window's last export went, else where the
+    // last run's went, else in the documents folder.
+    QString folder = m_strExportFolder;
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = LoadExportFolder();
+    const QString path = UiSeam::GetSaveFileName(
+        window(), QStringLiteral("Export as CSV"), QDir(folder).filePath(QStringLiteral("devices.csv")),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
     QSaveFile file(path);   // replaces an existing file only once all is written
     const QByteArray bytes = CsvText().toUtf8();
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+        m_strExportFolder = QFileInfo(path).absolutePath();
+        SaveExportFolder(m_strExportFolder);
         return;
+    }
     UiSeam::MessageBox(window(),
                        QStringLiteral("Cannot write the file %1: %2.")
                            .arg(QDir::toNativeSeparators(path), file.errorString()),
@@ -163,6 +276,18 @@ void CDeviceListCtrl::keyPressEvent(QKeyEvent* e)
         QTreeWidget::keyPressEvent(e);   // selects the current row
         m_nHotItem = indexOfTopLevelItem(currentItem());
         emit clickNotify();
+        return;
+    }
+    // Enter opens the current row as Space does; it never reaches the window,
+    // where it would end the program.
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&
+        (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        e->accept();
+        if (currentItem()) {
+            setCurrentItem(currentItem(), 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            m_nHotItem = indexOfTopLevelItem(currentItem());
+            emit clickNotify();
+        }
         return;
     }
     QTreeWidget::keyPressEvent(e);
@@ -237,6 +362,10 @@ void CDeviceListCtrl::resizeEvent(QResizeEvent* e)
 void CDeviceListCtrl::changeEvent(QEvent* e)
 {
     QTreeWidget::changeEvent(e);
+    if (e->type() == QEvent::FontChange) {
+        for (int r = 0; r < topLevelItemCount(); ++r)
+            ApplyMark(topLevelItem(r));   // the bold font follows the list's
+    }
     if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
         FitColumns();
 }
@@ -248,14 +377,14 @@ int CDeviceListCtrl::InsertItem(int row, const QString& text)
         return -1;
     int pos = topLevelItemCount();
     for (int i = 0; i < topLevelItemCount(); ++i) {
-        if (QString::localeAwareCompare(text, topLevelItem(i)->text(0)) < 0) {
+        if (QString::localeAwareCompare(text, GetItemText(i, 0)) < 0) {
             pos = i;
             break;
         }
     }
     auto* item = new QTreeWidgetItem();
-    item->setText(0, text);
     insertTopLevelItem(pos, item);
+    SetCell(item, 0, text);
     FitColumns();
     return pos;
 }
@@ -265,7 +394,7 @@ bool CDeviceListCtrl::SetItemText(int row, int sub, const QString& text)
     QTreeWidgetItem* item = (row >= 0) ? topLevelItem(row) : nullptr;
     if (!item || sub < 0 || sub >= columnCount())
         return false;
-    item->setText(sub, text);
+    SetCell(item, sub, text);
     FitColumns();
     return true;
 }
@@ -273,7 +402,7 @@ bool CDeviceListCtrl::SetItemText(int row, int sub, const QString& text)
 QString CDeviceListCtrl::GetItemText(int row, int sub) const
 {
     const QTreeWidgetItem* item = (row >= 0) ? topLevelItem(row) : nullptr;
-    return item ? item->text(sub) : QString();
+    return item ? AsCame(item, sub) : QString();
 }
 
 void CDeviceListCtrl::TrackHot(const QPoint& viewportPos)

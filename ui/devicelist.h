@@ -25,19 +25,36 @@ public:
     // Values of column col have at most length characters from alphabet,
     // plus the fixed characters (for instance the dots of an address).
     void SetColumnExtent(int col, const QString& alphabet, int length, const QString& fixed = {});
+    // Cells hold a device's text as it came; a cell shows it on one line, each
+    // control character as an escape (\r, \n, \t, \x1b ...; see VisibleText).
     int InsertItem(int row, const QString& text);   // returns where the row was placed
     bool SetItemText(int row, int sub, const QString& text);
-    QString GetItemText(int row, int sub) const;
+    QString GetItemText(int row, int sub) const;   // the text as it came
     int GetItemCount() const { return topLevelItemCount(); }
     void DeleteAllItems();
     int GetHotItem() const { return m_nHotItem; }
 
-    // The list as text: one row's cells separated by tabs; the headings and
-    // every row, one line each; and the same as CSV (RFC 4180: fields with a
-    // comma, quote or line end quoted, quotes doubled, lines ended by CR LF).
+    // The device whose configuration the window shows, by serial number and
+    // MAC address: its row is drawn in bold wherever the list places it, also
+    // after the rows are rebuilt. Empty texts: no device.
+    void MarkDevice(const QString& serial, const QString& mac);
+    int MarkedRow() const;   // -1 for none
+
+    // The list as text, as the cells show it: one row's cells separated by
+    // tabs; the headings and every row, one line each. A cell holding a tab,
+    // a line end or a leading quote is quoted (quotes doubled), as
+    // spreadsheets read pasted text.
     QString RowText(int row) const;
     QString AllText() const;
+    // The same as CSV, with each device's text as it came (RFC 4180: fields
+    // with a comma, quote or line end quoted, quotes doubled, lines ended by
+    // CR LF). A cell beginning with =, +, -, @, a tab or a carriage return,
+    // which a spreadsheet would take for a formula, gets a leading apostrophe.
     QString CsvText() const;
+
+    // A text on one line: each control character (C0, DEL, C1) as \r, \n,
+    // \t or \xHH.
+    static QString VisibleText(const QString& text);
     // The row the user has selected, -1 for none.
     int SelectedRow() const;
 
@@ -54,7 +71,7 @@ public slots:
 signals:
     // A click (NM_CLICK) and a double-click (NM_DBLCLK) anywhere in the list,
     // rows or empty area; the hot item is already set when they come. Space
-    // on the current row is a click on it: that row is the hot item.
+    // or Enter on the current row is a click on it: that row is the hot item.
     void clickNotify();
     void dblClkNotify();
 
@@ -77,9 +94,14 @@ private:
         QString fixed;
     };
     void TrackHot(const QPoint& viewportPos);
+    // Writes a cell: the text as it came, and the one-line text it shows.
+    void SetCell(QTreeWidgetItem* item, int col, const QString& text);
+    // Draws the row in bold when it is the marked device's.
+    void ApplyMark(QTreeWidgetItem* item);
+    bool IsMarked(const QTreeWidgetItem* item) const;
     // Sets every column's width from its extent, its values and its heading.
     void FitColumns();
-    QStringList Cells(int row) const;
+    QStringList Cells(int row, bool asCame = false) const;
     QStringList Headings() const;
     std::vector<Extent> m_extents;
     QMenu* m_pMenu = nullptr;
@@ -87,4 +109,7 @@ private:
     bool m_bFitting = false;
     int m_nHotItem = -1;
     bool m_bSwallowRelease = false;
+    QString m_strMarkSerial;
+    QString m_strMarkMac;
+    QString m_strExportFolder;   // where this window's last export went
 };

@@ -1,21 +1,149 @@
 #include "dialogbase.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyleOption>
 #include <QTextBlock>
+#include <QWindow>
+#include <cmath>
 
 #include "resource.h"
 #include "uiseam.h"
+
+namespace {
+
+// Frames whose contents stop one pixel short of the right and bottom border
+// when the screen's scale is fractional (1.25, 1.5 ...): there a one-pixel
+// border falls on device pixels that the controls inside also cover, and
+// they would paint over it.
+class FrameStyle : public QProxyStyle {
+public:
+    explicit FrameStyle(const QString& base) : QProxyStyle(base) {}
+
+    QRect subElementRect(SubElement element, const QStyleOption* option,
+                         const QWidget* widget) const override
+    {
+        QRect r = QProxyStyle::subElementRect(element, option, widget);
+        if (element == SE_ShapedFrameContents && widget && FractionalScale(widget)) {
+            const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+            if (frame && frame->frameShape != QFrame::NoFrame)
+                r.adjust(0, 0, -1, -1);
+        }
+        return r;
+    }
+
+    static bool FractionalScale(const QWidget* w)
+    {
+        const qreal dpr = w->devicePixelRatioF();
+        return std::abs(dpr - std::round(dpr)) > 0.01;
+    }
+};
+
+QStyle* SharedFrameStyle()
+{
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new FrameStyle(QApplication::style()->name());
+        style->setParent(qApp);   // lives as long as the application
+    }
+    return style;
+}
+
+// The windows' own accessible nodes: the program's main window is announced
+// as a window and its forms as dialogs.
+class DialogAccessible : public QAccessibleWidget {
+public:
+    explicit DialogAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Dialog) {}
+    QAccessible::Role role() const override
+    {
+        return widget()->windowType() == Qt::Dialog ? QAccessible::Dialog : QAccessible::Window;
+    }
+};
+
+// A page exposes the controls the template shows; one that is hidden for
+// good (a control the form keeps only for its value) is left out, so that
+// assistive technology never announces it.
+class PageAccessible : public QAccessibleWidget {
+public:
+    explicit PageAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Client) {}
+
+    int childCount() const override { return static_cast<int>(Shown().size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        const QWidgetList shown = Shown();
+        return index >= 0 && index < shown.size() ? QAccessible::queryAccessibleInterface(shown.at(index))
+                                                  : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (!child || !child->object() || !child->object()->isWidgetType())
+            return -1;
+        return static_cast<int>(Shown().indexOf(static_cast<QWidget*>(child->object())));
+    }
+
+private:
+    QWidgetList Shown() const
+    {
+        QWidgetList out;
+        for (QObject* o : widget()->children()) {
+            auto* w = qobject_cast<QWidget*>(o);
+            if (w && !w->isWindow() && !qobject_cast<QMenu*>(w) && w->isVisibleTo(widget()))
+                out << w;
+        }
+        return out;
+    }
+};
+
+QAccessibleInterface* AccessibleFactory(const QString& key, QObject* object)
+{
+    if (!object || !object->isWidgetType() || key != QLatin1String(object->metaObject()->className()))
+        return nullptr;
+    if (qobject_cast<CDialogPage*>(object))
+        return new PageAccessible(static_cast<QWidget*>(object));
+    if (qobject_cast<CDialogBase*>(object))
+        return new DialogAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+}  // namespace
 
 CDialogBase::CDialogBase(int templateId, const QFont& font, QWidget* parent)
     : QDialog(parent), m_nTemplateId(templateId), m_dlu(font)
 {
     InitResources();
+    static const bool accessibleInstalled = (QAccessible::installFactory(AccessibleFactory), true);
+    (void)accessibleInstalled;
     setFont(font);
     setProperty("templateId", templateId);
+    m_pPage = new CDialogPage(this);
+}
+
+CDialogPage::CDialogPage(CDialogBase* dialog) : QWidget(dialog), m_pDialog(dialog) {}
+
+void CDialogPage::paintEvent(QPaintEvent* e)
+{
+    QWidget::paintEvent(e);
+    QPainter p(this);
+    m_pDialog->PaintPage(p);
+}
+
+QWidget* CDialogBase::Page() const
+{
+    return m_pPage;
 }
 
 int CDialogBase::DoModal()
@@ -42,7 +170,95 @@ bool CDialogBase::EnsureInitialized()
     if (m_bInitialized)
         return true;
     m_bInitialized = true;
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        FitToArea(screen->availableGeometry());
+    KeepFramesVisible();
+    NamePopups();
     return OnInitDialog();
+}
+
+QMargins CDialogBase::FrameMargins() const
+{
+    const QWindow* w = windowHandle();
+    if (w && !w->frameMargins().isNull())
+        return w->frameMargins();
+    return QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), 0, 0);
+}
+
+QSize CDialogBase::FrameSize() const
+{
+    return size().grownBy(FrameMargins());
+}
+
+void CDialogBase::FitToArea(const QRect& area)
+{
+    const QSize full = m_pPage->size();
+    const QSize room = area.size().shrunkBy(FrameMargins());
+    if (full.width() <= room.width() && full.height() <= room.height()) {
+        if (m_pScroll) {
+            m_pScroll->takeWidget();
+            m_pPage->setParent(this);
+            m_pPage->move(0, 0);
+            m_pPage->show();
+            delete m_pScroll;
+            m_pScroll = nullptr;
+        }
+        setFixedSize(full);
+        return;
+    }
+    if (!m_pScroll) {
+        m_pScroll = new QScrollArea(this);
+        m_pScroll->setFrameShape(QFrame::NoFrame);
+        m_pScroll->setFocusPolicy(Qt::NoFocus);
+        m_pScroll->setWidgetResizable(false);
+        m_pScroll->setWidget(m_pPage);
+        // A control that takes the focus, by Tab, a click or a message that
+        // points at it, is scrolled into view.
+        connect(qApp, &QApplication::focusChanged, m_pScroll, [this](QWidget*, QWidget* now) {
+            if (now && m_pScroll && m_pPage->isAncestorOf(now))
+                m_pScroll->ensureWidgetVisible(now);
+        });
+    }
+    // The room there is, with a scroll bar along each side that overflows.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_pScroll);
+    QSize want = full;
+    if (full.height() > room.height())
+        want.rwidth() += bar;
+    if (full.width() > room.width())
+        want.rheight() += bar;
+    const QSize capped = want.boundedTo(room);
+    setFixedSize(capped);
+    m_pScroll->setGeometry(QRect(QPoint(0, 0), capped));
+    m_pScroll->show();
+}
+
+void CDialogBase::CentreInArea(const QRect& area)
+{
+    const QSize frame = FrameSize();
+    QPoint at(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+    at.setX(std::max(at.x(), area.x()));
+    at.setY(std::max(at.y(), area.y()));
+    move(at);
+}
+
+void CDialogBase::KeepFramesVisible()
+{
+    for (QFrame* f : m_pPage->findChildren<QFrame*>()) {
+        if (f->window() == this && f->frameShape() != QFrame::NoFrame && !f->testAttribute(Qt::WA_SetStyle))
+            f->setStyle(SharedFrameStyle());
+    }
+}
+
+void CDialogBase::NamePopups()
+{
+    for (QComboBox* c : m_pPage->findChildren<QComboBox*>()) {
+        QAbstractItemView* list = c->view();
+        list->setAccessibleName(c->accessibleName());
+        if (QWidget* popup = list->window(); popup && popup != this)
+            popup->setAccessibleName(c->accessibleName());
+    }
 }
 
 void CDialogBase::SetModalFrame(const QString& caption)
@@ -55,12 +271,13 @@ void CDialogBase::SetModalFrame(const QString& caption)
 
 void CDialogBase::SetClientSize(int wDlu, int hDlu)
 {
-    setFixedSize(m_dlu.X(wDlu), m_dlu.Y(hDlu));
+    m_pPage->setFixedSize(m_dlu.X(wDlu), m_dlu.Y(hDlu));
+    setFixedSize(m_pPage->size());
 }
 
 QPushButton* CDialogBase::AddButton(int id, const QString& text, int x, int y, int w, int h)
 {
-    auto* b = new QPushButton(text, this);
+    auto* b = new QPushButton(text, m_pPage);
     b->setGeometry(m_dlu.Rect(x, y, w, h));
     b->setAutoDefault(false);
     b->setDefault(false);
@@ -70,7 +287,7 @@ QPushButton* CDialogBase::AddButton(int id, const QString& text, int x, int y, i
 
 QLineEdit* CDialogBase::AddEdit(int id, const QString& name, int x, int y, int w, int h)
 {
-    auto* e = new QLineEdit(this);
+    auto* e = new QLineEdit(m_pPage);
     e->setGeometry(m_dlu.Rect(x, y, w, h));
     SetControlId(e, id, name);
     return e;
@@ -78,7 +295,7 @@ QLineEdit* CDialogBase::AddEdit(int id, const QString& name, int x, int y, int w
 
 QLabel* CDialogBase::AddLabel(const QString& text, Qt::Alignment align, int x, int y, int w, int h)
 {
-    auto* l = new QLabel(text, this);
+    auto* l = new QLabel(text, m_pPage);
     l->setGeometry(m_dlu.Rect(x, y, w, h));
     l->setAlignment(align);
     l->setTextFormat(Qt::PlainText);
@@ -88,7 +305,7 @@ QLabel* CDialogBase::AddLabel(const QString& text, Qt::Alignment align, int x, i
 
 QGroupBox* CDialogBase::AddGroup(const QString& title, int x, int y, int w, int h)
 {
-    auto* g = new QGroupBox(title, this);
+    auto* g = new QGroupBox(title, m_pPage);
     g->setGeometry(m_dlu.Rect(x, y, w, h));
     SetControlId(g, IDC_STATIC, title);
     g->lower();   // frames stay behind the controls they surround

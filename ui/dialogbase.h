@@ -11,7 +11,10 @@
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPainter;
 class QPushButton;
+class QScrollArea;
+class CDialogPage;
 
 class CDialogBase : public QDialog {
     Q_OBJECT
@@ -29,12 +32,35 @@ public:
     int RunWindow();
 
     // Runs OnInitDialog once; DoModal and RunWindow call it, and so may a caller that
-    // shows the dialog modelessly.
+    // shows the dialog modelessly. Before OnInitDialog the window is fitted
+    // to the screen it opens on (its owner's, else the primary screen).
     bool EnsureInitialized();
+
+    // Fits the window into an area of the desktop (a screen's available area).
+    // Where the template with the window's frame is larger than the area, the
+    // window is capped to it and its controls scroll; otherwise the window has
+    // the template's size and no scroll bars.
+    void FitToArea(const QRect& area);
+    // Places the window, frame included, in the middle of the area; a frame
+    // larger than the area keeps its title bar on the area.
+    void CentreInArea(const QRect& area);
+    // The window's size with the frame the window system gives it, as far as
+    // that is known before the window is shown (else a title bar's height).
+    QSize FrameSize() const;
+    // The scroll area that holds the controls while the window is capped;
+    // nullptr while the whole template shows.
+    QScrollArea* scrollArea() const { return m_pScroll; }
 
 protected:
     // Called once before the dialog is first shown.
     virtual bool OnInitDialog() { return true; }
+    // Paints on the controls' page, under the controls (for pictures that
+    // belong to the template and scroll with it).
+    virtual void PaintPage(QPainter& painter) { (void)painter; }
+
+    // The widget that holds every control of the template: the parent to give
+    // controls built outside the Add... helpers.
+    QWidget* Page() const;
 
     const DialogUnits& Dlu() const { return m_dlu; }
     // Caption, system menu and close box, modal frame: the frame of the forms.
@@ -47,9 +73,34 @@ protected:
     QGroupBox* AddGroup(const QString& title, int x, int y, int w, int h);
 
 private:
+    friend class CDialogPage;
+    QMargins FrameMargins() const;
+    // At a fractional scale a frame's one-pixel border falls partly on the
+    // device pixels of the controls inside it (a list's view, a scroll bar,
+    // an address field), which then paint over it; the frames keep them off.
+    void KeepFramesVisible();
+    // Names each drop-down list's popup after its list.
+    void NamePopups();
+
     int m_nTemplateId;
     DialogUnits m_dlu;
+    CDialogPage* m_pPage = nullptr;
+    QScrollArea* m_pScroll = nullptr;
     bool m_bInitialized = false;
+};
+
+// The widget that carries a dialog's controls, so that they can scroll as one
+// when the window is smaller than its template.
+class CDialogPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit CDialogPage(CDialogBase* dialog);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    CDialogBase* m_pDialog;
 };
 
 // Multi-line read-only text box whose text is kept exactly as set, with its

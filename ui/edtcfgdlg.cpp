@@ -55,11 +55,11 @@ void CEdtCfgDlg::BuildTemplate()
     AddLabel(QStringLiteral("Host name:"), kRight, 21, 108, 67, 12);
     QLineEdit* host = AddEdit(IDC_EDT_HOST_NAME, QStringLiteral("Host name"), 90, 108, 144, 12);
     AddLabel(QStringLiteral("Line speed:"), kRight, 23, 125, 65, 12);
-    m_cmbLineSpeed = new QComboBox(this);
+    m_cmbLineSpeed = new QComboBox(Page());
     m_cmbLineSpeed->setGeometry(Dlu().Rect(90, 125, 90, 12));
     SetControlId(m_cmbLineSpeed, IDC_CMB_LINE_SPEED, QStringLiteral("Line speed"));
     AddLabel(QStringLiteral("IP address from DHCP:"), kRight, 11, 142, 77, 12);
-    m_cmbDhcp = new QComboBox(this);
+    m_cmbDhcp = new QComboBox(Page());
     m_cmbDhcp->setGeometry(Dlu().Rect(90, 142, 47, 12));
     SetControlId(m_cmbDhcp, IDC_CMB_DHCP, QStringLiteral("IP address from DHCP"));
     for (QComboBox* c : {m_cmbLineSpeed, m_cmbDhcp}) {
@@ -71,7 +71,7 @@ void CEdtCfgDlg::BuildTemplate()
     connect(m_cmbDhcp, &QComboBox::activated, this, &CEdtCfgDlg::OnSelChangeDhcp);
 
     auto addIp = [this](int id, const QString& name, int x, int y) {
-        auto* ip = new CIpAddressCtrl(this);
+        auto* ip = new CIpAddressCtrl(Page());
         ip->setGeometry(Dlu().Rect(x, y, 70, 12));
         SetControlId(ip, id, name);
         return ip;

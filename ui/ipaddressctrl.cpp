@@ -101,6 +101,7 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent)
         if (i < 3) {
             auto* dot = new QLabel(QStringLiteral("."), this);
             dot->setAlignment(Qt::AlignCenter);
+            dot->setAutoFillBackground(true);   // the control's face under the dot, as under a field
             lay->addWidget(dot);
         }
     }

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimerEvent>
@@ -55,7 +56,7 @@ CKestrelDlg::CKestrelDlg(QWidget* parent, const UdpEndpoints& endpoints)
       m_endpoints(endpoints)
 {
     m_uTimeout = 0;
-    m_hIcon = QIcon(QStringLiteral(":/icons/window-138.png"));
+    m_hIcon = ProgramIcon();
     m_bmpLogo = QPixmap(QStringLiteral(":/images/logo-134.png"));
     setWindowTitle(QStringLiteral("Varden Pathlume"));
     // An ordinary top-level window (not a dialog), so the desktop lists it
@@ -85,13 +86,13 @@ void CKestrelDlg::BuildTemplate()
     QPushButton* seek = AddButton(IDC_BTN_SEEK, QStringLiteral("&Seek"), 7, 7, 50, 17);
     QPushButton* edit = AddButton(IDC_BTN_EDIT_CONFIG, QStringLiteral("&Edit config"), 65, 7, 50, 17);
 
-    m_lstDevice = new CDeviceListCtrl(this);
+    m_lstDevice = new CDeviceListCtrl(Page());
     m_lstDevice->setGeometry(Dlu().Rect(7, 33, 369, 139));
     SetControlId(m_lstDevice, IDC_LST_DEVICE, QStringLiteral("Devices"));
 
     AddGroup(QString(), 7, 172, 369, 103);
     AddLabel(QStringLiteral("Config:"), right, 12, 179, 27, 12);
-    m_edtConfig = new CMultiLineEdit(this);
+    m_edtConfig = new CMultiLineEdit(Page());
     m_edtConfig->setGeometry(Dlu().Rect(15, 192, 198, 75));
     m_edtConfig->setFocusPolicy(Qt::ClickFocus);
     SetControlId(m_edtConfig, IDC_EDT_CONFIG, QStringLiteral("Config"));
@@ -111,7 +112,7 @@ void CKestrelDlg::BuildTemplate()
     tmo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     AddLabel(QStringLiteral("Status:"), right, 219, 228, 29, 12);
-    auto* status = new CMultiLineEdit(this);
+    auto* status = new CMultiLineEdit(Page());
     status->setGeometry(Dlu().Rect(224, 241, 140, 26));
     status->setFocusPolicy(Qt::ClickFocus);
     SetControlId(status, IDC_EDT_STATUS, QStringLiteral("Status"));
@@ -141,6 +142,8 @@ QLineEdit* CKestrelDlg::Edit(int id) const
 void CKestrelDlg::SetConfigText(const QString& text)
 {
     m_edtConfig->SetWindowText(text);
+    if (text.isEmpty())
+        m_lstDevice->MarkDevice(QString(), QString());   // no configuration shown, no device marked
 }
 
 bool CKestrelDlg::DoDataExchange(bool save)
@@ -171,6 +174,7 @@ bool CKestrelDlg::OnInitDialog()
     });
 
     setWindowIcon(m_hIcon);
+    setWindowIconText(windowTitle());
 
     CreateCmdMutex();
     ResetCodec();
@@ -191,12 +195,19 @@ bool CKestrelDlg::OnInitDialog()
     m_uTimeout = static_cast<uint32_t>(GetRecvTmo());
     std::snprintf(m_szTmoText, sizeof m_szTmoText, "%d", GetRecvTmo());
     Edit(IDC_EDT_TIMEOUT)->setText(QString::fromLatin1(m_szTmoText));
-    // The Timeout and the place of the last run, where they make sense.
-    const WindowSettings saved = LoadWindowSettings();
+    // The Timeout and the place of the last run, where they make sense: the
+    // place only where the whole window fits on a screen; else the window
+    // opens centred on the primary screen.
+    // The native window first, so that the frame's size is known where the
+    // window system tells it before the window is shown.
+    create();
+    const WindowSettings saved = LoadWindowSettings(FrameSize());
     if (!saved.timeout.isEmpty())
         Edit(IDC_EDT_TIMEOUT)->setText(saved.timeout);
     if (saved.position)
-        move(*saved.position);   // else the window opens centred
+        move(*saved.position);
+    else if (const QScreen* primary = QGuiApplication::primaryScreen())
+        CentreInArea(primary->availableGeometry());
 
     std::memset(m_szSelMac, 0, sizeof m_szSelMac);
     std::memset(m_szSelSerial, 0, sizeof m_szSelSerial);
@@ -455,6 +466,7 @@ void CKestrelDlg::HandleRecvEvents(uint8_t events)
         CopyCfgText(text);
         text[kCfgTextSize] = '\0';
         SetConfigText(QString::fromLatin1(text));
+        m_lstDevice->MarkDevice(QString::fromLatin1(m_szSelSerial), QString::fromLatin1(m_szSelMac));
         DeviceEntry s;
         CopyCfgSummary(&s);
         SetDeviceRow(1, m_nSelItem, s.serial, s.mac, s.dev, s.ver, s.ipCur, s.hostName);
@@ -614,11 +626,8 @@ void CKestrelDlg::OnSocketNotify(unsigned event)
     ::OnSocketNotify(event);
 }
 
-void CKestrelDlg::paintEvent(QPaintEvent* e)
+void CKestrelDlg::PaintPage(QPainter& painter)
 {
-    QDialog::paintEvent(e);
-    if (!m_bmpLogo.isNull()) {
-        QPainter p(this);
-        p.drawPixmap(500, 12, m_bmpLogo);   // pixels, not dialog units
-    }
+    if (!m_bmpLogo.isNull())
+        painter.drawPixmap(500, 12, m_bmpLogo);   // pixels, not dialog units
 }

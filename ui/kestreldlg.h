@@ -72,7 +72,7 @@ protected:
     void ServeDblClk();
     void HandleRecvEvents(uint8_t events);
 
-    void paintEvent(QPaintEvent* e) override;
+    void PaintPage(QPainter& painter) override;
     void timerEvent(QTimerEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QSize>
 #include <QString>
 #include <optional>
 
@@ -14,8 +15,15 @@ struct WindowSettings {
 };
 
 // Reads the settings. A missing or unreadable store, and every value that
-// makes no sense (a timeout that is not 1 to 120, a position on no screen),
-// give the defaults, silently.
-WindowSettings LoadWindowSettings();
+// makes no sense (a timeout that is not 1 to 120, a position where a window
+// frame of frameSize does not fit whole on one of the screens), give the
+// defaults, silently.
+WindowSettings LoadWindowSettings(const QSize& frameSize);
 
 void SaveWindowSettings(const QString& timeout, const QPoint& position);
+
+// The folder the CSV export's save dialog opens in: where the last export
+// went, while that folder exists, else the user's documents folder (the home
+// folder where there is none).
+QString LoadExportFolder();
+void SaveExportFolder(const QString& folder);

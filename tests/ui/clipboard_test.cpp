@@ -4,8 +4,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QDir>
 #include <QMenu>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <string>
 
 #include "window_fixture.h"
 
@@ -58,17 +61,22 @@ TEST_F(ClipboardTest, CopyCopyAllAndCsvExport)
                   row1 + QLatin1Char('\n'));
 
     // Export as CSV...: where the file dialog says; quoting as RFC 4180, UTF-8.
+    // The dialog opens in the documents folder, then where the last export went.
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString first = QDir(documents).exists() ? documents : QDir::homePath();
     struct Case {
         const char* what;
         QString path;   // empty: the dialog is cancelled
         bool written;
         bool error;
+        QString offeredIn;
     } cases[] = {
-        {"cancelled", QString(), false, false},
-        {"written", dir.filePath(QStringLiteral("devices.csv")), true, false},
-        {"no such folder", dir.filePath(QStringLiteral("missing/devices.csv")), false, true},
+        {"cancelled", QString(), false, false, first},
+        {"written", dir.filePath(QStringLiteral("devices.csv")), true, false, first},
+        {"no such folder", dir.filePath(QStringLiteral("missing/devices.csv")), false, true, dir.path()},
+        {"after a failure", QString(), false, false, dir.path()},
     };
     const QByteArray csv =
         "Serial Number,Mac Address,Device Name,ROM Version,IP Address,Host Name\r\n"
@@ -85,7 +93,7 @@ TEST_F(ClipboardTest, CopyCopyAllAndCsvExport)
             return IDOK;
         };
         MenuEntry(list, QStringLiteral("Export as CSV..."))->trigger();
-        EXPECT_EQ(offered, QStringLiteral("devices.csv")) << c.what;
+        EXPECT_EQ(offered, QDir(c.offeredIn).filePath(QStringLiteral("devices.csv"))) << c.what;
         QFile f(c.path);
         EXPECT_EQ(!c.path.isEmpty() && f.exists(), c.written) << c.what;
         if (c.written) {
@@ -108,6 +116,66 @@ TEST_F(ClipboardTest, CopyCopyAllAndCsvExport)
     dlg_->m_edtConfig->selectAll();
     dlg_->m_edtConfig->copy();
     EXPECT_EQ(clip->text(), QStringLiteral("DEV = NP-2400          \n*END* = \n"));
+}
+
+TEST_F(ClipboardTest, DeviceTextShowsOnOneLineAndLeavesSafely)
+{
+    Open({});
+    CDeviceListCtrl* list = List();
+    char plainSerial[] = "SN00", mac[] = "02C0EE000000", dev[] = "NP-2400", ver[] = "1.0",
+         ip[] = "10.0.0.1", plainHost[] = "lobby";
+    ASSERT_GE(dlg_->SetDeviceRow(0, 0, plainSerial, mac, dev, ver, ip, plainHost), 0);
+    const int plainHeight = list->visualItemRect(list->topLevelItem(0)).height();
+
+    // A host name as a device sent it: the cell (and Copy), and the CSV field.
+    struct Case {
+        const char* host;
+        const char* cell;
+        const char* copied;
+        const char* csv;
+    } cases[] = {
+        {"=HYPERLINK(\"http://x\",\"click\")", "=HYPERLINK(\"http://x\",\"click\")",
+         "=HYPERLINK(\"http://x\",\"click\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"click\"\")\""},
+        {"+1", "+1", "+1", "'+1"},
+        {"-2+3", "-2+3", "-2+3", "'-2+3"},
+        {"@SUM(A1)", "@SUM(A1)", "@SUM(A1)", "'@SUM(A1)"},
+        {"\tcalc", "\\tcalc", "\\tcalc", "'\tcalc"},
+        {"\rcr", "\\rcr", "\\rcr", "\"'\rcr\""},
+        {"x\r\nIP = 6.6.6.6", "x\\r\\nIP = 6.6.6.6", "x\\r\\nIP = 6.6.6.6", "\"x\r\nIP = 6.6.6.6\""},
+        {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f", "\\x1b[31mred\\x7f", "\x1b[31mred\x7f"},
+        {"caf\x85", "caf\\x85", "caf\\x85", "caf\xc2\x85"},   // a C1 control, written out as UTF-8
+        {"\"quoted\" name", "\"quoted\" name", "\"\"\"quoted\"\" name\"", "\"\"\"quoted\"\" name\""},
+        {"a-b=c", "a-b=c", "a-b=c", "a-b=c"},
+    };
+    for (const Case& c : cases) {
+        dlg_->ClearDeviceList();
+        std::string host = c.host;
+        char serial[] = "SN01";
+        ASSERT_GE(dlg_->SetDeviceRow(0, 0, serial, mac, dev, ver, ip, host.data()), 0) << c.host;
+        QTreeWidgetItem* item = list->topLevelItem(0);
+        const QString came = QString::fromLatin1(c.host);
+        EXPECT_EQ(item->text(5), QString::fromLatin1(c.cell)) << c.host;
+        EXPECT_EQ(list->GetItemText(0, 5), came) << c.host;   // kept as it came
+        EXPECT_EQ(list->visualItemRect(item).height(), plainHeight) << c.host;
+        EXPECT_EQ(list->RowText(0),
+                  QStringLiteral("SN01\t02C0EE000000\tNP-2400\t1.0\t10.0.0.1\t") + QString::fromLatin1(c.copied))
+            << c.host;
+        const QByteArray csv = list->CsvText().toUtf8();
+        EXPECT_EQ(csv.mid(csv.indexOf("\r\n") + 2),
+                  QByteArray("SN01,02C0EE000000,NP-2400,1.0,10.0.0.1,") + c.csv + "\r\n")
+            << c.host;
+    }
+
+    // A serial number with a control character: the window asks the device by
+    // its serial number as it came, not as the cell shows it.
+    dlg_->ClearDeviceList();
+    char oddSerial[] = "SN\x01X";
+    ASSERT_GE(dlg_->SetDeviceRow(0, 0, oddSerial, mac, dev, ver, ip, plainHost), 0);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("SN\\x01X"));
+    SetTimeoutText(QStringLiteral("0"));
+    ClickRow(0);
+    EXPECT_STREQ(dlg_->m_szSelSerial, "SN\x01X");
+    ASSERT_TRUE(WaitIdle());
 }
 
 }  // namespace

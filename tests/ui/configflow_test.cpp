@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <array>
+#include <string>
+#include <vector>
 
 #include "codec.h"
 #include "edtcfgdlg.h"
@@ -328,6 +331,68 @@ TEST_F(ConfigFlowTest, AfterAFailedFetchTheFormIsRefused)
     EXPECT_EQ(Messages()[0].text,
               QStringLiteral("Please get the configuration of the selected device first."));
     EXPECT_EQ(Forms(), 0);
+}
+
+TEST_F(ConfigFlowTest, TheReadDeviceIsMarkedWhereverItsRowGoes)
+{
+    OpenAndSeek(3);
+    CDeviceListCtrl* list = List();
+    EXPECT_EQ(list->MarkedRow(), -1);
+    ClickRow(1);
+    ASSERT_TRUE(WaitIdle());
+    const QString serial = list->GetItemText(1, 0), mac = list->GetItemText(1, 1);
+    auto boldRows = [list] {
+        QList<int> rows;
+        for (int r = 0; r < list->GetItemCount(); ++r)
+            if (list->topLevelItem(r)->font(0).bold() && list->topLevelItem(r)->font(5).bold())
+                rows << r;
+        return rows;
+    };
+    auto markedIs = [&](const char* what) {
+        const int row = list->MarkedRow();
+        ASSERT_GE(row, 0) << what;
+        EXPECT_EQ(list->GetItemText(row, 0), serial) << what;
+        EXPECT_EQ(list->GetItemText(row, 1), mac) << what;
+        EXPECT_EQ(boldRows(), QList<int>{row}) << what;
+    };
+    markedIs("after the read");
+
+    // The highlight moved by the keyboard is not the device read.
+    list->setCurrentItem(list->topLevelItem(2));
+    markedIs("highlight moved");
+
+    // Rows placed anew: a device that sorts first, one that shares the serial
+    // number with another MAC address, then the whole list rebuilt.
+    char s0[] = "A0", m0[] = "02C0EE0000A0", d[] = "NP", v[] = "1", ip[] = "10.0.0.9", h[] = "x";
+    ASSERT_EQ(dlg_->SetDeviceRow(0, 0, s0, m0, d, v, ip, h), 0);
+    std::string twin = serial.toStdString();
+    char m1[] = "02C0EE0000B1";
+    ASSERT_GE(dlg_->SetDeviceRow(0, 0, twin.data(), m1, d, v, ip, h), 0);
+    markedIs("rows inserted before it");
+    std::vector<std::array<std::string, 6>> rows;
+    for (int r = 0; r < list->GetItemCount(); ++r) {
+        rows.push_back({});
+        for (int c = 0; c < 6; ++c)
+            rows.back()[static_cast<size_t>(c)] = list->GetItemText(r, c).toStdString();
+    }
+    list->DeleteAllItems();
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        auto& f = *it;
+        ASSERT_GE(dlg_->SetDeviceRow(0, 0, f[0].data(), f[1].data(), f[2].data(), f[3].data(),
+                                     f[4].data(), f[5].data()),
+                  0);
+    }
+    markedIs("list rebuilt");
+
+    // Reading another device takes the mark away until its answer comes; a
+    // read that gets no answer leaves no device marked.
+    rig_->sim().Stop();
+    SetTimeoutText(QStringLiteral("0"));
+    ClickRow(0);
+    EXPECT_EQ(list->MarkedRow(), -1);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(list->MarkedRow(), -1);
+    EXPECT_TRUE(boldRows().isEmpty());
 }
 
 }  // namespace

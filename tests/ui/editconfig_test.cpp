@@ -314,9 +314,9 @@ TEST_F(EditConfigTest, TabVisitsEachStopOnceAndAnAddressIsOneStop)
     // The control of the form that holds the focus (an address field's control).
     auto focused = [d] {
         QWidget* w = QApplication::focusWidget();
-        while (w && w->parentWidget() != d)
+        while (w && w != d && ControlId(w) == IDC_STATIC)
             w = w->parentWidget();
-        return w ? ControlId(w) : 0;
+        return w && w != d ? ControlId(w) : 0;
     };
     auto enteredAtFirstField = [d] {
         for (CIpAddressCtrl* ip : {d->m_ipAddr, d->m_ipSubnet, d->m_ipGateway})

@@ -55,7 +55,7 @@ TEST_F(KeyboardTest, MnemonicsAndF5PressTheButtons)
     }
 }
 
-TEST_F(KeyboardTest, SpaceOnAKeyboardSelectedRowFetchesThatRowAsAClickDoes)
+TEST_F(KeyboardTest, SpaceOrEnterOnAKeyboardSelectedRowFetchesThatRowAsAClickDoes)
 {
     testrig::LoopbackPeer peer;   // plays the devices: reads each request's bytes
     OpenOnPeer(peer);
@@ -73,45 +73,75 @@ TEST_F(KeyboardTest, SpaceOnAKeyboardSelectedRowFetchesThatRowAsAClickDoes)
     QTest::mouseMove(list->viewport(), list->visualItemRect(list->topLevelItem(0)).center());
     list->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(QTest::qWaitFor([list] { return list->hasFocus(); }, 1000));
-    for (int i = 0; i < 2 && list->indexOfTopLevelItem(list->currentItem()) != 2; ++i)
-        QTest::keyClick(list, Qt::Key_Down);
-    ASSERT_EQ(list->indexOfTopLevelItem(list->currentItem()), 2);
-    const QString mac = list->GetItemText(2, 1);
-    const QString serial = list->GetItemText(2, 0);
-
     SetTimeoutText(QStringLiteral("2"));
-    QTest::keyClick(list, Qt::Key_Space);
-    EXPECT_EQ(Log(), QStringLiteral("Start getting config.\r\n"));
-    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
-    EXPECT_EQ(dlg_->m_nSelItem, 2);
-    EXPECT_EQ(list->SelectedRow(), 2);
 
-    // The request is the GetConfig frame that names the row's device.
-    const std::vector<uint8_t> sent = peer.Receive(2000);
-    uint8_t want[256];
-    const int n = BuildGetConfigFrame(mac.toLatin1().constData(), want,
-                                      serial.toLatin1().constData(), sizeof want);
-    ASSERT_GT(n, 0);
-    EXPECT_EQ(sent, std::vector<uint8_t>(want, want + n));
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        int row;   // chosen with the arrow keys from the current row
+    } steps[] = {
+        {Qt::Key_Space, Qt::NoModifier, 2},
+        {Qt::Key_Return, Qt::NoModifier, 0},
+        {Qt::Key_Enter, Qt::KeypadModifier, 1},
+    };
+    int fetches = 0;
+    for (const Step& s : steps) {
+        for (int i = 0; i < 3 && list->indexOfTopLevelItem(list->currentItem()) != s.row; ++i)
+            QTest::keyClick(list, list->indexOfTopLevelItem(list->currentItem()) < s.row ? Qt::Key_Down
+                                                                                          : Qt::Key_Up);
+        ASSERT_EQ(list->indexOfTopLevelItem(list->currentItem()), s.row) << s.key;
+        const QString mac = list->GetItemText(s.row, 1);
+        const QString serial = list->GetItemText(s.row, 0);
+        UiSeam::ClearCalls();
 
-    // Space again while the fetch runs: refused as a click would be.
-    QTest::keyClick(list, Qt::Key_Space);
-    ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0].text, QStringLiteral("Current condition is busy. Please try again."));
+        QTest::keyClick(list, s.key, s.mods);
+        ++fetches;
+        EXPECT_TRUE(dlg_->isVisible()) << s.key;
+        EXPECT_TRUE(Messages().empty()) << s.key;
+        EXPECT_EQ(Count(Log(), QStringLiteral("Start getting config.")), fetches) << s.key;
+        EXPECT_EQ(BusyText(), QStringLiteral("Busy")) << s.key;
+        EXPECT_EQ(dlg_->m_nSelItem, s.row) << s.key;
+        EXPECT_EQ(list->SelectedRow(), s.row) << s.key;
+        EXPECT_EQ(list->MarkedRow(), -1) << s.key;   // the "Config:" box is empty again
+
+        // The request is the GetConfig frame that names the row's device.
+        const std::vector<uint8_t> sent = peer.Receive(2000);
+        uint8_t want[256];
+        const int n = BuildGetConfigFrame(mac.toLatin1().constData(), want,
+                                          serial.toLatin1().constData(), sizeof want);
+        ASSERT_GT(n, 0);
+        EXPECT_EQ(sent, std::vector<uint8_t>(want, want + n)) << s.key;
+
+        // The same key again while the fetch runs: refused as a click would be.
+        QTest::keyClick(list, s.key, s.mods);
+        ASSERT_EQ(Messages().size(), 1u) << s.key;
+        EXPECT_EQ(Messages()[0].text, QStringLiteral("Current condition is busy. Please try again."));
+        EXPECT_TRUE(peer.Receive(100).empty());
+        EXPECT_TRUE(dlg_->isVisible()) << s.key;
+
+        // The device answers: its configuration shows, its row is marked and
+        // the window is idle.
+        size_t dev = 0;
+        while (dev < devices.size() && QString::fromStdString(devices[dev].values[KEY_MAC]) != mac)
+            ++dev;
+        ASSERT_LT(dev, devices.size());
+        std::vector<int> all;
+        for (int k = 0; k < kKeyCount; ++k)
+            all.push_back(k);
+        peer.SendTo(GetRecvPort(), devsim::BuildReply(RequestKind::GetConfig, devices[dev], all));
+        ASSERT_TRUE(WaitIdle());
+        EXPECT_TRUE(ConfigBox().contains(QStringLiteral("MAC = ") + mac)) << s.key;
+        EXPECT_TRUE(Log().endsWith(QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n")));
+        EXPECT_EQ(list->MarkedRow(), s.row) << s.key;
+    }
+
+    // Enter on the list with no row to open does nothing; it never closes the window.
+    dlg_->ClearDeviceList();
+    UiSeam::ClearCalls();
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_TRUE(dlg_->isVisible());
+    EXPECT_EQ(Count(Log(), QStringLiteral("Start getting config.")), fetches);
     EXPECT_TRUE(peer.Receive(100).empty());
-
-    // The device answers: its configuration shows and the window is idle.
-    size_t dev = 0;
-    while (dev < devices.size() && QString::fromStdString(devices[dev].values[KEY_MAC]) != mac)
-        ++dev;
-    ASSERT_LT(dev, devices.size());
-    std::vector<int> all;
-    for (int k = 0; k < kKeyCount; ++k)
-        all.push_back(k);
-    peer.SendTo(GetRecvPort(), devsim::BuildReply(RequestKind::GetConfig, devices[dev], all));
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_TRUE(ConfigBox().contains(QStringLiteral("MAC = ") + mac));
-    EXPECT_EQ(Log(), QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n"));
 }
 
 TEST_F(KeyboardTest, MenusFromTheKeyboardAndFromARightClick)

@@ -2,6 +2,8 @@
 // missing, unreadable or nonsense store gives the defaults without a word.
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 
 #include "window_fixture.h"
@@ -53,8 +55,11 @@ TEST_F(SettingsTest, RoundTripAndEveryBadStoreGivesTheDefaults)
     QPoint centred;
     OpenRead(&timeout, &centred);
     EXPECT_EQ(timeout, QStringLiteral("3"));
-    const QRect screen = dlg_->screen()->availableGeometry();
-    EXPECT_LE(std::abs(dlg_->frameGeometry().center().x() - screen.center().x()), 2);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame(dlg_->pos(), dlg_->FrameSize());
+    EXPECT_TRUE(screen.contains(frame));
+    EXPECT_LE(std::abs(frame.center().x() - screen.center().x()), 2);
+    EXPECT_LE(std::abs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())), 2);
     SetTimeoutText(QStringLiteral("17"));
     const QPoint moved = centred + QPoint(-13, 9);
     dlg_->move(moved);
@@ -69,33 +74,47 @@ TEST_F(SettingsTest, RoundTripAndEveryBadStoreGivesTheDefaults)
 
     struct Case {
         const char* what;
+        const char* timeout;   // shown afterwards
         std::function<void()> spoil;
     } cases[] = {
-        {"garbage file",
+        {"garbage file", "3",
          [this] {
              QFile f(store_);
              ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
              static const char junk[] = "\x00\xff[window\nposition=@Point(\ntimeout===\x01";
              f.write(QByteArray(junk, sizeof junk - 1));
          }},
-        {"unreadable store",
+        {"unreadable store", "3",
          [this] {
              QFile::remove(store_);
              ASSERT_TRUE(QDir().mkpath(store_));   // a folder where the file should be
          }},
-        {"timeout out of range, position off every screen",
+        {"timeout out of range, position off every screen", "3",
          [] {
              QSettings s;
              s.setValue(QStringLiteral("window/timeout"), QStringLiteral("500"));
              s.setValue(QStringLiteral("window/position"), QPoint(99999, -99999));
          }},
-        {"timeout not a number, position not a point",
+        {"timeout not a number, position not a point", "3",
          [] {
              QSettings s;
              s.setValue(QStringLiteral("window/timeout"), QStringLiteral("12abc"));
              s.setValue(QStringLiteral("window/position"), QStringLiteral("left"));
          }},
-        {"timeout zero, position a number",
+        {"window partly off the screen", "17",
+         [&] {
+             // The top-left corner is on the screen, most of the window is not.
+             QSettings s;
+             s.setValue(QStringLiteral("window/position"),
+                        screen.bottomRight() - QPoint(80, 50));
+         }},
+        {"window one pixel over the right edge", "17",
+         [&] {
+             QSettings s;
+             s.setValue(QStringLiteral("window/position"),
+                        QPoint(screen.right() - frame.width() + 2, screen.top()));
+         }},
+        {"timeout zero, position a number", "3",
          [] {
              QSettings s;
              s.setValue(QStringLiteral("window/timeout"), QStringLiteral("0"));
@@ -114,7 +133,7 @@ TEST_F(SettingsTest, RoundTripAndEveryBadStoreGivesTheDefaults)
         c.spoil();
         UiSeam::ClearCalls();
         OpenRead(&timeout, &pos);
-        EXPECT_EQ(timeout, QStringLiteral("3")) << c.what;
+        EXPECT_EQ(timeout, QLatin1String(c.timeout)) << c.what;
         EXPECT_EQ(pos, centred) << c.what;
         EXPECT_TRUE(UiSeam::Calls().empty()) << c.what;
         dlg_.reset();   // no close: nothing stored over the spoilt store

@@ -1,0 +1,157 @@
+// The windows on real screens: a window larger than its screen scrolls with
+// every control in reach, frames keep their borders at every scale, and the
+// window icon has every size the desktop theme has.
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include "edtcfgdlg.h"
+#include "ipaddressctrl.h"
+#include "window_fixture.h"
+
+namespace {
+
+using ScreenTest = WindowTest;
+
+// Tabs through a window's stops (bounded) and says which focused control was
+// not in the scroll area's view: whole, or where it is larger than the view,
+// filling at least half the view along each side it overflows.
+QStringList OutOfView(CDialogBase* dlg, int tabs)
+{
+    QStringList out;
+    QScrollArea* area = dlg->scrollArea();
+    for (int i = 0; i < tabs; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* w = QApplication::focusWidget();
+        if (!w || !area)
+            return {QStringLiteral("no focus or no scroll area")};
+        const QRect view = area->viewport()->rect();
+        const QRect inView(w->mapTo(area->viewport(), QPoint(0, 0)), w->size());
+        const QRect shown = view.intersected(inView);
+        if (shown.width() < std::min(w->width(), view.width() / 2) ||
+            shown.height() < std::min(w->height(), view.height() / 2) ||
+            (w->width() <= view.width() && w->height() <= view.height() && shown != inView))
+            out << w->objectName();
+    }
+    return out;
+}
+
+TEST_F(ScreenTest, AWindowLargerThanItsScreenScrollsAndEveryControlIsInReach)
+{
+    Open({});
+    Activate();
+    const QSize full = dlg_->size();
+    struct Case {
+        const char* what;
+        QRect area;   // the screen's available area
+        bool scrolls;
+    } cases[] = {
+        {"half the size", QRect(0, 0, full.width() / 2, full.height() / 2), true},
+        {"too low only", QRect(100, 50, full.width() + 100, full.height() * 2 / 3), true},
+        {"room enough", QRect(0, 0, full.width() + 200, full.height() + 200), false},
+    };
+    for (const Case& c : cases) {
+        dlg_->FitToArea(c.area);
+        EXPECT_EQ(dlg_->scrollArea() != nullptr, c.scrolls) << c.what;
+        if (!c.scrolls) {
+            EXPECT_EQ(dlg_->size(), full) << c.what;
+            continue;
+        }
+        EXPECT_LE(dlg_->FrameSize().width(), c.area.width()) << c.what;
+        EXPECT_LE(dlg_->FrameSize().height(), c.area.height()) << c.what;
+        EXPECT_EQ(dlg_->minimumSize(), dlg_->maximumSize()) << c.what;   // still a fixed frame
+        Button(IDC_BTN_SEEK)->setFocus();
+        EXPECT_EQ(OutOfView(dlg_.get(), 6).join(QLatin1Char(' ')).toStdString(), "") << c.what;
+        // Every control is where the template puts it on the scrolled page.
+        EXPECT_EQ(Edit(IDC_EDT_TIMEOUT)->geometry(), DialogUnits(dlg_->font()).Rect(319, 200, 16, 12));
+    }
+}
+
+// The darkest device pixel of a control's last logical pixel line along one
+// edge (at the middle of that edge, or where `along` says), as painted on
+// screen: where a one-pixel border falls at any scale.
+int EdgeGray(QWidget* w, Qt::Edge edge, double along = 0.5)
+{
+    const QImage img = w->window()->grab().toImage();
+    const qreal dpr = img.devicePixelRatio();
+    const QRect r(w->mapTo(w->window(), QPoint(0, 0)), w->size());
+    const int end = edge == Qt::RightEdge ? r.x() + r.width() : r.y() + r.height();
+    int darkest = 255;
+    for (int d = int(std::floor((end - 1) * dpr)); d < int(std::ceil(end * dpr)); ++d) {
+        const QPoint p = edge == Qt::RightEdge ? QPoint(d, int((r.y() + r.height() * along) * dpr))
+                                               : QPoint(int((r.x() + r.width() * along) * dpr), d);
+        if (img.rect().contains(p))
+            darkest = std::min(darkest, qGray(img.pixel(p)));
+    }
+    return darkest;
+}
+
+// How far the bottom edge of an address control, in its last three logical
+// pixel lines, looks different under the dots than under the fields (the
+// largest gray difference): 0 when the border runs clean under both.
+int DotStubs(CIpAddressCtrl* ip)
+{
+    const QImage img = ip->window()->grab().toImage();
+    const qreal dpr = img.devicePixelRatio();
+    const QPoint origin = ip->mapTo(ip->window(), QPoint(0, 0));
+    const int bottom = origin.y() + ip->height();
+    int worst = 0;
+    for (QLabel* dot : ip->findChildren<QLabel*>()) {
+        const int underDot = int((origin.x() + dot->geometry().center().x()) * dpr);
+        const int underField = int((origin.x() + ip->field(0)->geometry().center().x()) * dpr);
+        for (int y = int(std::floor((bottom - 3) * dpr)); y < int(std::ceil(bottom * dpr)); ++y)
+            if (img.rect().contains(underDot, y))
+                worst = std::max(worst, std::abs(qGray(img.pixel(underDot, y)) - qGray(img.pixel(underField, y))));
+    }
+    return worst;
+}
+
+// Run by the suite at 100 %, 125 %, 150 % and 200 % (QT_SCALE_FACTOR).
+TEST_F(ScreenTest, FramesKeepTheirBordersAtThisScale)
+{
+    Open({});
+    dlg_->FitToArea(QRect(0, 0, 8000, 8000));   // all of it in view, whatever this screen's size
+    const int background = qGray(dlg_->palette().color(QPalette::Window).rgb());
+    // A border is clearly darker than the window and the white inside.
+    auto border = [background](int gray) { return gray < background - 25; };
+    for (int id : {IDC_LST_DEVICE, IDC_EDT_STATUS, IDC_EDT_CONFIG}) {
+        QWidget* w = FindControl(dlg_.get(), id);
+        EXPECT_TRUE(border(EdgeGray(w, Qt::RightEdge))) << id << " right, gray " << EdgeGray(w, Qt::RightEdge);
+        EXPECT_TRUE(border(EdgeGray(w, Qt::BottomEdge))) << id << " bottom";
+    }
+
+    bool checked = false;
+    onModal = [&](const SeamCall& call) {
+        auto* form = qobject_cast<CEdtCfgDlg*>(call.dialog);
+        if (!form)
+            return IDCANCEL;
+        checked = true;
+        form->m_ipAddr->SetAddress(192, 168, 77, 22);
+        // Under the fields and under the dots between them alike.
+        for (double along : {0.15, 0.3, 0.5, 0.7, 0.9})
+            EXPECT_TRUE(border(EdgeGray(form->m_ipAddr, Qt::BottomEdge, along))) << "address bottom at " << along;
+        EXPECT_TRUE(border(EdgeGray(form->m_ipAddr, Qt::RightEdge))) << "address right";
+        EXPECT_LE(DotStubs(form->m_ipAddr), 8) << "the border under the dots differs";
+        return IDCANCEL;
+    };
+    CEdtCfgDlg form(dlg_.get());
+    form.EnsureInitialized();
+    form.FitToArea(QRect(0, 0, 8000, 8000));
+    UiSeam::RunModal(&form);
+    EXPECT_TRUE(checked);
+}
+
+TEST_F(ScreenTest, WindowIconHasEveryThemeSizeAndAName)
+{
+    Open({});
+    const QIcon icon = dlg_->windowIcon();
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+        EXPECT_EQ(icon.pixmap(QSize(size, size), 1.0).size(), QSize(size, size)) << size;
+    }
+    EXPECT_EQ(dlg_->windowIconText(), dlg_->windowTitle());
+}
+
+}  // namespace
