@@ -429,6 +429,13 @@ int SetCfgValue(CfgFormState* state, int key, const char* text)
     return r;
 }
 
+void SetCfgDeviceHostName(CfgFormState* state, const char* text)
+{
+    CopyText(state->values.hostName, sizeof state->values.hostName, text);
+    CopyText(state->deviceHostName, sizeof state->deviceHostName, text);
+    state->entered |= CfgKeyBit(KEY_HOST_NAME);
+}
+
 uint32_t CfgOmittedKeys(uint32_t reported, uint32_t entered)
 {
     return kCfgWriteKeys & ~(reported | entered);
@@ -612,6 +619,11 @@ bool SameValue(const ConfigRecord& w, const char* got)
 
 }  // namespace
 
+bool CfgRecordReadBack(const ConfigRecord& written, const RecordTable& table)
+{
+    return SameValue(written, Lookup(table, written.key));
+}
+
 int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf, size_t size)
 {
     static const char kTook[] = "Configuration verified.";
@@ -625,7 +637,7 @@ int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf
     for (const ConfigRecord& w : written.rec) {
         if (IsEmptyRecord(&w))
             break;
-        if (SameValue(w, Lookup(reread, w.key)))
+        if (CfgRecordReadBack(w, reread))
             continue;
         put(differ == 0 ? kPrefix : ", ");
         put(w.key);

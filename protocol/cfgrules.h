@@ -136,6 +136,12 @@ void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgForm
 // state is unchanged. The key is then in entered.
 int SetCfgValue(CfgFormState* state, int key, const char* text);
 
+// Sets the host name from a text that came from the device itself (its own
+// backup, or the journal's record of a write): it goes back whatever its
+// bytes, as the device's own name does, and only its length is checked at
+// OK. At most 32 bytes are taken. The key is then in entered.
+void SetCfgDeviceHostName(CfgFormState* state, const char* text);
+
 // The records a write leaves out: of the fourteen, those neither reported
 // nor entered.
 uint32_t CfgOmittedKeys(uint32_t reported, uint32_t entered);
@@ -167,6 +173,11 @@ int BuildWriteTable(RecordTable* table, const CfgValues& values);
 // looked at. Writes "Configuration verified." or "Device did not take: KEY,
 // KEY." into buf and returns the number of keys that differ.
 int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf, size_t size);
+
+// Whether a table holds one written record's value, compared as VerifyWrite
+// compares it (by value for numbers and addresses, the last duplicate
+// counting).
+bool CfgRecordReadBack(const ConfigRecord& written, const RecordTable& table);
 
 // The window's and the program's line when the re-read got no answer.
 extern const char kCfgNoAnswer[];   // "Configuration not verified: no answer."

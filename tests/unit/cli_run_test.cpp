@@ -14,11 +14,16 @@
 #include <vector>
 
 #include "cli.h"
+#include "journal.h"
+#include "journal_sandbox.h"
 #include "loopback_peer.h"
 #include "loopback_rig.h"
 #include "quirky_devices.h"
 
 namespace {
+
+// Every write of these tests is journaled in a temporary folder.
+testrig::JournalSandbox* const g_sandbox = testrig::InstallJournalSandbox();
 
 struct CliResult {
     int exit;
@@ -301,6 +306,205 @@ TEST_F(CliRun, InterruptedFindPrintsWhatItFound)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
     EXPECT_EQ(r.exit, cli::kExitInterrupted);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+class CliJournal : public CliRun {
+protected:
+    void SetUp() override
+    {
+        journal_ = JournalPath();
+        ASSERT_FALSE(journal_.empty());
+        std::remove(journal_.c_str());   // each test starts with an empty journal
+    }
+
+    JournalContents ReadBack()
+    {
+        JournalContents j;
+        std::string reason;
+        EXPECT_TRUE(ReadJournal(journal_, &j, &reason)) << reason;
+        return j;
+    }
+
+    std::string journal_;
+};
+
+// Writes are journaled with what they changed, history lists them newest
+// first, and restore gives back exactly what an entry's write changed, through
+// the write path of set, journaling itself.
+TEST_F(CliJournal, HistoryShowsEachWriteAndRestoreUndoesIt)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(2, 61);
+    const std::string odd = std::string("lobby\r\n\"east\"") + static_cast<char>(0xE9);
+    devices[1].values[KEY_HOST_NAME] = odd;
+    devices[0].values[KEY_GATEWAY] = "192.168.077.001";   // read by value, given back as it was
+    Start(devices);
+    const std::string tmo0 = devices[0].values[KEY_PRNT_RCV_TMO];
+
+    ASSERT_EQ(Cli({"set", Named(0), "PRNT_RCV_TMO=300", "GATEWAY=10.9.0.254", "--timeout", "1"}).exit,
+              cli::kExitOk);
+    ASSERT_EQ(Cli({"set", Named(1), "HOST_NAME=plain", "--timeout", "1"}).exit, cli::kExitOk);
+    ASSERT_EQ(Cli({"set", Named(0), "HOST_NAME=third", "--timeout", "1"}).exit, cli::kExitOk);
+
+    const CliResult table = Cli({"history"});
+    EXPECT_EQ(table.exit, cli::kExitOk) << table.err;
+    EXPECT_EQ(table.err, "");
+    EXPECT_EQ(table.out.rfind("Entry  Time ", 0), 0u) << table.out;
+    const size_t third = table.out.find("\n3  ");
+    const size_t second = table.out.find("\n2  ");
+    const size_t first = table.out.find("\n1  ");
+    ASSERT_TRUE(third < second && second < first && first != std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  PRNT_RCV_TMO: " + tmo0 + " -> 300\n", first), std::string::npos)
+        << table.out;
+    EXPECT_NE(table.out.find("  GATEWAY: 192.168.077.001 -> 10.9.0.254\n", first), std::string::npos);
+    EXPECT_NE(table.out.find("  HOST_NAME: lobby\\r\\n\"east\"\\xe9 -> plain\n", second),
+              std::string::npos) << "device text is escaped: " << table.out;
+    EXPECT_NE(table.out.find("pathlume-cli  set     verified"), std::string::npos) << table.out;
+
+    // JSON gives the same, exactly; DEVICE keeps one device's writes.
+    const CliResult json = Cli({"history", devices[1].values[KEY_MAC], "--format", "json"});
+    JsonValue v;
+    ASSERT_TRUE(ParseJson(json.out, &v)) << json.out;
+    ASSERT_EQ(v.items.size(), 1u) << json.out;
+    const JsonValue& e2 = v.items[0];
+    EXPECT_EQ(e2.Find("entry")->number, 2);
+    EXPECT_EQ(e2.Find("serial")->text, devices[1].values[KEY_SERIAL_NUM]);
+    EXPECT_EQ(e2.Find("outcome")->text, "verified");
+    ASSERT_EQ(e2.Find("changes")->items.size(), 1u);
+    EXPECT_EQ(e2.Find("changes")->items[0].Find("before")->text, odd);
+    EXPECT_EQ(e2.Find("changes")->items[0].Find("after")->text, "plain");
+
+    // Entry 1 undone: its two keys come back, the later host name stays.
+    const CliResult undo = Cli({"restore", Named(0), "--entry", "1", "--timeout", "1"});
+    EXPECT_EQ(undo.exit, cli::kExitOk) << undo.err;
+    EXPECT_EQ(undo.err, "");
+    EXPECT_EQ(undo.out.substr(undo.out.find('\n') + 1),
+              "GATEWAY: 10.9.0.254 -> 192.168.77.1\nPRNT_RCV_TMO: 300 -> " + tmo0 +
+                  "\nConfiguration verified.\n");
+    EXPECT_EQ(undo.out.rfind("Restoring entry 1 of ", 0), 0u) << undo.out;
+    EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_RCV_TMO), tmo0);
+    EXPECT_EQ(rig_->sim().Value(0, KEY_GATEWAY), "192.168.77.1");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), "third");
+
+    // The newest entry of a device by default; a host name goes back whatever its bytes.
+    const CliResult back = Cli({"restore", devices[1].values[KEY_SERIAL_NUM], "--timeout", "1"});
+    EXPECT_EQ(back.exit, cli::kExitOk) << back.err;
+    EXPECT_EQ(rig_->sim().Value(1, KEY_HOST_NAME), odd);
+    testrig::ExpectOnlyChanged(rig_->sim(), 1, devices[1], -1);
+
+    JournalContents j = ReadBack();
+    ASSERT_EQ(j.entries.size(), 5u);
+    EXPECT_TRUE(j.damaged.empty());
+    const JournalEntry& r1 = j.entries[3];
+    EXPECT_EQ(r1.action, "restore");
+    EXPECT_EQ(r1.program, "pathlume-cli");
+    EXPECT_EQ(r1.restores, 1);
+    EXPECT_EQ(r1.outcome, "verified");
+    EXPECT_EQ(j.entries[4].restores, 2);
+    EXPECT_EQ(j.entries[0].before.size(), 20u) << "every record read before the write";
+    EXPECT_EQ(j.entries[0].written.size(), 14u);
+
+    // A dry run of undoing the undo: shown, not written, not journaled.
+    const int requests = rig_->sim().RequestsHandled();
+    const CliResult dry = Cli({"restore", Named(0), "--dry-run", "--timeout", "1", "--format", "json"});
+    EXPECT_EQ(dry.exit, cli::kExitOk) << dry.err;
+    ASSERT_TRUE(ParseJson(dry.out, &v)) << dry.out;
+    EXPECT_EQ(v.Find("restores")->number, 4);
+    EXPECT_EQ(v.Find("outcome")->text, "dry run");
+    EXPECT_EQ(v.Find("changes")->items.size(), 2u);
+    EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_RCV_TMO), tmo0);
+    EXPECT_EQ(ReadBack().entries.size(), 5u);
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests + 1) << "one read, no write";
+}
+
+// A damaged line is skipped and counted, never fatal; a restore that cannot
+// name its entry sends nothing.
+TEST_F(CliJournal, DamagedLinesAndRestoresThatCannotBe)
+{
+    Start(devsim::GenerateDevices(2, 62));
+    ASSERT_EQ(Cli({"set", Named(0), "PRNT_PORT=9300", "--timeout", "1"}).exit, cli::kExitOk);
+    std::ofstream(journal_, std::ios::app) << "{\"time\": \"cut";   // a write cut short
+    ASSERT_EQ(Cli({"set", Named(0), "PRNT_PORT=9301", "--timeout", "1"}).exit, cli::kExitOk);
+
+    const CliResult history = Cli({"history"});
+    EXPECT_EQ(history.exit, cli::kExitOk);
+    EXPECT_EQ(history.err, "pathlume-cli: Skipped 1 damaged line of " + journal_ + " (line 2).\n");
+    EXPECT_NE(history.out.find("\n3  "), std::string::npos) << history.out;
+    EXPECT_NE(history.out.find("\n1  "), std::string::npos) << history.out;
+
+    const int requests = rig_->sim().RequestsHandled();
+    const std::string skipped = "pathlume-cli: Skipped 1 damaged line of " + journal_ + " (line 2).\n";
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string err;
+    } cases[] = {
+        {{"restore", Named(1)}, cli::kExitNoDevice,
+         "pathlume-cli: No write to " + Named(1) + " is recorded in " + journal_ + ".\n"},
+        {{"restore", Named(0), "--entry", "9"}, cli::kExitUsage,
+         "pathlume-cli: There is no entry 9 in " + journal_ + ".\n"},
+        {{"restore", Named(0), "--entry", "2"}, cli::kExitUsage,
+         "pathlume-cli: Entry 2 of " + journal_ + " is damaged.\n"},
+        {{"restore", Named(1), "--entry", "3"}, cli::kExitUsage,
+         "pathlume-cli: Entry 3 is a write to " + rig_->sim().Value(0, KEY_SERIAL_NUM) + " (" +
+             rig_->sim().Value(0, KEY_MAC) + "), not to " + Named(1) + ".\n"},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = Cli(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[1];
+        EXPECT_EQ(r.err, skipped + c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests) << "a refused restore sent a request";
+
+    // Restoring entry 3 gives back what entry 3 changed, past the damaged line.
+    const CliResult r = Cli({"restore", Named(0), "--timeout", "1", "--quiet"});
+    EXPECT_EQ(r.exit, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "PRNT_PORT: 9301 -> 9300\n");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), "9300");
+}
+
+// A journal that cannot be written is told, and the write happens and is
+// reported as it would be without one.
+TEST_F(CliJournal, AJournalThatCannotBeWrittenDoesNotStopTheWrite)
+{
+    Start(devsim::GenerateDevices(1, 63));
+    const std::string state = std::getenv("XDG_STATE_HOME");
+    const std::string base = state + "/unwritable";
+    mkdir(base.c_str(), 0700);
+    std::ofstream(base + "/a-file") << "x\n";
+    mkdir((base + "/dir-journal").c_str(), 0700);
+    mkdir((base + "/dir-journal/pathlume").c_str(), 0700);
+    mkdir((base + "/dir-journal/pathlume/writes.jsonl").c_str(), 0700);
+    mkdir((base + "/read-only").c_str(), 0500);
+    struct Case {
+        std::string home;
+        const char* reason;
+        bool asRootToo;   // root writes into a read-only folder all the same
+    } cases[] = {
+        {base + "/a-file", "Not a directory", true},
+        {base + "/dir-journal", "Is a directory", true},
+        {base + "/read-only", "Permission denied", false},
+    };
+    int port = 9400;
+    for (const Case& c : cases) {
+        if (!c.asRootToo && geteuid() == 0)
+            continue;
+        setenv("XDG_STATE_HOME", c.home.c_str(), 1);
+        const std::string value = std::to_string(++port);
+        const CliResult r = Cli({"set", Named(0), "PRNT_PORT=" + value, "--timeout", "1"});
+        setenv("XDG_STATE_HOME", state.c_str(), 1);
+        EXPECT_EQ(r.exit, cli::kExitOk) << c.home;
+        EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Configuration verified.\n");
+        EXPECT_EQ(r.err, "pathlume-cli: Cannot record this write in " + c.home +
+                             "/pathlume/writes.jsonl: " + c.reason + ".\n");
+        EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), value) << "the write happened";
+    }
+    chmod((base + "/read-only").c_str(), 0700);
 }
 
 }  // namespace

@@ -55,7 +55,22 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
         {{"get", "SN1@02C0EE00000"}, "SERIAL@MAC: the MAC address"},
         {{"get", "SN\r\n1@02C0EE00000A"}, "SERIAL@MAC: the serial number \"SN\\r\\n1\" is not 1 to 16"},
         {{"get", "SERIAL-NUMBER-17X@02C0EE00000A"}, "SERIAL@MAC: the serial number"},
-        {{"get", "SN1", "--dry-run"}, "--dry-run applies to set and load only"},
+        {{"get", "SN1", "--dry-run"}, "--dry-run applies to set, load and restore only"},
+        {{"history"}, nullptr},
+        {{"history", "02:c0:ee:00:00:01", "--format", "json"}, nullptr},
+        {{"history", "SN1", "SN2"}, "usage: pathlume-cli history [DEVICE]"},
+        {{"history", "--format", "csv"}, "this --format does not apply to history"},
+        {{"history", "--format", "text"}, "this --format does not apply to history"},
+        {{"history", "SN1@02C0EE0000"}, "SERIAL@MAC: the MAC address"},
+        {{"restore", "SN1", "--entry", "3", "--dry-run", "--format", "json"}, nullptr},
+        {{"restore"}, "usage: pathlume-cli restore DEVICE"},
+        {{"restore", "SN1", "--format", "table"}, "this --format does not apply to restore"},
+        {{"restore", "SN1", "--entry", "0"}, "--entry takes the number of a journal entry"},
+        {{"restore", "SN1", "--entry", "-2"}, "--entry takes the number of a journal entry"},
+        {{"restore", "SN1", "--entry", "+2"}, "--entry takes the number of a journal entry"},
+        {{"restore", "SN1", "--entry", "2x"}, "--entry takes the number of a journal entry"},
+        {{"restore", "SN1", "--entry", "99999999999"}, "--entry takes the number of a journal entry"},
+        {{"set", "SN1", "IP=1.2.3.4", "--entry", "2"}, "--entry applies to restore only"},
         {{"find", "--verbose"}, "unknown option --verbose"},
         {{"find", "--send-to", "localhost"}, "--send-to takes ADDR:PORT"},
         {{"set", "SN1", "HOST_NAME"}, "expected KEY=VALUE, got \"HOST_NAME\""},
@@ -102,6 +117,12 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
     // A MAC named with SERIAL@MAC goes out as the plain form: upper case, no separators.
     ASSERT_EQ(Parse({"get", "SN1@02:c0:ee:00:00:0a"}, &o, &error), 0);
     EXPECT_EQ(o.device, "SN1@02C0EE00000A");
+    ASSERT_EQ(Parse({"history"}, &o, &error), 0);
+    EXPECT_EQ(o.format, cli::Format::Table);
+    EXPECT_EQ(o.device, "");
+    ASSERT_EQ(Parse({"restore", "SN1", "--entry=12"}, &o, &error), 0);
+    EXPECT_EQ(o.entry, 12);
+    EXPECT_EQ(o.format, cli::Format::Text);
     ASSERT_EQ(Parse({"help", "set"}, &o, &error), 0);
     EXPECT_EQ(o.command, cli::Command::Help);
     EXPECT_EQ(cli::CommandHelp(o.helpTopic).rfind("Usage: pathlume-cli set DEVICE", 0), 0u);

@@ -32,6 +32,12 @@ const char kUsage[] =
     "                                    the values that differ; a file saved from another\n"
     "                                    device keeps this device's IP and HOST_NAME unless\n"
     "                                    --with-identity is given\n"
+    "  history [DEVICE] [--format table|json]\n"
+    "                                    list the writes recorded in the journal, newest\n"
+    "                                    first, with what each changed\n"
+    "  restore DEVICE [--entry N] [--dry-run] [--format text|json]\n"
+    "                                    write back the values from before the device's\n"
+    "                                    last recorded write (or entry N)\n"
     "  help [COMMAND]                    show this text, or one command's\n"
     "\n"
     "DEVICE is a serial number or a MAC address (found by a Find first), or\n"
@@ -52,10 +58,14 @@ const char kUsage[] =
     "  --format F          output format (see the commands)\n"
     "  --dry-run           read the device and show the changes; write nothing\n"
     "  --with-identity     load: write IP and HOST_NAME even from another device's file\n"
+    "  --entry N           restore: the journal entry to undo (history shows the numbers)\n"
     "  --quiet             no progress, and no verification line when a write is verified\n"
     "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
     "                      by default requests go out on every broadcast interface\n"
     "  --help, --version\n"
+    "\n"
+    "Every write (set, load, restore, and the window's) is recorded in the journal\n"
+    "$XDG_STATE_HOME/pathlume/writes.jsonl (else ~/.local/state/pathlume/writes.jsonl).\n"
     "\n"
     "Data goes to standard output, messages to standard error. Device text is shown\n"
     "with its control characters and bytes beyond ASCII escaped (\\r, \\n, \\t, \\\\, \\xNN);\n"
@@ -104,6 +114,18 @@ const CommandInfo kCommands[] = {
      "starts a comment only at the start of a line; a value is everything after '=',\n"
      "without the blanks around it. A file saved from another device keeps this\n"
      "device's IP and HOST_NAME unless --with-identity is given.\n"},
+    {"history", Command::History, "history [DEVICE] [--format table|json]",
+     "Lists the writes recorded in the journal, newest first: the entry's number, the\n"
+     "time (UTC), the device, the program and action, the outcome of the write check,\n"
+     "and each changed key as before -> after. DEVICE keeps that device's writes only.\n"
+     "A damaged line is skipped and counted on standard error. The journal is\n"
+     "$XDG_STATE_HOME/pathlume/writes.jsonl, else ~/.local/state/pathlume/writes.jsonl.\n"},
+    {"restore", Command::Restore,
+     "restore DEVICE [--entry N] [--dry-run] [--quiet] [--format text|json]",
+     "Writes back, for every key that a recorded write changed, the value it had\n"
+     "before: of the device's newest entry in the journal, or of entry N (the number\n"
+     "history shows). The write is built, sent, read back and checked as set does,\n"
+     "and is recorded in the journal as a restore.\n"},
     {"help", Command::Help, "help [COMMAND]", "Shows the general help, or one command's.\n"},
 };
 
@@ -287,6 +309,16 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             }
         } else if (a == "--dry-run") {
             ok = flag(&o->dryRun);
+        } else if (a == "--entry") {
+            if (!(ok = value()))
+                break;
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || n < 1 || n > 2147483647L) {
+                *error = "--entry takes the number of a journal entry (1 or more)";
+                return kExitUsage;
+            }
+            o->entry = static_cast<int>(n);
         } else if (a == "--with-identity") {
             ok = flag(&o->withIdentity);
         } else if (a == "--quiet") {
@@ -350,7 +382,12 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             return kExitUsage;
         break;
     case Command::Get:
+    case Command::Restore:
         if (!arity(args == 1))
+            return kExitUsage;
+        break;
+    case Command::History:
+        if (!arity(args <= 1))
             return kExitUsage;
         break;
     case Command::Set:
@@ -385,16 +422,23 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             return kExitUsage;
     }
     const bool listFormat = o->format == Format::Table || o->format == Format::Csv;
-    const bool writes = o->command == Command::Set || o->command == Command::Load;
+    const bool writes = o->command == Command::Set || o->command == Command::Load ||
+                        o->command == Command::Restore;
+    const bool history = o->command == Command::History;
     if ((o->format != Format::Default && o->command != Command::Find &&
-         o->command != Command::Get && !writes) ||
+         o->command != Command::Get && !writes && !history) ||
         (o->command == Command::Find && o->format == Format::Text) ||
-        ((o->command == Command::Get || writes) && listFormat)) {
+        ((o->command == Command::Get || writes) && listFormat) ||
+        (history && (o->format == Format::Csv || o->format == Format::Text))) {
         *error = "this --format does not apply to " + words[0];
         return kExitUsage;
     }
     if (o->dryRun && !writes) {
-        *error = "--dry-run applies to set and load only";
+        *error = "--dry-run applies to set, load and restore only";
+        return kExitUsage;
+    }
+    if (o->entry != 0 && o->command != Command::Restore) {
+        *error = "--entry applies to restore only";
         return kExitUsage;
     }
     if (o->withIdentity && o->command != Command::Load) {
@@ -402,7 +446,7 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
         return kExitUsage;
     }
     if (o->format == Format::Default)
-        o->format = o->command == Command::Find ? Format::Table : Format::Text;
+        o->format = o->command == Command::Find || history ? Format::Table : Format::Text;
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "codec.h"
 #include "engine.h"
 #include "internal.h"
+#include "journal.h"
 #include "platform.h"
 #include "udp.h"
 
@@ -455,11 +456,13 @@ struct KeyOutcome {
     bool cameBack;
 };
 
-void PrintWriteJson(FILE* out, const Target& t, const std::string& changes,
+void PrintWriteJson(FILE* out, const Target& t, int restores, const std::string& changes,
                     const std::string& outcome, const std::vector<KeyOutcome>& keys)
 {
     std::string s = "{\n  \"serial\": " + JsonString(t.serial) + ",\n  \"mac\": " +
-                    JsonString(t.mac) + ",\n  \"changes\": [" + changes +
+                    JsonString(t.mac) + ",\n  " +
+                    (restores > 0 ? "\"restores\": " + std::to_string(restores) + ",\n  " : "") +
+                    "\"changes\": [" + changes +
                     (changes.empty() ? "" : "\n  ") + "],\n  \"outcome\": " + JsonString(outcome) +
                     ",\n  \"written\": [";
     for (size_t i = 0; i < keys.size(); ++i)
@@ -470,17 +473,35 @@ void PrintWriteJson(FILE* out, const Target& t, const std::string& changes,
     std::fputs(s.c_str(), out);
 }
 
-// set and load: the device's configuration with the given keys changed,
-// written as the form's OK writes it, then read back and checked.
-int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
-            const std::string& source, FILE* out, FILE* err)
+// What a write command asks of DoWrite beyond its options.
+struct WriteRequest {
+    std::vector<Assignment> changes;
+    std::string source;                        // load: the device the file was saved from
+    const char* action = kJournalSet;          // as the journal records it
+    const JournalEntry* restoring = nullptr;   // restore: the entry whose before values go back
+};
+
+// set, load and restore: the device's configuration with the given keys
+// changed, written as the form's OK writes it, then read back, checked and
+// recorded in the journal.
+int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err)
 {
+    std::vector<Assignment>& changes = req.changes;
+    const std::string& source = req.source;
     Target t;
     RecordTable reply;
     char text[kCfgTextSize + 1];
     int r = FetchTarget(s, o, &t, &reply, text, err);
     if (r != 0)
         return r;
+    const JournalEntry* undo = req.restoring;
+    if (undo && (t.serial != undo->serial || NormalMac(t.mac) != NormalMac(undo->mac))) {
+        std::fprintf(err, "pathlume-cli: %s answered as %s (%s); entry %d is a write to %s (%s).\n",
+                     SafeText(o.device).c_str(), SafeText(t.serial).c_str(),
+                     SafeText(t.mac).c_str(), undo->number, SafeText(undo->serial).c_str(),
+                     SafeText(undo->mac).c_str());
+        return kExitUsage;
+    }
 
     // A backup of another device would give this one its address and name.
     if (!source.empty() && source != t.serial && !o.withIdentity) {
@@ -498,18 +519,18 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
     CfgFormState state;
     CfgFormFromRecords(reply, t.mac.c_str(), &state);
     // The device's own backup may restore its host name whatever its bytes:
-    // they came from the device. Any other is held to what a user may type.
+    // they came from the device. So do the journal's before values. Any
+    // other is held to what a user may type.
     const bool ownBackup = !source.empty() && source == t.serial;
     for (const Assignment& a : changes) {
         if (a.key == KEY_HOST_NAME && a.value == state.deviceHostName)
             continue;   // nothing to change
         if (a.key == KEY_HOST_NAME && ownBackup) {
-            std::snprintf(state.values.hostName, sizeof state.values.hostName, "%s", a.value.c_str());
-            std::snprintf(state.deviceHostName, sizeof state.deviceHostName, "%s", a.value.c_str());
-            state.entered |= CfgKeyBit(KEY_HOST_NAME);
+            SetCfgDeviceHostName(&state, a.value.c_str());
             continue;   // its length was checked with the file
         }
-        const int check = SetCfgValue(&state, a.key, a.value.c_str());
+        const int check = undo ? SetRestoredValue(&state, {KeyTable[a.key].key, a.value})
+                               : SetCfgValue(&state, a.key, a.value.c_str());
         if (check != CFG_OK) {
             char msg[256];
             FormatCfgMessage(msg, sizeof msg, check, *FindCfgField(a.key));
@@ -532,13 +553,7 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
     BuildWriteTable(table, values);
     const RecordTable written = *table;
 
-    // Whether one written record reads back the same from a configuration.
-    auto same = [](const ConfigRecord& w, const RecordTable& from) {
-        RecordTable one{};
-        one[0] = w;
-        char ignored[64];
-        return VerifyWrite(one, from, ignored, sizeof ignored) == 0;
-    };
+    const auto same = CfgRecordReadBack;
     auto valueOf = [](const ConfigRecord& w) {
         std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
         return v.erase(v.find_last_not_of(' ') + 1);
@@ -575,7 +590,7 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
     if (changed == 0 || o.dryRun) {
         const char* outcome = changed == 0 ? "nothing to change" : "dry run";
         if (json)
-            PrintWriteJson(out, t, jsonChanges, outcome, {});
+            PrintWriteJson(out, t, undo ? undo->number : 0, jsonChanges, outcome, {});
         else
             std::fprintf(out, "%s\n", changed == 0 ? "Nothing to change." : "Dry run: nothing written.");
         return kExitOk;
@@ -589,6 +604,13 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
     SleepMs(30);
     RecordTable reread;
     const bool answered = Fetch(s, t, &reread, text, "Checking");
+    // Sent is written, whatever the check finds: the journal keeps it.
+    JournalEntry entry = MakeJournalEntry("pathlume-cli", req.action, t.serial.c_str(),
+                                          t.mac.c_str(), reply, written, answered ? &reread : nullptr);
+    entry.restores = undo ? undo->number : 0;
+    const std::string unrecorded = RecordWrite(entry);
+    if (!unrecorded.empty())
+        std::fprintf(err, "pathlume-cli: %s\n", SafeText(unrecorded).c_str());
     if (s.failed())
         return kExitTransport;
     std::vector<KeyOutcome> keys;
@@ -601,9 +623,8 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
     const int differ = answered ? VerifyWrite(written, reread, line, sizeof line) : -1;
     if (!answered)
         std::snprintf(line, sizeof line, "%s", kCfgNoAnswer);
-    const char* outcome = differ == 0 ? "verified" : differ > 0 ? "not taken" : "no answer";
     if (json)
-        PrintWriteJson(out, t, jsonChanges, outcome, keys);
+        PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
     if (differ == 0) {
         if (!json && !o.quiet)
             std::fprintf(out, "%s\n", line);
@@ -613,6 +634,196 @@ int DoWrite(Session& s, const Options& o, std::vector<Assignment> changes,
         return kExitInterrupted;
     std::fprintf(err, "pathlume-cli: %s\n", line);
     return kExitNotVerified;
+}
+
+// --- The journal: history and restore ---------------------------------------
+
+// Reads the journal; damaged lines are counted on err. 0, or kExitNoDevice
+// with the reason told.
+int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
+{
+    *path = JournalPath();
+    if (path->empty()) {
+        std::fprintf(err, "pathlume-cli: No journal: neither XDG_STATE_HOME nor HOME is set.\n");
+        return kExitNoDevice;
+    }
+    std::string reason;
+    if (!ReadJournal(*path, j, &reason)) {
+        std::fprintf(err, "pathlume-cli: Cannot read %s: %s.\n", SafeText(*path).c_str(),
+                     reason.c_str());
+        return kExitNoDevice;
+    }
+    const size_t n = j->damaged.size();
+    if (n > 0) {
+        std::string lines;
+        for (size_t i = 0; i < n && i < 10; ++i)
+            lines += (i ? ", " : "") + std::to_string(j->damaged[i]);
+        std::fprintf(err, "pathlume-cli: Skipped %zu damaged line%s of %s (line%s %s%s).\n", n,
+                     n == 1 ? "" : "s", SafeText(*path).c_str(), n == 1 ? "" : "s", lines.c_str(),
+                     n > 10 ? ", ..." : "");
+    }
+    return 0;
+}
+
+std::string DeviceText(const JournalEntry& e)
+{
+    return SafeText(e.serial) + " (" + SafeText(e.mac) + ")";
+}
+
+std::string OutcomeText(const JournalEntry& e)
+{
+    std::string s = SafeText(e.outcome);
+    for (size_t i = 0; i < e.notTaken.size(); ++i)
+        s += (i ? ", " : ": ") + e.notTaken[i];
+    return s;
+}
+
+void PrintHistoryJson(FILE* out, const std::vector<const JournalEntry*>& shown)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const JournalEntry& e = *shown[i];
+        s += std::string(i ? "," : "") + "\n  {\"entry\": " + std::to_string(e.number) +
+             ", \"time\": " + JsonString(e.time) + ", \"program\": " + JsonString(e.program) +
+             ", \"action\": " + JsonString(e.action);
+        if (e.restores > 0)
+            s += ", \"restores\": " + std::to_string(e.restores);
+        s += ", \"serial\": " + JsonString(e.serial) + ", \"mac\": " + JsonString(e.mac) +
+             ", \"changes\": [";
+        const std::vector<JournalChange> changes = JournalChanges(e);
+        for (size_t c = 0; c < changes.size(); ++c)
+            s += std::string(c ? ", " : "") + "{\"key\": " + JsonString(changes[c].key) +
+                 ", \"before\": " + (changes[c].hadBefore ? JsonString(changes[c].before) : "null") +
+                 ", \"after\": " + JsonString(changes[c].after) + "}";
+        s += "], \"outcome\": " + JsonString(e.outcome) + ", \"not_taken\": [";
+        for (size_t k = 0; k < e.notTaken.size(); ++k)
+            s += (k ? ", " : "") + JsonString(e.notTaken[k]);
+        s += "]}";
+    }
+    s += shown.empty() ? "]\n" : "\n]\n";
+    std::fputs(s.c_str(), out);
+}
+
+// One row per write, its changes on the lines below it.
+void PrintHistoryTable(FILE* out, const std::vector<const JournalEntry*>& shown)
+{
+    constexpr size_t kColumns = 7;
+    static const char* const kHeadings[kColumns] = {"Entry",   "Time",   "Serial Number",
+                                                    "Mac Address", "Program", "Action",
+                                                    "Outcome"};
+    auto cells = [](const JournalEntry& e) {
+        std::string action = SafeText(e.action);
+        if (e.restores > 0)
+            action += " " + std::to_string(e.restores);
+        return std::vector<std::string>{std::to_string(e.number), SafeText(e.time),
+                                        SafeText(e.serial),       SafeText(e.mac),
+                                        SafeText(e.program),      action,
+                                        OutcomeText(e)};
+    };
+    size_t width[kColumns];
+    for (size_t k = 0; k < kColumns; ++k)
+        width[k] = std::strlen(kHeadings[k]);
+    for (const JournalEntry* e : shown) {
+        const std::vector<std::string> row = cells(*e);
+        for (size_t k = 0; k < kColumns; ++k)
+            width[k] = std::max(width[k], row[k].size());
+    }
+    auto line = [&](const std::vector<std::string>& row) {
+        std::string l;
+        for (size_t k = 0; k < kColumns; ++k) {
+            std::string c = row[k];
+            if (k + 1 < kColumns)
+                c.resize(width[k] + 2, ' ');
+            l += c;
+        }
+        std::fprintf(out, "%s\n", l.c_str());
+    };
+    line(std::vector<std::string>(kHeadings, kHeadings + kColumns));
+    const std::string indent(width[0] + 2, ' ');
+    for (const JournalEntry* e : shown) {
+        line(cells(*e));
+        const std::vector<JournalChange> changes = JournalChanges(*e);
+        if (changes.empty())
+            std::fprintf(out, "%s(nothing changed)\n", indent.c_str());
+        for (const JournalChange& c : changes)
+            std::fprintf(out, "%s%s: %s -> %s\n", indent.c_str(), SafeText(c.key).c_str(),
+                         c.hadBefore ? SafeText(c.before).c_str() : "(none)",
+                         SafeText(c.after).c_str());
+    }
+}
+
+int DoHistory(const Options& o, FILE* out, FILE* err)
+{
+    JournalContents j;
+    std::string path;
+    const int r = ReadJournalFor(&j, &path, err);
+    if (r != 0)
+        return r;
+    std::vector<const JournalEntry*> shown;
+    for (auto e = j.entries.rbegin(); e != j.entries.rend(); ++e)
+        if (o.device.empty() || JournalEntryNames(*e, o.device))
+            shown.push_back(&*e);
+    if (o.format == Format::Json) {
+        PrintHistoryJson(out, shown);
+    } else if (shown.empty()) {
+        std::fprintf(err, "pathlume-cli: No write%s%s is recorded in %s.\n",
+                     o.device.empty() ? "" : " to ", SafeText(o.device).c_str(),
+                     SafeText(path).c_str());
+    } else {
+        PrintHistoryTable(out, shown);
+    }
+    return kExitOk;
+}
+
+// The entry a restore undoes and the values that undo it. 0, or an exit
+// code with the reason told.
+int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** chosen,
+                  std::vector<Assignment>* changes, FILE* err)
+{
+    std::string path;
+    const int r = ReadJournalFor(j, &path, err);
+    if (r != 0)
+        return r;
+    *chosen = nullptr;
+    if (o.entry > 0) {
+        for (const JournalEntry& e : j->entries)
+            if (e.number == o.entry)
+                *chosen = &e;
+        if (!*chosen) {
+            const bool damaged =
+                std::find(j->damaged.begin(), j->damaged.end(), o.entry) != j->damaged.end();
+            std::fprintf(err, damaged ? "pathlume-cli: Entry %d of %s is damaged.\n"
+                                      : "pathlume-cli: There is no entry %d in %s.\n",
+                         o.entry, SafeText(path).c_str());
+            return kExitUsage;
+        }
+        if (!JournalEntryNames(**chosen, o.device)) {
+            std::fprintf(err, "pathlume-cli: Entry %d is a write to %s, not to %s.\n", o.entry,
+                         DeviceText(**chosen).c_str(), SafeText(o.device).c_str());
+            return kExitUsage;
+        }
+    } else {
+        for (auto e = j->entries.rbegin(); e != j->entries.rend() && !*chosen; ++e)
+            if (JournalEntryNames(*e, o.device))
+                *chosen = &*e;
+        if (!*chosen) {
+            std::fprintf(err, "pathlume-cli: No write to %s is recorded in %s.\n",
+                         SafeText(o.device).c_str(), SafeText(path).c_str());
+            return kExitNoDevice;
+        }
+    }
+    std::vector<std::string> kept;
+    for (const JournalRecord& v : RestoreValues(**chosen, &kept))
+        changes->push_back({static_cast<int>(FindKey(v.key.c_str()) - KeyTable), v.value});
+    if (!kept.empty()) {
+        std::string keys;
+        for (const std::string& k : kept)
+            keys += (keys.empty() ? "" : ", ") + k;
+        std::fprintf(err, "pathlume-cli: Left as they are: %s (entry %d has no value of them from "
+                          "before its write that a write can give back).\n",
+                     keys.c_str(), (*chosen)->number);
+    }
+    return 0;
 }
 
 // Flushes what was written to out; false with the reason when any of it
@@ -647,9 +858,27 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
         std::fprintf(out, "pathlume-cli %s\n", PATHLUME_VERSION);
         return kExitOk;
     }
-    std::vector<Assignment> changes = o.assignments;
-    std::string source;   // the device a load file was saved from
+    if (o.command == Command::History)
+        return DoHistory(o, out, err);
+    WriteRequest write;
+    std::vector<Assignment>& changes = write.changes;
+    changes = o.assignments;
+    std::string& source = write.source;   // the device a load file was saved from
+    JournalContents journal;
+    if (o.command == Command::Restore) {
+        // The entry is chosen before anything is sent.
+        write.action = kJournalRestore;
+        const int r = ChooseRestore(o, &journal, &write.restoring, &changes, err);
+        if (r != 0)
+            return r;
+        if (o.format == Format::Text && !o.quiet)
+            std::fprintf(out, "Restoring entry %d of %s (%s %s).\n", write.restoring->number,
+                         SafeText(write.restoring->time).c_str(),
+                         SafeText(write.restoring->program).c_str(),
+                         SafeText(write.restoring->action).c_str());
+    }
     if (o.command == Command::Load) {
+        write.action = kJournalLoad;
         // Checked whole before anything is sent.
         std::string text;
         std::string error;
@@ -669,7 +898,8 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
     case Command::Get: return DoGet(s, o, out, err);
     case Command::Save: return DoSave(s, o, out, err);
     case Command::Set:
-    case Command::Load: return DoWrite(s, o, changes, source, out, err);
+    case Command::Load:
+    case Command::Restore: return DoWrite(s, o, std::move(write), out, err);
     default: return kExitUsage;
     }
 }

@@ -1,5 +1,7 @@
 // pathlume-cli: find, read, change, back up and restore devices from a
-// terminal or a script, on the protocol library alone.
+// terminal or a script, on the protocol library alone. Every write is
+// recorded in the journal of journal.h, which history lists and restore
+// undoes.
 #pragma once
 
 #include <cstdio>
@@ -19,7 +21,7 @@ enum Exit : int {
     kExitInterrupted = 130,   // Ctrl-C
 };
 
-enum class Command { None, Find, Get, Set, Save, Load, Help, Version };
+enum class Command { None, Find, Get, Set, Save, Load, History, Restore, Help, Version };
 enum class Format { Default, Table, Json, Csv, Text };
 
 // One KEY=VALUE of a write; key is a KeyIndex of a writable key.
@@ -30,7 +32,7 @@ struct Assignment {
 
 struct Options {
     Command command = Command::None;
-    std::string device;   // serial number, MAC address, or SERIAL@MAC
+    std::string device;   // serial number, MAC address, or SERIAL@MAC (history: may be empty)
     std::string file;
     std::vector<Assignment> assignments;
     int timeout = 3;
@@ -38,6 +40,7 @@ struct Options {
     bool dryRun = false;
     bool withIdentity = false;   // load: also write IP and HOST_NAME from another device's file
     bool quiet = false;          // no progress, no verification line on success
+    int entry = 0;               // restore: the journal entry (its line), 0 for the newest
     std::string helpTopic;       // help COMMAND
     std::string interfaceName;
     // For testing only: requests to ADDR:PORT, replies received on ADDR:PORT.

@@ -6,6 +6,7 @@
 #include "cli.h"
 #include "codec.h"
 #include "internal.h"
+#include "journal.h"
 
 namespace cli {
 
@@ -117,21 +118,7 @@ bool UnescapeValue(const std::string& text, std::string* bytes, std::string* why
 
 std::string JsonString(const std::string& bytes)
 {
-    std::string s = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') {
-            s += '\\';
-            s += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            // Protocol text is single-byte: anything beyond ASCII is Latin-1.
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            s += esc;
-        } else {
-            s += static_cast<char>(c);
-        }
-    }
-    return s + "\"";
+    return JsonQuote(bytes);
 }
 
 std::string CsvField(const std::string& text)

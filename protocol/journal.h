@@ -1,0 +1,163 @@
+// The journal of configuration writes: one JSON object per line in the
+// user's state folder, appended once per write by the window and by
+// pathlume-cli after the write check, read back by pathlume-cli's history
+// and by both front ends' restore. Nothing here is on the request or
+// receive path, so it works with std::string and std::vector.
+//
+// A line, with stable field names (restores only in a restore's line):
+//   {"time": "2024-05-01T09:30:00Z", "program": "pathlume-cli",
+//    "action": "set", "restores": 3, "serial": "SN01", "mac": "02C0EE32E400",
+//    "before": [{"key": "DEV", "value": "PS-910"}, ...],
+//    "written": [{"key": "DEV", "value": "PS-910"}, ...],
+//    "outcome": "not taken", "not_taken": ["PRNT_PORT"]}
+// Device text is single-byte: every byte beyond ASCII is written as
+// \u0080 to \u00ff and read back to that byte.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cfgrules.h"
+#include "codec.h"
+
+// --- JSON, as much as the journal needs ---------------------------------
+
+struct JsonValue {
+    enum class Type { Null, Bool, Number, String, Array, Object };
+    Type type = Type::Null;
+    bool boolean = false;
+    double number = 0;
+    std::string text;   // a string's bytes: \u0000 to \u00ff as one byte, beyond as UTF-8
+    std::vector<JsonValue> items;                              // an array's
+    std::vector<std::pair<std::string, JsonValue>> members;    // an object's, in order
+
+    // The member of that name (the last, should it repeat), or nullptr.
+    const JsonValue* Find(const char* name) const;
+};
+
+// Parses one JSON text whole (blanks around it allowed). false when it is
+// not JSON or nests deeper than 32 levels.
+bool ParseJson(const std::string& text, JsonValue* out);
+
+// A JSON string of single-byte text: quote and backslash escaped, control
+// characters and bytes beyond ASCII as \u00XX.
+std::string JsonQuote(const std::string& bytes);
+
+// --- Entries ------------------------------------------------------------
+
+// What one write is recorded with.
+extern const char kJournalEdit[];      // "edit": the window's form
+extern const char kJournalSet[];       // "set"
+extern const char kJournalLoad[];      // "load"
+extern const char kJournalRestore[];   // "restore"
+extern const char kJournalVerified[];  // "verified"
+extern const char kJournalNotTaken[];  // "not taken"
+extern const char kJournalNoAnswer[];  // "no answer"
+
+struct JournalRecord {
+    std::string key;
+    std::string value;   // without the padding of its width
+};
+
+struct JournalEntry {
+    int number = 0;          // its line in the journal, 1 = the oldest
+    std::string time;        // UTC, ISO 8601 with Z
+    std::string program;     // "pathlume" or "pathlume-cli"
+    std::string action;      // edit, set, load, restore
+    int restores = 0;        // a restore: the entry whose before values it wrote back
+    std::string serial;
+    std::string mac;
+    std::vector<JournalRecord> before;    // the configuration read before the write, in order
+    std::vector<JournalRecord> written;   // the records the write carried, in order
+    std::string outcome;                  // verified, not taken, no answer
+    std::vector<std::string> notTaken;    // keys, when not taken
+};
+
+// The records of a table up to its first empty one, each value without the
+// blanks that pad it to its width.
+std::vector<JournalRecord> JournalRecordsOf(const RecordTable& table);
+
+// The outcome of the write check: reread is the configuration read after
+// the write, nullptr when the device did not answer.
+void SetJournalOutcome(JournalEntry* entry, const RecordTable& written, const RecordTable* reread);
+
+// An entry for a write whose check has ended: the time now, the
+// configuration read before it, the records it carried and its outcome
+// (reread nullptr: the device did not answer the re-read).
+JournalEntry MakeJournalEntry(const char* program, const char* action, const char* serial,
+                              const char* mac, const RecordTable& before,
+                              const RecordTable& written, const RecordTable* reread);
+
+// The current time as the journal writes it: "2024-05-01T09:30:00Z".
+std::string JournalTimeNow();
+
+// One line of the journal, ended by '\n'.
+std::string JournalLine(const JournalEntry& entry);
+
+// Reads one line (without its line end). false when it is not JSON, or a
+// field is missing or of the wrong kind, or a value cannot be device text
+// (longer than its field, a NUL byte, an unknown key).
+bool ParseJournalLine(const std::string& line, JournalEntry* out);
+
+// --- The file -----------------------------------------------------------
+
+// $XDG_STATE_HOME/pathlume/writes.jsonl, else
+// $HOME/.local/state/pathlume/writes.jsonl (on Windows
+// %LOCALAPPDATA%\pathlume\writes.jsonl). A relative XDG_STATE_HOME is
+// ignored, as the base directory rules say.
+std::string JournalPath();
+
+// Appends one line: the missing folders made with mode 0700, the file
+// opened for appending (created with mode 0600) and the whole line given to
+// one write. A journal whose last line was cut short gets its line end
+// first, so the new record stands on a line of its own. false with the
+// system's reason in *reason.
+bool AppendJournalLine(const std::string& path, const std::string& line, std::string* reason);
+
+// "Cannot record this write in PATH: REASON."
+std::string JournalFailureText(const std::string& path, const std::string& reason);
+
+// Records one write in the journal at JournalPath(). "" when recorded, else
+// the sentence of JournalFailureText, for the status log or standard error.
+std::string RecordWrite(const JournalEntry& entry);
+
+struct JournalContents {
+    std::vector<JournalEntry> entries;   // oldest first, each with its number
+    std::vector<int> damaged;            // numbers of the lines skipped as damaged
+};
+
+// Reads the whole journal. A missing file is an empty journal; a damaged
+// line is skipped and its number kept; blank lines are skipped. false with
+// the system's reason in *reason when the file cannot be read.
+bool ReadJournal(const std::string& path, JournalContents* out, std::string* reason);
+
+// --- What a write changed, and its undoing ------------------------------
+
+struct JournalChange {
+    std::string key;
+    bool hadBefore = false;   // the configuration before the write held the key
+    std::string before;
+    std::string after;
+};
+
+// The written records whose value differs by value (numbers and addresses)
+// or byte for byte (texts) from the value before the write, in written order.
+std::vector<JournalChange> JournalChanges(const JournalEntry& entry);
+
+// Whether an entry is a write to the device that a name gives: its serial
+// number, its MAC address (with or without ':' or '-', any case), or
+// SERIAL@MAC for both.
+bool JournalEntryNames(const JournalEntry& entry, const std::string& device);
+
+// The values that undo an entry's write: for each key it changed, the
+// value before. A key without one (the device did not report it) cannot be
+// given back and is listed in *unrestorable instead; so is a key the form
+// does not let a user change.
+std::vector<JournalRecord> RestoreValues(const JournalEntry& entry,
+                                         std::vector<std::string>* unrestorable);
+
+// Sets one value of a restore on a form state: a host name whatever its
+// bytes (it came from the device), any other value by SetCfgValue's rules.
+// 0 or the CfgCheck of SetCfgValue.
+int SetRestoredValue(CfgFormState* state, const JournalRecord& value);

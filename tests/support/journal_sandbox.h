@@ -1,0 +1,45 @@
+// Keeps a test program's writes out of the user's own journal: before the
+// first test, XDG_STATE_HOME points at a fresh temporary folder, removed
+// after the last. Tests that look at the journal read JournalPath().
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace testrig {
+
+class JournalSandbox : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        std::string dir = ::testing::TempDir() + "pathlume-state-XXXXXX";
+        ASSERT_NE(mkdtemp(dir.data()), nullptr);
+        dir_ = dir;
+        setenv("XDG_STATE_HOME", dir_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+// Registers the sandbox once per program; returns it.
+inline JournalSandbox* InstallJournalSandbox()
+{
+    static JournalSandbox* const sandbox = [] {
+        auto* s = new JournalSandbox;
+        ::testing::AddGlobalTestEnvironment(s);   // gtest owns it
+        return s;
+    }();
+    return sandbox;
+}
+
+}  // namespace testrig

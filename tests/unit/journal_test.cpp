@@ -1,0 +1,344 @@
+// The journal of writes: its lines read back to exactly what was written,
+// damaged lines are skipped and counted, appends survive a cut line, and
+// what a write changed (and its undoing) is judged by value.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "journal.h"
+
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+JournalEntry SampleEntry()
+{
+    JournalEntry e;
+    e.time = "2024-05-01T09:30:00Z";
+    e.program = "pathlume-cli";
+    e.action = "restore";
+    e.restores = 7;
+    e.serial = "SN\"01\\";
+    e.mac = "02C0EE32E400";
+    // Device text is bytes: a quote, a backslash, control characters, a
+    // byte beyond ASCII, and a line break that must not end the line.
+    e.before = {{"MAC", "02C0EE32E400"},
+                {"IP", "192.168.000.010"},
+                {"HOST_NAME", std::string("lobby\r\n\"east\"\\\x1b") + static_cast<char>(0xE9)},
+                {"SNMP_PASSWORD", ""}};
+    e.written = {{"MAC", "02C0EE32E400"}, {"IP", "192.168.0.10"}, {"HOST_NAME", "front"}};
+    e.outcome = "not taken";
+    e.notTaken = {"HOST_NAME"};
+    return e;
+}
+
+void ExpectSame(const JournalEntry& a, const JournalEntry& b)
+{
+    EXPECT_EQ(a.time, b.time);
+    EXPECT_EQ(a.program, b.program);
+    EXPECT_EQ(a.action, b.action);
+    EXPECT_EQ(a.restores, b.restores);
+    EXPECT_EQ(a.serial, b.serial);
+    EXPECT_EQ(a.mac, b.mac);
+    ASSERT_EQ(a.before.size(), b.before.size());
+    for (size_t i = 0; i < a.before.size(); ++i) {
+        EXPECT_EQ(a.before[i].key, b.before[i].key);
+        EXPECT_EQ(a.before[i].value, b.before[i].value);
+    }
+    ASSERT_EQ(a.written.size(), b.written.size());
+    for (size_t i = 0; i < a.written.size(); ++i) {
+        EXPECT_EQ(a.written[i].key, b.written[i].key);
+        EXPECT_EQ(a.written[i].value, b.written[i].value);
+    }
+    EXPECT_EQ(a.outcome, b.outcome);
+    EXPECT_EQ(a.notTaken, b.notTaken);
+}
+
+class JournalFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = ::testing::TempDir() + "pathlume-journal-XXXXXX";
+        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
+    }
+    void TearDown() override
+    {
+        chmod(dir_.c_str(), 0700);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::string dir_;
+};
+
+TEST(Journal, ALineReadsBackToTheSameBytes)
+{
+    const JournalEntry e = SampleEntry();
+    const std::string line = JournalLine(e);
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << "one record, one line";
+    for (unsigned char c : line.substr(0, line.size() - 1))
+        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << "a raw byte " << int(c) << " in " << line;
+    EXPECT_NE(line.find("\\u00e9"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"restores\": 7"), std::string::npos) << line;
+
+    JournalEntry back;
+    ASSERT_TRUE(ParseJournalLine(line.substr(0, line.size() - 1), &back));
+    ExpectSame(back, e);
+
+    // Only a restore names the entry it undid.
+    JournalEntry set = e;
+    set.restores = 0;
+    EXPECT_EQ(JournalLine(set).find("restores"), std::string::npos);
+}
+
+TEST(Journal, DamagedLinesAreRefused)
+{
+    std::string good = JournalLine(SampleEntry());
+    good.pop_back();
+    auto without = [&good](const char* field) {
+        JsonValue v;
+        EXPECT_TRUE(ParseJson(good, &v));
+        std::string s = "{";
+        for (const auto& m : v.members) {
+            if (m.first == field)
+                continue;
+            s += (s.size() > 1 ? ", " : "") + JsonQuote(m.first) + ": ";
+            // Re-quote strings; arrays are taken from the good line as they stand.
+            if (m.second.type == JsonValue::Type::String)
+                s += JsonQuote(m.second.text);
+            else if (m.second.type == JsonValue::Type::Number)
+                s += std::to_string(static_cast<int>(m.second.number));
+            else if (m.first == "not_taken")
+                s += "[\"HOST_NAME\"]";
+            else
+                s += m.first == "before" ? "[{\"key\": \"IP\", \"value\": \"1.2.3.4\"}]" : "[]";
+        }
+        return s + "}";
+    };
+    auto replaced = [&good](const std::string& from, const std::string& to) {
+        std::string s = good;
+        const auto at = s.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? s : s.replace(at, from.size(), to);
+    };
+    struct Case {
+        const char* what;
+        std::string line;
+        bool ok;
+    } cases[] = {
+        {"the line as written", good, true},
+        {"rebuilt whole", without("nothing"), true},
+        {"an unknown field, for later versions", replaced("\"time\"", "\"host\": 1, \"time\""), true},
+        {"not_taken left out", without("not_taken"), true},
+        {"cut short", good.substr(0, good.size() / 2), false},
+        {"not JSON", "time=2024 set SN1", false},
+        {"JSON, not an object", "[1, 2]", false},
+        {"trailing text", good + " x", false},
+        {"no time", without("time"), false},
+        {"no serial", without("serial"), false},
+        {"no mac", without("mac"), false},
+        {"no outcome", without("outcome"), false},
+        {"no before", without("before"), false},
+        {"no written", without("written"), false},
+        {"a number for a text", replaced("\"program\": \"pathlume-cli\"", "\"program\": 5"), false},
+        {"an unknown key", replaced("{\"key\": \"IP\"", "{\"key\": \"COLOUR\""), false},
+        {"a record without its value", replaced(", \"value\": \"192.168.0.10\"", ""), false},
+        {"a value longer than a field",
+         replaced("\"front\"", "\"" + std::string(33, 'x') + "\""), false},
+        {"a zero byte in a value", replaced("\"front\"", "\"fr\\u0000nt\""), false},
+        {"a serial number of 16", replaced("\"SN\\\"01\\\\\"", "\"SN-SEVENTEEN-CHR\""), true},
+        {"a serial number too long", replaced("\"SN\\\"01\\\\\"", "\"SN-SEVENTEEN-CHRS\""), false},
+        {"restores not a whole number", replaced("\"restores\": 7", "\"restores\": 1.5"), false},
+        {"restores zero", replaced("\"restores\": 7", "\"restores\": 0"), false},
+        {"restores huge", replaced("\"restores\": 7", "\"restores\": 1e300"), false},
+        {"not_taken with a number", replaced("[\"HOST_NAME\"]", "[3]"), false},
+    };
+    for (const Case& c : cases) {
+        JournalEntry e;
+        EXPECT_EQ(ParseJournalLine(c.line, &e), c.ok) << c.what << ": " << c.line;
+    }
+}
+
+TEST(Journal, JsonReaderTakesJsonAndNothingElse)
+{
+    struct Case {
+        std::string text;
+        bool ok;
+        std::string string;   // a string's bytes, when ok and a string
+    } cases[] = {
+        {"\"plain\"", true, "plain"},
+        {" \"\\u00e9\\u0041\\n\\/\" ", true, "\xE9" "A\n/"},
+        {"\"\\u2603\"", true, "\xE2\x98\x83"},
+        {"\"\\ud83d\\ude00\"", true, "\xF0\x9F\x98\x80"},
+        {"\"\\ud83d\"", false, ""},
+        {"\"\\ude00\"", false, ""},
+        {"\"\\u00g1\"", false, ""},
+        {"\"\\q\"", false, ""},
+        {"\"tab\there\"", false, ""},
+        {"\"open", false, ""},
+        {"-0.5e+3", true, ""},
+        {"012", false, ""},
+        {"1.", false, ""},
+        {"-", false, ""},
+        {"+1", false, ""},
+        {"{\"a\": [true, false, null, {}], \"b\": []}", true, ""},
+        {"{\"a\" 1}", false, ""},
+        {"{\"a\": 1,}", false, ""},
+        {"[1 2]", false, ""},
+        {"tru", false, ""},
+        {"", false, ""},
+        {std::string(31, '[') + std::string(31, ']'), true, ""},
+        {std::string(100000, '['), false, ""},   // too deep: refused, not a stack overflow
+    };
+    for (const Case& c : cases) {
+        JsonValue v;
+        EXPECT_EQ(ParseJson(c.text, &v), c.ok) << c.text.substr(0, 40);
+        if (c.ok && v.type == JsonValue::Type::String) {
+            EXPECT_EQ(v.text, c.string) << c.text;
+        }
+    }
+    JsonValue v;
+    ASSERT_TRUE(ParseJson("{\"n\": -0.5e+3, \"n\": 12}", &v));
+    ASSERT_NE(v.Find("n"), nullptr);
+    EXPECT_EQ(v.Find("n")->number, 12) << "the last of a repeated name counts";
+    EXPECT_EQ(v.Find("m"), nullptr);
+}
+
+// What a write changed is judged as the write check judges it: addresses and
+// numbers by value, texts byte for byte. Undoing it gives back what the
+// device had, in the form a write can carry.
+TEST(Journal, ChangesAndTheirUndoing)
+{
+    JournalEntry e;
+    e.before = {{"IP", "192.168.000.010"},    {"PRNT_PORT", "09100"},
+                {"HOST_NAME", "old\xE9"},     {"DHCP", "0"},
+                {"PRNT_RCV_TMO", "60"},       {"PRNT_RCV_TMO", "90"}};
+    e.written = {{"IP", "192.168.0.10"},   {"PRNT_PORT", "9101"}, {"DHCP", "0"},
+                 {"PRNT_RCV_TMO", "90"},   {"HOST_NAME", "new"},  {"GATEWAY", "10.0.0.1"},
+                 {"DEV", "PS-910"}};
+    const std::vector<JournalChange> changes = JournalChanges(e);
+    ASSERT_EQ(changes.size(), 4u);
+    EXPECT_EQ(changes[0].key, "PRNT_PORT");
+    EXPECT_EQ(changes[0].before, "09100");
+    EXPECT_EQ(changes[0].after, "9101");
+    EXPECT_EQ(changes[1].key, "HOST_NAME");
+    EXPECT_EQ(changes[2].key, "GATEWAY");
+    EXPECT_FALSE(changes[2].hadBefore);
+    EXPECT_EQ(changes[3].key, "DEV");   // written without having been read
+
+    std::vector<std::string> kept;
+    const std::vector<JournalRecord> undo = RestoreValues(e, &kept);
+    ASSERT_EQ(undo.size(), 2u);
+    EXPECT_EQ(undo[0].key, "PRNT_PORT");
+    EXPECT_EQ(undo[1].key, "HOST_NAME");
+    EXPECT_EQ(kept, (std::vector<std::string>{"GATEWAY", "DEV"}));
+
+    // On a form state: the number as a number, the host name whatever its bytes.
+    RecordTable now;
+    ClearRecordTable(&now);
+    CfgFormState state;
+    CfgFormFromRecords(now, "02C0EE000001", &state);
+    EXPECT_EQ(SetRestoredValue(&state, undo[0]), CFG_OK);
+    EXPECT_STREQ(state.prntPort, "9100");
+    EXPECT_EQ(SetRestoredValue(&state, undo[1]), CFG_OK);
+    EXPECT_STREQ(state.values.hostName, "old\xE9");
+    CfgValues values;
+    const CfgField* failed = nullptr;
+    EXPECT_EQ(CheckCfgForm(state, &values, &failed), CFG_OK) << "a device's own name is not retyped";
+    EXPECT_EQ(SetRestoredValue(&state, {"PRNT_RCV_TMO", "10"}), CFG_OUT_OF_RANGE);
+    EXPECT_EQ(SetRestoredValue(&state, {"HOST_NAME", std::string(33, 'h')}), CFG_TOO_LONG);
+}
+
+TEST(Journal, AnEntryIsNamedBySerialOrMac)
+{
+    JournalEntry e;
+    e.serial = "SN01";
+    e.mac = "02C0EE32E400";
+    struct Case {
+        const char* device;
+        bool names;
+    } cases[] = {
+        {"SN01", true},           {"02C0EE32E400", true},       {"02:c0:ee:32:e4:00", true},
+        {"02-C0-EE-32-E4-00", true}, {"SN01@02c0ee32e400", true}, {"SN01@02C0EE32E401", false},
+        {"SN02@02C0EE32E400", false}, {"SN0", false},            {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(JournalEntryNames(e, c.device), c.names) << c.device;
+}
+
+TEST(Journal, ThePathFollowsTheStateFolder)
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string savedState = state ? state : "";
+    const std::string savedHome = home ? home : "";
+    setenv("XDG_STATE_HOME", "/var/state-test", 1);
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(JournalPath(), "/var/state-test/pathlume/writes.jsonl");
+    setenv("XDG_STATE_HOME", "relative/state", 1);   // not absolute: ignored
+    EXPECT_EQ(JournalPath(), "/home/someone/.local/state/pathlume/writes.jsonl");
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(JournalPath(), "/home/someone/.local/state/pathlume/writes.jsonl");
+    unsetenv("HOME");
+    EXPECT_EQ(JournalPath(), "");
+    EXPECT_EQ(RecordWrite(SampleEntry()),
+              "Cannot record this write in the state folder: neither XDG_STATE_HOME nor HOME is set.");
+    if (state)
+        setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    if (home)
+        setenv("HOME", savedHome.c_str(), 1);
+}
+
+// Appending makes the folders and the file private, numbers stay the lines'
+// numbers, a damaged line is skipped and counted, and a cut last line does
+// not take the next record down with it.
+TEST_F(JournalFile, AppendAndReadBack)
+{
+    const std::string path = dir_ + "/a/pathlume/writes.jsonl";
+    JournalContents j;
+    std::string reason;
+    ASSERT_TRUE(ReadJournal(path, &j, &reason)) << "a journal not yet written is empty";
+    EXPECT_TRUE(j.entries.empty());
+
+    JournalEntry e = SampleEntry();
+    ASSERT_TRUE(AppendJournalLine(path, JournalLine(e), &reason)) << reason;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((dir_ + "/a/pathlume").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat((dir_ + "/a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A damaged line, a blank one, and a record cut short by a full disk.
+    std::ofstream(path, std::ios::app) << "not a record\n\n" << JournalLine(e).substr(0, 40);
+    e.serial = "SN-AFTER-CUT";
+    ASSERT_TRUE(AppendJournalLine(path, JournalLine(e), &reason)) << reason;
+    ASSERT_TRUE(ReadJournal(path, &j, &reason)) << reason;
+    ASSERT_EQ(j.entries.size(), 2u);
+    EXPECT_EQ(j.entries[0].number, 1);
+    EXPECT_EQ(j.entries[1].number, 5);
+    EXPECT_EQ(j.entries[1].serial, "SN-AFTER-CUT");
+    EXPECT_EQ(j.damaged, (std::vector<int>{2, 4}));
+    const std::string text = Slurp(path);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
+
+    // A journal that is not a file cannot be read, and says why.
+    EXPECT_FALSE(ReadJournal(dir_, &j, &reason));
+    EXPECT_EQ(reason, "Is a directory");
+}
+
+}  // namespace
