@@ -14,6 +14,7 @@ lab="$(dirname "$0")/../../scripts/netns-lab.sh"
 tag="ple$$"
 pids=()
 logs=()
+state="$(mktemp -d)"   # the window's journal of writes, never the user's
 
 # The Find request: header (magic, direction 0, command 1) and the terminator.
 find_hex="000DAC000DAC00010000002A454E442A203D200D0A"
@@ -22,6 +23,7 @@ cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
   "$lab" down "$tag"
   rm -f "${logs[@]}"
+  rm -rf "$state"
 }
 trap cleanup EXIT
 
@@ -47,7 +49,7 @@ case "$shape" in
 esac
 sleep 0.5
 
-ip netns exec "${tag}h" env QT_QPA_PLATFORM=offscreen timeout 60 "$client" "$devices" "$interfaces" \
+ip netns exec "${tag}h" env QT_QPA_PLATFORM=offscreen XDG_STATE_HOME="$state" timeout 60 "$client" "$devices" "$interfaces" \
   || status=$?
 
 for i in "${!logs[@]}"; do

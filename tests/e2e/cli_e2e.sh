@@ -15,6 +15,7 @@ sim_pid=""
 holder_pid=""
 work="$(mktemp -d)"
 simlog="$work/sim.log"
+export XDG_STATE_HOME="$work/state"   # the writes' journal, never the user's
 
 cleanup() {
   for pid in "$sim_pid" "$holder_pid"; do

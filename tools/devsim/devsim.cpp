@@ -420,6 +420,25 @@ size_t Simulator::DeviceCount() const
     return devices_.size();
 }
 
+std::string Simulator::StateText() const
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    std::string s;
+    for (const Device& d : devices_) {
+        s += "[device]\n";
+        std::string omitted;
+        for (int k = 0; k < kKeyCount; ++k) {
+            if (!d.Has(k))
+                omitted += std::string(" ") + KeyTable[k].key;
+            else
+                s += std::string(KeyTable[k].key) + " = " + d.values[k] + "\n";
+        }
+        if (!omitted.empty())
+            s += "omit" + omitted + "\n";
+    }
+    return s;
+}
+
 void Simulator::Log(const std::string& line)
 {
     if (log)

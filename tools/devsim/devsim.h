@@ -113,6 +113,10 @@ public:
     // Changes a device's configuration, as its own front panel would.
     void SetValue(size_t device, int key, const std::string& value);
     size_t DeviceCount() const;
+    // Every device's configuration in the device file's form: a [device]
+    // block each, KEY = value lines in key-table order, an omit line for the
+    // records it lacks.
+    std::string StateText() const;
     // The records of the last SetConfig that reached a device (by MAC and
     // serial number), in the order they came; empty before any.
     std::vector<WrittenRecord> LastWrite(size_t device) const;

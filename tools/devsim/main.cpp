@@ -46,6 +46,9 @@ const char kUsage[] =
     "  --time-limit SEC       end after SEC seconds (default 0 = run until a signal)\n"
     "  --print-port           print the bound port on the first line (for scripts)\n"
     "  --log-bytes            also log every request's bytes in hex\n"
+    "  --state-file FILE      keep every device's configuration in FILE (in --config's\n"
+    "                         form), written at start and after each request that\n"
+    "                         changed it, so that a test can read what the devices hold\n"
     "  --help                 show this text\n";
 
 bool ParseInt(const char* s, long min, long max, long* out)
@@ -73,6 +76,7 @@ int main(int argc, char** argv)
     long timeLimit = 0;
     bool printPort = false;
     std::string configFile;
+    std::string stateFile;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -156,6 +160,8 @@ int main(int argc, char** argv)
             printPort = true;
         } else if (a == "--log-bytes") {
             opt.logBytes = true;
+        } else if (a == "--state-file" && next(&v)) {
+            stateFile = v;
         } else {
             return Fail("unknown or incomplete option " + a);
         }
@@ -199,11 +205,27 @@ int main(int argc, char** argv)
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
+    // The state file is replaced whole, so a reader never sees half of it.
+    std::string state;
+    auto keepState = [&]() {
+        if (stateFile.empty() || sim.StateText() == state)
+            return true;
+        state = sim.StateText();
+        const std::string temp = stateFile + ".new";
+        std::ofstream(temp, std::ios::binary | std::ios::trunc) << state;
+#ifdef _WIN32
+        std::remove(stateFile.c_str());   // Windows renames onto no existing file
+#endif
+        return std::rename(temp.c_str(), stateFile.c_str()) == 0;
+    };
+    if (!keepState())
+        return Fail("cannot write " + stateFile);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimit);
     while (!g_stop) {
         if (timeLimit > 0 && std::chrono::steady_clock::now() >= end)
             break;
-        sim.Poll(50);
+        if (sim.Poll(50))
+            keepState();
     }
     std::cout << "pathlume-devsim: stopped after " << sim.RequestsHandled() << " request(s)"
               << std::endl;
