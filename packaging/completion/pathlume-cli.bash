@@ -4,12 +4,12 @@
 # key is one entry here (and one in pathlume-cli(1)). DEVICE is never
 # completed: that would need a broadcast on the network at every Tab.
 
-_pathlume_cli_commands="find get set save load help"
+_pathlume_cli_commands="find get set save load history restore help"
 # Options that every command takes.
 _pathlume_cli_common_options="--timeout --interface --quiet --help --version"
 # Options that follow with a value of their own (the test-only ones too, so
 # that their value is not taken for a command).
-_pathlume_cli_valued_options="--timeout --format --interface --send-to --listen"
+_pathlume_cli_valued_options="--timeout --format --entry --interface --send-to --listen"
 _pathlume_cli_keys="HOST_NAME ENET_SPD DHCP IP SUBNET_MASK GATEWAY PRNT_PORT PRNT_RCV_TMO"
 
 # Options of one command only.
@@ -19,7 +19,9 @@ _pathlume_cli_command_options()
         find | get) echo "--format" ;;
         set) echo "--format --dry-run" ;;
         load) echo "--format --dry-run --with-identity" ;;
-        '') echo "--format --dry-run --with-identity" ;;
+        history) echo "--format" ;;
+        restore) echo "--format --dry-run --entry" ;;
+        '') echo "--format --dry-run --with-identity --entry" ;;
     esac
 }
 
@@ -28,7 +30,8 @@ _pathlume_cli_formats()
 {
     case $1 in
         find) echo "table json csv" ;;
-        get | set | load) echo "text json" ;;
+        history) echo "table json" ;;
+        get | set | load | restore) echo "text json" ;;
         *) echo "table text json csv" ;;
     esac
 }
@@ -107,7 +110,7 @@ _pathlume_cli()
         else
             case $cmd:$args in
                 help:0) candidates=$_pathlume_cli_commands ;;
-                set:0 | get:0 | save:0 | load:0) ;; # DEVICE
+                set:0 | get:0 | save:0 | load:0 | history:0 | restore:0) ;; # DEVICE
                 set:*)
                     if [[ $cur == *=* ]]; then
                         prefix=${cur%%=*}=

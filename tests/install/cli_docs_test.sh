@@ -72,7 +72,7 @@ done
 touch "$work/lobby.txt" "$work/lab.txt" "$work/other.cfg"
 cases=(
   "pathlume-cli f|find"
-  "pathlume-cli --timeout 5 |find get help load save set"
+  "pathlume-cli --timeout 5 |find get help history load restore save set"
   "pathlume-cli --timeout 5 find --f|--format"
   "pathlume-cli find --format |csv json table"
   "pathlume-cli get 02:C0:EE:32:E4:00 --format |json text"
@@ -89,11 +89,16 @@ cases=(
   "pathlume-cli load SN1 $work/l|$work/lab.txt $work/lobby.txt"
   "pathlume-cli save --timeout 1 SN1 $work/o|$work/other.cfg"
   "pathlume-cli save SN1 $work/lobby.txt |"
-  "pathlume-cli help |find get help load save set"
+  "pathlume-cli help |find get help history load restore save set"
   "pathlume-cli find --format=j|json"
   "pathlume-cli set SN1 DHCP=1 --format |json text"
   "pathlume-cli load SN1 f --w|--with-identity"
   "pathlume-cli set -- SN1 --|"
+  "pathlume-cli history --format |json table"
+  "pathlume-cli restore SN1 --e|--entry"
+  "pathlume-cli restore SN1 --entry |"
+  "pathlume-cli restore SN1 --entry 3 --format |json text"
+  "pathlume-cli history SN1 --e|"
 )
 for c in "${cases[@]}"; do
   line=${c%%|*}
