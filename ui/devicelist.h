@@ -39,6 +39,8 @@ public:
     // after the rows are rebuilt. Empty texts: no device.
     void MarkDevice(const QString& serial, const QString& mac);
     int MarkedRow() const;   // -1 for none
+    const QString& MarkedSerial() const { return m_strMarkSerial; }
+    const QString& MarkedMac() const { return m_strMarkMac; }
 
     // The list as text, as the cells show it: one row's cells separated by
     // tabs; the headings and every row, one line each. A cell holding a tab,

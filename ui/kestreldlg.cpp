@@ -25,6 +25,7 @@
 #include "devicelist.h"
 #include "edtcfgdlg.h"
 #include "engine.h"
+#include "journal.h"
 #include "platform.h"
 #include "resource.h"
 #include "uiseam.h"
@@ -36,6 +37,14 @@ namespace {
 const char kBusyMessage[] = "Current condition is busy. Please try again.";
 const char kSelectMessage[] = "Please select a device.";
 const char kFetchFirstMessage[] = "Please get the configuration of the selected device first.";
+const char kNothingToChange[] = "Nothing to change.";
+
+// Device text (single-byte) as a message box shows it: one line, each
+// control character escaped.
+QString Shown(const std::string& bytes)
+{
+    return CDeviceListCtrl::VisibleText(QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
 
 constexpr unsigned SC_MINIMIZE_CMD = 0xF020;
 constexpr unsigned SC_CLOSE_CMD = 0xF060;
@@ -71,6 +80,8 @@ CKestrelDlg::~CKestrelDlg()
     // Destroy handling: a worker still running is stopped and joined before
     // the transport goes, so no thread outlives the window.
     ShutdownEngine();
+    if (m_bVerifyWrite)
+        JournalWrite(nullptr);   // a write whose re-read never ended was sent all the same
     delete m_pNotifier;
     m_pNotifier = nullptr;
     if (m_bTransportOpen)
@@ -130,6 +141,18 @@ void CKestrelDlg::BuildTemplate()
     connect(seek, &QPushButton::clicked, this, &CKestrelDlg::OnSeek);
     connect(edit, &QPushButton::clicked, this, &CKestrelDlg::OnEditConfig);
     connect(stop, &QPushButton::clicked, this, &CKestrelDlg::OnStop);
+    // The way back from the marked device's last write, beside the list's own
+    // entries; offered when the journal holds a write of that device.
+    QMenu* listMenu = m_lstDevice->contextMenu();
+    listMenu->addSeparator();
+    m_actRestore = listMenu->addAction(QStringLiteral("&Restore before last write..."), this,
+                                       &CKestrelDlg::OnRestoreLastWrite);
+    m_actRestore->setEnabled(false);
+    connect(listMenu, &QMenu::aboutToShow, this, [this] {
+        JournalEntry last;
+        std::string path;
+        m_actRestore->setEnabled(FindLastWriteOfMarked(&last, &path));
+    });
     connect(m_lstDevice, &CDeviceListCtrl::clickNotify, this, &CKestrelDlg::OnClickDeviceList);
     connect(m_lstDevice, &CDeviceListCtrl::dblClkNotify, this, &CKestrelDlg::OnDblClkDeviceList);
 }
@@ -434,18 +457,137 @@ void CKestrelDlg::OnEditConfig()
         ReleaseCmdMutex();
         return;
     }
+    RecordTable before;
+    CopyReplyTable(&before);   // what the form was filled from
+    FillWriteTable(*dlg);
+    WriteAndReread(before, 0);
+    dlg.reset();
+    ReleaseCmdMutex();
+}
+
+void CKestrelDlg::WriteAndReread(const RecordTable& before, int restores)
+{
     SetBusyFlg();
     AppendStatus("Start writing config.\r\n");
     SetTargetMac(m_szSelMac);
     SetTargetSerial(m_szSelSerial);
-    FillWriteTable(*dlg);
     m_written = *GetWriteTable();
+    m_before = before;
+    m_nRestores = restores;
     m_bVerifyWrite = true;
     StartRequest(RequestKind::SetConfig, GetWriteTable());
     LogSend();
     SleepMs(30);
     StartFetchOfSelected();
-    dlg.reset();
+}
+
+bool CKestrelDlg::FindLastWriteOfMarked(JournalEntry* out, std::string* path) const
+{
+    const QByteArray serial = m_lstDevice->MarkedSerial().toLatin1();
+    const QByteArray mac = m_lstDevice->MarkedMac().toLatin1();
+    *path = JournalPath();
+    if (serial.isEmpty() || mac.isEmpty() || path->empty())
+        return false;
+    JournalContents journal;
+    std::string reason;
+    if (!ReadJournal(*path, &journal, &reason))
+        return false;
+    for (auto e = journal.entries.rbegin(); e != journal.entries.rend(); ++e) {
+        if (e->serial == serial.toStdString() && JournalEntryNames(*e, mac.toStdString())) {
+            *out = *e;
+            return true;
+        }
+    }
+    return false;
+}
+
+void CKestrelDlg::OnRestoreLastWrite()
+{
+    if (!BeginCommand())
+        return;
+    auto refuse = [this](const QString& text, MsgIcon icon) {
+        UiSeam::MessageBox(this, text, icon);
+        ReleaseCmdMutex();
+    };
+    if (m_szSelMac[0] == '\0')
+        return refuse(QString::fromLatin1(kSelectMessage), MsgIcon::Stop);
+    // The write is built from the configuration shown, as the form's is: it
+    // must be the marked device's, which is the selected one.
+    if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial) ||
+        m_lstDevice->MarkedSerial() != QString::fromLatin1(m_szSelSerial) ||
+        m_lstDevice->MarkedMac() != QString::fromLatin1(m_szSelMac))
+        return refuse(QString::fromLatin1(kFetchFirstMessage), MsgIcon::Stop);
+    JournalEntry entry;
+    std::string path;
+    if (!FindLastWriteOfMarked(&entry, &path))
+        return refuse(QStringLiteral("No write to %1 (%2) is recorded in %3.")
+                          .arg(QString::fromLatin1(m_szSelSerial), QString::fromLatin1(m_szSelMac),
+                               QString::fromLocal8Bit(path.c_str())),
+                      MsgIcon::Stop);
+
+    // The configuration shown, with every value the entry's write changed
+    // set back to what the device had before it.
+    RecordTable now;
+    CopyReplyTable(&now);
+    CfgFormState state;
+    CfgFormFromRecords(now, m_szSelMac, &state);
+    std::vector<std::string> kept;
+    const CfgField* failed = nullptr;
+    int check = CFG_OK;
+    for (const JournalRecord& v : RestoreValues(entry, &kept)) {
+        check = SetRestoredValue(&state, v);
+        if (check != CFG_OK) {
+            failed = FindCfgField(static_cast<int>(FindKey(v.key.c_str()) - KeyTable));
+            break;
+        }
+    }
+    CfgValues values;
+    if (check == CFG_OK)
+        check = CheckCfgForm(state, &values, &failed);
+    if (check != CFG_OK) {
+        char msg[256];
+        FormatCfgMessage(msg, sizeof msg, check, *failed);
+        return refuse(QStringLiteral("%1: %2").arg(QString::fromLatin1(KeyTable[failed->key].key),
+                                                   QString::fromLatin1(msg)),
+                      MsgIcon::Stop);
+    }
+    RecordTable table;
+    BuildWriteTable(&table, values);
+
+    // What the write gives back, as the box shows it: KEY: now -> before.
+    const std::vector<JournalRecord> shown = JournalRecordsOf(now);
+    const std::vector<JournalRecord> writes = JournalRecordsOf(table);
+    QString changes;
+    for (size_t i = 0; i < writes.size(); ++i) {
+        if (CfgRecordReadBack(table[static_cast<int>(i)], now))
+            continue;
+        QString current = QStringLiteral("(none)");
+        for (const JournalRecord& r : shown)
+            if (r.key == writes[i].key)
+                current = Shown(r.value);
+        changes += QStringLiteral("\n%1: %2 -> %3")
+                       .arg(QString::fromLatin1(writes[i].key.c_str()), current, Shown(writes[i].value));
+    }
+    if (changes.isEmpty())
+        return refuse(QString::fromLatin1(kNothingToChange), MsgIcon::Information);
+    QString question = QStringLiteral("Write back to %1 (%2) the values it had before its write of "
+                                      "%3 (%4 %5)?\n%6")
+                           .arg(Shown(entry.serial), Shown(entry.mac), Shown(entry.time),
+                                Shown(entry.program), Shown(entry.action), changes);
+    if (!kept.empty()) {
+        QStringList keys;
+        for (const std::string& k : kept)
+            keys << QString::fromLatin1(k.c_str());
+        question += QStringLiteral("\n\nLeft as they are (no value from before that write): %1.")
+                        .arg(keys.join(QStringLiteral(", ")));
+    }
+    if (UiSeam::Confirm(this, question) != IDOK) {
+        ReleaseCmdMutex();
+        return;
+    }
+    ClearWriteTable();
+    *GetWriteTable() = table;
+    WriteAndReread(now, entry.number);
     ReleaseCmdMutex();
 }
 
@@ -483,8 +625,9 @@ void CKestrelDlg::LogWriteVerification()
         return;
     m_bVerifyWrite = false;
     char line[160];
-    if (ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial)) {
-        RecordTable reread;
+    RecordTable reread;
+    const bool answered = ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial);
+    if (answered) {
         CopyReplyTable(&reread);
         VerifyWrite(m_written, reread, line, sizeof line - 2);
     } else {
@@ -492,6 +635,18 @@ void CKestrelDlg::LogWriteVerification()
     }
     std::strcat(line, "\r\n");
     AppendStatus(line);
+    const std::string unrecorded = JournalWrite(answered ? &reread : nullptr);
+    if (!unrecorded.empty())
+        AppendStatus((unrecorded + "\r\n").c_str());
+}
+
+std::string CKestrelDlg::JournalWrite(const RecordTable* reread)
+{
+    m_bVerifyWrite = false;
+    JournalEntry e = MakeJournalEntry("pathlume", m_nRestores > 0 ? kJournalRestore : kJournalEdit,
+                                      m_szSelSerial, m_szSelMac, m_before, m_written, reread);
+    e.restores = m_nRestores;
+    return RecordWrite(e);
 }
 
 void CKestrelDlg::OnTimer(int id)
@@ -530,6 +685,10 @@ void CKestrelDlg::OnClose()
     // A request still running is stopped and its worker joined here, so
     // closing during a request neither crashes nor hangs.
     ShutdownEngine();
+    // A write whose re-read was still running was sent all the same: the
+    // journal keeps it, unanswered.
+    if (m_bVerifyWrite)
+        JournalWrite(nullptr);
     done(IDCANCEL);
 }
 

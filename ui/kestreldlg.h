@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "codec.h"
 #include "dialogbase.h"
 #include "udp.h"
 
+struct JournalEntry;
+class QAction;
 class QLineEdit;
 class QMenu;
 class QSocketNotifier;
@@ -52,12 +55,15 @@ public:
     bool DoDataExchange(bool save);
 
     QMenu* systemMenu() const { return m_pSysMenu; }
+    // "Restore before last write..." in the device list's context menu.
+    QAction* restoreAction() const { return m_actRestore; }
     bool timerRunning() const { return m_nTimer1 != 0; }
 
 public slots:
     void OnSeek();
     void OnStop();
     void OnEditConfig();
+    void OnRestoreLastWrite();
     void OnClickDeviceList();
     void OnDblClkDeviceList();
     void OnTimer(int id);
@@ -95,6 +101,17 @@ private:
     // After the re-read that follows a write: logs whether the device took
     // every written value.
     void LogWriteVerification();
+    // Sends the WriteTable to the selected device and reads it again 30 ms
+    // later, as the form's OK does; the check and the journal follow once
+    // that read has ended. before: the configuration the write was built
+    // from; restores: the journal entry a restore undoes, 0 for the form.
+    void WriteAndReread(const RecordTable& before, int restores);
+    // Records the write just checked in the journal (reread nullptr: no
+    // answer). "" when recorded, else the sentence that says why not.
+    std::string JournalWrite(const RecordTable* reread);
+    // The newest journal entry of the marked device. false when there is
+    // none (or no device is marked); *path gets the journal's path.
+    bool FindLastWriteOfMarked(JournalEntry* out, std::string* path) const;
     void BuildTemplate();
     // Opens the window menu at a screen position, or (from the keyboard) under
     // the control that has the focus.
@@ -114,4 +131,7 @@ private:
     bool m_bTransportOpen = false;
     bool m_bVerifyWrite = false;   // the running fetch is the re-read after a write
     RecordTable m_written{};       // what that write sent
+    RecordTable m_before{};        // the configuration it was built from
+    int m_nRestores = 0;           // the journal entry it undoes; 0: the form's write
+    QAction* m_actRestore = nullptr;
 };

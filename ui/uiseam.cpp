@@ -22,10 +22,24 @@ int MessageBox(QWidget* parent, const QString& text, MsgIcon icon)
     }
     const QMessageBox::Icon qicon = icon == MsgIcon::Stop          ? QMessageBox::Critical
                                     : icon == MsgIcon::Exclamation ? QMessageBox::Warning
+                                    : icon == MsgIcon::Question    ? QMessageBox::Question
                                                                    : QMessageBox::Information;
     QMessageBox box(qicon, call.title, text, QMessageBox::Ok, parent);
     box.exec();
     return 1;
+}
+
+int Confirm(QWidget* parent, const QString& text)
+{
+    const SeamCall call{SeamCall::Confirm, DisplayName(), text, MsgIcon::Question, nullptr};
+    if (g_answerer) {
+        g_calls.push_back(call);
+        return g_answerer(call) == 1 ? 1 : 2;
+    }
+    QMessageBox box(QMessageBox::Question, call.title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    parent);
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok ? 1 : 2;
 }
 
 int RunModal(QDialog* dialog)

@@ -9,10 +9,10 @@
 class QDialog;
 class QWidget;
 
-enum class MsgIcon { Stop, Exclamation, Information };
+enum class MsgIcon { Stop, Exclamation, Information, Question };
 
 struct SeamCall {
-    enum Kind { Message, Modal, SaveFile } kind;
+    enum Kind { Message, Modal, SaveFile, Confirm } kind;
     QString title;
     QString text;        // message text, the form's window title, or the file dialog's caption
     MsgIcon icon = MsgIcon::Information;
@@ -26,6 +26,11 @@ namespace UiSeam {
 // Returns 1 (OK).
 int MessageBox(QWidget* parent, const QString& text, MsgIcon icon);
 
+// Asks before an action: a modal message box with the question icon and OK
+// and Cancel buttons (Cancel the default), titled with the display name.
+// Returns 1 (OK) or 2 (Cancel, also for a box closed otherwise).
+int Confirm(QWidget* parent, const QString& text);
+
 // Runs an initialised form modally; returns its result (1 OK, 2 Cancel).
 int RunModal(QDialog* dialog);
 
@@ -35,7 +40,8 @@ QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& 
                         const QString& filter);
 
 // Test hook. With an answerer installed, message boxes are not shown: the
-// answerer is called and its result returned. A form is shown without a
+// answerer is called and its result returned (for Confirm: 1 OK, anything
+// else Cancel). A form is shown without a
 // nested loop; the answerer may drive it (type, click OK or Cancel) and
 // returns the result to use when the form is still open afterwards. For a
 // file dialog the answerer sets *fileName and returns 1, or returns 2 to cancel.

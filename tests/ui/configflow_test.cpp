@@ -1,11 +1,16 @@
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <array>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "codec.h"
 #include "edtcfgdlg.h"
 #include "ipaddressctrl.h"
+#include "journal.h"
 #include "quirky_devices.h"
 #include "window_fixture.h"
 
@@ -393,6 +398,157 @@ TEST_F(ConfigFlowTest, TheReadDeviceIsMarkedWhereverItsRowGoes)
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(list->MarkedRow(), -1);
     EXPECT_TRUE(boldRows().isEmpty());
+}
+
+// The journal of writes, from the window's side: the form's write is
+// recorded, and the list's menu gives the marked device's values back from
+// before its last write, asking first, as the form's OK writes and checks.
+class JournalFlowTest : public ConfigFlowTest {
+protected:
+    void SetUp() override
+    {
+        ConfigFlowTest::SetUp();
+        journal_ = JournalPath();
+        ASSERT_FALSE(journal_.empty());
+        std::remove(journal_.c_str());
+    }
+
+    JournalContents Journal()
+    {
+        JournalContents j;
+        std::string reason;
+        EXPECT_TRUE(ReadJournal(journal_, &j, &reason)) << reason;
+        return j;
+    }
+
+    // Opens the list's menu as the user would, says whether it offers the
+    // restore, and closes it.
+    bool RestoreOffered()
+    {
+        List()->OpenContextMenu();
+        const bool on = dlg_->restoreAction()->isEnabled();
+        List()->contextMenu()->close();
+        return on;
+    }
+
+    // Writes a host name and a gateway through the form.
+    void EditHostAndGateway()
+    {
+        onModal = [](const SeamCall& call) {
+            auto* form = qobject_cast<CEdtCfgDlg*>(call.dialog);
+            GetDlgItem<QLineEdit>(form, IDC_EDT_HOST_NAME)->setText(QStringLiteral("lobby-printer"));
+            form->m_ipGateway->SetAddress(10, 1, 2, 254);
+            QTest::mouseClick(GetDlgItem<QPushButton>(form, IDOK), Qt::LeftButton);
+            return IDCANCEL;
+        };
+        Click(IDC_BTN_EDIT_CONFIG);
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    std::string journal_;
+};
+
+TEST_F(JournalFlowTest, TheFormsWriteIsJournaledAndTheMenuGivesItBack)
+{
+    OpenAndSeek(2);
+    const size_t dev = DeviceOfRow(0);
+    const devsim::Device original = devsim::GenerateDevices(2, 77)[dev];
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(RestoreOffered()) << "nothing written yet";
+    EditHostAndGateway();
+
+    JournalContents j = Journal();
+    ASSERT_EQ(j.entries.size(), 1u);
+    const JournalEntry& edit = j.entries[0];
+    EXPECT_EQ(edit.program, "pathlume");
+    EXPECT_EQ(edit.action, "edit");
+    EXPECT_EQ(edit.serial, original.values[KEY_SERIAL_NUM]);
+    EXPECT_EQ(edit.mac, original.values[KEY_MAC]);
+    EXPECT_EQ(edit.outcome, "verified");
+    EXPECT_EQ(edit.written.size(), 14u);
+    std::vector<std::string> changed;
+    for (const JournalChange& c : JournalChanges(edit))
+        changed.push_back(c.key + ": " + c.before + " -> " + c.after);
+    EXPECT_EQ(changed, (std::vector<std::string>{
+                           "GATEWAY: " + original.values[KEY_GATEWAY] + " -> 10.1.2.254",
+                           "HOST_NAME: " + original.values[KEY_HOST_NAME] + " -> lobby-printer"}));
+
+    // Offered for the marked device only, past a damaged line.
+    std::ofstream(journal_, std::ios::app) << "{\"time\": \"cut\n";
+    EXPECT_TRUE(RestoreOffered());
+    ClickRow(1);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(RestoreOffered()) << "the other device has no write";
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(RestoreOffered());
+
+    // Asked first; Cancel sends nothing.
+    const int requests = rig_->sim().RequestsHandled();
+    const QString log = Log();
+    QString asked;
+    onConfirm = [&asked](const SeamCall& call) {
+        asked = call.text;
+        return IDCANCEL;
+    };
+    dlg_->restoreAction()->trigger();
+    EXPECT_EQ(asked.toStdString(),
+              "Write back to " + edit.serial + " (" + edit.mac + ") the values it had before its write of " +
+                  edit.time + " (pathlume edit)?\n\nGATEWAY: 10.1.2.254 -> " +
+                  original.values[KEY_GATEWAY] + "\nHOST_NAME: lobby-printer -> " +
+                  original.values[KEY_HOST_NAME]);
+    QTest::qWait(200);
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests);
+    EXPECT_EQ(Log(), log);
+
+    // OK: written, read again and checked as the form's OK does, journaled as a restore.
+    onConfirm = [](const SeamCall&) { return IDOK; };
+    dlg_->restoreAction()->trigger();
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Log(), log + QStringLiteral("Start writing config.\r\nStart getting config.\r\n"
+                                          "Detect StopRecvFlg.\r\nConfiguration verified.\r\n"));
+    testrig::ExpectOnlyChanged(rig_->sim(), dev, original, -1);
+    j = Journal();
+    ASSERT_EQ(j.entries.size(), 2u);
+    EXPECT_EQ(j.entries[1].number, 3);
+    EXPECT_EQ(j.entries[1].action, "restore");
+    EXPECT_EQ(j.entries[1].restores, 1);
+    EXPECT_EQ(j.entries[1].outcome, "verified");
+    EXPECT_TRUE(Messages().empty());
+
+    // Undoing the restore would give the form's values back; nothing else
+    // differs, so a second restore of the restore changes the same two keys.
+    asked.clear();
+    onConfirm = [&asked](const SeamCall& call) {
+        asked = call.text;
+        return IDCANCEL;
+    };
+    dlg_->restoreAction()->trigger();
+    EXPECT_TRUE(asked.contains(QStringLiteral("(pathlume restore)?"))) << asked.toStdString();
+    EXPECT_TRUE(asked.endsWith(QStringLiteral("-> lobby-printer"))) << asked.toStdString();
+}
+
+// A journal that cannot be written is told in the status log; the write
+// happens and is checked as usual.
+TEST_F(JournalFlowTest, AJournalThatCannotBeWrittenIsToldInTheLog)
+{
+    const std::string state = std::getenv("XDG_STATE_HOME");
+    const std::string notAFolder = state + "/a-file";
+    std::ofstream(notAFolder) << "x\n";
+    OpenAndSeek(1);
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    setenv("XDG_STATE_HOME", notAFolder.c_str(), 1);
+    EditHostAndGateway();
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    EXPECT_TRUE(Log().endsWith(QString::fromStdString(
+        "Configuration verified.\r\nCannot record this write in " + notAFolder +
+        "/pathlume/writes.jsonl: Not a directory.\r\n")))
+        << Log().toStdString();
+    EXPECT_EQ(rig_->sim().Value(DeviceOfRow(0), KEY_HOST_NAME), "lobby-printer");
+    std::remove(notAFolder.c_str());
 }
 
 }  // namespace

@@ -36,6 +36,8 @@ protected:
                 return onModal ? onModal(call) : IDCANCEL;
             if (call.kind == SeamCall::SaveFile)
                 return onSaveFile ? onSaveFile(call) : IDCANCEL;
+            if (call.kind == SeamCall::Confirm)
+                return onConfirm ? onConfirm(call) : IDCANCEL;
             return onMessage ? onMessage(call) : IDOK;
         });
     }
@@ -150,6 +152,7 @@ protected:
     std::function<int(const SeamCall&)> onModal;
     std::function<int(const SeamCall&)> onMessage;
     std::function<int(const SeamCall&)> onSaveFile;
+    std::function<int(const SeamCall&)> onConfirm;   // unanswered: Cancel
     std::unique_ptr<testrig::SimRig> rig_;
     std::unique_ptr<CKestrelDlg> dlg_;
 };
