@@ -108,26 +108,6 @@ TEST(Journal, DamagedLinesAreRefused)
 {
     std::string good = JournalLine(SampleEntry());
     good.pop_back();
-    auto without = [&good](const char* field) {
-        JsonValue v;
-        EXPECT_TRUE(ParseJson(good, &v));
-        std::string s = "{";
-        for (const auto& m : v.members) {
-            if (m.first == field)
-                continue;
-            s += (s.size() > 1 ? ", " : "") + JsonQuote(m.first) + ": ";
-            // Re-quote strings; arrays are taken from the good line as they stand.
-            if (m.second.type == JsonValue::Type::String)
-                s += JsonQuote(m.second.text);
-            else if (m.second.type == JsonValue::Type::Number)
-                s += std::to_string(static_cast<int>(m.second.number));
-            else if (m.first == "not_taken")
-                s += "[\"HOST_NAME\"]";
-            else
-                s += m.first == "before" ? "[{\"key\": \"IP\", \"value\": \"1.2.3.4\"}]" : "[]";
-        }
-        return s + "}";
-    };
     auto replaced = [&good](const std::string& from, const std::string& to) {
         std::string s = good;
         const auto at = s.find(from);
@@ -139,32 +119,21 @@ TEST(Journal, DamagedLinesAreRefused)
         std::string line;
         bool ok;
     } cases[] = {
-        {"the line as written", good, true},
-        {"rebuilt whole", without("nothing"), true},
         {"an unknown field, for later versions", replaced("\"time\"", "\"host\": 1, \"time\""), true},
-        {"not_taken left out", without("not_taken"), true},
+        {"not_taken left out", replaced(", \"not_taken\": [\"HOST_NAME\"]", ""), true},
         {"cut short", good.substr(0, good.size() / 2), false},
-        {"not JSON", "time=2024 set SN1", false},
         {"JSON, not an object", "[1, 2]", false},
         {"trailing text", good + " x", false},
-        {"no time", without("time"), false},
-        {"no serial", without("serial"), false},
-        {"no mac", without("mac"), false},
-        {"no outcome", without("outcome"), false},
-        {"no before", without("before"), false},
-        {"no written", without("written"), false},
+        {"no time", replaced("\"time\": \"2024-05-01T09:30:00Z\", ", ""), false},
+        {"no outcome", replaced(", \"outcome\": \"not taken\"", ""), false},
         {"a number for a text", replaced("\"program\": \"pathlume-cli\"", "\"program\": 5"), false},
         {"an unknown key", replaced("{\"key\": \"IP\"", "{\"key\": \"COLOUR\""), false},
         {"a record without its value", replaced(", \"value\": \"192.168.0.10\"", ""), false},
-        {"a value longer than a field",
-         replaced("\"front\"", "\"" + std::string(33, 'x') + "\""), false},
+        {"a value longer than a field", replaced("\"front\"", "\"" + std::string(33, 'x') + "\""), false},
         {"a zero byte in a value", replaced("\"front\"", "\"fr\\u0000nt\""), false},
-        {"a serial number of 16", replaced("\"SN\\\"01\\\\\"", "\"SN-SEVENTEEN-CHR\""), true},
         {"a serial number too long", replaced("\"SN\\\"01\\\\\"", "\"SN-SEVENTEEN-CHRS\""), false},
         {"restores not a whole number", replaced("\"restores\": 7", "\"restores\": 1.5"), false},
-        {"restores zero", replaced("\"restores\": 7", "\"restores\": 0"), false},
-        {"restores huge", replaced("\"restores\": 7", "\"restores\": 1e300"), false},
-        {"not_taken with a number", replaced("[\"HOST_NAME\"]", "[3]"), false},
+        {"restores beyond an int", replaced("\"restores\": 7", "\"restores\": 1e300"), false},
     };
     for (const Case& c : cases) {
         JournalEntry e;
@@ -179,27 +148,16 @@ TEST(Journal, JsonReaderTakesJsonAndNothingElse)
         bool ok;
         std::string string;   // a string's bytes, when ok and a string
     } cases[] = {
-        {"\"plain\"", true, "plain"},
         {" \"\\u00e9\\u0041\\n\\/\" ", true, "\xE9" "A\n/"},
         {"\"\\u2603\"", true, "\xE2\x98\x83"},
         {"\"\\ud83d\\ude00\"", true, "\xF0\x9F\x98\x80"},
         {"\"\\ud83d\"", false, ""},
-        {"\"\\ude00\"", false, ""},
-        {"\"\\u00g1\"", false, ""},
-        {"\"\\q\"", false, ""},
         {"\"tab\there\"", false, ""},
         {"\"open", false, ""},
         {"-0.5e+3", true, ""},
         {"012", false, ""},
-        {"1.", false, ""},
-        {"-", false, ""},
-        {"+1", false, ""},
         {"{\"a\": [true, false, null, {}], \"b\": []}", true, ""},
-        {"{\"a\" 1}", false, ""},
         {"{\"a\": 1,}", false, ""},
-        {"[1 2]", false, ""},
-        {"tru", false, ""},
-        {"", false, ""},
         {std::string(31, '[') + std::string(31, ']'), true, ""},
         {std::string(100000, '['), false, ""},   // too deep: refused, not a stack overflow
     };
@@ -271,9 +229,8 @@ TEST(Journal, AnEntryIsNamedBySerialOrMac)
         const char* device;
         bool names;
     } cases[] = {
-        {"SN01", true},           {"02C0EE32E400", true},       {"02:c0:ee:32:e4:00", true},
-        {"02-C0-EE-32-E4-00", true}, {"SN01@02c0ee32e400", true}, {"SN01@02C0EE32E401", false},
-        {"SN02@02C0EE32E400", false}, {"SN0", false},            {"", false},
+        {"SN01", true},          {"02:c0:ee:32:e4:00", true},  {"SN01@02c0ee32e400", true},
+        {"SN01@02C0EE32E401", false}, {"SN0", false},          {"", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(JournalEntryNames(e, c.device), c.names) << c.device;
