@@ -20,6 +20,7 @@ std::mutex WakeMutex;
 std::condition_variable WakeCv;
 std::atomic<bool> ConsumerWaiting{false};
 std::atomic<uint64_t> WakeCount{0};
+std::atomic<bool> ConsumerActive{false};
 
 uint32_t Advance(uint32_t index, uint32_t by)
 {
@@ -73,6 +74,23 @@ unsigned RxRingWrite(const uint8_t* bytes, unsigned count)
     return n;
 }
 
+uint32_t RxRingFree()
+{
+    const uint32_t w = RxRing.writeIndex.load(std::memory_order_relaxed);
+    const uint32_t r = RxRing.readIndex.load(std::memory_order_acquire);
+    return (r + kLastIndex - w) & kLastIndex;
+}
+
+void RxRingSetConsumer(bool active)
+{
+    ConsumerActive.store(active, std::memory_order_release);
+}
+
+bool RxRingHasConsumer()
+{
+    return ConsumerActive.load(std::memory_order_acquire);
+}
+
 void RxRingWakeConsumer()
 {
     // Taking the lock orders this wake after the consumer's last look at the
@@ -123,12 +141,16 @@ public:
             return Aborted;
         if (budgetMs_ != 0 && waitedUs_ >= budgetMs_ * 1000)
             return Exhausted;
-        int64_t sliceMs = budgetMs_ != 0 ? budgetMs_ - waitedUs_ / 1000 : 1000;
+        int64_t sliceMs = budgetMs_ != 0 ? budgetMs_ - waitedUs_ / 1000 : kLongestSliceMs;
         // Without a due time the abort check is asked every millisecond, as
         // nothing else would wake the reader when it turns true.
         const int64_t dueMs = due_ ? due_() : (abort_ ? 1 : sliceMs);
         if (dueMs < sliceMs)
             sliceMs = dueMs;
+        // A budget of millions of seconds is slept a slice at a time; one
+        // slice always fits the wait's 32-bit milliseconds.
+        if (sliceMs > kLongestSliceMs)
+            sliceMs = kLongestSliceMs;
         if (sliceMs < 1)
             sliceMs = 1;
         const Clock::time_point t0 = Clock::now();
@@ -138,6 +160,7 @@ public:
     }
 
 private:
+    static constexpr int64_t kLongestSliceMs = 1000;
     int64_t budgetMs_;   // 0: no limit
     int64_t waitedUs_ = 0;
     AbortCheck abort_;
@@ -159,6 +182,49 @@ void Consume(size_t n)
     RxRing.readIndex.store(Advance(r, static_cast<uint32_t>(n)), std::memory_order_release);
 }
 
+// What one call of the reader takes bytes from: the body of a frame found
+// cut short, already taken from the ring and to be looked at again, then
+// the ring itself. Lives for one call only.
+class Source {
+public:
+    // The bytes that may be taken now, as one run.
+    size_t Run(const uint8_t** run)
+    {
+        if (begin_ < end_) {
+            *run = replay_ + begin_;
+            return end_ - begin_;
+        }
+        return ReadableRun(run);
+    }
+
+    // Takes n bytes of the run that Run gave last.
+    void Take(size_t n)
+    {
+        if (begin_ < end_)
+            begin_ += n;
+        else
+            Consume(n);
+    }
+
+    // Puts a cut frame's stored body back in front of what is left. It never
+    // holds more than a body: bytes put back are all later taken again.
+    void PutBack(const uint8_t* bytes, size_t n)
+    {
+        const size_t rest = end_ - begin_;
+        if (n > sizeof replay_ - rest)
+            n = sizeof replay_ - rest;
+        std::memmove(replay_ + n, replay_ + begin_, rest);
+        std::memcpy(replay_, bytes, n);
+        begin_ = 0;
+        end_ = n + rest;
+    }
+
+private:
+    uint8_t replay_[kMaxReplyBody];
+    size_t begin_ = 0;
+    size_t end_ = 0;
+};
+
 // The last six bytes taken, updated by a run of n more.
 void SlideWindow(uint8_t window[6], const uint8_t* run, size_t n)
 {
@@ -179,14 +245,14 @@ bool MagicBefore(const uint8_t window[6], const uint8_t* run, size_t k)
            std::memcmp(run, kFrameMagic + 6 - k, k) == 0;
 }
 
-// Takes bytes up to and including the next reply header: 0, or -6.
-int Synchronise(unsigned retries, AbortCheck abort, AbortDue due)
+// Takes bytes up to and including the next reply header: 0, or -6. The
+// window holds the six bytes taken just before.
+int Synchronise(Source& src, uint8_t window[6], unsigned retries, AbortCheck abort, AbortDue due)
 {
-    uint8_t window[6] = {0, 0, 0, 0, 0, 0};
     EmptyWait empty(retries, 1, abort, due);
     for (;;) {
         const uint8_t* run = nullptr;
-        const size_t n = ReadableRun(&run);
+        const size_t n = src.Run(&run);
         if (n == 0) {
             if (empty.Wait() != EmptyWait::LookAgain)
                 return -6;
@@ -197,25 +263,26 @@ int Synchronise(unsigned retries, AbortCheck abort, AbortDue due)
             const void* hit = std::memchr(run + from, kDirReply, n - from);
             if (!hit) {
                 SlideWindow(window, run, n);
-                Consume(n);
+                src.Take(n);
                 break;
             }
             const size_t k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - run);
             if (MagicBefore(window, run, k)) {
-                Consume(k + 1);
+                src.Take(k + 1);
                 return 0;
             }
             from = k + 1;
             if (from == n) {
                 SlideWindow(window, run, n);
-                Consume(n);
+                src.Take(n);
             }
         }
     }
 }
 
-constexpr int kFrameCut = -100;   // internal: a zero byte in the record text
+constexpr int kFrameCut = -100;   // internal: the frame in hand was cut short
 constexpr size_t kCommandBytes = 4;
+constexpr size_t kMagicSize = sizeof kFrameMagic;
 
 // Length of the shortest prefix of run[0..n) that completes the terminator
 // record, given the bytes already stored; 0 when none does.
@@ -243,22 +310,25 @@ size_t TerminatorEnd(const uint8_t* stored, size_t storedCount, const uint8_t* r
     return 0;
 }
 
-// Collects the body after a header: its length, -5, -7, or kFrameCut.
-int Collect(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort, AbortDue due)
+// Collects the body after a header: its length, -5, -7, or kFrameCut with
+// *stored the bytes stored before the cut showed (the byte that showed it,
+// a zero, is left untaken).
+int Collect(Source& src, uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort,
+            AbortDue due, size_t* storedOut)
 {
     std::memset(buffer, 0, length);
     size_t stored = 0;
     EmptyWait empty(retries, 1000, abort, due);
     for (;;) {
         const uint8_t* run = nullptr;
-        size_t n = ReadableRun(&run);
+        size_t n = src.Run(&run);
         if (n == 0) {
             if (empty.Wait() != EmptyWait::LookAgain)
                 return -5;
             continue;
         }
         if (length == 0) {
-            Consume(1);   // nothing can be stored: the first byte overflows
+            src.Take(1);   // nothing can be stored: the first byte overflows
             return -7;
         }
         if (n > length - stored)
@@ -274,19 +344,31 @@ int Collect(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort
         } else if (take > kCommandBytes - stored) {
             take = kCommandBytes - stored;   // the command bytes may hold zeros
         }
+        // The first bytes of the body are looked at as a whole once there
+        // are as many as a magic has.
+        if (stored < kMagicSize && take > kMagicSize - stored) {
+            take = kMagicSize - stored;
+            cut = false;
+        }
         const size_t end = TerminatorEnd(buffer, stored, run, take);
         if (end != 0) {
             std::memcpy(buffer + stored, run, end);
-            Consume(end);
+            src.Take(end);
             return static_cast<int>(stored + end);
         }
         std::memcpy(buffer + stored, run, take);
+        const size_t before = stored;
         stored += take;
+        src.Take(take);
+        // A whole magic where the body begins is the next datagram's header:
+        // this one ended inside its command bytes.
+        if (before < kMagicSize && stored == kMagicSize &&
+            std::memcmp(buffer, kFrameMagic, kMagicSize) == 0)
+            cut = true;
         if (cut) {
-            Consume(take + 1);
+            *storedOut = stored;
             return kFrameCut;
         }
-        Consume(take);
         if (stored >= length)
             return -7;
     }
@@ -311,15 +393,22 @@ int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries, AbortChec
         return -1;
     if (length > kMaxReplyBody)
         length = kMaxReplyBody;
+    Source src;
+    uint8_t window[6] = {0, 0, 0, 0, 0, 0};
     for (;;) {
-        int r = Synchronise(retries, abort, due);
+        int r = Synchronise(src, window, retries, abort, due);
         if (r != 0)
             return r;
-        r = Collect(buffer, length, retries, abort, due);
+        size_t stored = 0;
+        r = Collect(src, buffer, length, retries, abort, due, &stored);
         if (r != kFrameCut)
             return r;
-        // The frame was cut short; the zero byte that showed it may open the
-        // next header, and the fresh window of zeros stands for it.
+        // The frame was cut short, perhaps inside its command bytes, which
+        // may then hold the start of the next header: its body is looked at
+        // again from the first byte, after the header it followed.
+        src.PutBack(buffer, stored);
         std::memset(buffer, 0, length);
+        static const uint8_t kAfterHeader[6] = {0x0D, 0xAC, 0x00, 0x0D, 0xAC, kDirReply};
+        std::memcpy(window, kAfterHeader, sizeof window);
     }
 }

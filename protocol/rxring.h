@@ -21,6 +21,15 @@ int RxRingPut(uint8_t byte);
 int RxRingGet(uint8_t* out);
 unsigned RxRingWrite(const uint8_t* bytes, unsigned count);
 
+// Bytes a write would accept now (the producer's view).
+uint32_t RxRingFree();
+
+// Whether a consumer is taking bytes out (a request's worker runs). With one,
+// the producer leaves datagrams that do not fit in the socket for later
+// rather than lose them; without one, nobody would ever make room.
+void RxRingSetConsumer(bool active);
+bool RxRingHasConsumer();
+
 // Wakes a consumer waiting on the empty ring, so that it asks its abort
 // check again (a stop request, a shutdown). Cheap when nobody waits.
 void RxRingWakeConsumer();
@@ -49,9 +58,12 @@ using AbortDue = int32_t (*)();
 // and `retries` seconds while collecting (0: no limit). With an abort check,
 // an abort returns -6 while synchronising and -5 while collecting.
 //
-// A datagram holds one frame, and record text never holds a zero byte while
-// every header begins with one: a zero in the record text means the frame in
-// hand was cut short. It is dropped, and the reader synchronises again at
-// that byte, so the next datagram's reply is read whole.
+// A datagram holds one frame, so a frame never spans two: every header
+// begins with a zero byte, and record text never holds one. A zero in the
+// record text, or a whole magic where the body begins, means the frame in
+// hand was cut short (possibly inside its command bytes, which may hold
+// zeros and so may have swallowed the start of the next header). It is
+// dropped, and the reader synchronises again from the body's first byte, so
+// the next datagram's reply is read whole.
 int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries,
                    AbortCheck abort = nullptr, AbortDue due = nullptr);

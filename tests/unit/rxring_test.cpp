@@ -255,14 +255,37 @@ TEST_F(RxRingTest, AbortCheckEndsBothPhasesWithinMilliseconds)
     g_abort = false;
 }
 
+TEST_F(RxRingTest, HugeRetryCountsSleepInsteadOfSpinning)
+{
+    // Millions of retries are seconds beyond what one wait can take; the
+    // wait must still sleep until the rest of the frame comes.
+    for (const unsigned retries : {3'000'000u, 4'294'967'295u}) {
+        RxRingReset();
+        Push(kMagic + "\xFF\x01" + std::string(3, '\0') + "DEV = late");
+        const uint64_t wakesBefore = RxRingWakeCount();
+        std::thread rest([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            Push(" part\r\n" + kEnd);
+        });
+        uint8_t buf[640];
+        const std::string want = Body(1, "DEV = late part\r\n");
+        EXPECT_EQ(ReadReplyFrame(buf, sizeof buf, retries), static_cast<int>(want.size())) << retries;
+        rest.join();
+        EXPECT_LT(RxRingWakeCount() - wakesBefore, 20u) << retries;
+    }
+}
+
 // The reader as a plain loop, one byte at a time, over a string: the
-// behaviour the run-based reader must reproduce exactly.
+// behaviour the run-based reader must reproduce exactly. A frame never spans
+// datagrams: a zero in the record text, or a whole magic where the body
+// begins, shows that it was cut short, and the search for a header starts
+// again at the body's first byte.
 int ReferenceRead(const std::string& s, size_t& pos, uint8_t* buf, unsigned length)
 {
     if (length > kMaxReplyBody)
         length = kMaxReplyBody;
+    uint8_t win[6] = {};
     for (;;) {
-        uint8_t win[6] = {};
         for (;;) {
             if (pos == s.size())
                 return -6;
@@ -272,6 +295,7 @@ int ReferenceRead(const std::string& s, size_t& pos, uint8_t* buf, unsigned leng
             std::memmove(win, win + 1, 5);
             win[5] = b;
         }
+        const size_t bodyStart = pos;
         std::memset(buf, 0, length);
         uint8_t end[10] = {};
         unsigned stored = 0;
@@ -281,8 +305,7 @@ int ReferenceRead(const std::string& s, size_t& pos, uint8_t* buf, unsigned leng
                 return -5;
             const uint8_t b = static_cast<uint8_t>(s[pos++]);
             if (stored >= 4 && b == 0) {
-                cut = true;   // record text never holds a zero: drop, resynchronise
-                std::memset(buf, 0, length);
+                cut = true;   // record text never holds a zero
                 break;
             }
             if (stored < length)
@@ -292,9 +315,17 @@ int ReferenceRead(const std::string& s, size_t& pos, uint8_t* buf, unsigned leng
             end[9] = b;
             if (std::memcmp(end, kEnd.data(), 10) == 0)
                 return static_cast<int>(stored);
+            if (stored == 6 && std::memcmp(buf, kMagic.data(), 6) == 0) {
+                cut = true;   // the next datagram's header, inside the command bytes
+                break;
+            }
             if (stored >= length)
                 return -7;
         }
+        pos = bodyStart;
+        std::memset(buf, 0, length);
+        const uint8_t afterHeader[6] = {0x0D, 0xAC, 0x00, 0x0D, 0xAC, 0xFF};
+        std::memcpy(win, afterHeader, 6);
     }
 }
 
@@ -318,7 +349,7 @@ std::string RandomStream(std::mt19937& rng)
         const std::string text = "DEV = " + junk(rng() % 40, false) + "\r\n" +
                                  (rng() % 3 == 0 ? std::string("*EN") : std::string());
         std::string frame = Reply(static_cast<uint8_t>(1 + rng() % 3), text);
-        switch (rng() % 9) {
+        switch (rng() % 10) {
         case 0: out += frame; break;
         case 1: out += frame.substr(0, rng() % frame.size()); break;            // cut
         case 2: out += Reply(1, std::string(600 + rng() % 500, 'o')); break;    // overflow
@@ -327,6 +358,7 @@ std::string RandomStream(std::mt19937& rng)
         case 5: out += kMagic.substr(0, rng() % 6) + frame; break;              // partial magic
         case 6: out += frame.substr(1); break;                                  // zero-less start
         case 7: out += kEnd.substr(0, rng() % 10) + kEnd; break;
+        case 8: out += frame.substr(0, 7 + rng() % 4); break;                   // cut in its command
         default: out += frame + frame; break;
         }
     }
@@ -367,15 +399,32 @@ TEST_F(RxRingTest, RunReaderMatchesTheByteReaderOnRandomStreams)
 
 TEST_F(RxRingTest, ACutFrameIsDroppedAndTheNextDatagramReadWhole)
 {
-    // Five replies without their terminator, then a genuine one: each cut
-    // frame ends at the next header's zero byte instead of swallowing it.
-    for (int i = 0; i < 5; ++i)
-        Push(kMagic + "\xFF\x01" + std::string(3, '\0') + "DEV = cut " + std::to_string(i));
-    Push(Reply(1, kText));
-    uint8_t buf[640];
-    const std::string want = Body(1, kText);
-    ASSERT_EQ(ReadReplyFrame(buf, sizeof buf, 100), static_cast<int>(want.size()));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), want.size()), want);
+    // A datagram cut anywhere after the magic, inside its command bytes
+    // included, before each genuine reply: every genuine reply is read
+    // whole. Also when the genuine reply's command bytes hold no zero, so
+    // that only the magic where the body begins shows the cut.
+    const std::string cutFrom = Reply(1, "DEV = cut short\r\n");
+    for (const size_t cutAt : {7, 8, 9, 10, 11, 12, 20}) {
+        for (const bool zeroFree : {false, true}) {
+            RxRingReset();
+            std::vector<std::string> bodies;
+            for (int i = 0; i < 3; ++i) {
+                const std::string text = kText + "HOST_NAME = h" + std::to_string(i) + "\r\n";
+                Push(cutFrom.substr(0, cutAt));
+                const std::string genuine =
+                    zeroFree ? kMagic + "\xFF\x01\x02\x03\x04" + text + kEnd : Reply(1, text);
+                Push(genuine);
+                bodies.push_back(genuine.substr(7));
+            }
+            for (const std::string& want : bodies) {
+                uint8_t buf[640];
+                ASSERT_EQ(ReadReplyFrame(buf, sizeof buf, 1, AbortWhenEmpty),
+                          static_cast<int>(want.size()))
+                    << "cut at " << cutAt << (zeroFree ? ", zero-free command" : "");
+                EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), want.size()), want);
+            }
+        }
+    }
 }
 
 TEST_F(RxRingTest, ConcurrentProducerAndConsumerKeepEveryByteInOrder)
