@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "rxring.h"
 
@@ -13,6 +14,7 @@ using AddrLen = int;
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -23,29 +25,43 @@ using AddrLen = socklen_t;
 
 namespace {
 
-constexpr int kMaxInterfaces = 64;
 constexpr size_t kNameSize = 64;
-
-struct Transport {
-    SocketHandle sendSocket = kNoSocket;
-    SocketHandle recvSocket = kNoSocket;
-    sockaddr_in sendAddr{};
-    sockaddr_in recvAddr{};
-    bool perInterface = false;      // send address is 255.255.255.255
-    char onlyInterface[kNameSize] = {};
-    char openFailure[192] = {};     // from OpenUdp, kept until the next open
-    char sendFailure[192] = {};     // from the last SendFrame
-    char failureText[400] = {};     // what UdpFailureText shows
-    int lastSendCount = 0;
-};
-
-Transport g_udp;
+constexpr int kMostDatagramsPerNotify = 4096;
 
 // One interface to send on: its index (Linux) and its IPv4 address.
 struct Interface {
     int index;
     in_addr addr;
 };
+
+struct Transport {
+    SocketHandle sendSocket = kNoSocket;
+    SocketHandle recvSocket = kNoSocket;
+    bool recvBound = false;
+    sockaddr_in sendAddr{};
+    sockaddr_in recvAddr{};
+    uint16_t recvPort = 0;          // as asked (0: any)
+    bool perInterface = false;      // send address is 255.255.255.255
+    char onlyInterface[kNameSize] = {};
+    char openFailure[192] = {};     // why there is no receive socket, until one is bound
+    char sendFailure[320] = {};     // from the last SendFrame
+    char failureText[520] = {};     // what UdpFailureText shows
+    char notice[64] = {};           // UdpTakeNotice
+    int lastSendCount = 0;
+    int recvBufferBytes = 0;
+    uint32_t dropsAtSend = 0;
+    bool listingFails = false;      // test hook
+    // The interface listing's buffers, kept between requests and grown only
+    // when the machine has more addresses than ever before.
+#ifdef _WIN32
+    std::vector<INTERFACE_INFO> listed;
+#else
+    std::vector<ifreq> listed;
+#endif
+    std::vector<Interface> interfaces;
+};
+
+Transport g_udp;
 
 sockaddr_in MakeAddress(const char* text, uint16_t port)
 {
@@ -142,38 +158,54 @@ bool NameMatches(const char* wanted, const char* name, in_addr addr)
     return std::strncmp(wanted, name, n) == 0 && (name[n] == '\0' || name[n] == ':');
 }
 
-void AddInterface(Interface* list, int* count, int index, in_addr addr)
+void AddInterface(int index, in_addr addr)
 {
-    for (int i = 0; i < *count; ++i)
-        if (list[i].index == index)
+    for (const Interface& known : g_udp.interfaces)
+        if (known.index == index)
             return;   // one send per interface, however many addresses it has
-    if (*count < kMaxInterfaces)
-        list[(*count)++] = Interface{index, addr};
+    g_udp.interfaces.push_back(Interface{index, addr});
 }
 
+// How many times the listing's buffer is doubled at most before giving up
+// on a machine whose addresses keep multiplying while they are listed.
+constexpr int kListingAttempts = 16;
+
 #ifdef _WIN32
-// Up, broadcast-capable, non-loopback IPv4 interfaces, from a fixed-size
-// list (no allocation). The number found, or -1 when they cannot be listed.
-// Winsock lists addresses, so an interface with two gets two sends.
-int ListInterfaces(Interface* list)
+// Up, broadcast-capable, non-loopback IPv4 interfaces into g_udp.interfaces.
+// The number found, or -1 (with *error) when they cannot be listed. Winsock
+// lists addresses, so an interface with two gets two sends.
+int ListInterfaces(int* error)
 {
-    INTERFACE_INFO info[kMaxInterfaces];
-    DWORD bytes = 0;
-    if (WSAIoctl(Native(g_udp.sendSocket), SIO_GET_INTERFACE_LIST, nullptr, 0, info, sizeof info,
-                 &bytes, nullptr, nullptr) != 0)
+    g_udp.interfaces.clear();
+    if (g_udp.listingFails) {
+        *error = WSAEOPNOTSUPP;
         return -1;
-    const int n = static_cast<int>(bytes / sizeof(INTERFACE_INFO));
-    int count = 0;
-    for (int i = 0; i < n; ++i) {
-        const u_long flags = info[i].iiFlags;
+    }
+    if (g_udp.listed.size() < 64)
+        g_udp.listed.resize(64);
+    DWORD bytes = 0;
+    for (int attempt = 0;; ++attempt) {
+        const DWORD room = static_cast<DWORD>(g_udp.listed.size() * sizeof(INTERFACE_INFO));
+        if (WSAIoctl(Native(g_udp.sendSocket), SIO_GET_INTERFACE_LIST, nullptr, 0,
+                     g_udp.listed.data(), room, &bytes, nullptr, nullptr) == 0)
+            break;
+        *error = LastSocketError();
+        if (*error != WSAEFAULT || attempt == kListingAttempts)
+            return -1;
+        g_udp.listed.resize(g_udp.listed.size() * 2);   // too small: grow and ask again
+    }
+    const size_t n = bytes / sizeof(INTERFACE_INFO);
+    for (size_t i = 0; i < n; ++i) {
+        const INTERFACE_INFO& info = g_udp.listed[i];
+        const u_long flags = info.iiFlags;
         if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
             continue;
-        const in_addr addr = info[i].iiAddress.AddressIn.sin_addr;
+        const in_addr addr = info.iiAddress.AddressIn.sin_addr;
         if (g_udp.onlyInterface[0] && !NameMatches(g_udp.onlyInterface, nullptr, addr))
             continue;
-        AddInterface(list, &count, i + 1, addr);
+        AddInterface(static_cast<int>(i) + 1, addr);
     }
-    return count;
+    return static_cast<int>(g_udp.interfaces.size());
 }
 
 // A socket bound to the interface's address sends the broadcast out of
@@ -198,41 +230,64 @@ bool SendOn(const Interface& itf, const uint8_t* bytes, unsigned count, int* err
     closesocket(Native(s));
     return sent;
 }
-#else
-// Up, broadcast-capable, non-loopback IPv4 interfaces, from a fixed-size
-// list (no allocation). The number found, or -1 when they cannot be listed.
-int ListInterfaces(Interface* list)
+
+// Windows keeps no count of the datagrams it drops on a socket.
+bool ReadDrops(uint32_t* drops)
 {
-    ifreq reqs[kMaxInterfaces];
-    ifconf conf{};
-    conf.ifc_len = sizeof reqs;
-    conf.ifc_req = reqs;
-    const int fd = Native(g_udp.sendSocket);
-    if (ioctl(fd, SIOCGIFCONF, &conf) != 0)
+    (void)drops;
+    return false;
+}
+#else
+// Up, broadcast-capable, non-loopback IPv4 interfaces into g_udp.interfaces.
+// The number found, or -1 (with *error) when they cannot be listed.
+int ListInterfaces(int* error)
+{
+    g_udp.interfaces.clear();
+    if (g_udp.listingFails) {
+        *error = EOPNOTSUPP;
         return -1;
+    }
+    const int fd = Native(g_udp.sendSocket);
+    if (g_udp.listed.size() < 64)
+        g_udp.listed.resize(64);
+    // The system fills what room it is given and says nothing of the rest:
+    // an answer that fills the buffer to the brim may have been cut short.
+    ifconf conf{};
+    for (int attempt = 0;; ++attempt) {
+        const int room = static_cast<int>(g_udp.listed.size() * sizeof(ifreq));
+        conf.ifc_len = room;
+        conf.ifc_req = g_udp.listed.data();
+        if (ioctl(fd, SIOCGIFCONF, &conf) != 0) {
+            *error = errno;
+            return -1;
+        }
+        if (conf.ifc_len < room || attempt == kListingAttempts)
+            break;
+        g_udp.listed.resize(g_udp.listed.size() * 2);
+    }
     const int n = conf.ifc_len / static_cast<int>(sizeof(ifreq));
-    int count = 0;
     for (int i = 0; i < n; ++i) {
-        if (reqs[i].ifr_addr.sa_family != AF_INET)
+        const ifreq& listed = g_udp.listed[static_cast<size_t>(i)];
+        if (listed.ifr_addr.sa_family != AF_INET)
             continue;
         in_addr addr{};
-        std::memcpy(&addr, &reinterpret_cast<const sockaddr_in*>(&reqs[i].ifr_addr)->sin_addr,
+        std::memcpy(&addr, &reinterpret_cast<const sockaddr_in*>(&listed.ifr_addr)->sin_addr,
                     sizeof addr);
         ifreq q{};
-        std::memcpy(q.ifr_name, reqs[i].ifr_name, sizeof q.ifr_name);
+        std::memcpy(q.ifr_name, listed.ifr_name, sizeof q.ifr_name);
         if (ioctl(fd, SIOCGIFFLAGS, &q) != 0)
             continue;
         const int flags = q.ifr_flags;
         if (!(flags & IFF_UP) || !(flags & IFF_RUNNING) || !(flags & IFF_BROADCAST) ||
             (flags & IFF_LOOPBACK))
             continue;
-        if (g_udp.onlyInterface[0] && !NameMatches(g_udp.onlyInterface, reqs[i].ifr_name, addr))
+        if (g_udp.onlyInterface[0] && !NameMatches(g_udp.onlyInterface, listed.ifr_name, addr))
             continue;
         if (ioctl(fd, SIOCGIFINDEX, &q) != 0)
             continue;
-        AddInterface(list, &count, q.ifr_ifindex, addr);
+        AddInterface(q.ifr_ifindex, addr);
     }
-    return count;
+    return static_cast<int>(g_udp.interfaces.size());
 }
 
 // IP_PKTINFO names the outgoing interface and the source address, so the
@@ -261,6 +316,20 @@ bool SendOn(const Interface& itf, const uint8_t* bytes, unsigned count, int* err
     *error = LastSocketError();
     return false;
 }
+
+// The datagrams the system has dropped on the receive socket so far.
+bool ReadDrops(uint32_t* drops)
+{
+    if (g_udp.recvSocket == kNoSocket)
+        return false;
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t len = sizeof info;
+    if (getsockopt(Native(g_udp.recvSocket), SOL_SOCKET, SO_MEMINFO, info, &len) != 0 ||
+        len < static_cast<socklen_t>((SK_MEMINFO_DROPS + 1) * sizeof info[0]))
+        return false;
+    *drops = info[SK_MEMINFO_DROPS];
+    return true;
+}
 #endif
 
 bool PlainSend(const uint8_t* bytes, unsigned count, int* error)
@@ -274,6 +343,70 @@ bool PlainSend(const uint8_t* bytes, unsigned count, int* error)
     return false;
 }
 
+// Asks for a receive buffer large enough for a burst of replies: beyond the
+// system's usual ceiling where the program may (Linux, with the right to
+// administer the network), else as much as the ceiling allows.
+void EnlargeReceiveBuffer(SocketHandle s)
+{
+    const int want = kUdpRecvBufferWanted;
+    const char* bytes = reinterpret_cast<const char*>(&want);
+#ifdef SO_RCVBUFFORCE
+    if (setsockopt(Native(s), SOL_SOCKET, SO_RCVBUFFORCE, bytes, sizeof want) != 0)
+#endif
+        setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, bytes, sizeof want);
+    int got = 0;
+    AddrLen len = sizeof got;
+    if (getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&got), &len) != 0)
+        got = 0;
+    g_udp.recvBufferBytes = got;
+}
+
+void DropReceiveSocket()
+{
+    if (g_udp.recvSocket != kNoSocket)
+        CloseSocketHandle(g_udp.recvSocket);
+    g_udp.recvSocket = kNoSocket;
+    g_udp.recvBound = false;
+    g_udp.recvBufferBytes = 0;
+}
+
+// Makes the receive socket if there is none and binds it if it is not
+// bound. true when it is bound; else openFailure says why.
+bool ReadyReceiveSocket()
+{
+    if (g_udp.recvBound)
+        return true;
+    if (g_udp.recvSocket == kNoSocket) {
+        g_udp.recvSocket = MakeSocket();
+        if (g_udp.recvSocket == kNoSocket) {
+            Describe(g_udp.openFailure, sizeof g_udp.openFailure, "receive on", g_udp.recvPort,
+                     LastSocketError());
+            return false;
+        }
+        if (!MakeNonBlocking(g_udp.recvSocket)) {
+            // Reading it would block the event loop: no use.
+            Describe(g_udp.openFailure, sizeof g_udp.openFailure, "receive on", g_udp.recvPort,
+                     LastSocketError());
+            DropReceiveSocket();
+            return false;
+        }
+        // Every program on this port hears the devices' broadcast replies.
+        const int on = 1;
+        setsockopt(Native(g_udp.recvSocket), SOL_SOCKET, SO_REUSEADDR,
+                   reinterpret_cast<const char*>(&on), sizeof on);
+        EnlargeReceiveBuffer(g_udp.recvSocket);
+    }
+    if (bind(Native(g_udp.recvSocket), reinterpret_cast<const sockaddr*>(&g_udp.recvAddr),
+             sizeof g_udp.recvAddr) != 0) {
+        Describe(g_udp.openFailure, sizeof g_udp.openFailure, "receive on", g_udp.recvPort,
+                 LastSocketError());
+        return false;
+    }
+    g_udp.recvBound = true;
+    g_udp.openFailure[0] = '\0';
+    return true;
+}
+
 }  // namespace
 
 int OpenUdp(void* window, const UdpEndpoints& endpoints)
@@ -282,12 +415,16 @@ int OpenUdp(void* window, const UdpEndpoints& endpoints)
     RxRingReset();
     g_udp.openFailure[0] = '\0';
     g_udp.sendFailure[0] = '\0';
+    g_udp.notice[0] = '\0';
     g_udp.lastSendCount = 0;
+    g_udp.dropsAtSend = 0;
 
     g_udp.sendAddr = MakeAddress(endpoints.sendAddress, endpoints.sendPort);
     g_udp.perInterface = g_udp.sendAddr.sin_addr.s_addr == htonl(INADDR_BROADCAST);
     std::snprintf(g_udp.onlyInterface, sizeof g_udp.onlyInterface, "%s",
                   endpoints.interfaceName ? endpoints.interfaceName : "");
+    g_udp.recvAddr = MakeAddress(endpoints.recvAddress, endpoints.recvPort);
+    g_udp.recvPort = endpoints.recvPort;
 
     g_udp.sendSocket = MakeSocket();
     if (g_udp.sendSocket == kNoSocket) {
@@ -298,32 +435,11 @@ int OpenUdp(void* window, const UdpEndpoints& endpoints)
     }
     SetBroadcast(g_udp.sendSocket);
 
-    g_udp.recvSocket = MakeSocket();
-    if (g_udp.recvSocket != kNoSocket) {
-        const bool notified = MakeNonBlocking(g_udp.recvSocket);
-        const int notifyError = notified ? 0 : LastSocketError();
-        g_udp.recvAddr = MakeAddress(endpoints.recvAddress, endpoints.recvPort);
-        if (bind(Native(g_udp.recvSocket), reinterpret_cast<const sockaddr*>(&g_udp.recvAddr),
-                 sizeof g_udp.recvAddr) != 0) {
-            // Still a working open: requests go out, no reply ever arrives.
-            Describe(g_udp.openFailure, sizeof g_udp.openFailure, "receive on",
-                     endpoints.recvPort, LastSocketError());
-        }
-        if (notified) {
-            ComposeFailure();
-            return 0;
-        }
-        Describe(g_udp.openFailure, sizeof g_udp.openFailure, "receive on", endpoints.recvPort,
-                 notifyError);
-    } else {
-        Describe(g_udp.openFailure, sizeof g_udp.openFailure, "receive on", endpoints.recvPort,
-                 LastSocketError());
-    }
+    // Without a receive socket requests still go out (the log says so after
+    // each); no reply can arrive until a later request gets one.
+    ReadyReceiveSocket();
     ComposeFailure();
-
-    CloseSocketHandle(g_udp.sendSocket);
-    g_udp.sendSocket = kNoSocket;
-    return -1;
+    return 0;
 }
 
 int CloseUdp()
@@ -335,6 +451,8 @@ int CloseUdp()
     if (g_udp.recvSocket != kNoSocket)
         result = CloseSocketHandle(g_udp.recvSocket);
     g_udp.recvSocket = kNoSocket;
+    g_udp.recvBound = false;
+    g_udp.recvBufferBytes = 0;
     return result;
 }
 
@@ -345,7 +463,7 @@ SocketHandle GetRecvSocket()
 
 uint16_t GetRecvPort()
 {
-    if (g_udp.recvSocket == kNoSocket)
+    if (g_udp.recvSocket == kNoSocket || !g_udp.recvBound)
         return 0;
     sockaddr_in a{};
     AddrLen len = sizeof a;
@@ -360,19 +478,36 @@ int SendFrame(const uint8_t* bytes, unsigned count)
     if (g_udp.sendSocket == kNoSocket)
         return -1;   // the open already said why
 
+    // A port held at the open may be free now: the replies to this request
+    // have somewhere to arrive once the bind works.
+    if (!g_udp.recvBound && ReadyReceiveSocket())
+        std::snprintf(g_udp.notice, sizeof g_udp.notice, "Receiving on UDP port %u.",
+                      static_cast<unsigned>(g_udp.recvPort));
+    uint32_t drops = 0;
+    g_udp.dropsAtSend = ReadDrops(&drops) ? drops : 0;
+
     int error = 0;
     int sent = 0;
     bool plain = !g_udp.perInterface;
     if (g_udp.perInterface) {
-        Interface list[kMaxInterfaces];
-        const int found = ListInterfaces(list);
-        for (int i = 0; i < found; ++i)
-            sent += SendOn(list[i], bytes, count, &error) ? 1 : 0;
-        if (found == 0 && g_udp.onlyInterface[0]) {
-            std::snprintf(g_udp.sendFailure, sizeof g_udp.sendFailure,
-                          "Cannot send to UDP port %u: no broadcast interface %s is up.",
-                          static_cast<unsigned>(ntohs(g_udp.sendAddr.sin_port)),
-                          g_udp.onlyInterface);
+        const int found = ListInterfaces(&error);
+        for (const Interface& itf : g_udp.interfaces)
+            sent += SendOn(itf, bytes, count, &error) ? 1 : 0;
+        if (found <= 0 && g_udp.onlyInterface[0]) {
+            // Never a plain send in place of the one interface asked for.
+            const unsigned port = ntohs(g_udp.sendAddr.sin_port);
+            if (found == 0) {
+                std::snprintf(g_udp.sendFailure, sizeof g_udp.sendFailure,
+                              "Cannot send to UDP port %u: no broadcast interface %s is up.", port,
+                              g_udp.onlyInterface);
+            } else {
+                char cause[128];
+                ErrorText(error, cause, sizeof cause);
+                std::snprintf(g_udp.sendFailure, sizeof g_udp.sendFailure,
+                              "Cannot send to UDP port %u: the network interfaces cannot be "
+                              "listed (%s), so nothing was sent on %s.",
+                              port, cause, g_udp.onlyInterface);
+            }
             ComposeFailure();
             return -1;
         }
@@ -391,22 +526,38 @@ int SendFrame(const uint8_t* bytes, unsigned count)
     return sent > 0 ? static_cast<int>(count) : -1;
 }
 
-void OnSocketNotify(unsigned event)
+int OnSocketNotify(unsigned event)
 {
     if ((event & 0xFFFF) != kUdpReadEvent || g_udp.recvSocket == kNoSocket)
-        return;
+        return 0;
+    int taken = 0;
     uint8_t buf[kUdpRecvBuffer];
+    while (taken < kMostDatagramsPerNotify) {
+        // The socket's buffer is far larger than the ring: what the ring has
+        // no room for waits there while the worker makes room.
+        if (RxRingHasConsumer() && RxRingFree() < sizeof buf)
+            return kUdpRingFull;
 #ifdef _WIN32
-    // Winsock fails the receive with WSAEMSGSIZE for a longer datagram.
-    const int n = recv(Native(g_udp.recvSocket), reinterpret_cast<char*>(buf), sizeof buf, 0);
+        // Winsock fails the receive with WSAEMSGSIZE for a longer datagram.
+        const int n = recv(Native(g_udp.recvSocket), reinterpret_cast<char*>(buf), sizeof buf, 0);
+        if (n < 0) {
+            if (WSAGetLastError() == WSAEMSGSIZE)
+                continue;   // dropped whole; the next one may fit
+            break;          // nothing more waiting (or a failure: no busy retry)
+        }
 #else
-    // MSG_TRUNC reports the datagram's true length, so a longer one is
-    // recognised and dropped instead of being cut to 2048 bytes.
-    const ssize_t n = recv(Native(g_udp.recvSocket), buf, sizeof buf, MSG_TRUNC | MSG_DONTWAIT);
+        // MSG_TRUNC reports the datagram's true length, so a longer one is
+        // recognised and dropped instead of being cut to 2048 bytes.
+        const ssize_t n = recv(Native(g_udp.recvSocket), buf, sizeof buf, MSG_TRUNC | MSG_DONTWAIT);
+        if (n < 0)
+            break;   // nothing more waiting (or a failure: no busy retry)
 #endif
-    if (n < 0 || static_cast<size_t>(n) > sizeof buf)
-        return;
-    RxRingWrite(buf, static_cast<unsigned>(n));
+        ++taken;
+        if (static_cast<size_t>(n) > sizeof buf)
+            continue;
+        RxRingWrite(buf, static_cast<unsigned>(n));
+    }
+    return taken;
 }
 
 int DiscardQueuedDatagrams()
@@ -445,4 +596,30 @@ int UdpLastSendCount()
 bool UdpSendsPerInterface()
 {
     return g_udp.perInterface;
+}
+
+const char* UdpTakeNotice()
+{
+    static char taken[sizeof g_udp.notice];
+    std::memcpy(taken, g_udp.notice, sizeof taken);
+    g_udp.notice[0] = '\0';
+    return taken;
+}
+
+int UdpRecvBufferBytes()
+{
+    return g_udp.recvSocket != kNoSocket ? g_udp.recvBufferBytes : 0;
+}
+
+uint32_t UdpDropsSinceSend()
+{
+    uint32_t drops = 0;
+    if (!ReadDrops(&drops))
+        return 0;
+    return drops - g_udp.dropsAtSend;
+}
+
+void SetInterfaceListingFailsForTest(bool fails)
+{
+    g_udp.listingFails = fails;
 }

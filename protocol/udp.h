@@ -14,6 +14,7 @@ constexpr SocketHandle kNoSocket = -1;   // also Winsock's INVALID_SOCKET
 constexpr uint16_t kDevicePort = 22093;
 constexpr unsigned kUdpReadEvent = 1;        // FD_READ
 constexpr unsigned kUdpRecvBuffer = 2048;
+constexpr int kUdpRecvBufferWanted = 4 * 1024 * 1024;
 
 // Where requests go and where replies are received. The program uses the
 // defaults; tests put loopback addresses and ephemeral ports here.
@@ -31,7 +32,16 @@ struct UdpEndpoints {
 // Opens both sockets. The receive socket is non-blocking; the caller's event
 // loop watches GetRecvSocket() and calls OnSocketNotify when it is readable,
 // so window (the caller, as the notification target) needs nothing done.
-// 0 ready, -1 failed. A failed bind still returns 0; UdpFailureText says why.
+//
+// The receive socket shares its port (address reuse), so several programs
+// (windows, pathlume-cli runs) all hear the devices' broadcast replies; a
+// program that holds the port without sharing it still keeps it from us.
+// It asks for a receive buffer of kUdpRecvBufferWanted bytes, as much of it
+// as the system allows, so that a burst of replies waits there.
+//
+// 0 ready, -1 no send socket. When the receive socket cannot be made or
+// bound, requests still go out, UdpFailureText says why, and every later
+// request (SendFrame) tries again until it works.
 int OpenUdp(void* window, const UdpEndpoints& endpoints = UdpEndpoints{});
 int CloseUdp();
 SocketHandle GetRecvSocket();
@@ -42,14 +52,21 @@ uint16_t GetRecvPort();
 // Sends one frame as one datagram. To the limited broadcast address it goes
 // out once on every IPv4 interface that is up, broadcast-capable and not
 // loopback (listed afresh at each call), or on the one named interface; when
-// the interfaces cannot be listed or none qualifies, one plain send lets the
-// system choose. Any other address gets one plain send. Returns count when
-// at least one send went out, -1 otherwise.
+// none qualifies, or (with no interface named) they cannot be listed, one
+// plain send lets the system choose. Any other address gets one plain send.
+// Returns count when at least one send went out, -1 otherwise.
+// Before sending, a receive socket that is not yet bound is tried again.
 int SendFrame(const uint8_t* bytes, unsigned count);
 
-// Receives one waiting datagram into the ring when event is the read event.
-// A datagram longer than 2048 bytes is dropped whole.
-void OnSocketNotify(unsigned event);
+// When event is the read event, receives every datagram waiting on the
+// receive socket into the ring (at most a few thousand per call). A
+// datagram longer than 2048 bytes is dropped whole. While a consumer takes
+// bytes out of the ring (RxRingHasConsumer), datagrams that would not fit
+// stay in the socket: the call then returns kUdpRingFull, and the caller
+// calls again once the consumer has had a moment. Otherwise it returns
+// the number of datagrams received.
+constexpr int kUdpRingFull = -1;
+int OnSocketNotify(unsigned event);
 
 // Drops, unread, every datagram already waiting on the receive socket (at
 // most a few thousand, so a flood cannot hold the caller). A request calls it
@@ -65,6 +82,22 @@ const char* UdpFailureText();
 
 // Interfaces the last SendFrame went out on (0 = none; 1 for a plain send).
 int UdpLastSendCount();
+
+// "Receiving on UDP port N." once, after a later request bound the receive
+// socket that the open could not; "" otherwise, and after it was taken.
+const char* UdpTakeNotice();
+
+// The receive buffer the system granted, as it reports it (Linux reports
+// twice the bytes it holds for data); 0 without a receive socket.
+int UdpRecvBufferBytes();
+
+// Datagrams the system dropped on the receive socket since the last
+// SendFrame, because they came faster than they were read (Linux; 0 where
+// the system does not count them).
+uint32_t UdpDropsSinceSend();
+
+// Test hook: make listing the interfaces fail, as a failing system call would.
+void SetInterfaceListingFailsForTest(bool fails);
 
 // true when sends go to the limited broadcast address, interface by interface.
 bool UdpSendsPerInterface();

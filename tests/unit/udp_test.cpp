@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,7 @@ protected:
 
     Peer peer_;
     uint16_t port_ = 0;
+    std::vector<uint8_t> burstBytes_;
 };
 
 TEST_F(UdpTest, DefaultsAreTheDevicePortAndLimitedBroadcast)
@@ -103,15 +105,76 @@ TEST_F(UdpTest, DatagramsUpTo2048AreKeptWholeLongerOnesDroppedWhole)
     }
 }
 
-TEST_F(UdpTest, TwoDatagramsLandInOrderWithoutBoundary)
+TEST_F(UdpTest, OneNotificationTakesEveryWaitingDatagramInOrderWithoutBoundary)
 {
     peer_.SendTo(port_, {1, 2, 3});
     peer_.SendTo(port_, {4, 5});
-    for (int i = 0; i < 2; ++i) {
+    peer_.SendTo(port_, {6});
+    ASSERT_TRUE(WaitReadable(2000));
+    EXPECT_EQ(OnSocketNotify(kUdpReadEvent), 3);
+    EXPECT_EQ(Drain(), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(WaitReadable(0));
+}
+
+// A burst three times the ring's size. While a consumer takes bytes out,
+// what does not fit waits in the socket and nothing is lost; without one
+// (between requests) the socket is emptied and what does not fit is lost.
+TEST_F(UdpTest, ABurstLargerThanTheRingWaitsInTheSocketWhileAConsumerRuns)
+{
+    EXPECT_GE(UdpRecvBufferBytes(), geteuid() == 0 ? kUdpRecvBufferWanted : 1);
+    constexpr int kDatagrams = 100;
+    auto burst = [&] {
+        std::vector<uint8_t> sent;
+        for (int i = 0; i < kDatagrams; ++i) {
+            std::vector<uint8_t> d(2000);
+            for (size_t k = 0; k < d.size(); ++k)
+                d[k] = static_cast<uint8_t>(i * 31 + k);
+            ASSERT_EQ(peer_.SendTo(port_, d), 2000);
+            sent.insert(sent.end(), d.begin(), d.end());
+        }
+        burstBytes_ = sent;
+    };
+    for (const bool consumer : {true, false}) {
+        RxRingReset();
+        burst();
         ASSERT_TRUE(WaitReadable(2000));
-        OnSocketNotify(kUdpReadEvent);
+        RxRingSetConsumer(consumer);
+        std::vector<uint8_t> got;
+        int fullStops = 0;
+        for (int turn = 0; turn < 1000 && WaitReadable(0); ++turn) {
+            if (OnSocketNotify(kUdpReadEvent) == kUdpRingFull)
+                ++fullStops;
+            if (consumer) {
+                const std::vector<uint8_t> part = Drain();
+                got.insert(got.end(), part.begin(), part.end());
+            }
+        }
+        RxRingSetConsumer(false);
+        if (consumer) {
+            EXPECT_GT(fullStops, 0);
+            EXPECT_EQ(got, burstBytes_);
+        } else {
+            EXPECT_EQ(fullStops, 0);
+            EXPECT_EQ(Drain().size(), kRxRingSize - 1);
+        }
+        EXPECT_FALSE(WaitReadable(0));
     }
-    EXPECT_EQ(Drain(), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(UdpTest, DatagramsTheSystemDroppedSinceTheLastSendAreCounted)
+{
+    // Far more than the receive buffer holds, with nobody reading.
+    const std::vector<uint8_t> d(2000, 0x42);
+    const size_t datagrams = 3 * static_cast<size_t>(UdpRecvBufferBytes()) / d.size() + 100;
+    SendFind();
+    peer_.Receive(2000);
+    EXPECT_EQ(UdpDropsSinceSend(), 0u);
+    for (size_t i = 0; i < datagrams; ++i)
+        peer_.SendTo(port_, d);
+    EXPECT_GT(UdpDropsSinceSend(), 0u);
+    SendFind();   // a new request counts afresh
+    peer_.Receive(2000);
+    EXPECT_EQ(UdpDropsSinceSend(), 0u);
 }
 
 TEST_F(UdpTest, OtherEventsAndEmptySocketDoNothing)
@@ -138,29 +201,65 @@ TEST(UdpLifecycle, CloseAfterCloseAndSendWithoutTransportFailQuietly)
     OnSocketNotify(kUdpReadEvent);
 }
 
-TEST(UdpLifecycle, OpenStillSucceedsWhenThePortIsTakenAndSaysWhy)
+TEST(UdpLifecycle, APortHeldWithoutSharingIsToldAndTriedAgainAtEveryRequest)
 {
-    Peer holder;   // holds a port without sharing it
+    auto holder = std::make_unique<Peer>();   // holds a port without sharing it
+    const uint16_t port = holder->port();
+    Peer device;
     UdpEndpoints ep;
     ep.sendAddress = "127.0.0.1";
-    ep.sendPort = holder.port();
+    ep.sendPort = device.port();
     ep.recvAddress = "127.0.0.1";
-    ep.recvPort = holder.port();
+    ep.recvPort = port;
     EXPECT_EQ(OpenUdp(nullptr, ep), 0);
-    const std::string why = "Cannot receive on UDP port " + std::to_string(holder.port()) +
+    const std::string why = "Cannot receive on UDP port " + std::to_string(port) +
                             ": Address already in use.";
     EXPECT_EQ(UdpFailureText(), why);
     SendFind();   // requests still go out, and the cause is still told
-    EXPECT_EQ(holder.Receive(2000).size(), 21u);
+    EXPECT_EQ(device.Receive(2000).size(), 21u);
     EXPECT_EQ(UdpLastSendCount(), 1);
     EXPECT_EQ(UdpFailureText(), why);
-    CloseUdp();
+    EXPECT_STREQ(UdpTakeNotice(), "");
 
-    // A later open that works forgets the old cause.
-    ep.recvPort = 0;
-    ASSERT_EQ(OpenUdp(nullptr, ep), 0);
+    // Once the holder has gone, the next request binds: said once.
+    holder.reset();
+    SendFind();
     EXPECT_STREQ(UdpFailureText(), "");
+    EXPECT_EQ(UdpTakeNotice(), "Receiving on UDP port " + std::to_string(port) + ".");
+    EXPECT_STREQ(UdpTakeNotice(), "");
+    EXPECT_EQ(GetRecvPort(), port);
+    device.SendTo(port, {7, 7});
+    ASSERT_TRUE(WaitReadable(2000));
+    OnSocketNotify(kUdpReadEvent);
+    EXPECT_EQ(Drain(), (std::vector<uint8_t>{7, 7}));
+    SendFind();
+    EXPECT_STREQ(UdpTakeNotice(), "");
     CloseUdp();
+}
+
+TEST(UdpLifecycle, ThePortIsSharedWithAProgramThatSharesIt)
+{
+    // Another program on the port that lets others bind it too, as a second
+    // window or a pathlume-cli run does.
+    const int other = socket(AF_INET, SOCK_DGRAM, 0);
+    const int on = 1;
+    ASSERT_EQ(setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on), 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(other, reinterpret_cast<sockaddr*>(&a), &len);
+    UdpEndpoints ep;
+    ep.sendAddress = "127.0.0.1";
+    ep.sendPort = 9;
+    ep.recvAddress = "127.0.0.1";
+    ep.recvPort = ntohs(a.sin_port);
+    EXPECT_EQ(OpenUdp(nullptr, ep), 0);
+    EXPECT_STREQ(UdpFailureText(), "");
+    EXPECT_EQ(GetRecvPort(), ntohs(a.sin_port));
+    CloseUdp();
+    close(other);
 }
 
 TEST_F(UdpTest, AFailedSendIsToldUntilASendGoesOut)
@@ -203,21 +302,35 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
         const char* interfaceName;
         int sent;
         const char* failure;
+        bool listingFails;
     } steps[] = {
         // Only a loopback that is down: the plain send, which has no route.
-        {"true", nullptr, 0, "Cannot send to UDP port 9: Network is unreachable."},
+        {"true", nullptr, 0, "Cannot send to UDP port 9: Network is unreachable.", false},
         {"ip link add plA type veth peer name plA2 && ip link add plB type veth peer name plB2 && "
          "ip addr add 10.231.1.1/24 dev plA && ip addr add 10.232.1.1/24 dev plB && "
          "ip addr add 10.232.1.9/24 dev plB && "
          "for l in lo plA plA2 plB plB2; do ip link set $l up; done",
-         nullptr, 2, ""},   // two addresses on plB: still one datagram there
-        {"true", "plB", 1, ""},
-        {"true", "10.231.1.1", 1, ""},
-        {"true", "lo", 0, "Cannot send to UDP port 9: no broadcast interface lo is up."},
-        {"true", "127.0.0.1", 0, "Cannot send to UDP port 9: no broadcast interface 127.0.0.1 is up."},
-        {"true", "nosuch0", 0, "Cannot send to UDP port 9: no broadcast interface nosuch0 is up."},
-        {"ip link set plB2 down", nullptr, 1, ""},   // plB is up but has no link
-        {"ip link set plA down", "plA", 0, "Cannot send to UDP port 9: no broadcast interface plA is up."},
+         nullptr, 2, "", false},   // two addresses on plB: still one datagram there
+        {"true", "plB", 1, "", false},
+        {"true", "10.231.1.1", 1, "", false},
+        {"true", "lo", 0, "Cannot send to UDP port 9: no broadcast interface lo is up.", false},
+        {"true", "127.0.0.1", 0, "Cannot send to UDP port 9: no broadcast interface 127.0.0.1 is up.", false},
+        {"true", "nosuch0", 0, "Cannot send to UDP port 9: no broadcast interface nosuch0 is up.", false},
+        {"ip link set plB2 down", nullptr, 1, "", false},   // plB is up but has no link
+        {"ip link set plA down", "plA", 0, "Cannot send to UDP port 9: no broadcast interface plA is up.", false},
+        // More addresses than the first listing had room for (64): the
+        // interface listed after them still gets its datagram.
+        {"ip link set plA up && for i in $(seq 2 80); do ip addr add 10.231.1.$i/24 dev plA; done && "
+         "ip link add plC type veth peer name plC2 && ip addr add 10.233.1.1/24 dev plC && "
+         "ip link set plC up && ip link set plC2 up",
+         nullptr, 2, "", false},
+        {"true", "plC", 1, "", false},
+        {"true", "10.233.1.1", 1, "", false},
+        // A listing that fails never sends in place of the interface asked for.
+        {"true", "plC", 0,
+         "Cannot send to UDP port 9: the network interfaces cannot be listed (Operation not "
+         "supported), so nothing was sent on plC.",
+         true},
     };
     for (const Step& step : steps) {
         ASSERT_EQ(std::system(step.command), 0) << step.command;
@@ -227,11 +340,13 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
         ep.recvPort = 0;
         ep.interfaceName = step.interfaceName;
         ASSERT_EQ(OpenUdp(nullptr, ep), 0);
+        SetInterfaceListingFailsForTest(step.listingFails);
         EXPECT_TRUE(UdpSendsPerInterface());
         SendFind();
         const std::string name = step.interfaceName ? step.interfaceName : "(every)";
         EXPECT_EQ(UdpLastSendCount(), step.sent) << step.command << " / " << name;
         EXPECT_STREQ(UdpFailureText(), step.failure) << step.command << " / " << name;
+        SetInterfaceListingFailsForTest(false);
         CloseUdp();
     }
 }
