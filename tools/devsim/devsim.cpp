@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <sstream>
 
 namespace devsim {
@@ -121,12 +122,20 @@ Device MakeDevice(int index, std::mt19937& rng)
     std::snprintf(buf, sizeof buf, "%u.%02u.%u", 1 + (r >> 4) % 3, (r >> 8) % 40,
                   (r >> 16) % 10);
     d.values[KEY_VER] = buf;
-    std::snprintf(buf, sizeof buf, "02C0EE%06X", (static_cast<unsigned>(rng()) & 0xFFFF00u) |
-                                                    static_cast<unsigned>(index & 0xFF));
+    const unsigned macBits = static_cast<unsigned>(rng());
+    if (index < 256)
+        std::snprintf(buf, sizeof buf, "02C0EE%06X", (macBits & 0xFFFF00u) | static_cast<unsigned>(index));
+    else
+        std::snprintf(buf, sizeof buf, "02C0EF%06X", static_cast<unsigned>(index) & 0xFFFFFFu);
     d.values[KEY_MAC] = buf;
     d.values[KEY_ENET_SPD] = std::to_string(rng() % 5);
     d.values[KEY_DHCP] = "0";
-    std::snprintf(buf, sizeof buf, "192.168.77.%d", 20 + index);
+    // 192.168.77.20 on, then on into the networks above it.
+    const int host = 20 + index;
+    if (host < 255)
+        std::snprintf(buf, sizeof buf, "192.168.77.%d", host);
+    else
+        std::snprintf(buf, sizeof buf, "192.168.%d.%d", 78 + (host - 255) / 254, 1 + (host - 255) % 254);
     d.values[KEY_IP_CUR] = buf;
     d.values[KEY_IP] = buf;
     d.values[KEY_SUBNET_MASK] = "255.255.255.0";
@@ -181,8 +190,18 @@ std::vector<Device> GenerateDevices(int count, uint32_t seed)
 {
     std::mt19937 rng(seed);
     std::vector<Device> out;
-    for (int i = 0; i < count; ++i)
+    std::set<std::string> serials;
+    for (int i = 0; i < count; ++i) {
         out.push_back(MakeDevice(i, rng));
+        // A drawn serial number that is taken moves on to the next free one.
+        std::string& serial = out.back().values[KEY_SERIAL_NUM];
+        while (!serials.insert(serial).second) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "SN%08u",
+                          static_cast<unsigned>((std::stoul(serial.substr(2)) + 1) % 100000000u));
+            serial = buf;
+        }
+    }
     return out;
 }
 
@@ -339,7 +358,8 @@ int Simulator::Open()
     const int on = 1;
     const char* onBytes = reinterpret_cast<const char*>(&on);
     setsockopt(Native(socket_), SOL_SOCKET, SO_BROADCAST, onBytes, sizeof on);
-    setsockopt(Native(socket_), SOL_SOCKET, SO_REUSEADDR, onBytes, sizeof on);
+    if (!opt_.exclusive)
+        setsockopt(Native(socket_), SOL_SOCKET, SO_REUSEADDR, onBytes, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(opt_.listenPort);

@@ -48,6 +48,7 @@ struct Options {
     uint32_t seed = 1;
     bool logBytes = false;                       // log every request's bytes in hex
     std::vector<int> refuseKeys;                 // SetConfig records refused whatever the value
+    bool exclusive = false;                      // hold the port without sharing it
 };
 
 // One device: its configuration as key/value texts in key-table order. A
@@ -66,8 +67,10 @@ struct WrittenRecord {
     std::string value;   // without its padding
 };
 
-// Deterministic, plausible configurations from a seed.
+// Deterministic, plausible configurations from a seed; serial numbers and
+// MAC addresses are all different.
 std::vector<Device> GenerateDevices(int count, uint32_t seed);
+constexpr int kMostGeneratedDevices = 4096;
 
 // Reads devices from text: "[device]" starts a device, "KEY = value" or
 // "KEY=value" lines set its keys ("KEY =" holds an empty value), "omit KEY

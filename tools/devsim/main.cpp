@@ -24,7 +24,7 @@ const char kUsage[] =
     "Plays one or more print-server network interfaces on UDP.\n"
     "\n"
     "  --listen ADDR[:PORT]   address and port to listen on (default 0.0.0.0:22093)\n"
-    "  --devices N            number of generated devices (default 3, at most 64)\n"
+    "  --devices N            number of generated devices (default 3, at most 4096)\n"
     "  --seed N               seed for generated configurations (default 1)\n"
     "  --config FILE          read devices from FILE ([device] blocks of KEY = value\n"
     "                         lines; 'KEY =' holds an empty value, 'omit KEY...' leaves\n"
@@ -44,6 +44,7 @@ const char kUsage[] =
     "  --fault-count N        damage only the first N requests (default 0 = all)\n"
     "  --refuse KEY[,KEY]     refuse these SetConfig records whatever their value\n"
     "  --time-limit SEC       end after SEC seconds (default 0 = run until a signal)\n"
+    "  --exclusive            hold the port without sharing it with other programs\n"
     "  --print-port           print the bound port on the first line (for scripts)\n"
     "  --log-bytes            also log every request's bytes in hex\n"
     "  --state-file FILE      keep every device's configuration in FILE (in --config's\n"
@@ -101,8 +102,8 @@ int main(int argc, char** argv)
                 opt.listenPort = static_cast<uint16_t>(n);
             }
         } else if (a == "--devices" && next(&v)) {
-            if (!ParseInt(v, 0, 64, &devices))
-                return Fail("--devices takes 0 to 64");
+            if (!ParseInt(v, 0, devsim::kMostGeneratedDevices, &devices))
+                return Fail("--devices takes 0 to " + std::to_string(devsim::kMostGeneratedDevices));
         } else if (a == "--seed" && next(&v)) {
             if (!ParseInt(v, 0, 0x7FFFFFFF, &n))
                 return Fail("bad --seed");
@@ -156,6 +157,8 @@ int main(int argc, char** argv)
         } else if (a == "--time-limit" && next(&v)) {
             if (!ParseInt(v, 0, 86400, &timeLimit))
                 return Fail("bad --time-limit");
+        } else if (a == "--exclusive") {
+            opt.exclusive = true;
         } else if (a == "--print-port") {
             printPort = true;
         } else if (a == "--log-bytes") {
