@@ -24,7 +24,7 @@ std::atomic<int32_t> ExpectCmd{0};
 std::atomic<int32_t> StartTick{0};
 std::atomic<int32_t> RecvTmo{0};
 std::atomic<int> DevCount{0};
-std::atomic<int> DevCapacity{kMaxDevices};
+std::atomic<int> DevCapacity{kDeviceTableMax};
 std::atomic<uint8_t> RecvEvent{0};
 std::atomic<uint8_t> StopRecvFlg{0};
 std::atomic<uint8_t> StopReqFlg{0};
@@ -34,6 +34,7 @@ std::atomic<uint8_t> ThreadUp{0};
 std::thread WorkerThread;
 std::atomic<bool> WorkerStartFails{false};
 std::atomic<uint32_t> UnaddressedReplies{0};
+std::atomic<uint32_t> LeftOutReplies{0};
 std::atomic<uint64_t> LastWorkerCpuNs{0};
 
 // The frame the worker has just read, always followed by a zero byte so that
@@ -102,11 +103,12 @@ void InitEngine()
 {
     ThreadUp.store(0);
     DevCount.store(0);
+    LeftOutReplies.store(0);
     RecvEvent.store(0);
     StopRecvFlg.store(0);
     StopReqFlg.store(0);
     RecvTmo.store(3);
-    DevCapacity.store(kMaxDevices);
+    DevCapacity.store(kDeviceTableMax);
     {
         std::lock_guard<std::mutex> g(ResultLock);
         std::memset(DeviceTable, 0, sizeof DeviceTable);
@@ -114,17 +116,30 @@ void InitEngine()
     ClearWriteTable();
 }
 
+// A worker of an earlier request that is still running would read the new
+// request's kind and serve it as its own: it is ended and joined first.
+void EndRunningWorker()
+{
+    if (!WorkerThread.joinable())
+        return;
+    ReqKind.store(0, std::memory_order_release);
+    RxRingWakeConsumer();
+    WaitRecvThread();
+}
+
 int StartRequest(RequestKind kind, const RecordTable* table)
 {
     const int code = static_cast<int>(kind);
     if (code < 1 || code > 3)
         return -4;
+    EndRunningWorker();
     StartTick.store(TickMs(), std::memory_order_release);
     ReqKind.store(static_cast<uint8_t>(code), std::memory_order_release);
     ExpectCmd.store(code, std::memory_order_release);
     switch (kind) {
     case RequestKind::Find:
         DevCount.store(0, std::memory_order_release);
+        LeftOutReplies.store(0, std::memory_order_release);
         StartRecvThread();
         DiscardQueuedDatagrams();
         SendFind();
@@ -187,6 +202,7 @@ int StartRecvThread()
 void RecvThreadProc()
 {
     RxRingReset();
+    RxRingSetConsumer(true);
     ThreadUp.store(1, std::memory_order_release);
 
     while (ReqKind.load(std::memory_order_acquire) != 0) {
@@ -213,14 +229,16 @@ void RecvThreadProc()
             continue;
         const char* text = reinterpret_cast<const char*>(RxFrame + 4);
         if (cmd == 1) {
-            if (OnFindReply(text) == -9)
-                ReqKind.store(0, std::memory_order_release);
+            // A full table keeps the Find going to its timeout: the known
+            // devices' rows stay current, and the devices left out are counted.
+            OnFindReply(text);
         } else if (cmd == 2) {
             if (OnGetCfgReply(text, TargetMac, TargetSerial) == 0)
                 ReqKind.store(0, std::memory_order_release);
         }
     }
 
+    RxRingSetConsumer(false);
     LastWorkerCpuNs.store(ThreadCpuNs(), std::memory_order_relaxed);
     StopRecvFlg.store(1, std::memory_order_release);
     ThreadUp.store(0, std::memory_order_release);
@@ -248,6 +266,21 @@ bool IsRecvTimeout(int32_t seconds)
     return elapsed / 1000 > seconds;
 }
 
+namespace {
+
+// The row of the device with this serial number and MAC address among the
+// first count rows, or -1.
+int FindDevRow(unsigned count, const DeviceEntry& d)
+{
+    for (unsigned i = 0; i < count; ++i)
+        if (std::strcmp(d.mac, DeviceTable[i].mac) == 0 &&
+            std::strcmp(d.serial, DeviceTable[i].serial) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace
+
 int OnFindReply(const char* text)
 {
     int merged = 0;
@@ -266,11 +299,13 @@ int OnFindReply(const char* text)
             UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
             return -10;
         }
-        if (DevCount.load(std::memory_order_acquire) >= DevCapacity.load(std::memory_order_acquire)) {
-            ReqKind.store(0, std::memory_order_release);
+        const int count = DevCount.load(std::memory_order_acquire);
+        if (count >= DevCapacity.load(std::memory_order_acquire) &&
+            FindDevRow(static_cast<unsigned>(count), named) < 0) {
+            LeftOutReplies.fetch_add(1, std::memory_order_relaxed);
             return -9;
         }
-        merged = MergeDevEntry(static_cast<unsigned>(DevCount.load()), &ReplyTable);
+        merged = MergeDevEntry(static_cast<unsigned>(count), &ReplyTable);
     }
     if (merged == 1) {
         SetRecvEvent(EVT_UPDATE_INFO);
@@ -340,18 +375,11 @@ int MergeDevEntry(unsigned count, const RecordTable* table)
         return -1;
     DeviceEntry fresh;
     MakeDevEntry(table, &fresh);
-    unsigned slot = count;
-    int result = 1;
-    for (unsigned i = 0; i < count; ++i) {
-        if (std::strcmp(fresh.serial, DeviceTable[i].serial) == 0) {
-            slot = i;
-            result = 2;
-            break;
-        }
-    }
-    // count is at most the capacity here, so the slot after it is never written.
-    CopyEntry(&DeviceTable[slot], &fresh);
-    return result;
+    const int known = FindDevRow(count, fresh);
+    if (known < 0 && count == static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire)))
+        return -1;   // no room: the slot after the last kept one stays empty
+    CopyEntry(&DeviceTable[known >= 0 ? known : count], &fresh);
+    return known >= 0 ? 2 : 1;
 }
 
 void SetRecvEvent(uint8_t code)
@@ -390,6 +418,7 @@ uint8_t GetReqKind() { return ReqKind.load(std::memory_order_acquire); }
 int32_t GetExpectCmd() { return ExpectCmd.load(std::memory_order_acquire); }
 int GetDevCount() { return DevCount.load(std::memory_order_acquire); }
 uint32_t GetUnaddressedReplyCount() { return UnaddressedReplies.load(std::memory_order_relaxed); }
+uint32_t GetDevicesLeftOut() { return LeftOutReplies.load(std::memory_order_acquire); }
 int GetDeviceCapacity() { return DevCapacity.load(std::memory_order_acquire); }
 
 void SetDeviceCapacity(int devices)
@@ -423,12 +452,6 @@ void SetTargetMac(const char* text)
 {
     if (text)
         CopyField(TargetMac, text, sizeof TargetMac - 1);
-}
-
-void CopyDevTable(DeviceEntry out[kDeviceSlots])
-{
-    std::lock_guard<std::mutex> g(ResultLock);
-    std::memcpy(out, DeviceTable, kDeviceSlots * sizeof DeviceTable[0]);
 }
 
 int CopyDevTableSlots(DeviceEntry* out, int slots)

@@ -8,9 +8,9 @@
 
 #include "codec.h"
 
-constexpr int kDeviceSlots = 11;   // the window's view: at most 10 filled, the 11th ends it
-constexpr int kMaxDevices = 10;    // the device table's capacity unless a caller raises it
-constexpr int kDeviceTableMax = 1024;   // the most a caller may raise it to
+// How many devices a Find keeps at most, the window's and the command
+// line's alike; the slot after the last filled one always stays empty.
+constexpr int kDeviceTableMax = 1024;
 constexpr unsigned kRxFrameSize = 640;
 constexpr unsigned kCfgTextSize = 640;
 
@@ -26,6 +26,8 @@ enum RecvEventCode : uint8_t {
 constexpr uint8_t RecvEventBit(uint8_t code) { return static_cast<uint8_t>(1u << code); }
 
 // One discovered device; every field is its record's value, zero-filled.
+// A device is its serial number together with its MAC address: two NICs
+// answering with one serial number are two devices.
 struct DeviceEntry {
     char dev[16 + 1];
     char ver[16 + 1];
@@ -48,7 +50,8 @@ int StartRecvThread();
 void RecvThreadProc();
 void WaitRecvThread();
 bool IsRecvTimeout(int32_t seconds);
-// Find reply: 0, a parser error (-1, -2, -8), -9 table full, or -10 when the
+// Find reply: 0, a parser error (-1, -2, -8), -9 when it is a device the
+// full table has no room for (counted; the Find goes on), or -10 when the
 // reply names no serial number or no MAC address (dropped: not a device).
 int OnFindReply(const char* text);
 // GetConfig reply: 0 accepted, a parser error, or -11 when its MAC, or its
@@ -81,8 +84,11 @@ uint8_t GetReqKind();
 int32_t GetExpectCmd();
 int GetDevCount();
 uint32_t GetUnaddressedReplyCount();   // Find replies dropped as naming no device
-// How many devices a Find keeps (1 to kDeviceTableMax; InitEngine sets 10).
-// A reply from one device more ends the Find. Set it between requests only.
+// Replies of the current or last Find from devices the full table had no
+// room for; 0 when every device that answered is in the table.
+uint32_t GetDevicesLeftOut();
+// How many devices a Find keeps (1 to kDeviceTableMax, which InitEngine
+// sets). Set it between requests only.
 void SetDeviceCapacity(int devices);
 int GetDeviceCapacity();
 // CPU time the most recent worker used over its whole life, in nanoseconds,
@@ -99,7 +105,6 @@ RecordTable* GetWriteTable();
 // Consistent snapshots for the window: the worker writes these buffers under
 // one short lock, and these copies take the same lock, so a reader never sees
 // a half-written row, text or table.
-void CopyDevTable(DeviceEntry out[kDeviceSlots]);
 // The first slots of the table (at most kDeviceTableMax + 1); returns how
 // many of them are filled, up to the first empty serial number.
 int CopyDevTableSlots(DeviceEntry* out, int slots);

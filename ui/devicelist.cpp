@@ -326,10 +326,21 @@ void CDeviceListCtrl::DeleteAllItems()
     FitColumns();
 }
 
+void CDeviceListCtrl::BeginFill()
+{
+    ++m_nFilling;
+}
+
+void CDeviceListCtrl::EndFill()
+{
+    if (m_nFilling > 0 && --m_nFilling == 0)
+        FitColumns();
+}
+
 void CDeviceListCtrl::FitColumns()
 {
     const int n = columnCount();
-    if (m_bFitting || n == 0 || static_cast<int>(m_extents.size()) != n)
+    if (m_bFitting || m_nFilling > 0 || n == 0 || static_cast<int>(m_extents.size()) != n)
         return;
     m_bFitting = true;
     const QFontMetrics fm(font());
@@ -370,23 +381,55 @@ void CDeviceListCtrl::changeEvent(QEvent* e)
         FitColumns();
 }
 
-int CDeviceListCtrl::InsertItem(int row, const QString& text)
+int CDeviceListCtrl::LowerBound(const QString& text, const QString& tiebreak) const
+{
+    // The rows are always in this order, as every row is placed by it: a
+    // binary search keeps filling a long list from being quadratic.
+    int lo = 0;
+    int hi = topLevelItemCount();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        int c = QString::localeAwareCompare(GetItemText(mid, 0), text);
+        if (c == 0)
+            c = QString::localeAwareCompare(GetItemText(mid, 1), tiebreak);
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+int CDeviceListCtrl::InsertItem(int row, const QString& text, const QString& tiebreak)
 {
     (void)row;   // a sorted list decides the position itself
     if (columnCount() == 0)
         return -1;
-    int pos = topLevelItemCount();
-    for (int i = 0; i < topLevelItemCount(); ++i) {
-        if (QString::localeAwareCompare(text, GetItemText(i, 0)) < 0) {
-            pos = i;
-            break;
-        }
-    }
+    // After the rows that sort equal, as a list sorting on insertion does.
+    int pos = LowerBound(text, tiebreak);
+    while (pos < topLevelItemCount() &&
+           QString::localeAwareCompare(GetItemText(pos, 0), text) == 0 &&
+           QString::localeAwareCompare(GetItemText(pos, 1), tiebreak) == 0)
+        ++pos;
     auto* item = new QTreeWidgetItem();
     insertTopLevelItem(pos, item);
     SetCell(item, 0, text);
     FitColumns();
     return pos;
+}
+
+int CDeviceListCtrl::FindItem(const QString& text, const QString& tiebreak) const
+{
+    for (int pos = LowerBound(text, tiebreak); pos < topLevelItemCount(); ++pos) {
+        const QString serial = GetItemText(pos, 0);
+        const QString mac = GetItemText(pos, 1);
+        if (serial == text && mac == tiebreak)
+            return pos;
+        if (QString::localeAwareCompare(serial, text) != 0 ||
+            QString::localeAwareCompare(mac, tiebreak) != 0)
+            break;
+    }
+    return -1;
 }
 
 bool CDeviceListCtrl::SetItemText(int row, int sub, const QString& text)

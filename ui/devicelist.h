@@ -27,7 +27,15 @@ public:
     void SetColumnExtent(int col, const QString& alphabet, int length, const QString& fixed = {});
     // Cells hold a device's text as it came; a cell shows it on one line, each
     // control character as an escape (\r, \n, \t, \x1b ...; see VisibleText).
-    int InsertItem(int row, const QString& text);   // returns where the row was placed
+    // Places the row by its text, then by tiebreak (compared with the rows'
+    // second column) among rows of equal text; returns where it was placed.
+    int InsertItem(int row, const QString& text, const QString& tiebreak = QString());
+    // The row whose first two columns are text and tiebreak, or -1.
+    int FindItem(const QString& text, const QString& tiebreak) const;
+    // Between these two, rows are filled without fitting the columns after
+    // every cell; EndFill fits them once. They nest.
+    void BeginFill();
+    void EndFill();
     bool SetItemText(int row, int sub, const QString& text);
     QString GetItemText(int row, int sub) const;   // the text as it came
     int GetItemCount() const { return topLevelItemCount(); }
@@ -104,11 +112,14 @@ private:
     // Sets every column's width from its extent, its values and its heading.
     void FitColumns();
     QStringList Cells(int row, bool asCame = false) const;
+    // The first row that does not sort before (text, tiebreak).
+    int LowerBound(const QString& text, const QString& tiebreak) const;
     QStringList Headings() const;
     std::vector<Extent> m_extents;
     QMenu* m_pMenu = nullptr;
     QAction* m_actCopy = nullptr;
     bool m_bFitting = false;
+    int m_nFilling = 0;
     int m_nHotItem = -1;
     bool m_bSwallowRelease = false;
     QString m_strMarkSerial;

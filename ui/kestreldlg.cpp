@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QTimerEvent>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "edtcfgdlg.h"
 #include "engine.h"
 #include "journal.h"
+#include "findreport.h"
 #include "platform.h"
 #include "resource.h"
 #include "uiseam.h"
@@ -204,13 +206,7 @@ bool CKestrelDlg::OnInitDialog()
     InitEngine();
     OpenUdp(this, m_endpoints);
     m_bTransportOpen = true;
-    // One receive hook on every platform: the event loop watches the socket.
-    if (GetRecvSocket() != kNoSocket) {
-        m_pNotifier = new QSocketNotifier(static_cast<qintptr>(GetRecvSocket()),
-                                          QSocketNotifier::Read, this);
-        connect(m_pNotifier, &QSocketNotifier::activated, this,
-                [this] { OnSocketNotify(kUdpReadEvent); });
-    }
+    WatchRecvSocket();
 
     if (InitDeviceList() == -1)
         return false;
@@ -278,7 +274,9 @@ int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char
         return trimmed ? QString::fromLatin1(trimmed) : QString();
     };
     if (update == 0) {
-        row = m_lstDevice->InsertItem(row, cell(serial));
+        // Rows of one serial number (a cloned NIC) are told apart by MAC.
+        const QString serialText = cell(serial);
+        row = m_lstDevice->InsertItem(row, serialText, cell(mac));
         if (row == -1)
             return -1;
     } else if (!m_lstDevice->SetItemText(row, 0, cell(serial))) {
@@ -294,6 +292,7 @@ int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char
 void CKestrelDlg::ClearDeviceList()
 {
     m_lstDevice->DeleteAllItems();
+    m_shownDevices.clear();
     ClearDevTable();
 }
 
@@ -330,6 +329,13 @@ void CKestrelDlg::LogTransportFailure()
 
 void CKestrelDlg::LogSend()
 {
+    WatchRecvSocket();
+    const char* notice = UdpTakeNotice();
+    if (notice[0] != '\0') {
+        char line[96];
+        std::snprintf(line, sizeof line, "%s\r\n", notice);
+        AppendStatus(line);
+    }
     const int n = UdpLastSendCount();
     if (UdpSendsPerInterface() && n > 0) {
         char line[64];
@@ -374,6 +380,7 @@ void CKestrelDlg::OnSeek()
     std::memset(m_szSelMac, 0, sizeof m_szSelMac);
     std::memset(m_szSelSerial, 0, sizeof m_szSelSerial);
     SetBusyFlg();
+    m_bFinding = true;
     AppendStatus("Start finding.\r\n");
     ApplyTimeout();
     StartRequest(RequestKind::Find, nullptr);
@@ -409,6 +416,7 @@ void CKestrelDlg::OnClickDeviceList()
 
 void CKestrelDlg::StartFetchOfSelected()
 {
+    m_bFinding = false;
     AppendStatus("Start getting config.\r\n");
     SetConfigText(QString());
     ApplyTimeout();
@@ -594,14 +602,8 @@ void CKestrelDlg::OnRestoreLastWrite()
 void CKestrelDlg::HandleRecvEvents(uint8_t events)
 {
     if (events & RecvEventBit(EVT_UPDATE_INFO)) {
-        m_lstDevice->DeleteAllItems();
         AppendStatus("Detect UpdateInfo.\r\n");
-        DeviceEntry table[kDeviceSlots];
-        CopyDevTable(table);
-        for (int slot = 0; slot < kDeviceSlots && table[slot].serial[0] != '\0'; ++slot) {
-            DeviceEntry& e = table[slot];
-            SetDeviceRow(0, slot, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
-        }
+        UpdateDeviceRows();
     }
     if (events & RecvEventBit(EVT_CONFIG_RECV)) {
         char text[kCfgTextSize + 1];
@@ -617,6 +619,59 @@ void CKestrelDlg::HandleRecvEvents(uint8_t events)
         AppendStatus("Detected receiving timeout.\r\n");
     if (events & RecvEventBit(EVT_RECV_ERROR))
         AppendStatus("Detected receiving error.\r\n");
+}
+
+void CKestrelDlg::UpdateDeviceRows()
+{
+    m_tableCopy.resize(kDeviceTableMax + 1);
+    const int n = CopyDevTableSlots(m_tableCopy.data(), kDeviceTableMax + 1);
+    // Slots only ever follow one another and keep their device, so only the
+    // new slots and those whose device answered anew touch the list.
+    m_lstDevice->BeginFill();
+    for (int slot = 0; slot < n; ++slot) {
+        const DeviceEntry& now = m_tableCopy[static_cast<size_t>(slot)];
+        const bool shown = slot < static_cast<int>(m_shownDevices.size());
+        if (shown && std::memcmp(&now, &m_shownDevices[static_cast<size_t>(slot)], sizeof now) == 0)
+            continue;
+        DeviceEntry e = now;   // SetDeviceRow trims the texts it is given
+        if (shown) {
+            const int row = m_lstDevice->FindItem(
+                QString::fromLatin1(TrimTrailingBlanks(e.serial, static_cast<int>(std::strlen(e.serial)))),
+                QString::fromLatin1(TrimTrailingBlanks(e.mac, static_cast<int>(std::strlen(e.mac)))));
+            if (row >= 0)
+                SetDeviceRow(1, row, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
+            m_shownDevices[static_cast<size_t>(slot)] = now;
+        } else {
+            SetDeviceRow(0, slot, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
+            m_shownDevices.push_back(now);
+        }
+    }
+    m_lstDevice->EndFill();
+}
+
+void CKestrelDlg::LogFindSummary()
+{
+    m_tableCopy.resize(kDeviceTableMax + 1);
+    const int n = CopyDevTableSlots(m_tableCopy.data(), kDeviceTableMax + 1);
+    SortDevices(m_tableCopy.data(), n);
+    char text[128];
+    char line[sizeof text + 2];
+    auto log = [&] {
+        std::snprintf(line, sizeof line, "%s\r\n", text);
+        AppendStatus(line);
+    };
+    FoundCountText(text, sizeof text, n);
+    log();
+    int from = 0;
+    int macs = 0;
+    for (int at; (at = NextSharedSerial(m_tableCopy.data(), n, &from, &macs)) >= 0;) {
+        SharedSerialText(text, sizeof text, m_tableCopy[static_cast<size_t>(at)].serial, macs);
+        log();
+    }
+    if (GetDevicesLeftOut() > 0) {
+        LeftOutText(text, sizeof text, GetDeviceCapacity());
+        log();
+    }
 }
 
 void CKestrelDlg::LogWriteVerification()
@@ -664,6 +719,14 @@ void CKestrelDlg::OnTimer(int id)
         AppendStatus("Detect StopRecvFlg.\r\n");
         ClearStopRecvFlg();
         WaitRecvThread();
+        if (m_bFinding)
+            LogFindSummary();
+        m_bFinding = false;
+        if (UdpDropsSinceSend() > 0) {
+            char line[160];
+            std::snprintf(line, sizeof line, "%s\r\n", kRepliesLostText);
+            AppendStatus(line);
+        }
         LogWriteVerification();
         ClearBusyFlg();
         ShowBusyState();
@@ -782,7 +845,30 @@ void CKestrelDlg::OpenWindowMenu(const QPoint* globalPos)
 
 void CKestrelDlg::OnSocketNotify(unsigned event)
 {
-    ::OnSocketNotify(event);
+    if (::OnSocketNotify(event) != kUdpRingFull || !m_pNotifier)
+        return;
+    // The rest waits in the socket while the worker makes room in the ring;
+    // the notifier would only report it again and again until then.
+    m_pNotifier->setEnabled(false);
+    QTimer::singleShot(1, this, [this] {
+        if (m_pNotifier)
+            m_pNotifier->setEnabled(true);
+    });
+}
+
+void CKestrelDlg::WatchRecvSocket()
+{
+    // One receive hook on every platform: the event loop watches the socket.
+    const SocketHandle s = GetRecvSocket();
+    if (s == m_hWatched && (m_pNotifier || s == kNoSocket))
+        return;
+    delete m_pNotifier;
+    m_pNotifier = nullptr;
+    m_hWatched = s;
+    if (s == kNoSocket)
+        return;
+    m_pNotifier = new QSocketNotifier(static_cast<qintptr>(s), QSocketNotifier::Read, this);
+    connect(m_pNotifier, &QSocketNotifier::activated, this, [this] { OnSocketNotify(kUdpReadEvent); });
 }
 
 void CKestrelDlg::PaintPage(QPainter& painter)

@@ -9,9 +9,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "codec.h"
 #include "dialogbase.h"
+#include "engine.h"
 #include "udp.h"
 
 struct JournalEntry;
@@ -98,6 +100,14 @@ private:
     // and after each request), and where the request just sent went.
     void LogTransportFailure();
     void LogSend();
+    // After a Find: how many devices, serial numbers that answered from
+    // several MAC addresses, devices left out of a full table.
+    void LogFindSummary();
+    // Brings the list up to the device table: new devices become rows at
+    // their sorted places, rows whose device answered anew are rewritten.
+    void UpdateDeviceRows();
+    // Watches the receive socket, which a request may have made anew.
+    void WatchRecvSocket();
     // After the re-read that follows a write: logs whether the device took
     // every written value.
     void LogWriteVerification();
@@ -126,6 +136,12 @@ private:
     // event loop run inside the tick) cannot take it from under that tick.
     std::recursive_mutex m_monitorLock;
     QSocketNotifier* m_pNotifier = nullptr;
+    SocketHandle m_hWatched = kNoSocket;
+    // The device table as the list shows it (slot by slot), and a copy of
+    // the table to compare it with.
+    std::vector<DeviceEntry> m_shownDevices;
+    std::vector<DeviceEntry> m_tableCopy;
+    bool m_bFinding = false;   // the running request is a Find
     QMenu* m_pSysMenu = nullptr;
     int m_nTimer1 = 0;
     bool m_bTransportOpen = false;

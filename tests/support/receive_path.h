@@ -50,15 +50,17 @@ inline bool DrainFrames(uint8_t* frame)
 inline bool TablesHold()
 {
     const int count = GetDevCount();
-    if (count < 0 || count > kMaxDevices || GetDevTable()[kMaxDevices].serial[0] != '\0')
+    if (count < 0 || count > GetDeviceCapacity() || GetDevTable()[count].serial[0] != '\0')
         return false;
     for (int i = 0; i < count; ++i) {
         const DeviceEntry& e = GetDevTable()[i];
-        // Every row can be addressed, and no row is listed twice.
+        // Every row can be addressed, and no device (serial number and MAC
+        // address) is listed twice.
         if (e.serial[0] == '\0' || e.mac[0] == '\0')
             return false;
         for (int j = 0; j < i; ++j)
-            if (std::strcmp(GetDevTable()[j].serial, e.serial) == 0)
+            if (std::strcmp(GetDevTable()[j].serial, e.serial) == 0 &&
+                std::strcmp(GetDevTable()[j].mac, e.mac) == 0)
                 return false;
     }
     for (const ConfigRecord& r : ReplyTable.rec)

@@ -182,35 +182,83 @@ TEST_F(MainWindowTest, SeekShowsDevicesSortedWhateverTheAnswerOrder)
     auto opt = testrig::LoopbackSimOptions();
     opt.jitterMs = 250;
     opt.seed = 5;
-    Open(devsim::GenerateDevices(5, 31), opt);
+    // Two of the five share a serial number (a NIC cloned with its old one).
+    std::vector<devsim::Device> devs = devsim::GenerateDevices(5, 31);
+    devs[3].values[KEY_SERIAL_NUM] = devs[1].values[KEY_SERIAL_NUM];
+    const QString shared = QString::fromStdString(devs[1].values[KEY_SERIAL_NUM]);
+    Open(devs, opt);
     SetTimeoutText(QStringLiteral("0"));
     Click(IDC_BTN_SEEK);
     EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
     EXPECT_TRUE(Log().startsWith(QStringLiteral("Start finding.\r\n")));
     ASSERT_TRUE(WaitIdle());
 
-    QStringList serials = Rows(List(), 0);
+    // One row per device, by serial number and then MAC address.
+    const QStringList serials = Rows(List(), 0);
+    const QStringList macs = Rows(List(), 1);
     ASSERT_EQ(serials.size(), 5);
-    QStringList sorted = serials;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
-    EXPECT_EQ(serials, sorted);
+    EXPECT_EQ(serials.count(shared), 2);
+    for (int r = 1; r < 5; ++r) {
+        const int c = QString::localeAwareCompare(serials[r - 1], serials[r]);
+        EXPECT_TRUE(c < 0 || (c == 0 && QString::localeAwareCompare(macs[r - 1], macs[r]) < 0))
+            << serials.join(QLatin1Char(' ')).toStdString();
+    }
     // Each row shows its own device's fields.
     for (int r = 0; r < 5; ++r) {
         size_t dev = 0;
-        while (dev < 5 && rig_->sim().Value(dev, KEY_SERIAL_NUM) != serials[r].toStdString())
+        while (dev < 5 && rig_->sim().Value(dev, KEY_MAC) != macs[r].toStdString())
             ++dev;
         ASSERT_LT(dev, 5u);
-        EXPECT_EQ(List()->GetItemText(r, 1).toStdString(), rig_->sim().Value(dev, KEY_MAC));
+        EXPECT_EQ(serials[r].toStdString(), rig_->sim().Value(dev, KEY_SERIAL_NUM));
         EXPECT_EQ(List()->GetItemText(r, 2).toStdString(), rig_->sim().Value(dev, KEY_DEV));
         EXPECT_EQ(List()->GetItemText(r, 5).toStdString(), rig_->sim().Value(dev, KEY_HOST_NAME));
     }
     const QString log = Log();
-    static const QRegularExpression shape(QStringLiteral(
+    const QRegularExpression shape(QStringLiteral(
         "^Start finding\\.\\r\\n(Detect UpdateInfo\\.\\r\\n)+Detected receiving timeout\\.\\r\\n"
-        "Detect StopRecvFlg\\.\\r\\n$"));
+        "Detect StopRecvFlg\\.\\r\\n5 devices found\\.\\r\\n"
+        "Serial number %1 answered from 2 MAC addresses\\.\\r\\n$").arg(shared));
     EXPECT_TRUE(shape.match(log).hasMatch()) << log.toStdString();
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
+
+    // A click on either of the two reads that one device's configuration.
+    const int second = static_cast<int>(serials.lastIndexOf(shared));
+    ClickRow(second);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(ConfigBox().contains(QStringLiteral("MAC = ") + macs[second])) << ConfigBox().toStdString();
+}
+
+TEST_F(MainWindowTest, AFullListSaysThatDevicesWereLeftOut)
+{
+    Open(devsim::GenerateDevices(6, 44));
+    SetDeviceCapacity(4);   // the window keeps what the engine was given
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(List()->GetItemCount(), 4);
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"
+                                              "4 devices found.\r\n"
+                                              "More devices answered than the 4 listed.\r\n")))
+        << Log().toStdString();
+    SetDeviceCapacity(kDeviceTableMax);
+}
+
+// A thousand devices answering at once: every one becomes a row, in order,
+// and the list scrolls to the last.
+TEST_F(MainWindowTest, AThousandDevicesAreAllListed)
+{
+    Open(devsim::GenerateDevices(1000, 61));
+    SetTimeoutText(QStringLiteral("0"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle(15000));
+    ASSERT_EQ(List()->GetItemCount(), 1000);
+    const QStringList serials = Rows(List(), 0);
+    for (int r = 1; r < serials.size(); ++r)
+        ASSERT_LT(QString::localeAwareCompare(serials[r - 1], serials[r]), 0) << r;
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("1000 devices found.\r\n"))) << Log().toStdString();
+    EXPECT_GT(List()->verticalScrollBar()->maximum(), 0);
+    List()->scrollToItem(List()->topLevelItem(999));
+    EXPECT_TRUE(List()->viewport()->rect().intersects(List()->visualItemRect(List()->topLevelItem(999))));
 }
 
 TEST_F(MainWindowTest, AReplyWithAnEmptySerialNumberHidesNoDevice)
@@ -256,7 +304,7 @@ TEST_F(MainWindowTest, SeekWhileBusyIsRefusedAndChangesNothing)
     ASSERT_TRUE(WaitIdle(2000));
     EXPECT_EQ(List()->GetItemCount(), 2);
     EXPECT_EQ(Count(Log(), QStringLiteral("Detected receiving timeout.")), 0);
-    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detect StopRecvFlg.\r\n")));
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detect StopRecvFlg.\r\n2 devices found.\r\n")));
 
     // Stop while idle: nothing is set, nothing logged.
     const QString idleLog = Log();
@@ -279,7 +327,7 @@ TEST_F(MainWindowTest, FindWithoutDevicesEndsAfterFourSecondsInOneTick)
             const QString log = Log();
             if (log.contains(QStringLiteral("timeout"))) {
                 together = log == QStringLiteral("Start finding.\r\nDetected receiving timeout.\r\n"
-                                                 "Detect StopRecvFlg.\r\n");
+                                                 "Detect StopRecvFlg.\r\nNo device found.\r\n");
                 return true;
             }
             return false;
@@ -291,33 +339,54 @@ TEST_F(MainWindowTest, FindWithoutDevicesEndsAfterFourSecondsInOneTick)
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
 }
 
-TEST_F(MainWindowTest, PortHeldBeforeTheWindowOpensIsToldAndSeekEndsByTimeout)
+TEST_F(MainWindowTest, PortHeldBeforeTheWindowOpensIsToldAndTriedAgainAtEverySeek)
 {
-    testrig::LoopbackPeer holder;   // another program on the receive port
+    auto holder = std::make_unique<testrig::LoopbackPeer>();   // another program on the receive port
+    const uint16_t port = holder->port();
     rig_ = std::make_unique<testrig::SimRig>(devsim::GenerateDevices(1, 4));
     ASSERT_TRUE(rig_->ok());
     UdpEndpoints ep = rig_->Endpoints();
-    ep.recvPort = holder.port();
+    ep.recvPort = port;
     dlg_ = std::make_unique<CKestrelDlg>(nullptr, ep);
     dlg_->EnsureInitialized();
-    rig_->StartReplyingTo(holder.port());
+    rig_->StartReplyingTo(port);
     dlg_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg_.get()));
 
     const QString why = QStringLiteral("Cannot receive on UDP port %1: Address already in use.\r\n")
-                            .arg(holder.port());
+                            .arg(port);
     EXPECT_EQ(Log(), why);
     SetTimeoutText(QStringLiteral("0"));
     Click(IDC_BTN_SEEK);
     ASSERT_TRUE(WaitIdle(4000));
     EXPECT_EQ(Log(), why + QStringLiteral("Start finding.\r\n") + why +
-                         QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"));
+                         QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"
+                                        "No device found.\r\n"));
     EXPECT_EQ(List()->GetItemCount(), 0);
     // The request did go out; only its answer had nowhere to arrive.
-    const auto lines = rig_->lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.rfind("find from", 0) == 0; }),
-              1);
+    auto finds = [this] {
+        const auto lines = rig_->lines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return l.rfind("find from", 0) == 0; });
+    };
+    EXPECT_EQ(finds(), 1);
+
+    // The other program ends: the next Seek takes the port, says so once,
+    // and lists the device.
+    holder.reset();
+    const QString before = Log();
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle(4000));
+    EXPECT_TRUE(Log().startsWith(before + QStringLiteral("Start finding.\r\nReceiving on UDP port %1.\r\n")
+                                              .arg(port)))
+        << Log().toStdString();
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("1 device found.\r\n")));
+    EXPECT_EQ(List()->GetItemCount(), 1);
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(WaitIdle(4000));
+    EXPECT_EQ(Count(Log(), QStringLiteral("Receiving on UDP port")), 1);
+    EXPECT_EQ(Count(Log(), QStringLiteral("Cannot receive")), 2);
+    EXPECT_EQ(List()->GetItemCount(), 1);
 }
 
 TEST_F(MainWindowTest, TimeoutBoxReachesTheEngineUnchecked)
@@ -486,7 +555,8 @@ TEST_F(MainWindowTest, DeviceFoundJustBeforeTheTimeoutIsListed)
     ASSERT_TRUE(WaitIdle(2000));
     EXPECT_EQ(List()->GetItemCount(), 1);
     EXPECT_EQ(Log(), QStringLiteral("Start finding.\r\nDetect UpdateInfo.\r\n"
-                                    "Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"));
+                                    "Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"
+                                    "1 device found.\r\n"));
 }
 
 TEST_F(MainWindowTest, AboutBoxFromTheWindowMenu)
@@ -553,7 +623,8 @@ TEST_F(MainWindowTest, RequestsCarryOnInsideARealNestedModalLoop)
     EXPECT_LT(t.elapsed(), 6000);
     EXPECT_EQ(BusyText(), QStringLiteral("Idle"));
     EXPECT_EQ(List()->GetItemCount(), 2);
-    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n")));
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"
+                                              "2 devices found.\r\n")));
 }
 
 TEST_F(MainWindowTest, ShellRunsAnOrdinaryTopLevelWindowThatSigtermCloses)

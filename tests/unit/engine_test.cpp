@@ -116,8 +116,8 @@ TEST_F(EngineTest, FindCollectsDevicesInFirstAnswerOrder)
         const uint8_t events = FinishRequest();
         EXPECT_EQ(events, RecvEventBit(EVT_UPDATE_INFO) | RecvEventBit(EVT_TIMEOUT)) << n;
         EXPECT_EQ(GetDevCount(), n);
-        DeviceEntry table[kDeviceSlots];
-        CopyDevTable(table);
+        DeviceEntry table[11];
+        CopyDevTableSlots(table, 11);
         for (int i = 0; i < n; ++i) {
             EXPECT_EQ(table[i].serial, rig_->sim().Value(static_cast<size_t>(i), KEY_SERIAL_NUM));
             EXPECT_EQ(table[i].mac, rig_->sim().Value(static_cast<size_t>(i), KEY_MAC));
@@ -131,44 +131,54 @@ TEST_F(EngineTest, FindCollectsDevicesInFirstAnswerOrder)
     }
 }
 
-TEST_F(EngineTest, EleventhAnswerEndsTheFindWithoutStoringIt)
+TEST_F(EngineTest, AFullTableKeepsTheFindToItsTimeoutAndCountsTheDevicesLeftOut)
 {
-    // The window's capacity of ten, and one raised as the command line does:
-    // the answer after the last kept device ends the Find unstored.
-    for (int capacity : {kMaxDevices, 30}) {
+    // Every device answers twice. Devices beyond the capacity are counted
+    // (each answer), never stored; the Find runs on to its timeout.
+    EXPECT_EQ(GetDeviceCapacity(), kDeviceTableMax);
+    struct Case {
+        int capacity;
+        int devices;
+    } cases[] = {{1, 4}, {10, 13}, {30, 33}};
+    for (const Case& c : cases) {
         InitEngine();
-        EXPECT_EQ(GetDeviceCapacity(), kMaxDevices);
-        SetDeviceCapacity(capacity);
-        StartSim(Devices(capacity + 1));
-        SetRecvTmo(3);
-        const auto t0 = Clock::now();
+        SetDeviceCapacity(c.capacity);
+        auto opt = testrig::LoopbackSimOptions();
+        opt.duplicate = true;
+        StartSim(Devices(c.devices), opt);
+        SetRecvTmo(0);
         StartRequest(RequestKind::Find, nullptr);
         const uint8_t events = FinishRequest();
-        EXPECT_LT(MsSince(t0), 2500) << "the Find should end at the extra answer, not by timeout";
-        EXPECT_EQ(events & RecvEventBit(EVT_TIMEOUT), 0);
-        EXPECT_EQ(GetDevCount(), capacity);
-        DeviceEntry table[31];
-        EXPECT_EQ(CopyDevTableSlots(table, capacity + 1), capacity);
-        const size_t last = static_cast<size_t>(capacity - 1);
+        EXPECT_NE(events & RecvEventBit(EVT_TIMEOUT), 0) << c.capacity;
+        EXPECT_EQ(GetDevCount(), c.capacity);
+        EXPECT_EQ(GetDevicesLeftOut(), 2u * static_cast<unsigned>(c.devices - c.capacity)) << c.capacity;
+        DeviceEntry table[34];
+        EXPECT_EQ(CopyDevTableSlots(table, c.capacity + 1), c.capacity);
+        const size_t last = static_cast<size_t>(c.capacity - 1);
         EXPECT_EQ(table[last].serial, rig_->sim().Value(last, KEY_SERIAL_NUM));
         const DeviceEntry zero{};
-        EXPECT_EQ(std::memcmp(&table[capacity], &zero, sizeof zero), 0);
+        EXPECT_EQ(std::memcmp(&table[c.capacity], &zero, sizeof zero), 0);
         CloseUdp();
         rig_.reset();
     }
 }
 
-TEST_F(EngineTest, KnownDeviceAnsweringWhileTenAreHeldAlsoEndsTheFind)
+TEST_F(EngineTest, KnownDevicesAnsweringAgainWhileTheTableIsFullAreNotLeftOut)
 {
+    SetDeviceCapacity(10);
     auto opt = testrig::LoopbackSimOptions();
     opt.duplicate = true;   // each of the ten answers twice
     StartSim(Devices(10), opt);
-    SetRecvTmo(3);
-    const auto t0 = Clock::now();
+    SetRecvTmo(0);
     StartRequest(RequestKind::Find, nullptr);
     FinishRequest();
-    EXPECT_LT(MsSince(t0), 2500);
     EXPECT_EQ(GetDevCount(), 10);
+    EXPECT_EQ(GetDevicesLeftOut(), 0u);
+    // A new Find starts counting afresh.
+    SetDeviceCapacity(9);
+    StartRequest(RequestKind::Find, nullptr);
+    FinishRequest();
+    EXPECT_EQ(GetDevicesLeftOut(), 2u);
 }
 
 TEST_F(EngineTest, RepliesOfAnotherCommandAreDropped)
@@ -194,14 +204,22 @@ TEST_F(EngineTest, FindReplyHandling)
     const std::string a2 = Line(KEY_DEV, "second") + Line(KEY_MAC, "02C0EE000002") +
                            Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
 
-    // The same serial twice: the row is rewritten in place, no new event.
+    // One serial number from two MAC addresses: two devices, two rows.
     ASSERT_EQ(OnFindReply(a1.c_str()), 0);
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
     ASSERT_EQ(OnFindReply(a2.c_str()), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
+    EXPECT_EQ(GetDevCount(), 2);
+    EXPECT_STREQ(GetDevTable()[1].dev, "second");
+    EXPECT_STREQ(GetDevTable()[1].mac, "02C0EE000002");
+    // The same device again: its row is rewritten in place, no new event.
+    const std::string a1again = Line(KEY_DEV, "first again") + Line(KEY_MAC, "02C0EE000001") +
+                                Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
+    ASSERT_EQ(OnFindReply(a1again.c_str()), 0);
     EXPECT_EQ(TakeRecvEvent(), 0);
-    EXPECT_EQ(GetDevCount(), 1);
-    EXPECT_STREQ(GetDevTable()[0].dev, "second");
-    EXPECT_STREQ(GetDevTable()[0].mac, "02C0EE000002");
+    EXPECT_EQ(GetDevCount(), 2);
+    EXPECT_STREQ(GetDevTable()[0].dev, "first again");
+    EXPECT_STREQ(GetDevTable()[1].dev, "second");
 
     // A reply that names no device (no serial number or no MAC value, or
     // nothing at all) is dropped and counted; it never becomes a row.
@@ -216,14 +234,14 @@ TEST_F(EngineTest, FindReplyHandling)
     for (const std::string& text : unaddressed)
         EXPECT_EQ(OnFindReply(text.c_str()), -10) << text;
     EXPECT_EQ(GetUnaddressedReplyCount() - droppedBefore, 5u);
-    EXPECT_EQ(GetDevCount(), 1);
+    EXPECT_EQ(GetDevCount(), 2);
     EXPECT_EQ(TakeRecvEvent(), 0);
 
     // Parser errors are passed on and add nothing.
     EXPECT_EQ(OnFindReply("no terminator"), -8);
     EXPECT_EQ(OnFindReply("JUNK*END* = \r\n"), -2);
     EXPECT_EQ(OnFindReply(nullptr), -1);
-    EXPECT_EQ(GetDevCount(), 1);
+    EXPECT_EQ(GetDevCount(), 2);
     EXPECT_EQ(TakeRecvEvent(), 0);
 }
 
@@ -246,10 +264,11 @@ TEST_F(EngineTest, BadTrafficNeverHidesGenuineDevices)
     const std::string noTerminator = genuine[1].substr(0, genuine[1].size() - 10);
     const std::string smallFind = ReplyFrame(1, "X");   // the Find command byte, bad text
 
+    enum Where { AtTheEnd, InTheMiddle, AfterEachOfTheFirstThree };
     struct Case {
         const char* name;
         std::vector<std::string> bad;
-        bool genuineInTheMiddle;
+        Where genuine;
     };
     std::mt19937 rng(4242);
     std::vector<std::string> mixed;
@@ -259,13 +278,18 @@ TEST_F(EngineTest, BadTrafficNeverHidesGenuineDevices)
                                      std::string(1 + rng() % 40, static_cast<char>(rng()))};
         mixed.push_back(kinds[rng() % 6]);
     }
+    // Headers cut inside their command bytes, one before each genuine reply.
+    std::vector<std::string> cutInCommand;
+    for (size_t len = 7; len <= 10; ++len)
+        cutInCommand.push_back(genuine[len % 3].substr(0, len));
     const Case cases[] = {
-        {"header and terminator only", {headerOnly}, false},
-        {"empty serial number", {emptySerial}, false},
-        {"five without terminator", std::vector<std::string>(5, noTerminator), false},
-        {"one device 1000 times", std::vector<std::string>(1000, genuine[0]), false},
-        {"10,000 small Find frames", std::vector<std::string>(10000, smallFind), true},
-        {"20,000 mixed bad datagrams", mixed, true},
+        {"header and terminator only", {headerOnly}, AtTheEnd},
+        {"empty serial number", {emptySerial}, AtTheEnd},
+        {"five without terminator", std::vector<std::string>(5, noTerminator), AtTheEnd},
+        {"one device 1000 times", std::vector<std::string>(1000, genuine[0]), AtTheEnd},
+        {"10,000 small Find frames", std::vector<std::string>(10000, smallFind), InTheMiddle},
+        {"20,000 mixed bad datagrams", mixed, InTheMiddle},
+        {"headers cut inside their command bytes", cutInCommand, AfterEachOfTheFirstThree},
     };
     for (const Case& c : cases) {
         OpenSilent();
@@ -281,16 +305,18 @@ TEST_F(EngineTest, BadTrafficNeverHidesGenuineDevices)
             };
             // Paced at about 10,000 datagrams a second, in bursts small
             // enough for the socket's buffer: what is lost must be ours.
-            const size_t half = c.genuineInTheMiddle ? c.bad.size() / 2 : c.bad.size();
+            const size_t half = c.genuine == InTheMiddle ? c.bad.size() / 2 : c.bad.size();
             for (size_t i = 0; i < c.bad.size(); ++i) {
                 if (i == half)
                     for (const std::string& g : genuine)
                         send(g);
                 send(c.bad[i]);
+                if (c.genuine == AfterEachOfTheFirstThree && i < genuine.size())
+                    send(genuine[i]);
                 if (i % 50 == 49)
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
-            if (!c.genuineInTheMiddle)
+            if (c.genuine == AtTheEnd)
                 for (const std::string& g : genuine)
                     send(g);
             sent = true;
@@ -301,8 +327,8 @@ TEST_F(EngineTest, BadTrafficNeverHidesGenuineDevices)
         SetStopReqFlg();
         FinishRequest();
         EXPECT_TRUE(found) << c.name;
-        DeviceEntry table[kDeviceSlots];
-        CopyDevTable(table);
+        DeviceEntry table[4];
+        CopyDevTableSlots(table, 4);
         EXPECT_EQ(GetDevCount(), 3) << c.name;
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(table[i].serial, devs[static_cast<size_t>(i)].values[KEY_SERIAL_NUM]) << c.name;
@@ -323,13 +349,33 @@ TEST_F(EngineTest, WorkerSleepsWhileTheRingIsEmpty)
     EXPECT_LT(RxRingWakeCount() - before, 30u);
 }
 
-TEST_F(EngineTest, MergeDevEntryRefusesBadArguments)
+TEST_F(EngineTest, MergeDevEntryRefusesBadArgumentsAndAFullTable)
 {
     ClearDevTable();
-    EXPECT_EQ(MergeDevEntry(11, &ReplyTable), -1);
+    EXPECT_EQ(MergeDevEntry(kDeviceTableMax + 1, &ReplyTable), -1);
     EXPECT_EQ(MergeDevEntry(0, nullptr), -1);
     const DeviceEntry zero{};
     EXPECT_EQ(std::memcmp(&GetDevTable()[0], &zero, sizeof zero), 0);
+
+    // Full: a known device is rewritten; a new one finds no room, and the
+    // slot after the last kept one stays empty.
+    SetDeviceCapacity(2);
+    auto parse = [](const char* mac, const char* serial, const char* dev) {
+        const std::string text = Line(KEY_DEV, dev) + Line(KEY_MAC, mac) +
+                                 Line(KEY_SERIAL_NUM, serial) + "*END* = \r\n";
+        ClearReplyTable();
+        ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+    };
+    parse("02C0EE000001", "S1", "a");
+    EXPECT_EQ(MergeDevEntry(0, &ReplyTable), 1);
+    parse("02C0EE000002", "S1", "b");
+    EXPECT_EQ(MergeDevEntry(1, &ReplyTable), 1);
+    parse("02C0EE000003", "S1", "c");
+    EXPECT_EQ(MergeDevEntry(2, &ReplyTable), -1);
+    EXPECT_EQ(std::memcmp(&GetDevTable()[2], &zero, sizeof zero), 0);
+    parse("02C0EE000002", "S1", "b2");
+    EXPECT_EQ(MergeDevEntry(2, &ReplyTable), 2);
+    EXPECT_STREQ(GetDevTable()[1].dev, "b2");
 }
 
 TEST_F(EngineTest, MakeDevEntryTakesTheSixKeysLaterRecordsWinning)
@@ -645,6 +691,24 @@ TEST_F(EngineTest, UnknownRequestKindChangesNothing)
     }
 }
 
+TEST_F(EngineTest, ARequestStartedWhileAWorkerRunsIsServedByItsOwnWorker)
+{
+    // No busy flag guards this: the earlier worker must end first, or it
+    // would take the new request's kind and times for its own.
+    OpenSilent();
+    SetRecvTmo(30);
+    StartRequest(RequestKind::Find, nullptr);
+    SetTargetMac("02C0EE000001");
+    SetTargetSerial("SN1");
+    SetRecvTmo(1);
+    StartRequest(RequestKind::GetConfig, nullptr);
+    EXPECT_EQ(GetReqKind(), 2);
+    Inject(ReplyFrame(2, Line(KEY_MAC, "02C0EE000001") + Line(KEY_SERIAL_NUM, "SN1")));
+    const uint8_t events = FinishRequest();
+    EXPECT_EQ(events, RecvEventBit(EVT_CONFIG_RECV));
+    EXPECT_TRUE(ReplyTableHoldsConfigOf("02C0EE000001", "SN1"));
+}
+
 TEST_F(EngineTest, WorkerThatCannotStartEndsTheRequestAtOnce)
 {
     OpenSilent();
@@ -668,9 +732,11 @@ TEST_F(EngineTest, InitEngineResetsTableAndTimeoutButNotTargets)
     EXPECT_STREQ(TargetSerial, "1234567890123456");
     std::strcpy(DeviceTable[3].serial, "x");
     SetRecvTmo(42);
+    SetDeviceCapacity(5);
     SetBusyFlg();
     InitEngine();
     EXPECT_EQ(GetRecvTmo(), 3);
+    EXPECT_EQ(GetDeviceCapacity(), kDeviceTableMax);
     EXPECT_STREQ(DeviceTable[3].serial, "");
     EXPECT_STREQ(TargetMac, "02C0EE0000FF");
     EXPECT_EQ(GetBusyFlg(), 1);
@@ -690,8 +756,8 @@ TEST_F(EngineTest, ReaderNeverSeesAHalfWrittenRow)
         Inject(ReplyFrame(1, Line(KEY_DEV, tag) + Line(KEY_HOST_NAME, tag) +
                                  Line(KEY_MAC, "02C0EE000001") + Line(KEY_SERIAL_NUM, "ONE")));
         for (int k = 0; k < 5; ++k) {
-            DeviceEntry table[kDeviceSlots];
-            CopyDevTable(table);
+            DeviceEntry table[2];
+            CopyDevTableSlots(table, 2);
             if (table[0].serial[0] != '\0') {
                 ASSERT_STREQ(table[0].dev, table[0].hostName);
                 ++checked;

@@ -15,6 +15,7 @@
 #include "cfgrules.h"
 #include "codec.h"
 #include "engine.h"
+#include "findreport.h"
 #include "internal.h"
 #include "journal.h"
 #include "platform.h"
@@ -24,7 +25,10 @@ namespace cli {
 
 namespace {
 
-constexpr int kCliDeviceCapacity = 1000;
+// A Find that looks for one device ends once it has answered and no other
+// device has answered for this long, so that a second device answering to
+// the same name is seen.
+constexpr auto kSettle = std::chrono::milliseconds(500);
 
 // Set by Ctrl-C (from a signal handler), read by the waiting loop.
 std::atomic<int> g_interrupted{0};
@@ -80,8 +84,7 @@ public:
     int Open()
     {
         ResetCodec();
-        InitEngine();
-        SetDeviceCapacity(kCliDeviceCapacity);
+        InitEngine();   // the device table's full capacity
         // The texts live as long as the session, should the transport keep them.
         UdpEndpoints ep;
         if (!opt_.sendTo.empty()) {
@@ -116,9 +119,11 @@ public:
 
     // Runs one Find or GetConfig as the window's monitor does: delivers
     // datagrams into the ring and collects the engine's events until the
-    // worker ends. stopWhen, if given, is asked after each new device and
-    // ends the request early. Returns the events seen.
-    uint8_t Run(RequestKind kind, const char* what, bool (*stopWhen)(void*) = nullptr,
+    // worker ends. stopWhen, if given, is asked at every turn (with whether
+    // new devices came since the last) and ends the request early when it
+    // says so. Returns the events seen. Devices left out of the full table
+    // and replies the system dropped are told on standard error.
+    uint8_t Run(RequestKind kind, const char* what, bool (*stopWhen)(void*, bool) = nullptr,
                 void* ctx = nullptr)
     {
         Progress progress(err_, what, opt_.quiet);
@@ -133,17 +138,20 @@ public:
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::milliseconds(1000 * (opt_.timeout + 1) + 3000);
         int ticks = 0;
+        bool stopAsked = false;
         for (;;) {
             pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
-            int ready = p.fd >= 0 ? poll(&p, 1, 10) : (SleepMs(10), 0);
-            for (int i = 0; ready > 0 && i < 256; ++i) {
-                OnSocketNotify(kUdpReadEvent);
-                ready = poll(&p, 1, 0);
-            }
+            const int ready = p.fd >= 0 ? poll(&p, 1, 10) : (SleepMs(10), 0);
+            // Every datagram waiting is taken at once; what the ring has no
+            // room for waits in the socket while the worker makes room.
+            if (ready > 0 && OnSocketNotify(kUdpReadEvent) == kUdpRingFull)
+                SleepMs(1);
             const uint8_t e = TakeRecvEvent();
             events |= e;
-            if ((e & RecvEventBit(EVT_UPDATE_INFO)) && stopWhen && stopWhen(ctx))
+            if (stopWhen && !stopAsked && stopWhen(ctx, (e & RecvEventBit(EVT_UPDATE_INFO)) != 0)) {
                 SetStopReqFlg();
+                stopAsked = true;
+            }
             if (g_interrupted.load() != 0 && GetStopReqFlg() == 0)
                 SetStopReqFlg();
             if (GetStopRecvFlg() != 0) {
@@ -160,6 +168,14 @@ public:
             if (++ticks % 10 == 0)
                 progress.Tick();
         }
+        progress.Done();
+        char line[160];
+        if (kind == RequestKind::Find && GetDevicesLeftOut() > 0) {
+            LeftOutText(line, sizeof line, GetDeviceCapacity());
+            std::fprintf(err_, "pathlume-cli: %s\n", line);
+        }
+        if (UdpDropsSinceSend() > 0)
+            std::fprintf(err_, "pathlume-cli: %s\n", kRepliesLostText);
         return events;
     }
 
@@ -186,9 +202,7 @@ DeviceEntry g_devices[kDeviceTableMax + 1];
 int FoundDevices()
 {
     const int n = CopyDevTableSlots(g_devices, kDeviceTableMax + 1);
-    std::sort(g_devices, g_devices + n, [](const DeviceEntry& a, const DeviceEntry& b) {
-        return std::strcmp(a.serial, b.serial) < 0;
-    });
+    SortDevices(g_devices, n);
     return n;
 }
 
@@ -198,27 +212,64 @@ struct Target {
     std::string mac;
 };
 
-struct Lookup {
-    std::string want;
-    int found = -1;
-};
-
 bool Matches(const DeviceEntry& d, const std::string& want)
 {
     return want == d.serial || (NormalMac(want) == NormalMac(d.mac) && d.mac[0] != '\0');
 }
 
-bool FoundWanted(void* ctx)
+struct Lookup {
+    std::string want;
+    bool answered = false;
+    std::chrono::steady_clock::time_point lastNew;
+};
+
+// Ends the Find once the wanted device has answered and the answers have
+// settled: a second device answering to the same name must not go unseen.
+bool SettledOnWanted(void* ctx, bool newDevices)
 {
     auto* l = static_cast<Lookup*>(ctx);
-    const int n = CopyDevTableSlots(g_devices, kDeviceTableMax + 1);
-    for (int i = 0; i < n; ++i) {
-        if (Matches(g_devices[i], l->want)) {
-            l->found = i;
-            return true;
-        }
+    const auto now = std::chrono::steady_clock::now();
+    if (newDevices) {
+        l->lastNew = now;
+        const int n = CopyDevTableSlots(g_devices, kDeviceTableMax + 1);
+        for (int i = 0; i < n && !l->answered; ++i)
+            l->answered = Matches(g_devices[i], l->want);
+        return false;
     }
-    return false;
+    return l->answered && now - l->lastNew >= kSettle;
+}
+
+// Two or more devices answer to the name: says which, and how to name one.
+void TellAmbiguous(FILE* err, const std::string& want, const std::vector<int>& hits)
+{
+    bool sameSerial = true;
+    bool sameMac = true;
+    for (int i : hits) {
+        sameSerial = sameSerial && want == g_devices[i].serial;
+        sameMac = sameMac && NormalMac(want) == NormalMac(g_devices[i].mac);
+    }
+    std::string names;
+    for (int i : hits) {
+        if (!names.empty())
+            names += ", ";
+        names += sameSerial ? g_devices[i].mac
+                 : sameMac  ? g_devices[i].serial
+                            : std::string(g_devices[i].serial) + "@" + g_devices[i].mac;
+    }
+    const DeviceEntry& first = g_devices[hits[0]];
+    const std::string example = SafeText(std::string(first.serial) + "@" + first.mac);
+    const std::string count = std::to_string(hits.size());
+    const std::string name = SafeText(want);
+    if (sameSerial)
+        std::fprintf(err, "pathlume-cli: Serial number %s answered from %s MAC addresses: %s.",
+                     name.c_str(), count.c_str(), SafeText(names).c_str());
+    else if (sameMac)
+        std::fprintf(err, "pathlume-cli: MAC address %s answered with %s serial numbers: %s.",
+                     name.c_str(), count.c_str(), SafeText(names).c_str());
+    else
+        std::fprintf(err, "pathlume-cli: %s devices answer to %s: %s.", count.c_str(), name.c_str(),
+                     SafeText(names).c_str());
+    std::fprintf(err, " Name one as SERIAL@MAC, for instance %s.\n", example.c_str());
 }
 
 int Resolve(Session& s, const Options& o, Target* t, FILE* err)
@@ -232,16 +283,22 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
     }
     Lookup l;
     l.want = o.device;
-    s.Run(RequestKind::Find, "Finding", FoundWanted, &l);
+    s.Run(RequestKind::Find, "Finding", SettledOnWanted, &l);
     if (s.failed())
         return kExitTransport;
     const int n = FoundDevices();
-    for (int i = 0; i < n; ++i) {
-        if (Matches(g_devices[i], o.device)) {
-            t->serial = g_devices[i].serial;
-            t->mac = g_devices[i].mac;
-            return 0;
-        }
+    std::vector<int> hits;
+    for (int i = 0; i < n; ++i)
+        if (Matches(g_devices[i], o.device))
+            hits.push_back(i);
+    if (hits.size() > 1) {
+        TellAmbiguous(err, o.device, hits);
+        return kExitUsage;
+    }
+    if (hits.size() == 1) {
+        t->serial = g_devices[hits[0]].serial;
+        t->mac = g_devices[hits[0]].mac;
+        return 0;
     }
     if (g_interrupted.load() != 0)
         return kExitInterrupted;
@@ -389,6 +446,13 @@ int DoFind(Session& s, const Options& o, FILE* out, FILE* err)
         return kExitTransport;
     const int n = FoundDevices();
     PrintDevices(out, o.format, n);   // after Ctrl-C too: what was found so far
+    int from = 0;
+    int macs = 0;
+    for (int at; (at = NextSharedSerial(g_devices, n, &from, &macs)) >= 0;) {
+        char line[160];
+        SharedSerialText(line, sizeof line, g_devices[at].serial, macs);
+        std::fprintf(err, "pathlume-cli: %s\n", SafeText(line).c_str());
+    }
     if (g_interrupted.load() != 0)
         return kExitInterrupted;
     if (n == 0) {

@@ -1,0 +1,54 @@
+#include "findreport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+const char kRepliesLostText[] =
+    "Some replies were lost: the network sent more than this machine could take in.";
+
+void SortDevices(DeviceEntry* devices, int count)
+{
+    if (!devices || count < 2)
+        return;
+    std::sort(devices, devices + count, [](const DeviceEntry& a, const DeviceEntry& b) {
+        const int bySerial = std::strcmp(a.serial, b.serial);
+        return bySerial != 0 ? bySerial < 0 : std::strcmp(a.mac, b.mac) < 0;
+    });
+}
+
+void FoundCountText(char* out, size_t size, int count)
+{
+    if (count == 0)
+        std::snprintf(out, size, "No device found.");
+    else
+        std::snprintf(out, size, "%d device%s found.", count, count == 1 ? "" : "s");
+}
+
+void LeftOutText(char* out, size_t size, int listed)
+{
+    std::snprintf(out, size, "More devices answered than the %d listed.", listed);
+}
+
+void SharedSerialText(char* out, size_t size, const char* serial, int macs)
+{
+    std::snprintf(out, size, "Serial number %s answered from %d MAC addresses.", serial, macs);
+}
+
+int NextSharedSerial(const DeviceEntry* sorted, int count, int* from, int* macs)
+{
+    int i = *from;
+    while (i < count) {
+        int j = i + 1;
+        while (j < count && std::strcmp(sorted[j].serial, sorted[i].serial) == 0)
+            ++j;
+        if (j - i > 1) {
+            *from = j;
+            *macs = j - i;
+            return i;
+        }
+        i = j;
+    }
+    *from = count;
+    return -1;
+}

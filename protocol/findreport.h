@@ -1,0 +1,28 @@
+// What a Find found, told in the same words by the window's status log and
+// by pathlume-cli: the count, serial numbers that answered from several MAC
+// addresses, devices left out of a full table, replies the system dropped.
+#pragma once
+
+#include <cstddef>
+
+#include "engine.h"
+
+// Orders devices by serial number, then by MAC address (byte order).
+void SortDevices(DeviceEntry* devices, int count);
+
+// "N devices found.", "1 device found." or "No device found."
+void FoundCountText(char* out, size_t size, int count);
+
+// "More devices answered than the N listed."
+void LeftOutText(char* out, size_t size, int listed);
+
+// "Serial number S answered from N MAC addresses."
+void SharedSerialText(char* out, size_t size, const char* serial, int macs);
+
+// The next serial number that several devices of a sorted list share, from
+// row *from on: its first row, with *macs how many rows carry it, and *from
+// moved past them; -1 when no such serial number is left.
+int NextSharedSerial(const DeviceEntry* sorted, int count, int* from, int* macs);
+
+// Said when the system dropped datagrams on the reply port during a request.
+extern const char kRepliesLostText[];
