@@ -143,8 +143,9 @@ run 4 no-interface find --timeout 0 --interface "${tag}none"
 check "the missing interface is named" grep -q "no broadcast interface ${tag}none is up" \
   "$work/no-interface.err"
 
-# The device port held by another program: a transport failure.
-ip netns exec "${tag}h" "$devsim" --devices 0 --listen 0.0.0.0:22093 --time-limit 20 \
+# The device port held by another program that does not share it: a
+# transport failure.
+ip netns exec "${tag}h" "$devsim" --devices 0 --exclusive --listen 0.0.0.0:22093 --time-limit 20 \
   >/dev/null 2>&1 &
 holder_pid=$!
 sleep 0.3
