@@ -3,9 +3,10 @@
 # isolated from every real network (scripts/netns-lab.sh): the window and
 # pathlume-cli on their default endpoints in the program's namespace, the
 # simulated devices in the other.
-#   - fifteen devices, two of them sharing a serial number: the window lists
-#     fifteen rows in order and counts them; pathlume-cli lists both, refuses
-#     to guess which one "get SERIAL" means and finds each by MAC address;
+#   - fifteen devices, two of them sharing a serial number and two others a
+#     MAC address: the window lists fifteen rows in order and counts them;
+#     pathlume-cli lists them all, refuses to guess which one "get SERIAL" or
+#     "get MAC" means and finds each of the first two by its MAC address;
 #   - the window with pathlume-cli runs beside it, all on the reply port at
 #     once: each lists every device;
 #   - a thousand devices answering at once: the window and pathlume-cli list
@@ -56,11 +57,13 @@ simulate() {   # simulate ARGS...: (re)starts the simulator in the device namesp
   sleep 0.5
 }
 
-# --- Fifteen devices, two sharing a serial number ---------------------------
+# --- Fifteen devices, two sharing a serial number, two sharing a MAC -------
 shared=SN55555555
+sharedmac=02C0EEAAAAAA
 {
   printf '[device]\nSERIAL_NUM = %s\n[device]\nSERIAL_NUM = %s\n' "$shared" "$shared"
-  for _ in $(seq 13); do printf '[device]\n'; done
+  printf '[device]\nMAC = %s\n[device]\nMAC = %s\n' "$sharedmac" "$sharedmac"
+  for _ in $(seq 11); do printf '[device]\n'; done
 } >"$work/devices.txt"
 simulate --config "$work/devices.txt" --seed 31
 
@@ -92,6 +95,11 @@ for mac in "$mac1" "$mac2"; do
 done
 cli_run get-named get "$shared@$mac2"
 check "get SERIAL@MAC reads the one named" grep -qx "MAC = $mac2" "$work/get-named.out"
+cli_run get-sharedmac get "$sharedmac"
+cat "$work/get-sharedmac.err"
+check "get of a MAC address with two serial numbers refuses (exit 2)" [ "$(rc_of get-sharedmac)" -eq 2 ]
+check "... naming both serial numbers" \
+  grep -q "^pathlume-cli: MAC address $sharedmac answered with 2 serial numbers: SN" "$work/get-sharedmac.err"
 
 # --- The window and two pathlume-cli runs on the reply port at once ------------
 ready="$work/ready"

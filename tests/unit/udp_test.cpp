@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -234,6 +235,59 @@ TEST(UdpLifecycle, APortHeldWithoutSharingIsToldAndTriedAgainAtEveryRequest)
     EXPECT_EQ(Drain(), (std::vector<uint8_t>{7, 7}));
     SendFind();
     EXPECT_STREQ(UdpTakeNotice(), "");
+    CloseUdp();
+}
+
+TEST(UdpLifecycle, WithoutAReceiveSocketRequestsStillGoOutAndItIsMadeLater)
+{
+    Peer device;
+    uint16_t port = 0;
+    {
+        Peer probe;   // a port free a moment ago
+        port = probe.port();
+    }
+    // Room for exactly one more descriptor: the send socket's.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 256; ++i) {
+        const int fd = open("/dev/null", O_RDONLY);
+        if (fd < 0)
+            break;
+        fillers.push_back(fd);
+    }
+    ASSERT_FALSE(fillers.empty());
+    close(fillers.back());
+    fillers.pop_back();
+
+    UdpEndpoints ep;
+    ep.sendAddress = "127.0.0.1";
+    ep.sendPort = device.port();
+    ep.recvAddress = "127.0.0.1";
+    ep.recvPort = port;
+    const int opened = OpenUdp(nullptr, ep);
+    const std::string why = UdpFailureText();
+    const SocketHandle recvSocket = GetRecvSocket();
+    SendFind();
+    const int sent = UdpLastSendCount();
+    for (int fd : fillers)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
+
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(why, "Cannot receive on UDP port " + std::to_string(port) + ": Too many open files.");
+    EXPECT_EQ(recvSocket, kNoSocket);
+    EXPECT_EQ(sent, 1);   // the request went out all the same
+    EXPECT_EQ(device.Receive(2000).size(), 21u);
+
+    SendFind();   // with descriptors free again, the next request makes it
+    EXPECT_STREQ(UdpFailureText(), "");
+    EXPECT_EQ(UdpTakeNotice(), "Receiving on UDP port " + std::to_string(port) + ".");
+    EXPECT_NE(GetRecvSocket(), kNoSocket);
+    EXPECT_EQ(GetRecvPort(), port);
     CloseUdp();
 }
 
