@@ -116,6 +116,8 @@ void InitEngine()
     ClearWriteTable();
 }
 
+namespace {
+
 // A worker of an earlier request that is still running would read the new
 // request's kind and serve it as its own: it is ended and joined first.
 void EndRunningWorker()
@@ -126,6 +128,8 @@ void EndRunningWorker()
     RxRingWakeConsumer();
     WaitRecvThread();
 }
+
+}  // namespace
 
 int StartRequest(RequestKind kind, const RecordTable* table)
 {

@@ -291,31 +291,6 @@ TEST(UdpLifecycle, WithoutAReceiveSocketRequestsStillGoOutAndItIsMadeLater)
     CloseUdp();
 }
 
-TEST(UdpLifecycle, ThePortIsSharedWithAProgramThatSharesIt)
-{
-    // Another program on the port that lets others bind it too, as a second
-    // window or a pathlume-cli run does.
-    const int other = socket(AF_INET, SOCK_DGRAM, 0);
-    const int on = 1;
-    ASSERT_EQ(setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on), 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t len = sizeof a;
-    getsockname(other, reinterpret_cast<sockaddr*>(&a), &len);
-    UdpEndpoints ep;
-    ep.sendAddress = "127.0.0.1";
-    ep.sendPort = 9;
-    ep.recvAddress = "127.0.0.1";
-    ep.recvPort = ntohs(a.sin_port);
-    EXPECT_EQ(OpenUdp(nullptr, ep), 0);
-    EXPECT_STREQ(UdpFailureText(), "");
-    EXPECT_EQ(GetRecvPort(), ntohs(a.sin_port));
-    CloseUdp();
-    close(other);
-}
-
 TEST_F(UdpTest, AFailedSendIsToldUntilASendGoesOut)
 {
     EXPECT_FALSE(UdpSendsPerInterface());
