@@ -13,7 +13,6 @@ set -euo pipefail
 cli="$(realpath "$1")"
 devsim="$2"
 src="$3"
-lab="$src/scripts/netns-lab.sh"
 playbook="$src/contrib/ansible/find-devices.yml"
 
 if ! command -v ansible-playbook >/dev/null; then
@@ -28,19 +27,18 @@ fi
 north="pan$$"
 south="pas$$"
 work="$(mktemp -d)"
+. "$(dirname "$0")/../support/e2e.sh"
 pids=()
 labs=()
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+  end_pids "${pids[@]}"
   for t in "${labs[@]}"; do "$lab" down "$t"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 for t in "$north" "$south"; do
-  status=0
-  "$lab" up "$t" || status=$?
-  [ "$status" -eq 0 ] || exit "$status"
+  lab_up "$t"
   labs+=("$t")
 done
 
@@ -106,11 +104,6 @@ export ANSIBLE_LOCAL_TEMP="$work/tmp" ANSIBLE_REMOTE_TMP="$work/tmp"
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0
 : >"$ANSIBLE_CONFIG"
 
-failures=0
-check() {   # check WHAT COMMAND...: passes when the command succeeds
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
 # play NAME INVENTORY: the playbook, its output in $work/NAME.{json,csv,log}
 play() {
   local rc=0 start

@@ -10,17 +10,17 @@ set -euo pipefail
 client="$1"
 devsim="$2"
 shape="${3:-one}"
-lab="$(dirname "$0")/../../scripts/netns-lab.sh"
 tag="ple$$"
 pids=()
 logs=()
 state="$(mktemp -d)"   # the window's journal of writes, never the user's
+. "$(dirname "$0")/../support/e2e.sh"
 
 # The Find request: header (magic, direction 0, command 1) and the terminator.
 find_hex="000DAC000DAC00010000002A454E442A203D200D0A"
 
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+  end_pids "${pids[@]}"
   "$lab" down "$tag"
   rm -f "${logs[@]}"
   rm -rf "$state"
@@ -36,9 +36,8 @@ sim() {
   pids+=($!)
 }
 
+lab_up "$tag" "$shape"
 status=0
-"$lab" up "$tag" "$shape" || status=$?
-[ "$status" -eq 0 ] || exit "$status"
 
 # Per shape: devices listed, interfaces sent on, Finds each namespace gets.
 case "$shape" in

@@ -9,39 +9,23 @@
 set -euo pipefail
 cli="$1"
 devsim="$2"
-lab="$(dirname "$0")/../../scripts/netns-lab.sh"
 tag="plc$$"
 sim_pid=""
 holder_pid=""
 work="$(mktemp -d)"
 simlog="$work/sim.log"
 export XDG_STATE_HOME="$work/state"   # the writes' journal, never the user's
+. "$(dirname "$0")/../support/e2e.sh"
 
 cleanup() {
-  for pid in "$sim_pid" "$holder_pid"; do
-    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  done
+  end_pids "$sim_pid" "$holder_pid"
   "$lab" down "$tag"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-status=0
-"$lab" up "$tag" || status=$?
-[ "$status" -eq 0 ] || exit "$status"
+lab_up "$tag"
 
-failures=0
-check() {   # check WHAT COMMAND...: passes when the command succeeds
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
-run() {     # run EXPECTED_EXIT NAME ARGS...: the program in the host namespace,
-            # stdout in $work/NAME.out, stderr in $work/NAME.err
-  local want="$1" name="$2"; shift 2
-  local rc=0
-  ip netns exec "${tag}h" timeout 30 "$cli" "$@" >"$work/$name.out" 2>"$work/$name.err" || rc=$?
-  check "$name exits $want (got $rc)" [ "$rc" -eq "$want" ]
-}
 setconfigs() { grep -c '^setconfig' "$simlog" || true; }
 
 {

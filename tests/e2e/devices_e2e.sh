@@ -17,30 +17,21 @@ set -euo pipefail
 client="$1"
 cli="$2"
 devsim="$3"
-lab="$(dirname "$0")/../../scripts/netns-lab.sh"
 tag="pld$$"
 sim_pid=""
 pids=()
 work="$(mktemp -d)"
+. "$(dirname "$0")/../support/e2e.sh"
 
 cleanup() {
-  for pid in "$sim_pid" "${pids[@]}"; do
-    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  done
+  end_pids "$sim_pid" "${pids[@]}"
   "$lab" down "$tag"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-status=0
-"$lab" up "$tag" || status=$?
-[ "$status" -eq 0 ] || exit "$status"
+lab_up "$tag"
 
-failures=0
-check() {   # check WHAT COMMAND...: passes when the command succeeds
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
 in_host() { ip netns exec "${tag}h" "$@"; }
 cli_run() { # cli_run NAME ARGS...: pathlume-cli in the host namespace; its exit status
             # in $work/NAME.rc, stdout in $work/NAME.out, stderr in $work/NAME.err
@@ -51,7 +42,7 @@ cli_run() { # cli_run NAME ARGS...: pathlume-cli in the host namespace; its exit
 }
 rc_of() { cat "$work/$1.rc"; }
 simulate() {   # simulate ARGS...: (re)starts the simulator in the device namespace
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  end_pids "$sim_pid"
   ip netns exec "${tag}d" "$devsim" "$@" --time-limit 120 >"$work/sim.log" 2>&1 &
   sim_pid=$!
   sleep 0.5

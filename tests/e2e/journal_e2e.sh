@@ -13,7 +13,6 @@ set -euo pipefail
 cli="$1"
 client="$2"
 devsim="$3"
-lab="$(dirname "$0")/../../scripts/netns-lab.sh"
 tag="plj$$"
 sim_pid=""
 work="$(mktemp -d)"
@@ -21,29 +20,17 @@ readonly_state="$(mktemp -d)"
 state="$work/state.txt"   # what the simulated devices hold
 export XDG_STATE_HOME="$work/xdg"
 journal="$XDG_STATE_HOME/pathlume/writes.jsonl"
+. "$(dirname "$0")/../support/e2e.sh"
 
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  end_pids "$sim_pid"
   "$lab" down "$tag"
   rm -rf "$work" "$readonly_state"
 }
 trap cleanup EXIT
 
-status=0
-"$lab" up "$tag" || status=$?
-[ "$status" -eq 0 ] || exit "$status"
+lab_up "$tag"
 
-failures=0
-check() {   # check WHAT COMMAND...: passes when the command succeeds
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
-run() {     # run EXPECTED_EXIT NAME ARGS...: stdout in $work/NAME.out, stderr in $work/NAME.err
-  local want="$1" name="$2"; shift 2
-  local rc=0
-  ip netns exec "${tag}h" timeout 30 "$cli" "$@" >"$work/$name.out" 2>"$work/$name.err" || rc=$?
-  check "$name exits $want (got $rc)" [ "$rc" -eq "$want" ]
-}
 # value FILE SERIAL KEY: the key's value in the device block of that serial number.
 value() {
   awk -v serial="$2" -v key="$3" '

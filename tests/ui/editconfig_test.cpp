@@ -8,17 +8,13 @@
 #include "ddx.h"
 #include "edtcfgdlg.h"
 #include "ipaddressctrl.h"
+#include "record_lines.h"
 #include "window_fixture.h"
 #include "writetable.h"
 
 namespace {
 
-std::string Line(int key, const std::string& value)
-{
-    std::string v = value;
-    v.resize(static_cast<size_t>(KeyTable[key].width), ' ');
-    return std::string(KeyTable[key].key) + " = " + v + "\r\n";
-}
+using testrig::Line;
 
 std::string FullConfig()
 {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec.h"
+#include "record_lines.h"
 
 namespace {
 
@@ -14,13 +15,7 @@ std::string Bytes(const uint8_t* p, int n)
 }
 
 // "KEY = value<padded to width>\r\n"
-std::string Line(const char* key, const std::string& value)
-{
-    const KeyInfo* k = FindKey(key);
-    std::string v = value;
-    v.resize(static_cast<size_t>(k->width), ' ');
-    return std::string(key) + " = " + v + "\r\n";
-}
+using testrig::Line;
 
 const std::string kEnd = "*END* = \r\n";
 

@@ -14,6 +14,7 @@
 #include "engine.h"
 #include "loopback_peer.h"
 #include "loopback_rig.h"
+#include "record_lines.h"
 #include "rxring.h"
 #include "udp.h"
 
@@ -29,12 +30,7 @@ long MsSince(Clock::time_point t0)
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
 
-std::string Line(int key, const std::string& value)
-{
-    std::string v = value;
-    v.resize(static_cast<size_t>(KeyTable[key].width), ' ');
-    return std::string(KeyTable[key].key) + " = " + v + "\r\n";
-}
+using testrig::Line;
 
 std::string ReplyFrame(uint8_t cmd, const std::string& text)
 {

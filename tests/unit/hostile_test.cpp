@@ -8,15 +8,11 @@
 #include <vector>
 
 #include "receive_path.h"
+#include "record_lines.h"
 
 namespace {
 
-std::string Line(int key, const std::string& value)
-{
-    std::string v = value;
-    v.resize(static_cast<size_t>(KeyTable[key].width), ' ');
-    return std::string(KeyTable[key].key) + " = " + v + "\r\n";
-}
+using testrig::Line;
 
 std::vector<std::string> Seeds()
 {
