@@ -1,3 +1,6 @@
+// The field table and the form's side of the rules: checks, the fill from
+// records, the setters and the value texts. The written table and its check
+// against a re-read are in cfgwrite.cpp.
 #include "cfgrules.h"
 
 #include <algorithm>
@@ -5,40 +8,77 @@
 #include <cstdlib>
 #include <cstring>
 
-const CfgField kCfgCheckedOrder[kCfgCheckedFields] = {
-    {KEY_DEV, CfgKind::Text, 0, 16, "Device name"},
-    {KEY_VER, CfgKind::Text, 0, 16, "ROM version"},
-    {KEY_MAC, CfgKind::Text, 0, 12, "MAC address"},
-    {KEY_SERIAL_NUM, CfgKind::Text, 0, 16, "Serial number"},
-    {KEY_MANUFACTURER, CfgKind::Text, 0, 32, "Manufacturer"},
-    {KEY_PRNT_PORT, CfgKind::Number, 0, 65535, "PRNT_PORT"},
-    {KEY_PRNT_RCV_TMO, CfgKind::Number, 30, 65535, "PRNT_RCV_TMO"},
-    {KEY_HOST_NAME, CfgKind::FreeText, 0, 32, "Host name"},
-};
-
-const CfgField kCfgWritable[kCfgWritableFields] = {
-    {KEY_ENET_SPD, CfgKind::Choice, 0, kLineSpeedCount - 1, "Line speed"},
-    {KEY_DHCP, CfgKind::Choice, 0, kDhcpCount - 1, "IP address from DHCP"},
-    {KEY_IP, CfgKind::Address, 0, 0, "IP address"},
-    {KEY_SUBNET_MASK, CfgKind::Address, 0, 0, "Subnet mask"},
-    {KEY_GATEWAY, CfgKind::Address, 0, 0, "Gateway IP address"},
-    {KEY_PRNT_PORT, CfgKind::Number, 0, 65535, "PRNT_PORT"},
-    {KEY_PRNT_RCV_TMO, CfgKind::Number, 30, 65535, "PRNT_RCV_TMO"},
-    {KEY_HOST_NAME, CfgKind::FreeText, 0, 32, "Host name"},
-};
-
 const char* const kLineSpeedItems[kLineSpeedCount] = {
     "Auto-detect", "10BaseT Half duplex", "10BaseT Full duplex", "100BaseTX Half duplex",
     "100BaseTX Full duplex"};
 const char* const kDhcpItems[kDhcpCount] = {"Disable", "Enable"};
 
-const char kCfgNoAnswer[] = "Configuration not verified: no answer.";
+// Every rule of a field is here and nowhere else. A new record key of the
+// form is one more line (and its place in CfgValues and the form).
+constexpr CfgField kCfgFields[kCfgFieldCount] = {
+    {.key = KEY_DEV, .kind = CfgKind::Text, .max = 16, .label = "Device name",
+     .text = &CfgValues::devName},
+    {.key = KEY_VER, .kind = CfgKind::Text, .max = 16, .label = "ROM version",
+     .text = &CfgValues::romVer},
+    {.key = KEY_MAC, .kind = CfgKind::Text, .max = 12, .label = "MAC address",
+     .text = &CfgValues::macAddr},
+    {.key = KEY_ENET_SPD, .kind = CfgKind::Choice, .max = kLineSpeedCount - 1,
+     .label = "Line speed", .writable = true, .choice = &CfgValues::lineSpeed,
+     .items = kLineSpeedItems},
+    {.key = KEY_DHCP, .kind = CfgKind::Choice, .max = kDhcpCount - 1,
+     .label = "IP address from DHCP", .writable = true, .choice = &CfgValues::dhcp,
+     .items = kDhcpItems},
+    {.key = KEY_IP, .kind = CfgKind::Address, .label = "IP address", .writable = true, .group = 0},
+    {.key = KEY_SUBNET_MASK, .kind = CfgKind::Address, .label = "Subnet mask", .writable = true,
+     .group = 1},
+    {.key = KEY_GATEWAY, .kind = CfgKind::Address, .label = "Gateway IP address",
+     .writable = true, .group = 2},
+    // Hidden in the form: it goes back as the device reported it.
+    {.key = KEY_IP_DFLT, .kind = CfgKind::Address, .label = "IP_DFLT", .group = 3},
+    {.key = KEY_PRNT_PORT, .kind = CfgKind::Number, .max = 65535, .label = "PRNT_PORT",
+     .writable = true, .number = &CfgValues::prntPort, .box = &CfgFormState::prntPort},
+    {.key = KEY_PRNT_RCV_TMO, .kind = CfgKind::Number, .min = 30, .max = 65535,
+     .label = "PRNT_RCV_TMO", .writable = true, .number = &CfgValues::prntRcvTmo,
+     .box = &CfgFormState::prntRcvTmo},
+    {.key = KEY_MANUFACTURER, .kind = CfgKind::Text, .max = 32, .label = "Manufacturer",
+     .text = &CfgValues::manufacturer},
+    {.key = KEY_HOST_NAME, .kind = CfgKind::FreeText, .max = 32, .label = "Host name",
+     .writable = true, .text = &CfgValues::hostName},
+    {.key = KEY_SERIAL_NUM, .kind = CfgKind::Text, .max = 16, .label = "Serial number",
+     .text = &CfgValues::serialNum},
+};
 
-const uint32_t kCfgWriteKeys =
-    CfgKeyBit(KEY_DEV) | CfgKeyBit(KEY_VER) | CfgKeyBit(KEY_MAC) | CfgKeyBit(KEY_ENET_SPD) |
-    CfgKeyBit(KEY_DHCP) | CfgKeyBit(KEY_IP) | CfgKeyBit(KEY_SUBNET_MASK) | CfgKeyBit(KEY_GATEWAY) |
-    CfgKeyBit(KEY_IP_DFLT) | CfgKeyBit(KEY_PRNT_PORT) | CfgKeyBit(KEY_PRNT_RCV_TMO) |
-    CfgKeyBit(KEY_MANUFACTURER) | CfgKeyBit(KEY_HOST_NAME) | CfgKeyBit(KEY_SERIAL_NUM);
+namespace {
+
+constexpr const CfgField* FieldOf(int key)
+{
+    for (const CfgField& f : kCfgFields)
+        if (f.key == key)
+            return &f;
+    return nullptr;
+}
+
+}  // namespace
+
+const CfgField* const kCfgCheckedOrder[kCfgCheckedFields] = {
+    FieldOf(KEY_DEV),       FieldOf(KEY_VER),          FieldOf(KEY_MAC),
+    FieldOf(KEY_SERIAL_NUM), FieldOf(KEY_MANUFACTURER), FieldOf(KEY_PRNT_PORT),
+    FieldOf(KEY_PRNT_RCV_TMO), FieldOf(KEY_HOST_NAME),
+};
+
+namespace {
+
+constexpr uint32_t WriteKeys()
+{
+    uint32_t keys = 0;
+    for (const CfgField& f : kCfgFields)
+        keys |= CfgKeyBit(f.key);
+    return keys;
+}
+
+}  // namespace
+
+const uint32_t kCfgWriteKeys = WriteKeys();
 
 namespace {
 
@@ -100,59 +140,46 @@ const char* SkipSpaces(const char* p)
     return p;
 }
 
-void StoreGroup(uint8_t* group, const uint8_t octets[4])
+uint8_t* GroupOf(CfgValues& v, const CfgField& f)
 {
-    group[3] = octets[0];
-    group[2] = octets[1];
-    group[1] = octets[2];
-    group[0] = octets[3];
+    return v.addr + 4 * f.group;
+}
+
+const uint8_t* GroupOf(const CfgValues& v, const CfgField& f)
+{
+    return v.addr + 4 * f.group;
 }
 
 int ChoiceOf(const CfgField& f, const char* text)
 {
-    const char* const* items = f.key == KEY_ENET_SPD ? kLineSpeedItems : kDhcpItems;
-    const int count = f.key == KEY_ENET_SPD ? kLineSpeedCount : kDhcpCount;
+    const int count = static_cast<int>(f.max) + 1;
     for (int i = 0; i < count; ++i)
-        if (EqualsIgnoringCase(text, items[i]))
+        if (EqualsIgnoringCase(text, f.items[i]))
             return i;
     if (text[0] >= '0' && text[0] <= '9' && text[1] == '\0' && text[0] - '0' < count)
         return text[0] - '0';
     return -1;
 }
 
-// The record value as the parser stored it, or nullptr; the last duplicate wins.
-const char* Lookup(const RecordTable& t, const char* key)
-{
-    const char* found = nullptr;
-    for (const ConfigRecord& r : t.rec) {
-        if (IsEmptyRecord(&r))
-            break;
-        if (std::strcmp(r.key, key) == 0)
-            found = r.value;
-    }
-    return found;
-}
-
-// Length of a value without its trailing blanks, within its width.
-size_t TrimmedLength(const char* v, size_t width)
-{
-    size_t n = strnlen(v, width);
-    while (n > 0 && v[n - 1] == ' ')
-        --n;
-    return n;
-}
-
 }  // namespace
 
 const CfgField* FindCfgField(int key)
 {
-    for (const CfgField& f : kCfgWritable)
-        if (f.key == key)
-            return &f;
-    for (const CfgField& f : kCfgCheckedOrder)
-        if (f.key == key)
-            return &f;
-    return nullptr;
+    return FieldOf(key);
+}
+
+void CfgReverseOctets(const uint8_t from[4], uint8_t to[4])
+{
+    const uint8_t o[4] = {from[0], from[1], from[2], from[3]};   // from may be to
+    for (int i = 0; i < 4; ++i)
+        to[i] = o[3 - i];
+}
+
+void CfgAddressText(const uint8_t group[4], char* buf, size_t size)
+{
+    uint8_t o[4];
+    CfgReverseOctets(group, o);
+    std::snprintf(buf, size, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
 }
 
 bool IsPrintableAscii(const char* text)
@@ -233,17 +260,12 @@ bool ParseCfgNumber(const char* text, uint32_t* out)
 
 CfgKind CfgKindOfKey(int key)
 {
-    switch (key) {
-    case KEY_IP: case KEY_SUBNET_MASK: case KEY_GATEWAY: case KEY_IP_DFLT:
-    case KEY_IP_CUR: case KEY_SNMP_SERVER:
+    if (const CfgField* f = FieldOf(key))
+        return f->kind == CfgKind::FreeText ? CfgKind::Text : f->kind;
+    // The keys no write carries, compared all the same.
+    if (key == KEY_IP_CUR || key == KEY_SNMP_SERVER)
         return CfgKind::Address;
-    case KEY_ENET_SPD: case KEY_DHCP:
-        return CfgKind::Choice;
-    case KEY_PRNT_PORT: case KEY_PRNT_RCV_TMO: case KEY_SNMP_PORT:
-        return CfgKind::Number;
-    default:
-        return CfgKind::Text;
-    }
+    return key == KEY_SNMP_PORT ? CfgKind::Number : CfgKind::Text;
 }
 
 int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
@@ -277,9 +299,8 @@ int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
                       "Enter an IPv4 address as four numbers from 0 to 255 separated by dots.");
         break;
     case CFG_BAD_CHOICE: {
-        const bool speed = field.key == KEY_ENET_SPD;
-        const char* const* items = speed ? kLineSpeedItems : kDhcpItems;
-        const int count = speed ? kLineSpeedCount : kDhcpCount;
+        const char* const* items = field.items;
+        const int count = items ? static_cast<int>(field.max) + 1 : 0;
         size_t n = 0;
         auto add = [&](int written) {
             if (written > 0)
@@ -306,60 +327,43 @@ void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgForm
     v.lineSpeed = -1;
     v.dhcp = -1;
 
-    // Each handler takes the value and says whether it could be read.
-    auto text = [](char* dst, const char* t) {
-        CopyText(dst, kValueSize, t);
-        return t[0] != '\0';
-    };
-    auto address = [&v](int group, const char* t) {
-        uint8_t o[4] = {0, 0, 0, 0};
-        const bool ok = ParseCfgAddress(t, o);
-        StoreGroup(v.addr + 4 * group, o);   // unreadable: blank, as if not reported
-        return ok;
-    };
-    auto choice = [](int* dst, const char* t, int count) {
-        uint32_t n = 0;
-        const bool ok = ParseCfgNumber(t, &n) && n < static_cast<uint32_t>(count);
-        *dst = ok ? static_cast<int>(n) : -1;
-        return ok;
-    };
-    auto number = [](char* box, const char* t) {
-        uint32_t n = 0;
-        const bool ok = ParseCfgNumber(t, &n);
-        CopyText(box, kValueSize, ok ? t : "");
-        return ok;
-    };
     for (const ConfigRecord& r : table.rec) {
         if (IsEmptyRecord(&r) || r.key[0] == '\0')
             break;
         const KeyInfo* k = FindKey(r.key);
-        if (!k)
-            continue;
-        const int key = static_cast<int>(k - KeyTable);
+        const CfgField* f = k ? FieldOf(static_cast<int>(k - KeyTable)) : nullptr;
+        if (!f)
+            continue;   // IP_CUR and the SNMP keys are not part of the form
         const char* t = r.value;
+        // Each kind takes the value and says whether it could be read.
         bool readable = false;
-        switch (key) {
-        case KEY_DEV: readable = text(v.devName, t); break;
-        case KEY_VER: readable = text(v.romVer, t); break;
-        case KEY_MAC: readable = text(v.macAddr, t); break;
-        case KEY_ENET_SPD: readable = choice(&v.lineSpeed, t, kLineSpeedCount); break;
-        case KEY_DHCP: readable = choice(&v.dhcp, t, kDhcpCount); break;
-        case KEY_IP: readable = address(0, t); break;
-        case KEY_SUBNET_MASK: readable = address(1, t); break;
-        case KEY_GATEWAY: readable = address(2, t); break;
-        case KEY_IP_DFLT: readable = address(3, t); break;
-        case KEY_PRNT_PORT: readable = number(out->prntPort, t); break;
-        case KEY_PRNT_RCV_TMO: readable = number(out->prntRcvTmo, t); break;
-        case KEY_MANUFACTURER: readable = text(v.manufacturer, t); break;
-        case KEY_HOST_NAME: readable = text(v.hostName, t); break;
-        case KEY_SERIAL_NUM: readable = text(v.serialNum, t); break;
-        default: continue;   // IP_CUR and the SNMP keys are not part of the form
+        uint32_t n = 0;
+        switch (f->kind) {
+        case CfgKind::Text:
+        case CfgKind::FreeText:
+            CopyText(v.*f->text, kValueSize, t);
+            readable = t[0] != '\0';
+            break;
+        case CfgKind::Choice:
+            readable = ParseCfgNumber(t, &n) && n <= f->max;
+            v.*f->choice = readable ? static_cast<int>(n) : -1;
+            break;
+        case CfgKind::Address: {
+            uint8_t o[4] = {0, 0, 0, 0};
+            readable = ParseCfgAddress(t, o);
+            CfgReverseOctets(o, GroupOf(v, *f));   // unreadable: blank, as if not reported
+            break;
+        }
+        case CfgKind::Number:
+            readable = ParseCfgNumber(t, &n);
+            CopyText(out->*f->box, kValueSize, readable ? t : "");
+            break;
         }
         // A later record of the same key decides alone.
         if (readable)
-            out->reported |= CfgKeyBit(key);
+            out->reported |= CfgKeyBit(f->key);
         else
-            out->reported &= ~CfgKeyBit(key);
+            out->reported &= ~CfgKeyBit(f->key);
     }
     if (v.macAddr[0] != '\0')
         out->reported |= CfgKeyBit(KEY_MAC);   // the preset MAC names the device too
@@ -370,21 +374,18 @@ namespace {
 
 int SetCfgValueOf(CfgFormState* state, int key, const char* text)
 {
-    const CfgField* f = nullptr;
-    for (const CfgField& w : kCfgWritable)
-        if (w.key == key)
-            f = &w;
-    if (!f || !state || !text)
+    const CfgField* f = FieldOf(key);
+    if (!f || !f->writable || !state || !text)
         return CFG_NOT_WRITABLE;
     CfgValues& v = state->values;
     switch (f->kind) {
-    case CfgKind::Text:   // the read-only texts are never among the writable keys
+    case CfgKind::Text:   // the read-only texts are never writable
         return CFG_NOT_WRITABLE;
     case CfgKind::FreeText: {
         const int r = CheckCfgText(text, *f);
         if (r != CFG_OK)
             return r;
-        CopyText(v.hostName, sizeof v.hostName, text);
+        CopyText(v.*f->text, kValueSize, text);
         return CFG_OK;
     }
     case CfgKind::Number: {
@@ -396,23 +397,21 @@ int SetCfgValueOf(CfgFormState* state, int key, const char* text)
         const int r = CheckCfgNumber(text, *f, &n);
         if (r != CFG_OK)
             return r;
-        char* box = key == KEY_PRNT_PORT ? state->prntPort : state->prntRcvTmo;
-        std::snprintf(box, kValueSize, "%u", n);
+        std::snprintf(state->*f->box, kValueSize, "%u", n);
         return CFG_OK;
     }
     case CfgKind::Address: {
         uint8_t o[4];
         if (!ParseCfgAddress(text, o))
             return CFG_BAD_ADDRESS;
-        const int group = key == KEY_IP ? 0 : key == KEY_SUBNET_MASK ? 1 : 2;
-        StoreGroup(v.addr + 4 * group, o);
+        CfgReverseOctets(o, GroupOf(v, *f));
         return CFG_OK;
     }
     case CfgKind::Choice: {
         const int c = ChoiceOf(*f, text);
         if (c < 0)
             return CFG_BAD_CHOICE;
-        (key == KEY_ENET_SPD ? v.lineSpeed : v.dhcp) = c;
+        v.*f->choice = c;
         return CFG_OK;
     }
     }
@@ -445,31 +444,32 @@ int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** fai
 {
     CfgValues v = state.values;
     v.omit = CfgOmittedKeys(state.reported, state.entered);
-    for (const CfgField& f : kCfgCheckedOrder) {
-        if (f.kind == CfgKind::Number && (v.omit & CfgKeyBit(f.key)))
-            continue;   // nothing to write, nothing to check
+    for (const CfgField* f : kCfgCheckedOrder) {
         int r = CFG_OK;
-        switch (f.key) {
-        case KEY_DEV: r = CheckCfgText(v.devName, f); break;
-        case KEY_VER: r = CheckCfgText(v.romVer, f); break;
-        case KEY_MAC: r = CheckCfgText(v.macAddr, f); break;
-        case KEY_SERIAL_NUM: r = CheckCfgText(v.serialNum, f); break;
-        case KEY_MANUFACTURER: r = CheckCfgText(v.manufacturer, f); break;
-        case KEY_PRNT_PORT: r = CheckCfgNumber(state.prntPort, f, &v.prntPort); break;
-        case KEY_PRNT_RCV_TMO: r = CheckCfgNumber(state.prntRcvTmo, f, &v.prntRcvTmo); break;
-        case KEY_HOST_NAME: {
-            // The device's own name goes back as it is; what is typed is checked.
-            const bool typed = std::strcmp(v.hostName, state.deviceHostName) != 0;
-            CfgField length = f;
+        switch (f->kind) {
+        case CfgKind::Number:
+            if (v.omit & CfgKeyBit(f->key))
+                continue;   // nothing to write, nothing to check
+            r = CheckCfgNumber(state.*f->box, *f, &(v.*f->number));
+            break;
+        case CfgKind::FreeText: {
+            // The device's own text goes back as it is; what is typed is checked.
+            const bool typed = std::strcmp(v.*f->text, state.deviceHostName) != 0;
+            CfgField length = *f;
             length.kind = CfgKind::Text;
-            r = CheckCfgText(v.hostName, typed ? f : length);
+            r = CheckCfgText(v.*f->text, typed ? *f : length);
             break;
         }
-        default: break;
+        case CfgKind::Text:
+            r = CheckCfgText(v.*f->text, *f);
+            break;
+        case CfgKind::Address:
+        case CfgKind::Choice:
+            break;   // every value the controls can hold is one
         }
         if (r != CFG_OK) {
             if (failed)
-                *failed = &f;
+                *failed = f;
             return r;
         }
     }
@@ -480,177 +480,18 @@ int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** fai
 
 void CfgValueText(const CfgValues& v, int key, char* buf, size_t size)
 {
-    auto address = [&](int group) {
-        const uint8_t* g = v.addr + 4 * group;
-        std::snprintf(buf, size, "%d.%d.%d.%d", g[3], g[2], g[1], g[0]);
-    };
-    switch (key) {
-    case KEY_DEV: CopyText(buf, size, v.devName); break;
-    case KEY_VER: CopyText(buf, size, v.romVer); break;
-    case KEY_MAC: CopyText(buf, size, v.macAddr); break;
-    case KEY_SERIAL_NUM: CopyText(buf, size, v.serialNum); break;
-    case KEY_MANUFACTURER: CopyText(buf, size, v.manufacturer); break;
-    case KEY_HOST_NAME: CopyText(buf, size, v.hostName); break;
-    case KEY_ENET_SPD:
-    case KEY_DHCP: {
-        const int c = key == KEY_ENET_SPD ? v.lineSpeed : v.dhcp;
-        if (c < 0)
-            CopyText(buf, size, "");
-        else
-            std::snprintf(buf, size, "%d", c);
+    const CfgField* f = FieldOf(key);
+    CopyText(buf, size, "");
+    if (!f)
+        return;
+    switch (f->kind) {
+    case CfgKind::Text:
+    case CfgKind::FreeText: CopyText(buf, size, v.*f->text); break;
+    case CfgKind::Choice:
+        if (v.*f->choice >= 0)
+            std::snprintf(buf, size, "%d", v.*f->choice);
         break;
+    case CfgKind::Address: CfgAddressText(GroupOf(v, *f), buf, size); break;
+    case CfgKind::Number: std::snprintf(buf, size, "%u", v.*f->number); break;
     }
-    case KEY_IP: address(0); break;
-    case KEY_SUBNET_MASK: address(1); break;
-    case KEY_GATEWAY: address(2); break;
-    case KEY_IP_DFLT: address(3); break;
-    case KEY_PRNT_PORT: std::snprintf(buf, size, "%u", v.prntPort); break;
-    case KEY_PRNT_RCV_TMO: std::snprintf(buf, size, "%u", v.prntRcvTmo); break;
-    default: CopyText(buf, size, ""); break;
-    }
-}
-
-namespace {
-
-// Key and width, the value padded with spaces to the width, no terminator
-// inside the width (the rest of the value stays as it was cleared).
-void PutValue(ConfigRecord* record, const char* key, const char* text, int width)
-{
-    if (width < 0)
-        width = 0;
-    if (width > kMaxValueWidth)
-        width = kMaxValueWidth;
-    record->key = key;
-    record->width = static_cast<int8_t>(width);
-    std::memset(record->value, ' ', static_cast<size_t>(width));
-    // A text is never copied past the record's width: the value holds 33 bytes.
-    const size_t n = strnlen(text, static_cast<size_t>(width));
-    std::memcpy(record->value, text, n);
-}
-
-}  // namespace
-
-int FillTextRecord(ConfigRecord* record, const char* key, const char* text, int width)
-{
-    if (!record || !key || !text)
-        return 0;
-    PutValue(record, key, text, width);
-    return 1;
-}
-
-int FillNumberRecord(ConfigRecord* record, const char* key, uint32_t value, int width)
-{
-    if (!record || !key || value > 65535)
-        return 0;
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%d", static_cast<int>(value));
-    PutValue(record, key, digits, width);
-    return 1;
-}
-
-int FillAddressRecord(ConfigRecord* record, const char* key, const uint8_t* octets, int width)
-{
-    if (!record || !key || !octets)
-        return 0;
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", octets[3], octets[2], octets[1], octets[0]);
-    PutValue(record, key, text, width);
-    return 1;
-}
-
-int BuildWriteTable(RecordTable* t, const CfgValues& v)
-{
-    ClearRecordTable(t);
-    int slot = 0;
-    // An omitted key gives no key text, which every filler refuses.
-    auto key = [&v](int k) { return (v.omit & CfgKeyBit(k)) ? nullptr : KeyTable[k].key; };
-    auto width = [](int k) { return static_cast<int>(KeyTable[k].width); };
-    auto text = [&](int k, const char* s) { slot += FillTextRecord(&(*t)[slot], key(k), s, width(k)); };
-    auto number = [&](int k, uint32_t n) { slot += FillNumberRecord(&(*t)[slot], key(k), n, width(k)); };
-    auto address = [&](int k, int group) {
-        slot += FillAddressRecord(&(*t)[slot], key(k), v.addr + 4 * group, width(k));
-    };
-
-    text(KEY_DEV, v.devName);
-    text(KEY_VER, v.romVer);
-    text(KEY_MAC, v.macAddr);
-    number(KEY_ENET_SPD, static_cast<uint32_t>(v.lineSpeed));
-    number(KEY_DHCP, static_cast<uint32_t>(v.dhcp));
-    address(KEY_IP, 0);
-    address(KEY_SUBNET_MASK, 1);
-    address(KEY_GATEWAY, 2);
-    address(KEY_IP_DFLT, 3);
-    number(KEY_PRNT_PORT, v.prntPort);
-    number(KEY_PRNT_RCV_TMO, v.prntRcvTmo);
-    text(KEY_MANUFACTURER, v.manufacturer);
-    text(KEY_HOST_NAME, v.hostName);
-    text(KEY_SERIAL_NUM, v.serialNum);
-    ClearRecord(&(*t)[slot]);
-    return slot;
-}
-
-namespace {
-
-// Whether a re-read value is the written one: by value for numbers and
-// addresses, byte for byte without trailing blanks for texts.
-bool SameValue(const ConfigRecord& w, const char* got)
-{
-    if (!got)
-        return false;
-    char mine[kValueSize];
-    const size_t wl = TrimmedLength(w.value, static_cast<size_t>(w.width));
-    std::memcpy(mine, w.value, wl);
-    mine[wl] = '\0';
-    const KeyInfo* k = FindKey(w.key);
-    switch (k ? CfgKindOfKey(static_cast<int>(k - KeyTable)) : CfgKind::Text) {
-    case CfgKind::Address: {
-        uint8_t a[4], b[4];
-        return ParseCfgAddress(mine, a) && ParseCfgAddress(got, b) && std::memcmp(a, b, 4) == 0;
-    }
-    case CfgKind::Number:
-    case CfgKind::Choice: {
-        uint32_t a = 0, b = 0;
-        return ParseCfgNumber(mine, &a) && ParseCfgNumber(got, &b) && a == b;
-    }
-    default:
-        return TrimmedLength(got, kMaxValueWidth) == wl && std::memcmp(got, mine, wl) == 0;
-    }
-}
-
-}  // namespace
-
-bool CfgRecordReadBack(const ConfigRecord& written, const RecordTable& table)
-{
-    return SameValue(written, Lookup(table, written.key));
-}
-
-int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf, size_t size)
-{
-    static const char kTook[] = "Configuration verified.";
-    static const char kPrefix[] = "Device did not take: ";
-    int differ = 0;
-    size_t n = 0;
-    auto put = [&](const char* s) {
-        for (; *s && n + 1 < size; ++s)
-            buf[n++] = *s;
-    };
-    for (const ConfigRecord& w : written.rec) {
-        if (IsEmptyRecord(&w))
-            break;
-        if (CfgRecordReadBack(w, reread))
-            continue;
-        put(differ == 0 ? kPrefix : ", ");
-        put(w.key);
-        ++differ;
-    }
-    if (size == 0)
-        return differ;
-    if (differ == 0) {
-        n = 0;
-        put(kTook);
-    } else {
-        put(".");
-    }
-    buf[n] = '\0';
-    return differ;
 }

@@ -24,26 +24,71 @@ enum CfgCheck : int {
 
 enum class CfgKind : uint8_t { Text, FreeText, Number, Address, Choice };
 
-// One value of the form: its record key, how it is checked, and the name of
-// the field as the form labels it.
-struct CfgField {
-    int key;            // KeyIndex
-    CfgKind kind;
-    uint32_t min;       // numbers: lower bound; choices: 0
-    uint32_t max;       // texts: the length limit; numbers: upper bound; choices: last code
-    const char* label;  // "Host name"
+// Bit of a KeyIndex in the key masks below.
+constexpr uint32_t CfgKeyBit(int key) { return 1u << key; }
+
+// The values the form hands back after OK, as plain data. Addresses are
+// kept as the form keeps them: in each group of four the first octet is the
+// last byte (see CfgReverseOctets). A list with no choice is -1. omit names
+// the records the write leaves out: ones the device never reported and the
+// user never entered.
+struct CfgValues {
+    char devName[kValueSize];
+    char romVer[kValueSize];
+    char macAddr[kValueSize];
+    char serialNum[kValueSize];
+    char manufacturer[kValueSize];
+    char hostName[kValueSize];
+    uint32_t prntPort;
+    uint32_t prntRcvTmo;
+    int lineSpeed;
+    int dhcp;
+    uint8_t addr[16];   // IP, subnet mask, gateway, IP_DFLT
+    uint32_t omit;      // CfgKeyBit of each record left out; 0 writes all fourteen
 };
+
+// What the form's controls hold once it has been filled from a configuration
+// (before OK checks them): the print numbers are still texts.
+struct CfgFormState {
+    CfgValues values;
+    char prntPort[kValueSize];
+    char prntRcvTmo[kValueSize];
+    uint32_t reported;   // CfgKeyBit of each record the device gave a readable, non-empty value
+    uint32_t entered;    // CfgKeyBit of each value set by SetCfgValue
+    char deviceHostName[kValueSize];   // the host name as the device reported it
+};
+
+// One field of the form, which is one record of a write: its key, how it is
+// checked, how the form labels it, whether a user may change it and where
+// its value lives. Only the members of its kind are set.
+struct CfgField {
+    int key = -1;               // KeyIndex
+    CfgKind kind = CfgKind::Text;
+    uint32_t min = 0;           // numbers: lower bound; otherwise 0
+    uint32_t max = 0;           // texts: the length limit; numbers: upper bound; choices: last code
+    const char* label = "";     // "Host name"
+    bool writable = false;      // the form's editable fields, the keys pathlume-cli sets
+    char (CfgValues::*text)[kValueSize] = nullptr;     // Text, FreeText
+    uint32_t CfgValues::*number = nullptr;             // Number, once checked
+    char (CfgFormState::*box)[kValueSize] = nullptr;   // Number, as its box holds it before OK
+    int CfgValues::*choice = nullptr;                  // Choice: the code, -1 for none
+    const char* const* items = nullptr;                // Choice: the list's items, max + 1 of them
+    int group = 0;                                     // Address: its group of four in CfgValues::addr
+};
+
+// The fourteen fields a write carries, each once, in record order (the order
+// of the written table): the one table that the checks, the fill from
+// records, the value texts and the setters read.
+constexpr int kCfgFieldCount = 14;
+extern const CfgField kCfgFields[kCfgFieldCount];
 
 // The form's checked values in the order its OK checks them: the five
 // read-only texts, the two print numbers, the host name.
 constexpr int kCfgCheckedFields = 8;
-extern const CfgField kCfgCheckedOrder[kCfgCheckedFields];
+extern const CfgField* const kCfgCheckedOrder[kCfgCheckedFields];
 
-// The values a user may change (the form's editable fields), in record order.
-constexpr int kCfgWritableFields = 8;
-extern const CfgField kCfgWritable[kCfgWritableFields];
-
-// The field of a key among the checked and the writable ones, or nullptr.
+// The field of a key, or nullptr for a key no write carries (IP_CUR, the
+// SNMP keys).
 const CfgField* FindCfgField(int key);
 
 // The two code lists; a code is the index of its item.
@@ -51,6 +96,13 @@ constexpr int kLineSpeedCount = 5;
 constexpr int kDhcpCount = 2;
 extern const char* const kLineSpeedItems[kLineSpeedCount];
 extern const char* const kDhcpItems[kDhcpCount];
+
+// The form keeps each address with its first octet last. This turns one
+// order into the other, either way: from[0] lands in to[3].
+void CfgReverseOctets(const uint8_t from[4], uint8_t to[4]);
+
+// A group of four as the form keeps it, as dotted text ("192.168.0.10").
+void CfgAddressText(const uint8_t group[4], char* buf, size_t size);
 
 // Free-text fields take printable ASCII (0x20 to 0x7E) only: the protocol's
 // text is single-byte ASCII. text is UTF-8 or plain bytes.
@@ -86,41 +138,8 @@ CfgKind CfgKindOfKey(int key);
 // The message for a failed check, zero-terminated in buf. Returns its length.
 int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field);
 
-// Bit of a KeyIndex in the key masks below.
-constexpr uint32_t CfgKeyBit(int key) { return 1u << key; }
-
 // The fourteen keys a write may carry, as bits.
 extern const uint32_t kCfgWriteKeys;
-
-// The values the form hands back after OK, as plain data. Addresses are
-// kept as the form keeps them: in each group of four the first octet is the
-// last byte. A list with no choice is -1. omit names the records the write
-// leaves out: ones the device never reported and the user never entered.
-struct CfgValues {
-    char devName[kValueSize];
-    char romVer[kValueSize];
-    char macAddr[kValueSize];
-    char serialNum[kValueSize];
-    char manufacturer[kValueSize];
-    char hostName[kValueSize];
-    uint32_t prntPort;
-    uint32_t prntRcvTmo;
-    int lineSpeed;
-    int dhcp;
-    uint8_t addr[16];   // IP, subnet mask, gateway, IP_DFLT
-    uint32_t omit;      // CfgKeyBit of each record left out; 0 writes all fourteen
-};
-
-// What the form's controls hold once it has been filled from a configuration
-// (before OK checks them): the print numbers are still texts.
-struct CfgFormState {
-    CfgValues values;
-    char prntPort[kValueSize];
-    char prntRcvTmo[kValueSize];
-    uint32_t reported;   // CfgKeyBit of each record the device gave a readable, non-empty value
-    uint32_t entered;    // CfgKeyBit of each value set by SetCfgValue
-    char deviceHostName[kValueSize];   // the host name as the device reported it
-};
 
 // Fills the state as the form does, from every record of the table up to its
 // first empty one (a later duplicate winning). Only what the device reported
@@ -130,8 +149,8 @@ struct CfgFormState {
 // else the preset text (which then counts as reported).
 void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgFormState* out);
 
-// Sets one value of the state from a text, as a user's entry would: a key of
-// kCfgWritable, the value checked by its rule (lists take a code or an item
+// Sets one value of the state from a text, as a user's entry would: a
+// writable field's key, the value checked by its rule (lists take a code or an item
 // text, addresses take an address text). 0 or a CfgCheck; on failure the
 // state is unchanged. The key is then in entered.
 int SetCfgValue(CfgFormState* state, int key, const char* text);
@@ -152,7 +171,8 @@ uint32_t CfgOmittedKeys(uint32_t reported, uint32_t entered);
 // applies to a host name the user entered, not to the one the device has.
 int CheckCfgForm(const CfgFormState& state, CfgValues* out, const CfgField** failed);
 
-// The value text that the write carries for a writable key (no padding).
+// The value text that the write carries for a key of kCfgFields (no
+// padding); "" for a list without a choice or another key.
 void CfgValueText(const CfgValues& values, int key, char* buf, size_t size);
 
 // Record fillers: 1 filled, 0 refused (the record is then left untouched).

@@ -20,29 +20,7 @@
 
 #include "cfgrules.h"
 #include "codec.h"
-
-// --- JSON, as much as the journal needs ---------------------------------
-
-struct JsonValue {
-    enum class Type { Null, Bool, Number, String, Array, Object };
-    Type type = Type::Null;
-    bool boolean = false;
-    double number = 0;
-    std::string text;   // a string's bytes: \u0000 to \u00ff as one byte, beyond as UTF-8
-    std::vector<JsonValue> items;                              // an array's
-    std::vector<std::pair<std::string, JsonValue>> members;    // an object's, in order
-
-    // The member of that name (the last, should it repeat), or nullptr.
-    const JsonValue* Find(const char* name) const;
-};
-
-// Parses one JSON text whole (blanks around it allowed). false when it is
-// not JSON or nests deeper than 32 levels.
-bool ParseJson(const std::string& text, JsonValue* out);
-
-// A JSON string of single-byte text: quote and backslash escaped, control
-// characters and bytes beyond ASCII as \u00XX.
-std::string JsonQuote(const std::string& bytes);
+#include "json.h"
 
 // --- Entries ------------------------------------------------------------
 

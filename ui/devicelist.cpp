@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "textutil.h"
 #include "uiseam.h"
 #include "windowsettings.h"
 
@@ -186,11 +187,7 @@ QString CDeviceListCtrl::CsvText() const
             static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
             if (!f.isEmpty() && kFormulaStarts.contains(f.front()))
                 f.prepend(QLatin1Char('\''));
-            if (f.contains(QLatin1Char(',')) || f.contains(QLatin1Char('"')) ||
-                f.contains(QLatin1Char('\r')) || f.contains(QLatin1Char('\n')))
-                f = QLatin1Char('"') + f.replace(QLatin1String("\""), QLatin1String("\"\"")) +
-                    QLatin1Char('"');
-            quoted << f;
+            quoted << QString::fromStdString(CsvQuote(f.toStdString()));   // UTF-8 both ways
         }
         return quoted.join(QLatin1Char(',')) + QLatin1String("\r\n");
     };

@@ -18,6 +18,28 @@ namespace {
 
 constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
 
+// The control that shows each field of the shared field table.
+int ControlOf(int key)
+{
+    switch (key) {
+    case KEY_DEV: return IDC_EDT_DEV_NAME;
+    case KEY_VER: return IDC_EDT_ROM_VER;
+    case KEY_MAC: return IDC_EDT_MAC_ADDR;
+    case KEY_ENET_SPD: return IDC_CMB_LINE_SPEED;
+    case KEY_DHCP: return IDC_CMB_DHCP;
+    case KEY_IP: return IDC_IP_ADDR;
+    case KEY_SUBNET_MASK: return IDC_IP_SUBNET;
+    case KEY_GATEWAY: return IDC_IP_GATEWAY;
+    case KEY_IP_DFLT: return IDC_IP_DFLT;
+    case KEY_PRNT_PORT: return IDC_EDT_PRNT_PORT;
+    case KEY_PRNT_RCV_TMO: return IDC_EDT_PRNT_RCV_TMO;
+    case KEY_MANUFACTURER: return IDC_EDT_MANUFACTURER;
+    case KEY_HOST_NAME: return IDC_EDT_HOST_NAME;
+    case KEY_SERIAL_NUM: return IDC_EDT_SERIAL_NUM;
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 CEdtCfgDlg::CEdtCfgDlg(QWidget* parent)
@@ -154,27 +176,25 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
     auto leftEmpty = [&](int id, int key) {
         return text(id)->text().trimmed().isEmpty() && !(m_cfgDevice.reported & CfgKeyBit(key));
     };
-    for (const CfgField& f : kCfgCheckedOrder) {
+    for (const CfgField* f : kCfgCheckedOrder) {
         bool ok = true;
-        switch (f.key) {
-        case KEY_PRNT_PORT:
-            if (!leftEmpty(IDC_EDT_PRNT_PORT, f.key))
-                ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_PORT), f.min, f.max, &m_uPrntPort);
+        QLineEdit* box = text(ControlOf(f->key));
+        switch (f->kind) {
+        case CfgKind::Number:
+            if (!leftEmpty(ControlOf(f->key), f->key))
+                ok = Ddx::ExchangeUInt(this, box, f->min, f->max,
+                                       f->key == KEY_PRNT_PORT ? &m_uPrntPort : &m_uPrntRcvTmo);
             break;
-        case KEY_PRNT_RCV_TMO:
-            if (!leftEmpty(IDC_EDT_PRNT_RCV_TMO, f.key))
-                ok = Ddx::ExchangeUInt(this, text(IDC_EDT_PRNT_RCV_TMO), f.min, f.max, &m_uPrntRcvTmo);
-            break;
-        case KEY_HOST_NAME:
-            if (text(host.id)->text() == deviceHost)
-                ok = Ddx::ExchangeText(this, text(host.id), static_cast<int>(f.max), host.field);
+        case CfgKind::FreeText:
+            if (box->text() == deviceHost)
+                ok = Ddx::ExchangeText(this, box, static_cast<int>(f->max), host.field);
             else
-                ok = Ddx::ExchangeFreeText(this, text(host.id), f, host.field);
+                ok = Ddx::ExchangeFreeText(this, box, *f, host.field);
             break;
         default:
             for (const TextStep& s : before)
-                if (s.key == f.key)
-                    ok = Ddx::ExchangeText(this, text(s.id), static_cast<int>(f.max), s.field);
+                if (s.key == f->key)
+                    ok = Ddx::ExchangeText(this, box, static_cast<int>(f->max), s.field);
             break;
         }
         if (!ok)
@@ -210,32 +230,34 @@ void CEdtCfgDlg::FillFromReplyTable()
     CopyReplyTable(&reply);   // a consistent snapshot, whatever the worker does
     CfgFormFromRecords(reply, m_strMacAddr.toLatin1().constData(), &m_cfgDevice);
     const CfgValues& v = m_cfgDevice.values;
-    auto setText = [this](int id, const char* t) {
-        GetDlgItem<QLineEdit>(this, id)->setText(QString::fromLatin1(t));
-    };
-    setText(IDC_EDT_DEV_NAME, v.devName);
-    setText(IDC_EDT_ROM_VER, v.romVer);
-    setText(IDC_EDT_MAC_ADDR, v.macAddr);
-    setText(IDC_EDT_SERIAL_NUM, v.serialNum);
-    setText(IDC_EDT_MANUFACTURER, v.manufacturer);
-    setText(IDC_EDT_HOST_NAME, v.hostName);
-    setText(IDC_EDT_PRNT_PORT, m_cfgDevice.prntPort);
-    setText(IDC_EDT_PRNT_RCV_TMO, m_cfgDevice.prntRcvTmo);
-    m_nLineSpeed = v.lineSpeed;
-    m_cmbLineSpeed->setCurrentIndex(v.lineSpeed);
-    m_nDhcp = v.dhcp;
-    m_cmbDhcp->setCurrentIndex(v.dhcp);
-    CIpAddressCtrl* ctls[4] = {m_ipAddr, m_ipSubnet, m_ipGateway, m_ipDflt};
-    const int keys[4] = {KEY_IP, KEY_SUBNET_MASK, KEY_GATEWAY, KEY_IP_DFLT};
-    for (int group = 0; group < 4; ++group) {
-        const uint8_t* g = v.addr + 4 * group;
-        std::memcpy(m_abyAddr + 4 * group, g, 4);
-        if (m_cfgDevice.reported & CfgKeyBit(keys[group])) {
-            ctls[group]->SetAddress(g[3], g[2], g[1], g[0]);
-        } else {
-            ctls[group]->Clear();
+    for (const CfgField& f : kCfgFields) {
+        const int id = ControlOf(f.key);
+        switch (f.kind) {
+        case CfgKind::Text:
+        case CfgKind::FreeText:
+            GetDlgItem<QLineEdit>(this, id)->setText(QString::fromLatin1(v.*f.text));
+            break;
+        case CfgKind::Number:
+            GetDlgItem<QLineEdit>(this, id)->setText(QString::fromLatin1(m_cfgDevice.*f.box));
+            break;
+        case CfgKind::Choice:
+            GetDlgItem<QComboBox>(this, id)->setCurrentIndex(v.*f.choice);
+            break;
+        case CfgKind::Address: {
+            CIpAddressCtrl* ctl = GetDlgItem<CIpAddressCtrl>(this, id);
+            uint8_t o[4];
+            CfgReverseOctets(v.addr + 4 * f.group, o);
+            if (m_cfgDevice.reported & CfgKeyBit(f.key))
+                ctl->SetAddress(o[0], o[1], o[2], o[3]);
+            else
+                ctl->Clear();
+            break;
+        }
         }
     }
+    m_nLineSpeed = v.lineSpeed;
+    m_nDhcp = v.dhcp;
+    std::memcpy(m_abyAddr, v.addr, sizeof m_abyAddr);
 }
 
 void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
@@ -244,11 +266,7 @@ void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
     // control blank, so an address that cannot be read is never written back.
     uint8_t octets[4] = {0, 0, 0, 0};
     const bool readable = ParseCfgAddress(text, octets);
-    uint8_t* g = m_abyAddr + 4 * group;
-    g[3] = octets[0];
-    g[2] = octets[1];
-    g[1] = octets[2];
-    g[0] = octets[3];
+    CfgReverseOctets(octets, m_abyAddr + 4 * group);
     if (readable) {
         ctl->SetAddress(octets[0], octets[1], octets[2], octets[3]);
     } else {
@@ -276,11 +294,7 @@ void CEdtCfgDlg::OnOK()
     for (int group = 0; group < 4; ++group) {
         uint8_t a[4];
         ctls[group]->GetAddress(a);
-        uint8_t* g = m_abyAddr + 4 * group;
-        g[3] = a[0];
-        g[2] = a[1];
-        g[1] = a[2];
-        g[0] = a[3];
+        CfgReverseOctets(a, m_abyAddr + 4 * group);
         // The hidden IP_DFLT cannot be entered: it goes back only as reported.
         if (group < 3 && !ctls[group]->IsBlank())
             entered |= CfgKeyBit(keys[group]);

@@ -229,4 +229,61 @@ TEST(CfgRules, AWriteCarriesNothingTheDeviceDidNotReport)
     EXPECT_EQ(CheckCfgForm(state, nullptr, &failed), CFG_NOT_PRINTABLE);
 }
 
+// Each field of the table reads, keeps and writes its own value: a device
+// reporting a different value for every key gets each one back from the
+// value texts and from its write, in record order, and a value set through
+// a writable field changes that field alone.
+TEST(CfgRules, EveryFieldKeepsItsOwnValue)
+{
+    const RecordTable device = Records({
+        {KEY_DEV, "NP-2400"}, {KEY_VER, "1.02.3"}, {KEY_MAC, "02C0EE000042"}, {KEY_ENET_SPD, "3"},
+        {KEY_IP_CUR, "10.0.0.9"}, {KEY_DHCP, "1"}, {KEY_IP, "192.168.0.10"},
+        {KEY_SUBNET_MASK, "255.255.254.0"}, {KEY_GATEWAY, "192.168.0.1"}, {KEY_IP_DFLT, "10.1.2.3"},
+        {KEY_SNMP_PORT, "161"}, {KEY_PRNT_PORT, "9100"}, {KEY_PRNT_RCV_TMO, "90"},
+        {KEY_MANUFACTURER, "Ostrander Print"}, {KEY_HOST_NAME, "print-42"}, {KEY_SERIAL_NUM, "SN42"}});
+    auto reported = [&](int key) {
+        for (const ConfigRecord& r : device.rec)
+            if (!IsEmptyRecord(&r) && std::strcmp(r.key, KeyTable[key].key) == 0)
+                return std::string(r.value);
+        return std::string();
+    };
+    CfgFormState state;
+    CfgFormFromRecords(device, "", &state);
+    CfgValues values;
+    ASSERT_EQ(CheckCfgForm(state, &values, nullptr), CFG_OK);
+    ASSERT_EQ(values.omit, 0u);
+    char text[kValueSize + 8];
+    for (const CfgField& f : kCfgFields) {
+        CfgValueText(values, f.key, text, sizeof text);
+        EXPECT_EQ(text, reported(f.key)) << KeyTable[f.key].key;
+    }
+    RecordTable written;
+    ASSERT_EQ(BuildWriteTable(&written, values), kCfgFieldCount);
+    for (int i = 0; i < kCfgFieldCount; ++i)
+        EXPECT_STREQ(written[i].key, KeyTable[kCfgFields[i].key].key) << i;
+    char line[128];
+    EXPECT_EQ(VerifyWrite(written, device, line, sizeof line), 0) << line;
+
+    const struct Change {
+        int key;
+        const char* text;
+        const char* shown;
+    } changes[] = {
+        {KEY_ENET_SPD, "Auto-detect", "0"},    {KEY_DHCP, "0", "0"},
+        {KEY_IP, "172.16.0.5", "172.16.0.5"},  {KEY_SUBNET_MASK, "255.0.0.0", "255.0.0.0"},
+        {KEY_GATEWAY, "172.16.0.1", "172.16.0.1"}, {KEY_PRNT_PORT, "515", "515"},
+        {KEY_PRNT_RCV_TMO, "300", "300"},      {KEY_HOST_NAME, "lobby", "lobby"},
+    };
+    for (const Change& c : changes) {
+        CfgFormState one = state;
+        ASSERT_EQ(SetCfgValue(&one, c.key, c.text), CFG_OK) << KeyTable[c.key].key;
+        ASSERT_EQ(CheckCfgForm(one, &values, nullptr), CFG_OK) << KeyTable[c.key].key;
+        for (const CfgField& f : kCfgFields) {
+            CfgValueText(values, f.key, text, sizeof text);
+            EXPECT_EQ(text, f.key == c.key ? c.shown : reported(f.key))
+                << KeyTable[c.key].key << " set, " << KeyTable[f.key].key << " read";
+        }
+    }
+}
+
 }  // namespace

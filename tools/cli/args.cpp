@@ -210,15 +210,12 @@ int ParseAssignment(const std::string& text, Assignment* out, std::string* error
         *error = "expected KEY=VALUE, got \"" + SafeText(text) + "\"";
         return kExitUsage;
     }
-    const std::string name = Upper(Trim(text.substr(0, eq)));
-    const std::string value = Trim(text.substr(eq + 1));
+    const std::string name = Upper(TrimBlanks(text.substr(0, eq)));
+    const std::string value = TrimBlanks(text.substr(eq + 1));
     const KeyInfo* k = FindKey(name.c_str());
     const int key = k ? static_cast<int>(k - KeyTable) : -1;
-    const CfgField* field = nullptr;
-    for (const CfgField& f : kCfgWritable)
-        if (f.key == key)
-            field = &f;
-    if (!field) {
+    const CfgField* field = FindCfgField(key);
+    if (!field || !field->writable) {
         *error = (k ? name + " cannot be changed" : "unknown key \"" + SafeText(name) + "\"") +
                  "; writable keys: " + WritableKeyList();
         return kExitUsage;

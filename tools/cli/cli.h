@@ -89,7 +89,8 @@ extern const char kSaveHeader[];   // "# pathlume-cli save of "
 // every value escaped so that it stays on its line and reads back exactly.
 std::string SettingsTextOf(const char* configText, const char* mac, const char* serial);
 
-// Quoting for the outputs.
+// Quoting for the outputs: JSON strings as the journal writes them, CSV
+// fields as the window's export quotes them.
 std::string JsonString(const std::string& bytes);
 std::string CsvField(const std::string& text);
 

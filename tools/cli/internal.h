@@ -6,13 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "textutil.h"   // TrimBlanks, NormalMac, CsvQuote
+
 namespace cli {
 
 std::string Upper(std::string s);
-// Without the blanks (space, tab, CR, LF) at both ends.
-std::string Trim(const std::string& s);
-// A MAC address text without ':' and '-', in upper case.
-std::string NormalMac(const std::string& s);
 // "ENET_SPD, DHCP, ..." for messages.
 std::string WritableKeyList();
 // "ADDR:PORT" with a dotted address; false when it is not one.

@@ -147,7 +147,7 @@ int ParseSettingsText(const std::string& text, const std::string& name,
             line.pop_back();
         if (line.find('\0') != std::string::npos)
             return fail("a NUL byte");
-        const std::string t = Trim(line);
+        const std::string t = TrimBlanks(line);
         if (n == 1 && source && t.rfind(kSaveHeader, 0) == 0) {
             // "# pathlume-cli save of SERIAL (MAC)"
             const std::string rest = t.substr(std::strlen(kSaveHeader));
@@ -158,7 +158,7 @@ int ParseSettingsText(const std::string& text, const std::string& name,
         const auto eq = t.find('=');
         std::string value;
         std::string why;
-        if (eq != std::string::npos && !UnescapeValue(Trim(t.substr(eq + 1)), &value, &why))
+        if (eq != std::string::npos && !UnescapeValue(TrimBlanks(t.substr(eq + 1)), &value, &why))
             return fail(why);
         Assignment a;
         const std::string assignment =
@@ -178,7 +178,9 @@ std::string SettingsTextOf(const char* configText, const char* mac, const char* 
     CfgFormState state;
     CfgFormFromRecords(t, mac, &state);
     std::string s = std::string(kSaveHeader) + EscapeValue(serial) + " (" + EscapeValue(mac) + ")\n";
-    for (const CfgField& f : kCfgWritable) {
+    for (const CfgField& f : kCfgFields) {
+        if (!f.writable)
+            continue;
         const char* key = KeyTable[f.key].key;
         if (!(state.reported & CfgKeyBit(f.key))) {
             // Nothing to restore: load must not invent a value for it.
@@ -188,9 +190,9 @@ std::string SettingsTextOf(const char* configText, const char* mac, const char* 
             continue;
         }
         char v[kValueSize + 8];
-        if (f.key == KEY_PRNT_PORT || f.key == KEY_PRNT_RCV_TMO) {
+        if (f.kind == CfgKind::Number) {
             uint32_t number = 0;
-            ParseCfgNumber(f.key == KEY_PRNT_PORT ? state.prntPort : state.prntRcvTmo, &number);
+            ParseCfgNumber(state.*f.box, &number);
             std::snprintf(v, sizeof v, "%u", number);
         } else {
             CfgValueText(state.values, f.key, v, sizeof v);

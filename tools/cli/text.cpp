@@ -7,6 +7,7 @@
 #include "codec.h"
 #include "internal.h"
 #include "journal.h"
+#include "textutil.h"
 
 namespace cli {
 
@@ -18,29 +19,12 @@ std::string Upper(std::string s)
     return s;
 }
 
-std::string Trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return "";
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-std::string NormalMac(const std::string& s)
-{
-    std::string out;
-    for (char c : s)
-        if (c != ':' && c != '-')
-            out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-    return out;
-}
-
 std::string WritableKeyList()
 {
     std::string s;
-    for (const CfgField& f : kCfgWritable)
-        s += std::string(s.empty() ? "" : ", ") + KeyTable[f.key].key;
+    for (const CfgField& f : kCfgFields)
+        if (f.writable)
+            s += std::string(s.empty() ? "" : ", ") + KeyTable[f.key].key;
     return s;
 }
 
@@ -123,12 +107,7 @@ std::string JsonString(const std::string& bytes)
 
 std::string CsvField(const std::string& text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string s = "\"";
-    for (char c : text)
-        s += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return s + "\"";
+    return CsvQuote(text);
 }
 
 }  // namespace cli

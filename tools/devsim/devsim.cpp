@@ -19,6 +19,8 @@
 #include <set>
 #include <sstream>
 
+#include "textutil.h"
+
 namespace devsim {
 
 namespace {
@@ -57,15 +59,6 @@ std::string LastError() { return std::strerror(errno); }
 #endif
 
 const int kFindKeys[] = {KEY_DEV, KEY_VER, KEY_MAC, KEY_IP_CUR, KEY_HOST_NAME, KEY_SERIAL_NUM};
-
-std::string Trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return "";
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
 
 bool IsDecimal(const std::string& v, unsigned long max)
 {
@@ -218,7 +211,7 @@ bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>
         const auto hash = line.find('#');
         if (hash != std::string::npos)
             line.erase(hash);
-        line = Trim(line);
+        line = TrimBlanks(line);
         if (line.empty())
             continue;
         if (line == "[device]") {
@@ -247,8 +240,8 @@ bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>
             *error = "line " + std::to_string(lineNo) + ": expected [device] or KEY = value";
             return false;
         }
-        const int key = KeyIndexOf(Trim(line.substr(0, eq)));
-        const std::string value = Trim(line.substr(eq + 1));
+        const int key = KeyIndexOf(TrimBlanks(line.substr(0, eq)));
+        const std::string value = TrimBlanks(line.substr(eq + 1));
         if (key < 0) {
             *error = "line " + std::to_string(lineNo) + ": unknown key";
             return false;
