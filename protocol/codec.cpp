@@ -52,6 +52,12 @@ const KeyInfo* FindKey(const char* key)
     return nullptr;
 }
 
+int KeyIndexOf(const char* key)
+{
+    const KeyInfo* k = FindKey(key);
+    return k ? static_cast<int>(k - KeyTable) : -1;
+}
+
 int BuildFrameHeader(uint8_t* dst, uint8_t direction, uint32_t command)
 {
     std::memcpy(dst, kFrameMagic, sizeof kFrameMagic);

@@ -56,6 +56,8 @@ enum KeyIndex {
 
 // The key table entry whose text equals key exactly, or nullptr.
 const KeyInfo* FindKey(const char* key);
+// Its KeyIndex, or -1.
+int KeyIndexOf(const char* key);
 
 // One configuration record. key points at a KeyTable text (or the empty text).
 struct ConfigRecord {

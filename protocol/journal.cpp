@@ -33,8 +33,7 @@ namespace {
 
 int KeyIndexOf(const std::string& key)
 {
-    const KeyInfo* k = FindKey(key.c_str());
-    return k ? static_cast<int>(k - KeyTable) : -1;
+    return ::KeyIndexOf(key.c_str());
 }
 
 // A record of a table for the shared value comparisons.

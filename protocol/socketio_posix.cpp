@@ -1,0 +1,237 @@
+// The socket calls of socketio.h on POSIX sockets (Linux).
+#include "socketio.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/sock_diag.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+const int kSocketErrorNotSupported = EOPNOTSUPP;
+
+namespace {
+
+int Native(SocketHandle s) { return static_cast<int>(s); }
+
+sockaddr_in Endpoint(uint32_t addr, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = addr;
+    return a;
+}
+
+// How many times the listing's buffer is doubled at most before giving up
+// on a machine whose addresses keep multiplying while they are listed.
+constexpr int kListingAttempts = 16;
+
+// The listing's buffer, kept between requests and grown only when the
+// machine has more addresses than ever before.
+std::vector<ifreq> g_listed;
+
+}  // namespace
+
+SocketHandle OpenDatagramSocket()
+{
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    return s < 0 ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+int CloseSocketHandle(SocketHandle s)
+{
+    return close(Native(s));
+}
+
+int LastSocketError()
+{
+    return errno;
+}
+
+void SocketErrorText(int error, char* out, size_t size)
+{
+    std::snprintf(out, size, "%s", std::strerror(error));
+}
+
+bool MakeNonBlocking(SocketHandle s)
+{
+    const int flags = fcntl(Native(s), F_GETFL, 0);
+    return flags >= 0 && fcntl(Native(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void SetSocketOption(SocketHandle s, SocketOption option)
+{
+    const int on = 1;
+    setsockopt(Native(s), SOL_SOCKET, option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR,
+               &on, sizeof on);
+}
+
+int EnlargeReceiveBuffer(SocketHandle s, int bytes)
+{
+    if (setsockopt(Native(s), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int got = 0;
+    socklen_t len = sizeof got;
+    return getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &got, &len) == 0 ? got : 0;
+}
+
+bool BindSocket(SocketHandle s, uint32_t addr, uint16_t port)
+{
+    const sockaddr_in a = Endpoint(addr, port);
+    return bind(Native(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+uint16_t BoundPort(SocketHandle s)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (s == kNoSocket || getsockname(Native(s), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+bool WaitReadable(SocketHandle s, int timeoutMs)
+{
+    pollfd p{Native(s), POLLIN, 0};
+    return poll(&p, 1, timeoutMs) > 0;
+}
+
+bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t addr, uint16_t port)
+{
+    const sockaddr_in to = Endpoint(addr, port);
+    return sendto(Native(s), bytes, count, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0;
+}
+
+long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr, uint16_t* fromPort)
+{
+    // MSG_TRUNC reports the datagram's true length, so a longer one is
+    // recognised and dropped instead of being cut to the buffer.
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = recvfrom(Native(s), buf, size, MSG_TRUNC | MSG_DONTWAIT,
+                               reinterpret_cast<sockaddr*>(&from), &len);
+    if (n >= 0 && fromAddr)
+        *fromAddr = from.sin_addr.s_addr;
+    if (n >= 0 && fromPort)
+        *fromPort = ntohs(from.sin_port);
+    return static_cast<long>(n);
+}
+
+bool ReadSocketDrops(SocketHandle s, uint32_t* drops)
+{
+    if (s == kNoSocket)
+        return false;
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t len = sizeof info;
+    if (getsockopt(Native(s), SOL_SOCKET, SO_MEMINFO, info, &len) != 0 ||
+        len < static_cast<socklen_t>((SK_MEMINFO_DROPS + 1) * sizeof info[0]))
+        return false;
+    *drops = info[SK_MEMINFO_DROPS];
+    return true;
+}
+
+uint32_t Ipv4OfText(const char* text)
+{
+    return inet_addr(text);
+}
+
+bool ParseIpv4(const char* text, uint32_t* addr)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, text, &a) != 1)
+        return false;
+    *addr = a.s_addr;
+    return true;
+}
+
+void Ipv4Text(uint32_t addr, char* out, size_t size)
+{
+    in_addr a{};
+    a.s_addr = addr;
+    if (!inet_ntop(AF_INET, &a, out, static_cast<socklen_t>(size)) && size > 0)
+        out[0] = '\0';
+}
+
+int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error)
+{
+    out->clear();
+    const int fd = Native(s);
+    if (g_listed.size() < 64)
+        g_listed.resize(64);
+    // The system fills what room it is given and says nothing of the rest:
+    // an answer that fills the buffer to the brim may have been cut short.
+    ifconf conf{};
+    for (int attempt = 0;; ++attempt) {
+        const int room = static_cast<int>(g_listed.size() * sizeof(ifreq));
+        conf.ifc_len = room;
+        conf.ifc_req = g_listed.data();
+        if (ioctl(fd, SIOCGIFCONF, &conf) != 0) {
+            *error = errno;
+            return -1;
+        }
+        if (conf.ifc_len < room || attempt == kListingAttempts)
+            break;
+        g_listed.resize(g_listed.size() * 2);
+    }
+    const int n = conf.ifc_len / static_cast<int>(sizeof(ifreq));
+    for (int i = 0; i < n; ++i) {
+        const ifreq& listed = g_listed[static_cast<size_t>(i)];
+        if (listed.ifr_addr.sa_family != AF_INET)
+            continue;
+        NetInterface itf{};
+        std::memcpy(&itf.addr, &reinterpret_cast<const sockaddr_in*>(&listed.ifr_addr)->sin_addr.s_addr,
+                    sizeof itf.addr);
+        ifreq q{};
+        std::memcpy(q.ifr_name, listed.ifr_name, sizeof q.ifr_name);
+        if (ioctl(fd, SIOCGIFFLAGS, &q) != 0)
+            continue;
+        const int flags = q.ifr_flags;
+        if (!(flags & IFF_UP) || !(flags & IFF_RUNNING) || !(flags & IFF_BROADCAST) ||
+            (flags & IFF_LOOPBACK))
+            continue;
+        if (ioctl(fd, SIOCGIFINDEX, &q) != 0)
+            continue;
+        itf.index = q.ifr_ifindex;
+        std::snprintf(itf.name, sizeof itf.name, "%.*s", static_cast<int>(sizeof listed.ifr_name),
+                      listed.ifr_name);
+        out->push_back(itf);
+    }
+    return static_cast<int>(out->size());
+}
+
+// IP_PKTINFO names the outgoing interface and the source address, so the
+// broadcast leaves by that interface whatever the routing table says.
+bool SendOnInterface(SocketHandle s, const NetInterface& itf, const uint8_t* bytes, size_t count,
+                     uint32_t addr, uint16_t port, int* error)
+{
+    sockaddr_in to = Endpoint(addr, port);
+    iovec iov{const_cast<uint8_t*>(bytes), count};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &to;
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = itf.index;
+    info.ipi_spec_dst.s_addr = itf.addr;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    if (sendmsg(Native(s), &msg, 0) >= 0)
+        return true;
+    *error = errno;
+    return false;
+}

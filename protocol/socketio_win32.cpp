@@ -1,0 +1,214 @@
+// The socket calls of socketio.h on Winsock. The application starts the
+// socket library (app/socketlibrary.cpp); nothing here does.
+#include "socketio.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+#include <cstring>
+
+const int kSocketErrorNotSupported = WSAEOPNOTSUPP;
+
+namespace {
+
+SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+sockaddr_in Endpoint(uint32_t addr, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = addr;
+    return a;
+}
+
+// How many times the listing's buffer is doubled at most before giving up
+// on a machine whose addresses keep multiplying while they are listed.
+constexpr int kListingAttempts = 16;
+
+// The listing's buffer, kept between requests and grown only when the
+// machine has more addresses than ever before.
+std::vector<INTERFACE_INFO> g_listed;
+
+}  // namespace
+
+SocketHandle OpenDatagramSocket()
+{
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+int CloseSocketHandle(SocketHandle s)
+{
+    return closesocket(Native(s));
+}
+
+int LastSocketError()
+{
+    return WSAGetLastError();
+}
+
+void SocketErrorText(int error, char* out, size_t size)
+{
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, static_cast<DWORD>(error), 0, out,
+                                   static_cast<DWORD>(size), nullptr);
+    size_t len = n > 0 ? std::strlen(out) : 0;
+    if (len == 0)
+        std::snprintf(out, size, "socket error %d", error);
+    while (len > 0 && (out[len - 1] == '\n' || out[len - 1] == '\r' || out[len - 1] == ' ' ||
+                       out[len - 1] == '.'))
+        out[--len] = '\0';
+}
+
+bool MakeNonBlocking(SocketHandle s)
+{
+    u_long on = 1;
+    return ioctlsocket(Native(s), FIONBIO, &on) == 0;
+}
+
+void SetSocketOption(SocketHandle s, SocketOption option)
+{
+    const BOOL on = TRUE;
+    setsockopt(Native(s), SOL_SOCKET, option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR,
+               reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+int EnlargeReceiveBuffer(SocketHandle s, int bytes)
+{
+    setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+    int got = 0;
+    int len = sizeof got;
+    return getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&got), &len) == 0 ? got
+                                                                                                   : 0;
+}
+
+bool BindSocket(SocketHandle s, uint32_t addr, uint16_t port)
+{
+    const sockaddr_in a = Endpoint(addr, port);
+    return bind(Native(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+uint16_t BoundPort(SocketHandle s)
+{
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (s == kNoSocket || getsockname(Native(s), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+bool WaitReadable(SocketHandle s, int timeoutMs)
+{
+    WSAPOLLFD p{};
+    p.fd = Native(s);
+    p.events = POLLRDNORM;
+    return WSAPoll(&p, 1, timeoutMs) > 0;
+}
+
+bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t addr, uint16_t port)
+{
+    const sockaddr_in to = Endpoint(addr, port);
+    return sendto(Native(s), reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0,
+                  reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR;
+}
+
+long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr, uint16_t* fromPort)
+{
+    // Winsock fails the receive of a longer datagram with WSAEMSGSIZE, which
+    // still takes it off the queue. A socket of ours that may be read while
+    // nothing waits is non-blocking; the simulator's is read once polled.
+    sockaddr_in from{};
+    int len = sizeof from;
+    const int n = recvfrom(Native(s), reinterpret_cast<char*>(buf), static_cast<int>(size), 0,
+                           reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0)
+        return WSAGetLastError() == WSAEMSGSIZE ? static_cast<long>(size) + 1 : -1;
+    if (fromAddr)
+        *fromAddr = from.sin_addr.s_addr;
+    if (fromPort)
+        *fromPort = ntohs(from.sin_port);
+    return n;
+}
+
+// Windows keeps no count of the datagrams it drops on a socket.
+bool ReadSocketDrops(SocketHandle s, uint32_t* drops)
+{
+    (void)s;
+    (void)drops;
+    return false;
+}
+
+uint32_t Ipv4OfText(const char* text)
+{
+    return inet_addr(text);
+}
+
+bool ParseIpv4(const char* text, uint32_t* addr)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, text, &a) != 1)
+        return false;
+    *addr = a.s_addr;
+    return true;
+}
+
+void Ipv4Text(uint32_t addr, char* out, size_t size)
+{
+    in_addr a{};
+    a.s_addr = addr;
+    if (!inet_ntop(AF_INET, &a, out, size) && size > 0)
+        out[0] = '\0';
+}
+
+// Winsock lists addresses, so an interface with two gets two sends; it names
+// no interface, so one is named by its address only.
+int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error)
+{
+    out->clear();
+    if (g_listed.size() < 64)
+        g_listed.resize(64);
+    DWORD bytes = 0;
+    for (int attempt = 0;; ++attempt) {
+        const DWORD room = static_cast<DWORD>(g_listed.size() * sizeof(INTERFACE_INFO));
+        if (WSAIoctl(Native(s), SIO_GET_INTERFACE_LIST, nullptr, 0, g_listed.data(), room, &bytes,
+                     nullptr, nullptr) == 0)
+            break;
+        *error = WSAGetLastError();
+        if (*error != WSAEFAULT || attempt == kListingAttempts)
+            return -1;
+        g_listed.resize(g_listed.size() * 2);   // too small: grow and ask again
+    }
+    const size_t n = bytes / sizeof(INTERFACE_INFO);
+    for (size_t i = 0; i < n; ++i) {
+        const INTERFACE_INFO& info = g_listed[i];
+        const u_long flags = info.iiFlags;
+        if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
+            continue;
+        NetInterface itf{};
+        itf.index = static_cast<int>(i) + 1;
+        itf.addr = info.iiAddress.AddressIn.sin_addr.s_addr;
+        out->push_back(itf);
+    }
+    return static_cast<int>(out->size());
+}
+
+// A socket bound to the interface's address sends the broadcast out of
+// that interface.
+bool SendOnInterface(SocketHandle s, const NetInterface& itf, const uint8_t* bytes, size_t count,
+                     uint32_t addr, uint16_t port, int* error)
+{
+    (void)s;
+    const SocketHandle own = OpenDatagramSocket();
+    if (own == kNoSocket) {
+        *error = WSAGetLastError();
+        return false;
+    }
+    SetSocketOption(own, SocketOption::Broadcast);
+    const bool sent = BindSocket(own, itf.addr, 0) && SendDatagram(own, bytes, count, addr, port);
+    if (!sent)
+        *error = WSAGetLastError();
+    closesocket(Native(own));
+    return sent;
+}
