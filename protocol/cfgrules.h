@@ -73,7 +73,7 @@ struct CfgField {
     char (CfgFormState::*box)[kValueSize] = nullptr;   // Number, as its box holds it before OK
     int CfgValues::*choice = nullptr;                  // Choice: the code, -1 for none
     const char* const* items = nullptr;                // Choice: the list's items, max + 1 of them
-    int group = 0;                                     // Address: its group of four in CfgValues::addr
+    int group = 0;                                     // Address: its four bytes in CfgValues::addr
 };
 
 // The fourteen fields a write carries, each once, in record order (the order

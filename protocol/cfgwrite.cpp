@@ -94,7 +94,9 @@ int BuildWriteTable(RecordTable* t, const CfgValues& v)
         case CfgKind::Choice:
             slot += FillNumberRecord(r, key, static_cast<uint32_t>(v.*f.choice), width);
             break;
-        case CfgKind::Address: slot += FillAddressRecord(r, key, v.addr + 4 * f.group, width); break;
+        case CfgKind::Address:
+            slot += FillAddressRecord(r, key, v.addr + 4 * f.group, width);
+            break;
         }
     }
     ClearRecord(&(*t)[slot]);

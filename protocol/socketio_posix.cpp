@@ -70,8 +70,8 @@ bool MakeNonBlocking(SocketHandle s)
 void SetSocketOption(SocketHandle s, SocketOption option)
 {
     const int on = 1;
-    setsockopt(Native(s), SOL_SOCKET, option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR,
-               &on, sizeof on);
+    const int name = option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR;
+    setsockopt(Native(s), SOL_SOCKET, name, &on, sizeof on);
 }
 
 int EnlargeReceiveBuffer(SocketHandle s, int bytes)
@@ -107,10 +107,12 @@ bool WaitReadable(SocketHandle s, int timeoutMs)
 bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t addr, uint16_t port)
 {
     const sockaddr_in to = Endpoint(addr, port);
-    return sendto(Native(s), bytes, count, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0;
+    const auto* name = reinterpret_cast<const sockaddr*>(&to);
+    return sendto(Native(s), bytes, count, 0, name, sizeof to) >= 0;
 }
 
-long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr, uint16_t* fromPort)
+long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr,
+                     uint16_t* fromPort)
 {
     // MSG_TRUNC reports the datagram's true length, so a longer one is
     // recognised and dropped instead of being cut to the buffer.
@@ -187,8 +189,8 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
         if (listed.ifr_addr.sa_family != AF_INET)
             continue;
         NetInterface itf{};
-        std::memcpy(&itf.addr, &reinterpret_cast<const sockaddr_in*>(&listed.ifr_addr)->sin_addr.s_addr,
-                    sizeof itf.addr);
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&listed.ifr_addr);
+        std::memcpy(&itf.addr, &in->sin_addr.s_addr, sizeof itf.addr);
         ifreq q{};
         std::memcpy(q.ifr_name, listed.ifr_name, sizeof q.ifr_name);
         if (ioctl(fd, SIOCGIFFLAGS, &q) != 0)

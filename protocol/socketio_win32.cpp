@@ -71,17 +71,19 @@ bool MakeNonBlocking(SocketHandle s)
 void SetSocketOption(SocketHandle s, SocketOption option)
 {
     const BOOL on = TRUE;
-    setsockopt(Native(s), SOL_SOCKET, option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR,
-               reinterpret_cast<const char*>(&on), sizeof on);
+    const int name = option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR;
+    setsockopt(Native(s), SOL_SOCKET, name, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 int EnlargeReceiveBuffer(SocketHandle s, int bytes)
 {
-    setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+    const char* want = reinterpret_cast<const char*>(&bytes);
+    setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, want, sizeof bytes);
     int got = 0;
     int len = sizeof got;
-    return getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&got), &len) == 0 ? got
-                                                                                                   : 0;
+    if (getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&got), &len) != 0)
+        return 0;
+    return got;
 }
 
 bool BindSocket(SocketHandle s, uint32_t addr, uint16_t port)
@@ -114,7 +116,8 @@ bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t a
                   reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR;
 }
 
-long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr, uint16_t* fromPort)
+long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr,
+                     uint16_t* fromPort)
 {
     // Winsock fails the receive of a longer datagram with WSAEMSGSIZE, which
     // still takes it off the queue. A socket of ours that may be read while

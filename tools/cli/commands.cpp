@@ -1,0 +1,434 @@
+// pathlume-cli's commands: find, get, save, the writes (set, load,
+// restore), history, and the run of one command line. The session is in
+// session.cpp, the outputs in output.cpp, the command line in args.cpp,
+// settings files in settings.cpp and text escapes in text.cpp.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "cfgrules.h"
+#include "cli.h"
+#include "codec.h"
+#include "engine.h"
+#include "findreport.h"
+#include "internal.h"
+#include "journal.h"
+#include "output.h"
+#include "platform.h"
+#include "session.h"
+
+namespace cli {
+
+namespace {
+
+int DoFind(Session& s, const Options& o, FILE* out, FILE* err)
+{
+    s.Run(RequestKind::Find, "Finding");
+    if (s.failed())
+        return kExitTransport;
+    const int n = FoundDevices();
+    PrintDevices(out, o.format, g_devices, n);   // after Ctrl-C too: what was found so far
+    int from = 0;
+    int macs = 0;
+    for (int at; (at = NextSharedSerial(g_devices, n, &from, &macs)) >= 0;) {
+        char line[160];
+        SharedSerialText(line, sizeof line, g_devices[at].serial, macs);
+        std::fprintf(err, "pathlume-cli: %s\n", SafeText(line).c_str());
+    }
+    if (g_interrupted.load() != 0)
+        return kExitInterrupted;
+    if (n == 0) {
+        std::fprintf(err, "pathlume-cli: No device answered.\n");
+        return kExitNoDevice;
+    }
+    return kExitOk;
+}
+
+int DoGet(Session& s, const Options& o, FILE* out, FILE* err)
+{
+    Target t;
+    RecordTable reply;
+    char text[kCfgTextSize + 1];
+    const int r = FetchTarget(s, o, &t, &reply, text, err);
+    if (r != 0)
+        return r;
+    PrintConfig(out, o.format, reply);
+    return kExitOk;
+}
+
+int DoSave(Session& s, const Options& o, FILE* out, FILE* err)
+{
+    Target t;
+    RecordTable reply;
+    char text[kCfgTextSize + 1];
+    const int r = FetchTarget(s, o, &t, &reply, text, err);
+    if (r != 0)
+        return r;
+    const std::string saved = SettingsTextOf(text, t.mac.c_str(), t.serial.c_str());
+    if (o.file == "-") {
+        std::fputs(saved.c_str(), out);   // checked with everything else written there
+        return kExitOk;
+    }
+    std::string error;
+    if (!WriteFileReplacing(o.file, saved, &error)) {
+        std::fprintf(err, "pathlume-cli: %s\n", error.c_str());
+        return kExitOutput;
+    }
+    return kExitOk;
+}
+
+// What a write command asks of DoWrite beyond its options.
+struct WriteRequest {
+    std::vector<Assignment> changes;
+    std::string source;                        // load: the device the file was saved from
+    const char* action = kJournalSet;          // as the journal records it
+    const JournalEntry* restoring = nullptr;   // restore: the entry whose before values go back
+};
+
+// set, load and restore: the device's configuration with the given keys
+// changed, written as the form's OK writes it, then read back, checked and
+// recorded in the journal.
+int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err)
+{
+    std::vector<Assignment>& changes = req.changes;
+    const std::string& source = req.source;
+    Target t;
+    RecordTable reply;
+    char text[kCfgTextSize + 1];
+    int r = FetchTarget(s, o, &t, &reply, text, err);
+    if (r != 0)
+        return r;
+    const JournalEntry* undo = req.restoring;
+    if (undo && (t.serial != undo->serial || NormalMac(t.mac) != NormalMac(undo->mac))) {
+        std::fprintf(err, "pathlume-cli: %s answered as %s (%s); entry %d is a write to %s (%s).\n",
+                     SafeText(o.device).c_str(), SafeText(t.serial).c_str(),
+                     SafeText(t.mac).c_str(), undo->number, SafeText(undo->serial).c_str(),
+                     SafeText(undo->mac).c_str());
+        return kExitUsage;
+    }
+
+    // A backup of another device would give this one its address and name.
+    if (!source.empty() && source != t.serial && !o.withIdentity) {
+        const auto identity = [](const Assignment& a) {
+            return a.key == KEY_IP || a.key == KEY_HOST_NAME;
+        };
+        const auto kept = std::remove_if(changes.begin(), changes.end(), identity);
+        if (kept != changes.end()) {
+            changes.erase(kept, changes.end());
+            std::fprintf(err, "pathlume-cli: Kept this device's IP and HOST_NAME; --with-identity "
+                              "writes them too.\n");
+        }
+    }
+
+    CfgFormState state;
+    CfgFormFromRecords(reply, t.mac.c_str(), &state);
+    // The device's own backup may restore its host name whatever its bytes:
+    // they came from the device. So do the journal's before values. Any
+    // other is held to what a user may type.
+    const bool ownBackup = !source.empty() && source == t.serial;
+    for (const Assignment& a : changes) {
+        if (a.key == KEY_HOST_NAME && a.value == state.deviceHostName)
+            continue;   // nothing to change
+        if (a.key == KEY_HOST_NAME && ownBackup) {
+            SetCfgDeviceHostName(&state, a.value.c_str());
+            continue;   // its length was checked with the file
+        }
+        const int check = undo ? SetRestoredValue(&state, {KeyTable[a.key].key, a.value})
+                               : SetCfgValue(&state, a.key, a.value.c_str());
+        if (check != CFG_OK) {
+            char msg[256];
+            FormatCfgMessage(msg, sizeof msg, check, *FindCfgField(a.key));
+            std::fprintf(err, "pathlume-cli: %s: %s\n", KeyTable[a.key].key, msg);
+            return kExitUsage;
+        }
+    }
+    CfgValues values;
+    const CfgField* failed = nullptr;
+    r = CheckCfgForm(state, &values, &failed);
+    if (r != CFG_OK) {
+        char msg[256];
+        FormatCfgMessage(msg, sizeof msg, r, *failed);
+        std::fprintf(err, "pathlume-cli: %s: %s\n", KeyTable[failed->key].key, msg);
+        return kExitUsage;
+    }
+
+    ClearWriteTable();
+    RecordTable* table = GetWriteTable();
+    BuildWriteTable(table, values);
+    const RecordTable written = *table;
+
+    const auto same = CfgRecordReadBack;
+    auto valueOf = [](const ConfigRecord& w) {
+        std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
+        return v.erase(v.find_last_not_of(' ') + 1);
+    };
+
+    // What would change, in record order.
+    const bool json = o.format == Format::Json;
+    std::string jsonChanges;
+    int changed = 0;
+    for (const ConfigRecord& w : written.rec) {
+        if (IsEmptyRecord(&w))
+            break;
+        if (same(w, reply))
+            continue;
+        const int key = static_cast<int>(FindKey(w.key) - KeyTable);
+        const char* before = "";
+        for (const ConfigRecord& c : reply.rec) {
+            if (IsEmptyRecord(&c))
+                break;
+            if (std::strcmp(c.key, w.key) == 0)
+                before = c.value;
+        }
+        char after[kValueSize + 8];
+        CfgValueText(values, key, after, sizeof after);
+        if (json)
+            jsonChanges += std::string(changed ? "," : "") + "\n    {\"key\": " + JsonString(w.key) +
+                           ", \"before\": " + JsonString(before) + ", \"after\": " +
+                           JsonString(after) + "}";
+        else
+            std::fprintf(out, "%s: %s -> %s\n", w.key, SafeText(before).c_str(),
+                         SafeText(after).c_str());
+        ++changed;
+    }
+    if (changed == 0 || o.dryRun) {
+        const char* outcome = changed == 0 ? "nothing to change" : "dry run";
+        if (json)
+            PrintWriteJson(out, t, undo ? undo->number : 0, jsonChanges, outcome, {});
+        else
+            std::fprintf(out, "%s\n", changed == 0 ? "Nothing to change." : "Dry run: nothing written.");
+        return kExitOk;
+    }
+
+    SetTargetMac(t.mac.c_str());
+    SetTargetSerial(t.serial.c_str());
+    StartRequest(RequestKind::SetConfig, table);
+    if (!s.Sent())
+        return kExitTransport;
+    SleepMs(30);
+    RecordTable reread;
+    const bool answered = Fetch(s, t, &reread, text, "Checking");
+    // Sent is written, whatever the check finds: the journal keeps it.
+    JournalEntry entry = MakeJournalEntry("pathlume-cli", req.action, t.serial.c_str(),
+                                          t.mac.c_str(), reply, written, answered ? &reread : nullptr);
+    entry.restores = undo ? undo->number : 0;
+    const std::string unrecorded = RecordWrite(entry);
+    if (!unrecorded.empty())
+        std::fprintf(err, "pathlume-cli: %s\n", SafeText(unrecorded).c_str());
+    if (s.failed())
+        return kExitTransport;
+    std::vector<KeyOutcome> keys;
+    for (const ConfigRecord& w : written.rec) {
+        if (IsEmptyRecord(&w))
+            break;
+        keys.push_back({w.key, valueOf(w), answered && same(w, reread)});
+    }
+    char line[256];
+    const int differ = answered ? VerifyWrite(written, reread, line, sizeof line) : -1;
+    if (!answered)
+        std::snprintf(line, sizeof line, "%s", kCfgNoAnswer);
+    if (json)
+        PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
+    if (differ == 0) {
+        if (!json && !o.quiet)
+            std::fprintf(out, "%s\n", line);
+        return kExitOk;
+    }
+    if (!answered && g_interrupted.load() != 0)
+        return kExitInterrupted;
+    std::fprintf(err, "pathlume-cli: %s\n", line);
+    return kExitNotVerified;
+}
+
+// Reads the journal; damaged lines are counted on err. 0, or kExitNoDevice
+// with the reason told.
+int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
+{
+    *path = JournalPath();
+    if (path->empty()) {
+        std::fprintf(err, "pathlume-cli: No journal: neither XDG_STATE_HOME nor HOME is set.\n");
+        return kExitNoDevice;
+    }
+    std::string reason;
+    if (!ReadJournal(*path, j, &reason)) {
+        std::fprintf(err, "pathlume-cli: Cannot read %s: %s.\n", SafeText(*path).c_str(),
+                     reason.c_str());
+        return kExitNoDevice;
+    }
+    const size_t n = j->damaged.size();
+    if (n > 0) {
+        std::string lines;
+        for (size_t i = 0; i < n && i < 10; ++i)
+            lines += (i ? ", " : "") + std::to_string(j->damaged[i]);
+        std::fprintf(err, "pathlume-cli: Skipped %zu damaged line%s of %s (line%s %s%s).\n", n,
+                     n == 1 ? "" : "s", SafeText(*path).c_str(), n == 1 ? "" : "s", lines.c_str(),
+                     n > 10 ? ", ..." : "");
+    }
+    return 0;
+}
+
+int DoHistory(const Options& o, FILE* out, FILE* err)
+{
+    JournalContents j;
+    std::string path;
+    const int r = ReadJournalFor(&j, &path, err);
+    if (r != 0)
+        return r;
+    std::vector<const JournalEntry*> shown;
+    for (auto e = j.entries.rbegin(); e != j.entries.rend(); ++e)
+        if (o.device.empty() || JournalEntryNames(*e, o.device))
+            shown.push_back(&*e);
+    if (o.format == Format::Json) {
+        PrintHistoryJson(out, shown);
+    } else if (shown.empty()) {
+        std::fprintf(err, "pathlume-cli: No write%s%s is recorded in %s.\n",
+                     o.device.empty() ? "" : " to ", SafeText(o.device).c_str(),
+                     SafeText(path).c_str());
+    } else {
+        PrintHistoryTable(out, shown);
+    }
+    return kExitOk;
+}
+
+// The entry a restore undoes and the values that undo it. 0, or an exit
+// code with the reason told.
+int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** chosen,
+                  std::vector<Assignment>* changes, FILE* err)
+{
+    std::string path;
+    const int r = ReadJournalFor(j, &path, err);
+    if (r != 0)
+        return r;
+    *chosen = nullptr;
+    if (o.entry > 0) {
+        for (const JournalEntry& e : j->entries)
+            if (e.number == o.entry)
+                *chosen = &e;
+        if (!*chosen) {
+            const bool damaged =
+                std::find(j->damaged.begin(), j->damaged.end(), o.entry) != j->damaged.end();
+            std::fprintf(err, damaged ? "pathlume-cli: Entry %d of %s is damaged.\n"
+                                      : "pathlume-cli: There is no entry %d in %s.\n",
+                         o.entry, SafeText(path).c_str());
+            return kExitUsage;
+        }
+        if (!JournalEntryNames(**chosen, o.device)) {
+            std::fprintf(err, "pathlume-cli: Entry %d is a write to %s, not to %s.\n", o.entry,
+                         DeviceText(**chosen).c_str(), SafeText(o.device).c_str());
+            return kExitUsage;
+        }
+    } else {
+        for (auto e = j->entries.rbegin(); e != j->entries.rend() && !*chosen; ++e)
+            if (JournalEntryNames(*e, o.device))
+                *chosen = &*e;
+        if (!*chosen) {
+            std::fprintf(err, "pathlume-cli: No write to %s is recorded in %s.\n",
+                         SafeText(o.device).c_str(), SafeText(path).c_str());
+            return kExitNoDevice;
+        }
+    }
+    std::vector<std::string> kept;
+    for (const JournalRecord& v : RestoreValues(**chosen, &kept))
+        changes->push_back({static_cast<int>(FindKey(v.key.c_str()) - KeyTable), v.value});
+    if (!kept.empty()) {
+        std::string keys;
+        for (const std::string& k : kept)
+            keys += (keys.empty() ? "" : ", ") + k;
+        std::fprintf(err, "pathlume-cli: Left as they are: %s (entry %d has no value of them from "
+                          "before its write that a write can give back).\n",
+                     keys.c_str(), (*chosen)->number);
+    }
+    return 0;
+}
+
+// Flushes what was written to out; false with the reason when any of it
+// could not be written.
+bool OutputReached(FILE* out, int* error)
+{
+    errno = 0;
+    const bool flushed = std::fflush(out) == 0;
+    *error = errno != 0 ? errno : EIO;
+    return flushed && !std::ferror(out);
+}
+
+int RunCommand(const Options& o, FILE* out, FILE* err)
+{
+    if (o.command == Command::Help) {
+        if (o.helpTopic.empty())
+            std::fputs(UsageText(), out);
+        else
+            std::fputs(CommandHelp(o.helpTopic).c_str(), out);
+        return kExitOk;
+    }
+    if (o.command == Command::Version) {
+        std::fprintf(out, "pathlume-cli %s\n", PATHLUME_VERSION);
+        return kExitOk;
+    }
+    if (o.command == Command::History)
+        return DoHistory(o, out, err);
+    WriteRequest write;
+    std::vector<Assignment>& changes = write.changes;
+    changes = o.assignments;
+    std::string& source = write.source;   // the device a load file was saved from
+    JournalContents journal;
+    if (o.command == Command::Restore) {
+        // The entry is chosen before anything is sent.
+        write.action = kJournalRestore;
+        const int r = ChooseRestore(o, &journal, &write.restoring, &changes, err);
+        if (r != 0)
+            return r;
+        if (o.format == Format::Text && !o.quiet)
+            std::fprintf(out, "Restoring entry %d of %s (%s %s).\n", write.restoring->number,
+                         SafeText(write.restoring->time).c_str(),
+                         SafeText(write.restoring->program).c_str(),
+                         SafeText(write.restoring->action).c_str());
+    }
+    if (o.command == Command::Load) {
+        write.action = kJournalLoad;
+        // Checked whole before anything is sent.
+        std::string text;
+        std::string error;
+        if (!ReadSettingsFile(o.file, &text, &error) ||
+            ParseSettingsText(text, o.file, &changes, &error, &source) != 0) {
+            std::fprintf(err, "pathlume-cli: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    Session s(o, err);
+    const int r = s.Open();
+    if (r != 0)
+        return r;
+    switch (o.command) {
+    case Command::Find: return DoFind(s, o, out, err);
+    case Command::Get: return DoGet(s, o, out, err);
+    case Command::Save: return DoSave(s, o, out, err);
+    case Command::Set:
+    case Command::Load:
+    case Command::Restore: return DoWrite(s, o, std::move(write), out, err);
+    default: return kExitUsage;
+    }
+}
+
+}  // namespace
+
+int Main(int argc, const char* const* argv, FILE* out, FILE* err)
+{
+    g_interrupted.store(0);
+    Options o;
+    std::string error;
+    if (ParseArgs(argc, argv, &o, &error) != 0) {
+        std::fprintf(err, "pathlume-cli: %s%s\n", error.c_str(), o.badValue ? "" : " (see --help)");
+        return kExitUsage;
+    }
+    const int r = RunCommand(o, out, err);
+    // Data that never reached its reader is a failure, whatever came before.
+    int why = 0;
+    if (!OutputReached(out, &why)) {
+        std::fprintf(err, "pathlume-cli: Cannot write standard output: %s.\n", std::strerror(why));
+        return r == kExitOk ? kExitOutput : r;
+    }
+    return r;
+}
+
+}  // namespace cli

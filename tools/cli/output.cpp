@@ -1,0 +1,232 @@
+// pathlume-cli's outputs; see output.h.
+#include "output.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "internal.h"
+
+namespace cli {
+
+namespace {
+
+struct Column {
+    const char* heading;
+    const char* json;
+    const char* (*get)(const DeviceEntry&);
+};
+
+const Column kColumns[] = {
+    {"Serial Number", "serial", [](const DeviceEntry& d) -> const char* { return d.serial; }},
+    {"Mac Address", "mac", [](const DeviceEntry& d) -> const char* { return d.mac; }},
+    {"Device Name", "device", [](const DeviceEntry& d) -> const char* { return d.dev; }},
+    {"ROM Version", "rom", [](const DeviceEntry& d) -> const char* { return d.ver; }},
+    {"IP Address", "ip", [](const DeviceEntry& d) -> const char* { return d.ipCur; }},
+    {"Host Name", "host_name", [](const DeviceEntry& d) -> const char* { return d.hostName; }},
+};
+
+std::string JsonSummary(const DeviceEntry& d)
+{
+    std::string s = "{";
+    for (const Column& c : kColumns) {
+        if (s.size() > 1)
+            s += ", ";
+        s += JsonString(c.json);
+        s += ": ";
+        s += JsonString(c.get(d));
+    }
+    return s + "}";
+}
+
+std::string OutcomeText(const JournalEntry& e)
+{
+    std::string s = SafeText(e.outcome);
+    for (size_t i = 0; i < e.notTaken.size(); ++i)
+        s += (i ? ", " : ": ") + e.notTaken[i];
+    return s;
+}
+
+}  // namespace
+
+void PrintDevices(FILE* out, Format f, const DeviceEntry* devices, int n)
+{
+    if (f == Format::Json) {
+        std::fprintf(out, "[");
+        for (int i = 0; i < n; ++i)
+            std::fprintf(out, "%s\n  %s", i ? "," : "", JsonSummary(devices[i]).c_str());
+        std::fprintf(out, "%s]\n", n ? "\n" : "");
+        return;
+    }
+    if (f == Format::Csv) {
+        std::string line;
+        for (const Column& c : kColumns) {
+            if (!line.empty())
+                line += ',';
+            line += c.json;
+        }
+        std::fprintf(out, "%s\r\n", line.c_str());
+        for (int i = 0; i < n; ++i) {
+            line.clear();
+            for (size_t k = 0; k < std::size(kColumns); ++k) {
+                if (k)
+                    line += ',';
+                line += CsvField(kColumns[k].get(devices[i]));
+            }
+            std::fprintf(out, "%s\r\n", line.c_str());
+        }
+        return;
+    }
+    // Device text escaped, so that its widths are what the terminal shows.
+    auto cell = [devices](size_t k, int i) { return SafeText(kColumns[k].get(devices[i])); };
+    size_t width[std::size(kColumns)];
+    for (size_t k = 0; k < std::size(kColumns); ++k) {
+        width[k] = std::strlen(kColumns[k].heading);
+        for (int i = 0; i < n; ++i)
+            width[k] = std::max(width[k], cell(k, i).size());
+    }
+    auto row = [&](auto cell) {
+        std::string line;
+        for (size_t k = 0; k < std::size(kColumns); ++k) {
+            std::string c = cell(k);
+            if (k + 1 < std::size(kColumns))
+                c.resize(width[k] + 2, ' ');
+            line += c;
+        }
+        std::fprintf(out, "%s\n", line.c_str());
+    };
+    row([](size_t k) { return std::string(kColumns[k].heading); });
+    for (int i = 0; i < n; ++i)
+        row([&](size_t k) { return cell(k, i); });
+}
+
+void PrintConfig(FILE* out, Format f, const RecordTable& t)
+{
+    if (f == Format::Json) {
+        DeviceEntry d;
+        MakeDevEntry(&t, &d);
+        std::string s = "{";
+        for (const Column& c : kColumns) {
+            s += "\n  ";
+            s += JsonString(c.json);
+            s += ": ";
+            s += JsonString(c.get(d));
+            s += ",";
+        }
+        s += "\n  \"config\": {";
+        bool first = true;
+        for (const ConfigRecord& r : t.rec) {
+            if (IsEmptyRecord(&r))
+                break;
+            s += first ? "\n    " : ",\n    ";
+            s += JsonString(r.key);
+            s += ": ";
+            s += JsonString(r.value);
+            first = false;
+        }
+        std::fprintf(out, "%s\n  }\n}\n", s.c_str());
+        return;
+    }
+    for (const ConfigRecord& r : t.rec) {
+        if (IsEmptyRecord(&r))
+            break;
+        std::fprintf(out, "%s = %s\n", r.key, SafeText(r.value).c_str());
+    }
+}
+
+void PrintWriteJson(FILE* out, const Target& t, int restores, const std::string& changes,
+                    const std::string& outcome, const std::vector<KeyOutcome>& keys)
+{
+    std::string s = "{\n  \"serial\": " + JsonString(t.serial) + ",\n  \"mac\": " +
+                    JsonString(t.mac) + ",\n  " +
+                    (restores > 0 ? "\"restores\": " + std::to_string(restores) + ",\n  " : "") +
+                    "\"changes\": [" + changes +
+                    (changes.empty() ? "" : "\n  ") + "],\n  \"outcome\": " + JsonString(outcome) +
+                    ",\n  \"written\": [";
+    for (size_t i = 0; i < keys.size(); ++i)
+        s += std::string(i ? "," : "") + "\n    {\"key\": " + JsonString(keys[i].key) +
+             ", \"value\": " + JsonString(keys[i].value) +
+             ", \"came_back\": " + (keys[i].cameBack ? "true" : "false") + "}";
+    s += std::string(keys.empty() ? "" : "\n  ") + "]\n}\n";
+    std::fputs(s.c_str(), out);
+}
+
+std::string DeviceText(const JournalEntry& e)
+{
+    return SafeText(e.serial) + " (" + SafeText(e.mac) + ")";
+}
+
+void PrintHistoryJson(FILE* out, const std::vector<const JournalEntry*>& shown)
+{
+    std::string s = "[";
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const JournalEntry& e = *shown[i];
+        s += std::string(i ? "," : "") + "\n  {\"entry\": " + std::to_string(e.number) +
+             ", \"time\": " + JsonString(e.time) + ", \"program\": " + JsonString(e.program) +
+             ", \"action\": " + JsonString(e.action);
+        if (e.restores > 0)
+            s += ", \"restores\": " + std::to_string(e.restores);
+        s += ", \"serial\": " + JsonString(e.serial) + ", \"mac\": " + JsonString(e.mac) +
+             ", \"changes\": [";
+        const std::vector<JournalChange> changes = JournalChanges(e);
+        for (size_t c = 0; c < changes.size(); ++c)
+            s += std::string(c ? ", " : "") + "{\"key\": " + JsonString(changes[c].key) +
+                 ", \"before\": " + (changes[c].hadBefore ? JsonString(changes[c].before) : "null") +
+                 ", \"after\": " + JsonString(changes[c].after) + "}";
+        s += "], \"outcome\": " + JsonString(e.outcome) + ", \"not_taken\": [";
+        for (size_t k = 0; k < e.notTaken.size(); ++k)
+            s += (k ? ", " : "") + JsonString(e.notTaken[k]);
+        s += "]}";
+    }
+    s += shown.empty() ? "]\n" : "\n]\n";
+    std::fputs(s.c_str(), out);
+}
+
+// One row per write, its changes on the lines below it.
+void PrintHistoryTable(FILE* out, const std::vector<const JournalEntry*>& shown)
+{
+    constexpr size_t kColumns = 7;
+    static const char* const kHeadings[kColumns] = {"Entry",   "Time",   "Serial Number",
+                                                    "Mac Address", "Program", "Action",
+                                                    "Outcome"};
+    auto cells = [](const JournalEntry& e) {
+        std::string action = SafeText(e.action);
+        if (e.restores > 0)
+            action += " " + std::to_string(e.restores);
+        return std::vector<std::string>{std::to_string(e.number), SafeText(e.time),
+                                        SafeText(e.serial),       SafeText(e.mac),
+                                        SafeText(e.program),      action,
+                                        OutcomeText(e)};
+    };
+    size_t width[kColumns];
+    for (size_t k = 0; k < kColumns; ++k)
+        width[k] = std::strlen(kHeadings[k]);
+    for (const JournalEntry* e : shown) {
+        const std::vector<std::string> row = cells(*e);
+        for (size_t k = 0; k < kColumns; ++k)
+            width[k] = std::max(width[k], row[k].size());
+    }
+    auto line = [&](const std::vector<std::string>& row) {
+        std::string l;
+        for (size_t k = 0; k < kColumns; ++k) {
+            std::string c = row[k];
+            if (k + 1 < kColumns)
+                c.resize(width[k] + 2, ' ');
+            l += c;
+        }
+        std::fprintf(out, "%s\n", l.c_str());
+    };
+    line(std::vector<std::string>(kHeadings, kHeadings + kColumns));
+    const std::string indent(width[0] + 2, ' ');
+    for (const JournalEntry* e : shown) {
+        line(cells(*e));
+        const std::vector<JournalChange> changes = JournalChanges(*e);
+        if (changes.empty())
+            std::fprintf(out, "%s(nothing changed)\n", indent.c_str());
+        for (const JournalChange& c : changes)
+            std::fprintf(out, "%s%s: %s -> %s\n", indent.c_str(), SafeText(c.key).c_str(),
+                         c.hadBefore ? SafeText(c.before).c_str() : "(none)",
+                         SafeText(c.after).c_str());
+    }
+}
+
+}  // namespace cli
