@@ -1,6 +1,7 @@
-// The socket calls that differ between POSIX and Winsock, for the UDP
-// transport (udp.cpp) and pathlume-devsim. One file per platform implements
-// them: socketio_posix.cpp and socketio_win32.cpp, and the build picks one.
+// The socket calls of the UDP transport (udp.cpp) and pathlume-devsim, one
+// interface over POSIX sockets and Winsock. socketio.cpp holds the calls
+// that Winsock spells as POSIX does; one file per platform the others
+// (socketio_posix.cpp, socketio_win32.cpp), and the build picks one.
 // Not part of the protocol's interface: the window and pathlume-cli use
 // udp.h. Like every project header it names no platform header: addresses
 // are IPv4 in network byte order, ports in host order, errors the system's
@@ -69,7 +70,11 @@ struct NetInterface {
 
 // The addresses of the IPv4 interfaces that are up, broadcast-capable and
 // not loopback, listed afresh into *out. s is any datagram socket. The
-// number listed, or -1 with the system's error in *error.
+// number listed, or -1 with the system's error in *error. The system's
+// listing goes into a buffer kept between calls, doubled until the answer
+// fits (at most kListingGrowths times, on a machine whose addresses keep
+// multiplying while they are listed).
+constexpr int kListingGrowths = 16;
 int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error);
 // Sends one datagram out of one interface, whatever the routing table says;
 // s is the sending socket. false with the system's error in *error.

@@ -21,22 +21,7 @@ namespace {
 
 int Native(SocketHandle s) { return static_cast<int>(s); }
 
-sockaddr_in Endpoint(uint32_t addr, uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = addr;
-    return a;
-}
-
-// How many times the listing's buffer is doubled at most before giving up
-// on a machine whose addresses keep multiplying while they are listed.
-constexpr int kListingAttempts = 16;
-
-// The listing's buffer, kept between requests and grown only when the
-// machine has more addresses than ever before.
-std::vector<ifreq> g_listed;
+std::vector<ifreq> g_listed;   // see ListBroadcastInterfaces
 
 }  // namespace
 
@@ -67,48 +52,10 @@ bool MakeNonBlocking(SocketHandle s)
     return flags >= 0 && fcntl(Native(s), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-void SetSocketOption(SocketHandle s, SocketOption option)
-{
-    const int on = 1;
-    const int name = option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR;
-    setsockopt(Native(s), SOL_SOCKET, name, &on, sizeof on);
-}
-
-int EnlargeReceiveBuffer(SocketHandle s, int bytes)
-{
-    if (setsockopt(Native(s), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-        setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    int got = 0;
-    socklen_t len = sizeof got;
-    return getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, &got, &len) == 0 ? got : 0;
-}
-
-bool BindSocket(SocketHandle s, uint32_t addr, uint16_t port)
-{
-    const sockaddr_in a = Endpoint(addr, port);
-    return bind(Native(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-}
-
-uint16_t BoundPort(SocketHandle s)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    if (s == kNoSocket || getsockname(Native(s), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return 0;
-    return ntohs(a.sin_port);
-}
-
 bool WaitReadable(SocketHandle s, int timeoutMs)
 {
     pollfd p{Native(s), POLLIN, 0};
     return poll(&p, 1, timeoutMs) > 0;
-}
-
-bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t addr, uint16_t port)
-{
-    const sockaddr_in to = Endpoint(addr, port);
-    const auto* name = reinterpret_cast<const sockaddr*>(&to);
-    return sendto(Native(s), bytes, count, 0, name, sizeof to) >= 0;
 }
 
 long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr,
@@ -140,28 +87,6 @@ bool ReadSocketDrops(SocketHandle s, uint32_t* drops)
     return true;
 }
 
-uint32_t Ipv4OfText(const char* text)
-{
-    return inet_addr(text);
-}
-
-bool ParseIpv4(const char* text, uint32_t* addr)
-{
-    in_addr a{};
-    if (inet_pton(AF_INET, text, &a) != 1)
-        return false;
-    *addr = a.s_addr;
-    return true;
-}
-
-void Ipv4Text(uint32_t addr, char* out, size_t size)
-{
-    in_addr a{};
-    a.s_addr = addr;
-    if (!inet_ntop(AF_INET, &a, out, static_cast<socklen_t>(size)) && size > 0)
-        out[0] = '\0';
-}
-
 int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error)
 {
     out->clear();
@@ -179,7 +104,7 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
             *error = errno;
             return -1;
         }
-        if (conf.ifc_len < room || attempt == kListingAttempts)
+        if (conf.ifc_len < room || attempt == kListingGrowths)
             break;
         g_listed.resize(g_listed.size() * 2);
     }
@@ -214,7 +139,10 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
 bool SendOnInterface(SocketHandle s, const NetInterface& itf, const uint8_t* bytes, size_t count,
                      uint32_t addr, uint16_t port, int* error)
 {
-    sockaddr_in to = Endpoint(addr, port);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = addr;
     iovec iov{const_cast<uint8_t*>(bytes), count};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     msghdr msg{};

@@ -14,22 +14,7 @@ namespace {
 
 SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
 
-sockaddr_in Endpoint(uint32_t addr, uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = addr;
-    return a;
-}
-
-// How many times the listing's buffer is doubled at most before giving up
-// on a machine whose addresses keep multiplying while they are listed.
-constexpr int kListingAttempts = 16;
-
-// The listing's buffer, kept between requests and grown only when the
-// machine has more addresses than ever before.
-std::vector<INTERFACE_INFO> g_listed;
+std::vector<INTERFACE_INFO> g_listed;   // see ListBroadcastInterfaces
 
 }  // namespace
 
@@ -68,52 +53,12 @@ bool MakeNonBlocking(SocketHandle s)
     return ioctlsocket(Native(s), FIONBIO, &on) == 0;
 }
 
-void SetSocketOption(SocketHandle s, SocketOption option)
-{
-    const BOOL on = TRUE;
-    const int name = option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR;
-    setsockopt(Native(s), SOL_SOCKET, name, reinterpret_cast<const char*>(&on), sizeof on);
-}
-
-int EnlargeReceiveBuffer(SocketHandle s, int bytes)
-{
-    const char* want = reinterpret_cast<const char*>(&bytes);
-    setsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, want, sizeof bytes);
-    int got = 0;
-    int len = sizeof got;
-    if (getsockopt(Native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&got), &len) != 0)
-        return 0;
-    return got;
-}
-
-bool BindSocket(SocketHandle s, uint32_t addr, uint16_t port)
-{
-    const sockaddr_in a = Endpoint(addr, port);
-    return bind(Native(s), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-}
-
-uint16_t BoundPort(SocketHandle s)
-{
-    sockaddr_in a{};
-    int len = sizeof a;
-    if (s == kNoSocket || getsockname(Native(s), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return 0;
-    return ntohs(a.sin_port);
-}
-
 bool WaitReadable(SocketHandle s, int timeoutMs)
 {
     WSAPOLLFD p{};
     p.fd = Native(s);
     p.events = POLLRDNORM;
     return WSAPoll(&p, 1, timeoutMs) > 0;
-}
-
-bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t addr, uint16_t port)
-{
-    const sockaddr_in to = Endpoint(addr, port);
-    return sendto(Native(s), reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0,
-                  reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR;
 }
 
 long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr,
@@ -143,28 +88,6 @@ bool ReadSocketDrops(SocketHandle s, uint32_t* drops)
     return false;
 }
 
-uint32_t Ipv4OfText(const char* text)
-{
-    return inet_addr(text);
-}
-
-bool ParseIpv4(const char* text, uint32_t* addr)
-{
-    in_addr a{};
-    if (inet_pton(AF_INET, text, &a) != 1)
-        return false;
-    *addr = a.s_addr;
-    return true;
-}
-
-void Ipv4Text(uint32_t addr, char* out, size_t size)
-{
-    in_addr a{};
-    a.s_addr = addr;
-    if (!inet_ntop(AF_INET, &a, out, size) && size > 0)
-        out[0] = '\0';
-}
-
 // Winsock lists addresses, so an interface with two gets two sends; it names
 // no interface, so one is named by its address only.
 int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error)
@@ -179,7 +102,7 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
                      nullptr, nullptr) == 0)
             break;
         *error = WSAGetLastError();
-        if (*error != WSAEFAULT || attempt == kListingAttempts)
+        if (*error != WSAEFAULT || attempt == kListingGrowths)
             return -1;
         g_listed.resize(g_listed.size() * 2);   // too small: grow and ask again
     }

@@ -44,7 +44,8 @@ int DoFind(Session& s, const Options& o, FILE* out, FILE* err)
     return kExitOk;
 }
 
-int DoGet(Session& s, const Options& o, FILE* out, FILE* err)
+// get shows the device's configuration, save writes it to a settings file.
+int DoGetOrSave(Session& s, const Options& o, FILE* out, FILE* err)
 {
     Target t;
     RecordTable reply;
@@ -52,18 +53,10 @@ int DoGet(Session& s, const Options& o, FILE* out, FILE* err)
     const int r = FetchTarget(s, o, &t, &reply, text, err);
     if (r != 0)
         return r;
-    PrintConfig(out, o.format, reply);
-    return kExitOk;
-}
-
-int DoSave(Session& s, const Options& o, FILE* out, FILE* err)
-{
-    Target t;
-    RecordTable reply;
-    char text[kCfgTextSize + 1];
-    const int r = FetchTarget(s, o, &t, &reply, text, err);
-    if (r != 0)
-        return r;
+    if (o.command == Command::Get) {
+        PrintConfig(out, o.format, reply);
+        return kExitOk;
+    }
     const std::string saved = SettingsTextOf(text, t.mac.c_str(), t.serial.c_str());
     if (o.file == "-") {
         std::fputs(saved.c_str(), out);   // checked with everything else written there
@@ -401,8 +394,8 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
         return r;
     switch (o.command) {
     case Command::Find: return DoFind(s, o, out, err);
-    case Command::Get: return DoGet(s, o, out, err);
-    case Command::Save: return DoSave(s, o, out, err);
+    case Command::Get:
+    case Command::Save: return DoGetOrSave(s, o, out, err);
     case Command::Set:
     case Command::Load:
     case Command::Restore: return DoWrite(s, o, std::move(write), out, err);
