@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 const char* const kLineSpeedItems[kLineSpeedCount] = {

@@ -1,8 +1,10 @@
 // The rules of a configuration write, shared by the Edit Config form and the
-// command-line program: which values the form checks and with which
-// messages, how an address text is read, how the written table is built from
-// plain values, and how a re-read configuration is compared with what was
-// written. Plain functions over caller-given buffers; nothing allocates.
+// command-line program: one table of the fields a write carries (kCfgFields),
+// which values the form checks and with which messages, how an address text
+// is read, how the written table is built from plain values, and how a
+// re-read configuration is compared with what was written. Plain functions
+// over caller-given buffers; nothing allocates. cfgrules.cpp holds the table
+// and the form's side, cfgwrite.cpp the written table and its check.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,8 @@ enum CfgCheck : int {
     CFG_NOT_WRITABLE = -7,    // a key the form does not let the user change
 };
 
+// How a field is read, checked and written: a read-only text, a text a user
+// may type (printable ASCII), a number, an IPv4 address, a code of a list.
 enum class CfgKind : uint8_t { Text, FreeText, Number, Address, Choice };
 
 // Bit of a KeyIndex in the key masks below.
