@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 const JsonValue* JsonValue::Find(const char* name) const
 {
@@ -92,7 +93,7 @@ private:
             Blanks();
             if (!Value(&member, depth + 1))
                 return false;
-            v->members.emplace_back(std::move(name), std::move(member));
+            v->members.push_back(JsonMember{std::move(name), std::move(member)});
             Blanks();
             if (Take('}'))
                 return true;

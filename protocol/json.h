@@ -5,8 +5,9 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Type { Null, Bool, Number, String, Array, Object };
@@ -15,10 +16,17 @@ struct JsonValue {
     double number = 0;
     std::string text;   // a string's bytes: \u0000 to \u00ff as one byte, beyond as UTF-8
     std::vector<JsonValue> items;                              // an array's
-    std::vector<std::pair<std::string, JsonValue>> members;    // an object's, in order
+    // An object's, in order. Not std::pair, which asks whether JsonValue can
+    // be built before JsonValue is complete (clang with libstdc++ refuses).
+    std::vector<JsonMember> members;
 
     // The member of that name (the last, should it repeat), or nullptr.
     const JsonValue* Find(const char* name) const;
+};
+
+struct JsonMember {
+    std::string first;   // the name
+    JsonValue second;    // the value
 };
 
 // Parses one JSON text whole (blanks around it allowed). false when it is
