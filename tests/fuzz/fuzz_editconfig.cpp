@@ -53,9 +53,11 @@ void CheckIpGroup(const CEdtCfgDlg& dlg, const CIpAddressCtrl* ctl, int group)
 }
 
 // An address written as four decimal numbers 0-255 with dots, blanks around
-// it allowed, read here without the program's own code.
+// it allowed, read here without the program's own code. out is left as it
+// was when the text is not one.
 bool DottedDecimal(const std::string& text, uint8_t out[4])
 {
+    uint8_t parts[4] = {0, 0, 0, 0};
     const size_t b = text.find_first_not_of(" \t");
     const size_t e = text.find_last_not_of(" \t");
     if (b == std::string::npos)
@@ -72,14 +74,17 @@ bool DottedDecimal(const std::string& text, uint8_t out[4])
             if (value > 255)
                 return false;
         } else if (c == '.' && digits && part < 4) {
-            out[part++] = static_cast<uint8_t>(value);
+            parts[part++] = static_cast<uint8_t>(value);
             value = 0;
             digits = false;
         } else {
             return false;
         }
     }
-    return part == 4;
+    if (part != 4)
+        return false;
+    std::memcpy(out, parts, sizeof parts);
+    return true;
 }
 
 void CheckCombo(const QComboBox* cmb, int field)

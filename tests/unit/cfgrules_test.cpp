@@ -91,6 +91,22 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
     EXPECT_EQ(SetCfgValue(&s, KEY_IP_DFLT, "1.2.3.4"), CFG_NOT_WRITABLE);
 }
 
+// The form keeps an address with its first octet last; one function turns
+// either order into the other, also over itself.
+TEST(CfgRules, AddressesAreKeptFirstOctetLast)
+{
+    uint8_t group[4];
+    const uint8_t octets[4] = {192, 168, 0, 10};
+    CfgReverseOctets(octets, group);
+    EXPECT_EQ(group[0], 10);
+    EXPECT_EQ(group[3], 192);
+    char text[16];
+    CfgAddressText(group, text, sizeof text);
+    EXPECT_STREQ(text, "192.168.0.10");
+    CfgReverseOctets(group, group);
+    EXPECT_EQ(std::memcmp(group, octets, 4), 0);
+}
+
 // A table of "KEY = value" records as the parser stores them.
 RecordTable Records(std::initializer_list<std::pair<int, const char*>> recs)
 {
