@@ -1,7 +1,8 @@
 // UDP transport: one broadcast socket for requests, one bound socket for
 // replies. Runs on the window thread only; received datagrams are copied
-// whole into the RxRing. Platform socket headers stay inside udp.cpp; the
-// socket library (Winsock) is started by the application, not here.
+// whole into the RxRing. Platform socket headers stay inside the socketio
+// files (socketio.h); the socket library (Winsock) is started by the
+// application, not here.
 #pragma once
 
 #include <cstdint>
