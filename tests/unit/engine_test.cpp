@@ -98,10 +98,15 @@ protected:
     // Runs until the worker has ended; returns the events raised, as bits.
     uint8_t FinishRequest(int timeoutMs = 8000)
     {
-        EXPECT_TRUE(PumpUntil([] { return GetStopRecvFlg() != 0; }, timeoutMs));
-        WaitRecvThread();
-        ClearStopRecvFlg();
-        return TakeRecvEvent();
+        uint8_t events = 0;
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                const RequestProgress p = TakeRequestProgress();
+                events = static_cast<uint8_t>(events | p.events);
+                return p.ended;
+            },
+            timeoutMs));
+        return events;
     }
 
     std::unique_ptr<SimRig> rig_;

@@ -20,6 +20,7 @@
 #include "journal.h"
 #include "platform.h"
 #include "udp.h"
+#include "writecheck.h"
 
 namespace cli {
 
@@ -146,20 +147,17 @@ public:
             // room for waits in the socket while the worker makes room.
             if (ready > 0 && OnSocketNotify(kUdpReadEvent) == kUdpRingFull)
                 SleepMs(1);
-            const uint8_t e = TakeRecvEvent();
-            events |= e;
-            if (stopWhen && !stopAsked && stopWhen(ctx, (e & RecvEventBit(EVT_UPDATE_INFO)) != 0)) {
+            const RequestProgress look = TakeRequestProgress();
+            events |= look.events;
+            if (look.ended)
+                break;
+            if (stopWhen && !stopAsked &&
+                stopWhen(ctx, (look.events & RecvEventBit(EVT_UPDATE_INFO)) != 0)) {
                 SetStopReqFlg();
                 stopAsked = true;
             }
             if (g_interrupted.load() != 0 && GetStopReqFlg() == 0)
                 SetStopReqFlg();
-            if (GetStopRecvFlg() != 0) {
-                events |= TakeRecvEvent();
-                ClearStopRecvFlg();
-                WaitRecvThread();
-                break;
-            }
             if (std::chrono::steady_clock::now() > deadline) {
                 ShutdownEngine();
                 ClearStopRecvFlg();
@@ -660,14 +658,15 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
         return kExitOk;
     }
 
-    SetTargetMac(t.mac.c_str());
-    SetTargetSerial(t.serial.c_str());
-    StartRequest(RequestKind::SetConfig, table);
+    WriteCheck check;
+    SendCheckedWrite(&check, written, t.mac.c_str(), t.serial.c_str());
     if (!s.Sent())
         return kExitTransport;
-    SleepMs(30);
+    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
     RecordTable reread;
-    const bool answered = Fetch(s, t, &reread, text, "Checking");
+    char line[256];
+    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
+    const bool answered = differ >= 0;
     // Sent is written, whatever the check finds: the journal keeps it.
     JournalEntry entry = MakeJournalEntry("pathlume-cli", req.action, t.serial.c_str(),
                                           t.mac.c_str(), reply, written, answered ? &reread : nullptr);
@@ -683,10 +682,6 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
             break;
         keys.push_back({w.key, valueOf(w), answered && same(w, reread)});
     }
-    char line[256];
-    const int differ = answered ? VerifyWrite(written, reread, line, sizeof line) : -1;
-    if (!answered)
-        std::snprintf(line, sizeof line, "%s", kCfgNoAnswer);
     if (json)
         PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
     if (differ == 0) {
