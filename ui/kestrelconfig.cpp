@@ -11,9 +11,9 @@
 #include "journal.h"
 #include "kestreldlg.h"
 #include "kestreldlg_p.h"
-#include "platform.h"
 #include "resource.h"
 #include "uiseam.h"
+#include "writecheck.h"
 #include "writetable.h"
 
 namespace {
@@ -110,16 +110,12 @@ void CKestrelDlg::WriteAndReread(const RecordTable& before, int restores)
 {
     SetBusyFlg();
     AppendStatus("Start writing config.\r\n");
-    SetTargetMac(m_szSelMac);
-    SetTargetSerial(m_szSelSerial);
-    m_written = *GetWriteTable();
     m_before = before;
     m_nRestores = restores;
     m_bVerifyWrite = true;
-    StartRequest(RequestKind::SetConfig, GetWriteTable());
+    SendCheckedWrite(&m_check, *GetWriteTable(), m_szSelMac, m_szSelSerial);
     LogSend();
-    SleepMs(30);
-    StartFetchOfSelected();
+    StartFetchOfSelected();   // the re-read, which the monitor sees to its end
 }
 
 bool CKestrelDlg::FindLastWriteOfMarked(JournalEntry* out, std::string* path) const
@@ -239,13 +235,7 @@ void CKestrelDlg::LogWriteVerification()
     m_bVerifyWrite = false;
     char line[160];
     RecordTable reread;
-    const bool answered = ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial);
-    if (answered) {
-        CopyReplyTable(&reread);
-        VerifyWrite(m_written, reread, line, sizeof line - 2);
-    } else {
-        std::snprintf(line, sizeof line - 2, "%s", kCfgNoAnswer);
-    }
+    const bool answered = FinishWriteCheck(m_check, &reread, line, sizeof line - 2) >= 0;
     std::strcat(line, "\r\n");
     AppendStatus(line);
     const std::string unrecorded = JournalWrite(answered ? &reread : nullptr);
@@ -257,7 +247,7 @@ std::string CKestrelDlg::JournalWrite(const RecordTable* reread)
 {
     m_bVerifyWrite = false;
     JournalEntry e = MakeJournalEntry("pathlume", m_nRestores > 0 ? kJournalRestore : kJournalEdit,
-                                      m_szSelSerial, m_szSelMac, m_before, m_written, reread);
+                                      m_check.serial, m_check.mac, m_before, m_check.written, reread);
     e.restores = m_nRestores;
     return RecordWrite(e);
 }

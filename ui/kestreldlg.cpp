@@ -60,8 +60,9 @@ CKestrelDlg::CKestrelDlg(QWidget* parent, const UdpEndpoints& endpoints)
 CKestrelDlg::~CKestrelDlg()
 {
     // Destroy handling: a worker still running is stopped and joined before
-    // the transport goes, so no thread outlives the window.
+    // the transport goes, so no thread outlives the window, and none wakes it.
     ShutdownEngine();
+    SetMonitorWake(nullptr, nullptr);
     if (m_bVerifyWrite)
         JournalWrite(nullptr);   // a write whose re-read never ended was sent all the same
     delete m_pNotifier;
@@ -217,6 +218,8 @@ bool CKestrelDlg::OnInitDialog()
     ShowBusyState();
     LogTransportFailure();
     m_nTimer1 = startTimer(100);
+    m_bMonitoring = true;
+    SetMonitorWake(&CKestrelDlg::WakeFromWorker, this);
     return true;
 }
 
@@ -249,10 +252,7 @@ int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char
 {
     if (!serial || !mac || !dev || !ver || !ip || !host)
         return -1;
-    auto cell = [](char* t) {
-        const char* trimmed = TrimTrailingBlanks(t, static_cast<int>(std::strlen(t)));
-        return trimmed ? QString::fromLatin1(trimmed) : QString();
-    };
+    const auto cell = &CKestrelDlg::CellText;
     if (update == 0) {
         // Rows of one serial number (a cloned NIC) are told apart by MAC.
         const QString serialText = cell(serial);
@@ -267,6 +267,12 @@ int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char
         if (!m_lstDevice->SetItemText(row, sub, cell(rest[sub - 1])))
             return -1;
     return row;
+}
+
+QString CKestrelDlg::CellText(char* text)
+{
+    const char* trimmed = TrimTrailingBlanks(text, static_cast<int>(std::strlen(text)));
+    return trimmed ? QString::fromLatin1(trimmed) : QString();
 }
 
 void CKestrelDlg::ClearDeviceList()
@@ -375,6 +381,7 @@ void CKestrelDlg::OnClose()
         killTimer(m_nTimer1);
         m_nTimer1 = 0;
     }
+    m_bMonitoring = false;   // a wake still on its way finds the monitor gone
     CloseCmdMutex();
     // A request still running is stopped and its worker joined here, so
     // closing during a request neither crashes nor hangs.

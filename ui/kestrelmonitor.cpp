@@ -1,6 +1,9 @@
-// The main window's progress monitor: it looks at the engine every 100 ms,
-// shows what the engine reports, notices the end of a request and brings
+// The main window's progress monitor: it looks at the engine every 100 ms
+// and, woken by the worker, as soon as the worker raises an event or ends;
+// it shows what the engine reports, notices the end of a request and brings
 // the window back to "Idle". Also Stop.
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTimerEvent>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +13,44 @@
 #include "findreport.h"
 #include "kestreldlg.h"
 #include "udp.h"
+
+namespace {
+
+QEvent::Type WakeEventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+}  // namespace
+
+void CKestrelDlg::WakeFromWorker(void* window)
+{
+    // On the worker's thread: only hands the tick to the window's thread.
+    QCoreApplication::postEvent(static_cast<CKestrelDlg*>(window), new QEvent(WakeEventType()));
+}
+
+void CKestrelDlg::customEvent(QEvent* e)
+{
+    if (e->type() != WakeEventType()) {
+        CDialogBase::customEvent(e);
+        return;
+    }
+    if (m_bMonitoring)
+        OnTimer(1);
+}
+
+void CKestrelDlg::SetWakeOnEvents(bool on)
+{
+    SetMonitorWake(on ? &CKestrelDlg::WakeFromWorker : nullptr, this);
+}
+
+void CKestrelDlg::StopMonitorTimer()
+{
+    if (m_nTimer1 != 0)
+        killTimer(m_nTimer1);
+    m_nTimer1 = 0;
+}
 
 void CKestrelDlg::OnStop()
 {
@@ -47,26 +88,28 @@ void CKestrelDlg::UpdateDeviceRows()
     m_tableCopy.resize(kDeviceTableMax + 1);
     const int n = CopyDevTableSlots(m_tableCopy.data(), kDeviceTableMax + 1);
     // Slots only ever follow one another and keep their device, so only the
-    // new slots and those whose device answered anew touch the list.
+    // new slots and those whose device answered anew touch the list. The new
+    // devices go in as one batch.
+    std::vector<QStringList> added;
     m_lstDevice->BeginFill();
     for (int slot = 0; slot < n; ++slot) {
         const DeviceEntry& now = m_tableCopy[static_cast<size_t>(slot)];
         const bool shown = slot < static_cast<int>(m_shownDevices.size());
         if (shown && std::memcmp(&now, &m_shownDevices[static_cast<size_t>(slot)], sizeof now) == 0)
             continue;
-        DeviceEntry e = now;   // SetDeviceRow trims the texts it is given
+        DeviceEntry e = now;   // the cells are trimmed in place
         if (shown) {
-            const int row = m_lstDevice->FindItem(
-                QString::fromLatin1(TrimTrailingBlanks(e.serial, static_cast<int>(std::strlen(e.serial)))),
-                QString::fromLatin1(TrimTrailingBlanks(e.mac, static_cast<int>(std::strlen(e.mac)))));
+            const int row = m_lstDevice->FindItem(CellText(e.serial), CellText(e.mac));
             if (row >= 0)
                 SetDeviceRow(1, row, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
             m_shownDevices[static_cast<size_t>(slot)] = now;
         } else {
-            SetDeviceRow(0, slot, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
+            added.push_back({CellText(e.serial), CellText(e.mac), CellText(e.dev), CellText(e.ver),
+                             CellText(e.ipCur), CellText(e.hostName)});
             m_shownDevices.push_back(now);
         }
     }
+    m_lstDevice->InsertRows(added);
     m_lstDevice->EndFill();
 }
 
@@ -103,13 +146,18 @@ void CKestrelDlg::OnTimer(int id)
         ServeDblClk();
         return;
     }
+    // A tick that an event loop run inside a tick would start waits until
+    // that tick is over: the list is never changed under a tick's feet.
+    if (m_bInTick) {
+        m_bTickAgain = true;
+        return;
+    }
     std::lock_guard<std::recursive_mutex> lock(m_monitorLock);
-    HandleRecvEvents(TakeRecvEvent());
-    if (GetStopRecvFlg() != 0) {
-        HandleRecvEvents(TakeRecvEvent());
+    m_bInTick = true;
+    const RequestProgress progress = TakeRequestProgress();
+    HandleRecvEvents(progress.events);
+    if (progress.ended) {
         AppendStatus("Detect StopRecvFlg.\r\n");
-        ClearStopRecvFlg();
-        WaitRecvThread();
         if (m_bFinding)
             LogFindSummary();
         m_bFinding = false;
@@ -121,6 +169,11 @@ void CKestrelDlg::OnTimer(int id)
         LogWriteVerification();
         ClearBusyFlg();
         ShowBusyState();
+    }
+    m_bInTick = false;
+    if (m_bTickAgain) {
+        m_bTickAgain = false;
+        QCoreApplication::postEvent(this, new QEvent(WakeEventType()));
     }
 }
 
