@@ -1,7 +1,8 @@
 // Transaction engine: runs Find, GetConfig and SetConfig one at a time. Find
 // and GetConfig get a worker thread that reads reply frames from the RxRing,
 // fills the device table or the configuration buffers and reports through a
-// set of pending events and a few flags, which the window polls.
+// set of pending events and a few flags, which the window's monitor takes
+// at its tick and whenever the worker wakes it.
 #pragma once
 
 #include <cstdint>
