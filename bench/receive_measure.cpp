@@ -183,12 +183,9 @@ int RunFind(int runs)
         c0 = ProcessCpuSeconds();
         const auto t0 = Clock::now();
         StartRequest(RequestKind::Find, nullptr);
-        while (GetStopRecvFlg() == 0 && Seconds(t0) < 10)
+        while (!TakeRequestProgress().ended && Seconds(t0) < 10)
             Pump(100);
         const double secs = Seconds(t0);
-        WaitRecvThread();
-        ClearStopRecvFlg();
-        TakeRecvEvent();
         cpuFind.push_back((ProcessCpuSeconds() - c0) / secs * 100.0);
         cpuWorker.push_back(static_cast<double>(GetLastWorkerCpuNs()) / 1e9 / secs * 100.0);
         wakes.push_back(static_cast<double>(RxRingWakeCount() - w0));

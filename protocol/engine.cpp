@@ -19,6 +19,21 @@ char TargetSerial[16 + 1];
 
 namespace {
 
+// A reply frame as the reader leaves it in RxFrame: the four command bytes
+// (the first is the low byte of the little-endian RequestKind, and the only
+// one looked at), then the record text.
+constexpr size_t kFrameCommandOffset = 0;
+constexpr size_t kFrameTextOffset = 4;
+constexpr int kFindCmd = static_cast<int>(RequestKind::Find);
+constexpr int kGetConfigCmd = static_cast<int>(RequestKind::GetConfig);
+constexpr int kFirstKind = static_cast<int>(RequestKind::Find);
+constexpr int kLastKind = static_cast<int>(RequestKind::SetConfig);
+
+constexpr int32_t kDefaultRecvTmo = 3;     // seconds
+constexpr int kStartPolls = 300;           // the start handshake: 300 polls ...
+constexpr int kStartPollMs = 10;           // ... 10 ms apart
+constexpr unsigned kFrameWaitPolls = 100;  // the reader's wait on an empty ring, ms
+
 std::atomic<uint8_t> ReqKind{0};
 std::atomic<int32_t> ExpectCmd{0};
 std::atomic<int32_t> StartTick{0};
@@ -37,6 +52,16 @@ std::atomic<uint32_t> UnaddressedReplies{0};
 std::atomic<uint32_t> LeftOutReplies{0};
 std::atomic<uint64_t> LastWorkerCpuNs{0};
 
+// The monitor's wake-up. WakePending is set by the call that wakes and
+// cleared by the monitor's next look. The event set, the end flag and this
+// mark are all read and written sequentially consistent: a worker that
+// finds the mark still set knows that the look it is waiting for will see
+// what it has just raised.
+std::atomic<MonitorWake> WakeFn{nullptr};
+std::atomic<void*> WakeCtx{nullptr};
+std::atomic<bool> WakePending{false};
+std::atomic<void (*)()> ProgressSeam{nullptr};
+
 // The frame the worker has just read, always followed by a zero byte so that
 // the record text handed to the parser ends inside the buffer.
 uint8_t RxFrame[kRxFrameSize + 1];
@@ -46,14 +71,18 @@ uint8_t RxFrame[kRxFrameSize + 1];
 std::mutex ResultLock;
 bool ReplyHoldsAcceptedCfg = false;
 
-std::recursive_timed_mutex CmdMutex;
-std::atomic<bool> CmdMutexOpen{false};
-
 void CopyField(char* dst, const char* src, size_t width)
 {
     std::memset(dst, 0, width + 1);
     for (size_t i = 0; i < width && src[i] != '\0'; ++i)
         dst[i] = src[i];
+}
+
+void WakeMonitor()
+{
+    const MonitorWake wake = WakeFn.load();
+    if (wake && !WakePending.exchange(true))
+        wake(WakeCtx.load());
 }
 
 void CopyEntry(DeviceEntry* dst, const DeviceEntry* src)
@@ -99,6 +128,37 @@ void SetWorkerStartFailsForTest(bool fails)
     WorkerStartFails.store(fails);
 }
 
+void SetProgressSeamForTest(void (*seam)())
+{
+    ProgressSeam.store(seam);
+}
+
+void SetMonitorWake(MonitorWake wake, void* ctx)
+{
+    WakeFn.store(nullptr);
+    WakeCtx.store(ctx);
+    WakePending.store(false);
+    WakeFn.store(wake);
+}
+
+RequestProgress TakeRequestProgress()
+{
+    WakePending.store(false);   // before the take: a later event wakes again
+    RequestProgress p;
+    p.events = TakeRecvEvent();
+    if (void (*seam)() = ProgressSeam.load())
+        seam();
+    if (GetStopRecvFlg() == 0)
+        return p;
+    // The worker may have raised its last events after the first take and
+    // before it ended; it raises none after it has set the end flag.
+    p.events = static_cast<uint8_t>(p.events | TakeRecvEvent());
+    ClearStopRecvFlg();
+    WaitRecvThread();
+    p.ended = true;
+    return p;
+}
+
 void InitEngine()
 {
     ThreadUp.store(0);
@@ -107,7 +167,7 @@ void InitEngine()
     RecvEvent.store(0);
     StopRecvFlg.store(0);
     StopReqFlg.store(0);
-    RecvTmo.store(3);
+    RecvTmo.store(kDefaultRecvTmo);
     DevCapacity.store(kDeviceTableMax);
     {
         std::lock_guard<std::mutex> g(ResultLock);
@@ -134,8 +194,8 @@ void EndRunningWorker()
 int StartRequest(RequestKind kind, const RecordTable* table)
 {
     const int code = static_cast<int>(kind);
-    if (code < 1 || code > 3)
-        return -4;
+    if (code < kFirstKind || code > kLastKind)
+        return kEngineUnknownKind;
     EndRunningWorker();
     StartTick.store(TickMs(), std::memory_order_release);
     ReqKind.store(static_cast<uint8_t>(code), std::memory_order_release);
@@ -189,18 +249,19 @@ int StartRecvThread()
         // Nothing will ever end this request: end it here, as a request that
         // ended at once, so the window's monitor returns to idle.
         ReqKind.store(0, std::memory_order_release);
-        StopRecvFlg.store(1, std::memory_order_release);
-        return -1;
+        StopRecvFlg.store(1);
+        WakeMonitor();
+        return kEngineBadArgument;
     }
     // A worker that ends at its first turn (negative timeout) may have come
     // and gone between two polls: having ended counts as having started.
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < kStartPolls; ++i) {
         if (ThreadUp.load(std::memory_order_acquire) == 1 ||
             StopRecvFlg.load(std::memory_order_acquire) == 1)
             return 0;
-        SleepMs(10);
+        SleepMs(kStartPollMs);
     }
-    return -1;
+    return kEngineBadArgument;
 }
 
 void RecvThreadProc()
@@ -224,19 +285,19 @@ void RecvThreadProc()
         // the reader, which wakes for bytes, a stop or the time running out.
         // The reader leaves the rest of RxFrame zero, and the byte after it
         // is never written, so the text always ends inside the buffer.
-        const int len = ReadReplyFrame(RxFrame, kRxFrameSize, 100, WorkerShouldAbort,
+        const int len = ReadReplyFrame(RxFrame, kRxFrameSize, kFrameWaitPolls, WorkerShouldAbort,
                                        WorkerAbortDue);
         if (len <= 0)
             continue;
-        const int8_t cmd = static_cast<int8_t>(RxFrame[0]);
+        const int8_t cmd = static_cast<int8_t>(RxFrame[kFrameCommandOffset]);
         if (cmd != ExpectCmd.load(std::memory_order_acquire))
             continue;
-        const char* text = reinterpret_cast<const char*>(RxFrame + 4);
-        if (cmd == 1) {
+        const char* text = reinterpret_cast<const char*>(RxFrame + kFrameTextOffset);
+        if (cmd == kFindCmd) {
             // A full table keeps the Find going to its timeout: the known
             // devices' rows stay current, and the devices left out are counted.
             OnFindReply(text);
-        } else if (cmd == 2) {
+        } else if (cmd == kGetConfigCmd) {
             if (OnGetCfgReply(text, TargetMac, TargetSerial) == 0)
                 ReqKind.store(0, std::memory_order_release);
         }
@@ -244,8 +305,9 @@ void RecvThreadProc()
 
     RxRingSetConsumer(false);
     LastWorkerCpuNs.store(ThreadCpuNs(), std::memory_order_relaxed);
-    StopRecvFlg.store(1, std::memory_order_release);
+    StopRecvFlg.store(1);
     ThreadUp.store(0, std::memory_order_release);
+    WakeMonitor();
 }
 
 void WaitRecvThread()
@@ -301,17 +363,17 @@ int OnFindReply(const char* text)
         MakeDevEntry(&ReplyTable, &named);
         if (named.serial[0] == '\0' || named.mac[0] == '\0') {
             UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
-            return -10;
+            return kEngineNoAddress;
         }
         const int count = DevCount.load(std::memory_order_acquire);
         if (count >= DevCapacity.load(std::memory_order_acquire) &&
             FindDevRow(static_cast<unsigned>(count), named) < 0) {
             LeftOutReplies.fetch_add(1, std::memory_order_relaxed);
-            return -9;
+            return kEngineTableFull;
         }
         merged = MergeDevEntry(static_cast<unsigned>(count), &ReplyTable);
     }
-    if (merged == 1) {
+    if (merged == kMergeAdded) {
         SetRecvEvent(EVT_UPDATE_INFO);
         DevCount.fetch_add(1, std::memory_order_acq_rel);
     }
@@ -329,11 +391,11 @@ int OnGetCfgReply(const char* text, const char* mac, const char* serial)
         if (r != 0)
             return r;
         if (match == 0)
-            return -11;
+            return kEngineOtherDevice;
         DeviceEntry summary;
         MakeDevEntry(&ReplyTable, &summary);
         if (serial && std::strcmp(summary.serial, serial) != 0)
-            return -11;   // the right MAC with a stranger's serial number
+            return kEngineOtherDevice;   // the right MAC with a stranger's serial number
         std::memset(CfgText, 0, sizeof CfgText);
         if (text)
             std::strncpy(CfgText, text, sizeof CfgText - 1);
@@ -376,33 +438,36 @@ void MakeDevEntry(const RecordTable* table, DeviceEntry* entry)
 int MergeDevEntry(unsigned count, const RecordTable* table)
 {
     if (!table || count > static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire)))
-        return -1;
+        return kEngineBadArgument;
     DeviceEntry fresh;
     MakeDevEntry(table, &fresh);
     const int known = FindDevRow(count, fresh);
     if (known < 0 && count == static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire)))
-        return -1;   // no room: the slot after the last kept one stays empty
+        return kEngineBadArgument;   // no room: the slot after the last kept one stays empty
     CopyEntry(&DeviceTable[known >= 0 ? known : count], &fresh);
-    return known >= 0 ? 2 : 1;
+    return known >= 0 ? kMergeReplaced : kMergeAdded;
 }
 
 void SetRecvEvent(uint8_t code)
 {
     if (code == EVT_NONE)
         RecvEvent.store(0, std::memory_order_release);
-    else if (code < 8)
-        RecvEvent.fetch_or(RecvEventBit(code), std::memory_order_acq_rel);
+    else if (code < 8) {
+        RecvEvent.fetch_or(RecvEventBit(code));
+        WakeMonitor();
+    }
 }
 
 uint8_t GetRecvEvent() { return RecvEvent.load(std::memory_order_acquire); }
 void ClearRecvEvent() { RecvEvent.store(0, std::memory_order_release); }
-uint8_t TakeRecvEvent() { return RecvEvent.exchange(0, std::memory_order_acq_rel); }
+uint8_t TakeRecvEvent() { return RecvEvent.exchange(0); }
 
 void ClearRecvState()
 {
     RecvEvent.store(0, std::memory_order_release);
     StopRecvFlg.store(0, std::memory_order_release);
     StopReqFlg.store(0, std::memory_order_release);
+    WakePending.store(false);   // a new request wakes its monitor afresh
 }
 
 void SetRecvTmo(int32_t seconds) { RecvTmo.store(seconds, std::memory_order_release); }
@@ -413,7 +478,7 @@ void SetStopReqFlg()
     RxRingWakeConsumer();
 }
 uint8_t GetStopReqFlg() { return StopReqFlg.load(std::memory_order_acquire); }
-uint8_t GetStopRecvFlg() { return StopRecvFlg.load(std::memory_order_acquire); }
+uint8_t GetStopRecvFlg() { return StopRecvFlg.load(); }
 void ClearStopRecvFlg() { StopRecvFlg.store(0, std::memory_order_release); }
 void SetBusyFlg() { BusyFlg.store(1, std::memory_order_release); }
 uint8_t GetBusyFlg() { return BusyFlg.load(std::memory_order_acquire); }
@@ -497,42 +562,4 @@ bool ReplyTableHoldsConfigOf(const char* mac, const char* serial)
     std::lock_guard<std::mutex> g(ResultLock);
     return ReplyHoldsAcceptedCfg && std::strcmp(CfgSummary.mac, mac) == 0 &&
            std::strcmp(CfgSummary.serial, serial) == 0;
-}
-
-void CreateCmdMutex()
-{
-    CmdMutexOpen.store(true);
-}
-
-int WaitCmdMutex(int milliseconds)
-{
-    if (!CmdMutexOpen.load())
-        return -2;
-    if (milliseconds < 0)
-        return -2;
-#if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer does not see the clock-based timed lock that
-    // try_lock_for uses here, so under it the wait polls try_lock instead.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        if (CmdMutex.try_lock())
-            return 0;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return -1;
-        SleepMs(1);
-    }
-#else
-    return CmdMutex.try_lock_for(std::chrono::milliseconds(milliseconds)) ? 0 : -1;
-#endif
-}
-
-void ReleaseCmdMutex()
-{
-    if (CmdMutexOpen.load())
-        CmdMutex.unlock();
-}
-
-void CloseCmdMutex()
-{
-    CmdMutexOpen.store(false);
 }

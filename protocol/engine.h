@@ -1,7 +1,8 @@
 // Transaction engine: runs Find, GetConfig and SetConfig one at a time. Find
 // and GetConfig get a worker thread that reads reply frames from the RxRing,
 // fills the device table or the configuration buffers and reports through a
-// set of pending events and a few flags, which the window polls.
+// set of pending events and a few flags, which the window's monitor takes
+// at its tick and whenever the worker wakes it.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,17 @@
 constexpr int kDeviceTableMax = 1024;
 constexpr unsigned kRxFrameSize = 640;
 constexpr unsigned kCfgTextSize = 640;
+
+// Results of the engine's operations besides 0 (the parser's -1, -2 and -8
+// pass through OnFindReply and OnGetCfgReply as they come).
+constexpr int kEngineBadArgument = -1;   // no table, no room, or no worker could be started
+constexpr int kEngineUnknownKind = -4;   // StartRequest with a kind that is no request
+constexpr int kEngineTableFull = -9;     // a device the full table has no room for
+constexpr int kEngineNoAddress = -10;    // a Find reply naming no serial number or MAC
+constexpr int kEngineOtherDevice = -11;  // a configuration reply from another device
+// MergeDevEntry: a row was added, or a known device's row rewritten.
+constexpr int kMergeAdded = 1;
+constexpr int kMergeReplaced = 2;
 
 // Event codes. Pending events are kept as a set (bit 1 << code), so an event
 // raised while an earlier one waits is not lost.
@@ -59,6 +71,28 @@ int OnFindReply(const char* text);
 int OnGetCfgReply(const char* text, const char* mac, const char* serial = nullptr);
 void MakeDevEntry(const RecordTable* table, DeviceEntry* entry);
 int MergeDevEntry(unsigned count, const RecordTable* table);
+
+// One look of a monitor at the running request: the events raised since
+// the last look (bits), and whether the request has ended. A look takes the
+// events in one atomic step; then, should the worker have ended, it takes
+// them once more (the worker raises its last event before it ends, maybe
+// just after the first take), clears the end flag and joins the worker. So
+// every event of a request is seen once, and once ended is true the next
+// request may start. Window thread (or the command line's loop) only.
+struct RequestProgress {
+    uint8_t events = 0;
+    bool ended = false;
+};
+RequestProgress TakeRequestProgress();
+
+// Wakes a monitor as soon as the worker raises an event or ends, so that it
+// looks at once instead of at its next timer tick. The worker calls it on
+// its own thread; it must only hand the wake to the monitor's thread (it
+// must not call the engine or touch a window). Calls are coalesced: after
+// one, the next comes only once TakeRequestProgress has looked (or a new
+// request has started). Set or clear it while no worker runs; nullptr: none.
+using MonitorWake = void (*)(void* ctx);
+void SetMonitorWake(MonitorWake wake, void* ctx);
 
 // Asks a running worker to stop and waits for it. Safe without a worker and
 // safe to call more than once; returns within a few hundred milliseconds
@@ -119,9 +153,14 @@ bool ReplyTableHoldsConfigOf(const char* mac, const char* serial);
 
 // Command mutex: recursive, taken with a time limit, window thread only.
 void CreateCmdMutex();
-int WaitCmdMutex(int milliseconds);   // 0 taken, -1 timed out, -2 other failure
+constexpr int kCmdMutexTimedOut = -1;
+constexpr int kCmdMutexFailed = -2;   // not created, or a negative time
+int WaitCmdMutex(int milliseconds);   // 0 taken, or one of the two above
 void ReleaseCmdMutex();
 void CloseCmdMutex();
 
-// Test hook: make the next worker start fail as if no thread could be made.
+// Test hooks: make the next worker start fail as if no thread could be made;
+// run seam inside TakeRequestProgress between its first take of the events
+// and its look at the end flag (nullptr: none).
 void SetWorkerStartFailsForTest(bool fails);
+void SetProgressSeamForTest(void (*seam)());

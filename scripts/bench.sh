@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds (Release) and runs every benchmark and measurement, then prints one
 # table with the machine's description. Each figure stands beside a baseline
-# taken in the same run. Takes about two minutes; window measurements run
+# taken in the same run. Takes about five minutes; window measurements run
 # headless (offscreen) on loopback endpoints. docs/PERFORMANCE.md records the
 # figures and how each is taken.
 #   scripts/bench.sh            the table
@@ -32,7 +32,10 @@ ir() {
 ir0=$(ir 0); ir1=$(ir 1)
 bytes=$(awk '/^bytes/{print $2}' "$out/log.1")
 "$b/receive_measure" find 5 >"$out/find"; show "$out/find"
-"$b/window_measure" latency 200 >"$out/lat" || true; show "$out/lat"
+"$b/window_measure" latency 5 100 >"$out/lat" || true; show "$out/lat"
+"$b/window_measure" stop 15 >"$out/stop"; show "$out/stop"
+"$b/window_measure" burst 5 1000 >"$out/burst" || true; show "$out/burst"
+"$b/window_measure" quiet 5 >"$out/quiet"; show "$out/quiet"
 "$b/window_measure" startup 7 "$b/bare_dialog" >"$out/start"; show "$out/start"
 
 num() { awk -v k="$2" 'index($0, k) { for (i = 1; i <= NF; ++i) if ($i ~ /^[0-9.]+$/) { print $i; exit } }' "$1"; }
@@ -59,11 +62,21 @@ row "instructions per byte (callgrind)" \
     "one pass minus none, $bytes bytes"
 row "parse of one full 21-record reply" "$parse_ns $parse_unit" "median of 5 repetitions"
 row "reply-to-row latency p50 / p99" \
-    "$(num "$out/lat" "p50") / $(num "$out/lat" "p99") ms" "floor: the 100 ms monitor tick; $(nth "$out/lat" "listed" 1) replies"
+    "$(nth "$out/lat" "woken by" 1) / $(nth "$out/lat" "woken by" 2) ms" \
+    "100 ms tick only $(nth "$out/lat" "tick only" 2) / $(nth "$out/lat" "tick only" 3) ms; median of 5 rounds"
+row "Stop to Idle, median" "$(nth "$out/stop" "woken by" 1) ms" "100 ms tick only $(nth "$out/stop" "tick only" 2) ms"
+row "1000 devices in 1 s: rows listed" "$(nth "$out/burst" "rows listed" 1)" \
+    "tick only $(nth "$out/burst" "rows listed" 2), of $(nth "$out/burst" "rows listed" 3)"
+row "1000 devices in 1 s: longest stall" "$(nth "$out/burst" "longest stall" 1) ms" \
+    "tick only $(nth "$out/burst" "longest stall" 2) ms, bare QTreeWidget $(nth "$out/burst" "longest stall" 3) ms"
+row "1000 devices in 1 s: CPU of the Find" "$(nth "$out/burst" "CPU of the Find" 1) ms" \
+    "tick only $(nth "$out/burst" "CPU of the Find" 2) ms, bare QTreeWidget $(nth "$out/burst" "CPU of the Find" 3) ms, ratio $(nth "$out/burst" "CPU of the Find" 4)"
 row "worker wake-ups, 4 s Find, 3 devices" "$(num "$out/find" "wake-ups")" "3 datagrams read"
 row "worker CPU during the Find (thread clock)" "$(num "$out/find" "worker thread CPU") % of a core" ""
 row "process CPU during the Find" "$(num "$out/find" "CPU during the Find") % of a core" \
     "idle $(num "$out/find" "CPU idle") %, above idle $(num "$out/find" "above idle") %"
+row "the same Find through the window, above idle" "$(nth "$out/quiet" "woken by" 1) % of a core" \
+    "tick only $(nth "$out/quiet" "tick only" 2) %; window idle $(num "$out/quiet" "window idle") %"
 row "start-up to first paint" "$(nth "$out/start" "first paint" 1) ms" \
     "bare dialog $(nth "$out/start" "first paint" 2) ms, ratio $(nth "$out/start" "first paint" 3)"
 row "resident memory after first paint" "$(nth "$out/start" "resident" 1) KiB" \

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QSaveFile>
 #include <QStyle>
+#include <QtMath>
 #include <algorithm>
 
 #include "textutil.h"
@@ -62,6 +63,8 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget* parent) : QTreeWidget(parent)
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header()->setSectionResizeMode(QHeaderView::Interactive);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_boldFont = font();
+    m_boldFont.setBold(true);
 
     m_pMenu = new QMenu(this);
     m_actCopy = m_pMenu->addAction(QStringLiteral("&Copy"), this, &CDeviceListCtrl::CopySelected);
@@ -116,8 +119,35 @@ void CDeviceListCtrl::SetCell(QTreeWidgetItem* item, int col, const QString& tex
     const QString shown = VisibleText(text);
     item->setText(col, shown);
     item->setData(col, kAsCameRole, shown == text ? QVariant() : QVariant(text));
+    NoteCellWidth(item, col);
     if (col <= 1)
         ApplyMark(item);
+}
+
+void CDeviceListCtrl::NoteCellWidth(const QTreeWidgetItem* item, int col)
+{
+    if (col < 0 || col >= static_cast<int>(m_contentWidth.size()))
+        return;
+    const bool bold = item->data(col, Qt::FontRole).isValid();
+    // As the view measures a cell: the text's exact advance, rounded up.
+    const int w = qCeil(QFontMetricsF(bold ? m_boldFont : font()).horizontalAdvance(item->text(col))) +
+                  TextPadding();
+    int& widest = m_contentWidth[static_cast<size_t>(col)];
+    widest = std::max(widest, w);
+}
+
+void CDeviceListCtrl::MeasureAllCells()
+{
+    m_contentWidth.assign(static_cast<size_t>(columnCount()), 0);
+    for (int r = 0; r < topLevelItemCount(); ++r)
+        for (int c = 0; c < columnCount(); ++c)
+            NoteCellWidth(topLevelItem(r), c);
+}
+
+int CDeviceListCtrl::TextPadding() const
+{
+    // The item view's text margin on either side of a cell's text.
+    return 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
 }
 
 bool CDeviceListCtrl::IsMarked(const QTreeWidgetItem* item) const
@@ -132,10 +162,10 @@ void CDeviceListCtrl::ApplyMark(QTreeWidgetItem* item)
     const bool marked = IsMarked(item);
     if (!marked && !item->data(0, Qt::FontRole).isValid())
         return;   // not marked, nor ever was
-    QFont bold = font();
-    bold.setBold(true);
-    for (int c = 0; c < columnCount(); ++c)
-        item->setData(c, Qt::FontRole, marked ? QVariant(bold) : QVariant());
+    for (int c = 0; c < columnCount(); ++c) {
+        item->setData(c, Qt::FontRole, marked ? QVariant(m_boldFont) : QVariant());
+        NoteCellWidth(item, c);
+    }
     item->setData(0, Qt::AccessibleDescriptionRole,
                   marked ? QVariant(QStringLiteral("configuration shown")) : QVariant());
 }
@@ -302,6 +332,7 @@ int CDeviceListCtrl::InsertColumn(int col, const QString& heading, int widthPx)
     setColumnCount(static_cast<int>(labels.size()));
     setHeaderLabels(labels);
     m_extents.insert(m_extents.begin() + col, Extent{widthPx, {}, 0, {}});
+    MeasureAllCells();
     FitColumns();
     return col;
 }
@@ -320,6 +351,7 @@ void CDeviceListCtrl::SetColumnExtent(int col, const QString& alphabet, int leng
 void CDeviceListCtrl::DeleteAllItems()
 {
     clear();
+    MeasureAllCells();
     FitColumns();
 }
 
@@ -341,12 +373,14 @@ void CDeviceListCtrl::FitColumns()
         return;
     m_bFitting = true;
     const QFontMetrics fm(font());
-    // The item view's text margin on either side of a cell's text.
-    const int padding = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    const int padding = TextPadding();
     int used = 0;
     for (int c = 0; c < n; ++c) {
         const Extent& e = m_extents[static_cast<size_t>(c)];
-        int w = std::max({e.minWidth, sizeHintForColumn(c), header()->sectionSizeHint(c)});
+        // The cells' widths as noted when they were written: measuring the
+        // rows here would make every fill as slow as the list is long.
+        int w = std::max({e.minWidth, m_contentWidth[static_cast<size_t>(c)],
+                          header()->sectionSizeHint(c)});
         if (e.length > 0) {
             int widest = 0;
             for (const QChar ch : e.alphabet)
@@ -371,11 +405,15 @@ void CDeviceListCtrl::changeEvent(QEvent* e)
 {
     QTreeWidget::changeEvent(e);
     if (e->type() == QEvent::FontChange) {
+        m_boldFont = font();
+        m_boldFont.setBold(true);
         for (int r = 0; r < topLevelItemCount(); ++r)
             ApplyMark(topLevelItem(r));   // the bold font follows the list's
     }
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) {
+        MeasureAllCells();
         FitColumns();
+    }
 }
 
 int CDeviceListCtrl::LowerBound(const QString& text, const QString& tiebreak) const
@@ -397,17 +435,56 @@ int CDeviceListCtrl::LowerBound(const QString& text, const QString& tiebreak) co
     return lo;
 }
 
-int CDeviceListCtrl::InsertItem(int row, const QString& text, const QString& tiebreak)
+int CDeviceListCtrl::InsertionPoint(const QString& text, const QString& tiebreak) const
 {
-    (void)row;   // a sorted list decides the position itself
-    if (columnCount() == 0)
-        return -1;
     // After the rows that sort equal, as a list sorting on insertion does.
     int pos = LowerBound(text, tiebreak);
     while (pos < topLevelItemCount() &&
            QString::localeAwareCompare(GetItemText(pos, 0), text) == 0 &&
            QString::localeAwareCompare(GetItemText(pos, 1), tiebreak) == 0)
         ++pos;
+    return pos;
+}
+
+void CDeviceListCtrl::InsertRows(const std::vector<QStringList>& rows)
+{
+    if (rows.empty() || columnCount() == 0)
+        return;
+    std::vector<QTreeWidgetItem*> items;
+    items.reserve(rows.size());
+    for (const QStringList& cells : rows) {
+        auto* item = new QTreeWidgetItem();
+        for (int c = 0; c < columnCount(); ++c)
+            SetCell(item, c, c < cells.size() ? cells[c] : QString());
+        items.push_back(item);
+    }
+    // In the list's order among themselves; rows that sort equal keep the
+    // order they came in, as one by one they would.
+    std::stable_sort(items.begin(), items.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+        const int c = QString::localeAwareCompare(AsCame(a, 0), AsCame(b, 0));
+        return c != 0 ? c < 0 : QString::localeAwareCompare(AsCame(a, 1), AsCame(b, 1)) < 0;
+    });
+    // Each row's place among the rows already there; the places rise with
+    // the rows, so the rows that go to one place form one run. The runs go
+    // in from the last place back, which leaves the earlier places as found.
+    std::vector<std::pair<int, QList<QTreeWidgetItem*>>> runs;
+    for (QTreeWidgetItem* item : items) {
+        const int pos = InsertionPoint(AsCame(item, 0), AsCame(item, 1));
+        if (runs.empty() || runs.back().first != pos)
+            runs.push_back({pos, {}});
+        runs.back().second.append(item);
+    }
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run)
+        insertTopLevelItems(run->first, run->second);
+    FitColumns();
+}
+
+int CDeviceListCtrl::InsertItem(int row, const QString& text, const QString& tiebreak)
+{
+    (void)row;   // a sorted list decides the position itself
+    if (columnCount() == 0)
+        return -1;
+    const int pos = InsertionPoint(text, tiebreak);
     auto* item = new QTreeWidgetItem();
     insertTopLevelItem(pos, item);
     SetCell(item, 0, text);

@@ -30,6 +30,10 @@ public:
     // Places the row by its text, then by tiebreak (compared with the rows'
     // second column) among rows of equal text; returns where it was placed.
     int InsertItem(int row, const QString& text, const QString& tiebreak = QString());
+    // Inserts many rows at once, each given as its cells, each at the place
+    // InsertItem would give it (rows that sort equal in the order given):
+    // the view takes them in as a few runs, not row by row.
+    void InsertRows(const std::vector<QStringList>& rows);
     // The row whose first two columns are text and tiebreak, or -1.
     int FindItem(const QString& text, const QString& tiebreak) const;
     // Between these two, rows are filled without fitting the columns after
@@ -111,11 +115,21 @@ private:
     bool IsMarked(const QTreeWidgetItem* item) const;
     // Sets every column's width from its extent, its values and its heading.
     void FitColumns();
+    // The widest text each column has held since it was last emptied or its
+    // font changed (padding included): a cell's width is noted as it is
+    // written, and all of them again when the font or the style changes.
+    void NoteCellWidth(const QTreeWidgetItem* item, int col);
+    void MeasureAllCells();
+    int TextPadding() const;   // the view's margins on both sides of a cell's text
     QStringList Cells(int row, bool asCame = false) const;
-    // The first row that does not sort before (text, tiebreak).
+    // The first row that does not sort before (text, tiebreak), and the
+    // first that sorts after it (where a new row of that text goes).
     int LowerBound(const QString& text, const QString& tiebreak) const;
+    int InsertionPoint(const QString& text, const QString& tiebreak) const;
     QStringList Headings() const;
     std::vector<Extent> m_extents;
+    std::vector<int> m_contentWidth;
+    QFont m_boldFont;   // the marked row's
     QMenu* m_pMenu = nullptr;
     QAction* m_actCopy = nullptr;
     bool m_bFitting = false;

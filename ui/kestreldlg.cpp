@@ -15,50 +15,30 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QTimerEvent>
 #include <cstdio>
 #include <cstring>
 
 #include "aboutdlg.h"
-#include "cfgrules.h"
 #include "codec.h"
 #include "ddx.h"
 #include "devicelist.h"
-#include "edtcfgdlg.h"
 #include "engine.h"
 #include "journal.h"
-#include "findreport.h"
-#include "platform.h"
+#include "kestreldlg_p.h"
 #include "resource.h"
 #include "uiseam.h"
 #include "windowsettings.h"
-#include "writetable.h"
 
+// The main window: its controls, start-up, the device list's rows, the
+// status log, Seek, and the window's own handling (keys, menus, close). The
+// monitor is in kestrelmonitor.cpp, the configuration flow in
+// kestrelconfig.cpp.
 namespace {
 
 const char kBusyMessage[] = "Current condition is busy. Please try again.";
-const char kSelectMessage[] = "Please select a device.";
-const char kFetchFirstMessage[] = "Please get the configuration of the selected device first.";
-const char kNothingToChange[] = "Nothing to change.";
-
-// Device text (single-byte) as a message box shows it: one line, each
-// control character escaped.
-QString Shown(const std::string& bytes)
-{
-    return CDeviceListCtrl::VisibleText(QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
 
 constexpr unsigned SC_MINIMIZE_CMD = 0xF020;
 constexpr unsigned SC_CLOSE_CMD = 0xF060;
-
-// Copies at most max Latin-1 characters of text into a zero-filled buffer.
-void CopyText(char* dst, size_t size, const QString& text, size_t max)
-{
-    std::memset(dst, 0, size);
-    const QByteArray b = text.toLatin1();
-    const size_t n = std::min<size_t>({static_cast<size_t>(b.size()), max, size - 1});
-    std::memcpy(dst, b.constData(), n);
-}
 
 }  // namespace
 
@@ -80,8 +60,9 @@ CKestrelDlg::CKestrelDlg(QWidget* parent, const UdpEndpoints& endpoints)
 CKestrelDlg::~CKestrelDlg()
 {
     // Destroy handling: a worker still running is stopped and joined before
-    // the transport goes, so no thread outlives the window.
+    // the transport goes, so no thread outlives the window, and none wakes it.
     ShutdownEngine();
+    SetMonitorWake(nullptr, nullptr);
     if (m_bVerifyWrite)
         JournalWrite(nullptr);   // a write whose re-read never ended was sent all the same
     delete m_pNotifier;
@@ -237,6 +218,8 @@ bool CKestrelDlg::OnInitDialog()
     ShowBusyState();
     LogTransportFailure();
     m_nTimer1 = startTimer(100);
+    m_bMonitoring = true;
+    SetMonitorWake(&CKestrelDlg::WakeFromWorker, this);
     return true;
 }
 
@@ -269,10 +252,7 @@ int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char
 {
     if (!serial || !mac || !dev || !ver || !ip || !host)
         return -1;
-    auto cell = [](char* t) {
-        const char* trimmed = TrimTrailingBlanks(t, static_cast<int>(std::strlen(t)));
-        return trimmed ? QString::fromLatin1(trimmed) : QString();
-    };
+    const auto cell = &CKestrelDlg::CellText;
     if (update == 0) {
         // Rows of one serial number (a cloned NIC) are told apart by MAC.
         const QString serialText = cell(serial);
@@ -289,6 +269,12 @@ int CKestrelDlg::SetDeviceRow(int update, int row, char* serial, char* mac, char
     return row;
 }
 
+QString CKestrelDlg::CellText(char* text)
+{
+    const char* trimmed = TrimTrailingBlanks(text, static_cast<int>(std::strlen(text)));
+    return trimmed ? QString::fromLatin1(trimmed) : QString();
+}
+
 void CKestrelDlg::ClearDeviceList()
 {
     m_lstDevice->DeleteAllItems();
@@ -302,7 +288,7 @@ void CKestrelDlg::AppendStatus(const char* text)
         return;
     auto* log = GetDlgItem<CMultiLineEdit>(this, IDC_EDT_STATUS);
     std::memset(m_szStatus, 0, sizeof m_szStatus);
-    CopyText(m_szStatus, sizeof m_szStatus, log->GetWindowText(), sizeof m_szStatus - 1);
+    CopyLatin1(m_szStatus, sizeof m_szStatus, log->GetWindowText(), sizeof m_szStatus - 1);
     const size_t cur = std::strlen(m_szStatus);
     const size_t add = std::strlen(text);
     if (cur + add < sizeof m_szStatus) {
@@ -355,7 +341,7 @@ void CKestrelDlg::ShowBusyState()
 void CKestrelDlg::ApplyTimeout()
 {
     std::memset(m_szTmoText, 0, sizeof m_szTmoText);
-    CopyText(m_szTmoText, sizeof m_szTmoText, Edit(IDC_EDT_TIMEOUT)->text(), 255);
+    CopyLatin1(m_szTmoText, sizeof m_szTmoText, Edit(IDC_EDT_TIMEOUT)->text(), 255);
     SetRecvTmo(Ddx::ToInt(QString::fromLatin1(m_szTmoText)));
 }
 
@@ -389,361 +375,13 @@ void CKestrelDlg::OnSeek()
     ReleaseCmdMutex();
 }
 
-void CKestrelDlg::OnStop()
-{
-    if (WaitCmdMutex(100) != 0)
-        return;
-    if (GetBusyFlg() == 1)
-        SetStopReqFlg();
-    ReleaseCmdMutex();
-}
-
-void CKestrelDlg::OnClickDeviceList()
-{
-    if (!BeginCommand())
-        return;
-    m_nSelItem = m_lstDevice->GetHotItem();
-    if (m_nSelItem == -1) {
-        ReleaseCmdMutex();
-        return;
-    }
-    SetBusyFlg();
-    CopyText(m_szSelMac, sizeof m_szSelMac, m_lstDevice->GetItemText(m_nSelItem, 1), 12);
-    CopyText(m_szSelSerial, sizeof m_szSelSerial, m_lstDevice->GetItemText(m_nSelItem, 0), 16);
-    StartFetchOfSelected();
-    ReleaseCmdMutex();
-}
-
-void CKestrelDlg::StartFetchOfSelected()
-{
-    m_bFinding = false;
-    AppendStatus("Start getting config.\r\n");
-    SetConfigText(QString());
-    ApplyTimeout();
-    SetTargetMac(m_szSelMac);
-    SetTargetSerial(m_szSelSerial);
-    StartRequest(RequestKind::GetConfig, nullptr);
-    LogSend();
-    ShowBusyState();
-}
-
-void CKestrelDlg::OnDblClkDeviceList()
-{
-    m_bDblClk = 1;
-}
-
-void CKestrelDlg::ServeDblClk()
-{
-    if (m_bDblClk == 1 && m_bInDblClk == 0) {
-        m_bDblClk = 0;
-        m_bInDblClk = 1;
-        OnEditConfig();
-        m_bInDblClk = 0;
-    }
-}
-
-void CKestrelDlg::OnEditConfig()
-{
-    if (!BeginCommand())
-        return;
-    if (m_szSelMac[0] == '\0') {
-        UiSeam::MessageBox(this, QString::fromLatin1(kSelectMessage), MsgIcon::Stop);
-        ReleaseCmdMutex();
-        return;
-    }
-    // The form is filled from the last parsed reply; it must be the selected
-    // device's accepted configuration, or the write would carry another
-    // device's MAC and serial number.
-    if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial)) {
-        UiSeam::MessageBox(this, QString::fromLatin1(kFetchFirstMessage), MsgIcon::Stop);
-        ReleaseCmdMutex();
-        return;
-    }
-    auto dlg = std::make_unique<CEdtCfgDlg>(this);
-    dlg->m_strMacAddr = QString::fromLatin1(m_szSelMac);
-    if (dlg->DoModal() != IDOK) {
-        ReleaseCmdMutex();
-        return;
-    }
-    RecordTable before;
-    CopyReplyTable(&before);   // what the form was filled from
-    FillWriteTable(*dlg);
-    WriteAndReread(before, 0);
-    dlg.reset();
-    ReleaseCmdMutex();
-}
-
-void CKestrelDlg::WriteAndReread(const RecordTable& before, int restores)
-{
-    SetBusyFlg();
-    AppendStatus("Start writing config.\r\n");
-    SetTargetMac(m_szSelMac);
-    SetTargetSerial(m_szSelSerial);
-    m_written = *GetWriteTable();
-    m_before = before;
-    m_nRestores = restores;
-    m_bVerifyWrite = true;
-    StartRequest(RequestKind::SetConfig, GetWriteTable());
-    LogSend();
-    SleepMs(30);
-    StartFetchOfSelected();
-}
-
-bool CKestrelDlg::FindLastWriteOfMarked(JournalEntry* out, std::string* path) const
-{
-    const QByteArray serial = m_lstDevice->MarkedSerial().toLatin1();
-    const QByteArray mac = m_lstDevice->MarkedMac().toLatin1();
-    *path = JournalPath();
-    if (serial.isEmpty() || mac.isEmpty() || path->empty())
-        return false;
-    JournalContents journal;
-    std::string reason;
-    if (!ReadJournal(*path, &journal, &reason))
-        return false;
-    for (auto e = journal.entries.rbegin(); e != journal.entries.rend(); ++e) {
-        if (e->serial == serial.toStdString() && JournalEntryNames(*e, mac.toStdString())) {
-            *out = *e;
-            return true;
-        }
-    }
-    return false;
-}
-
-void CKestrelDlg::OnRestoreLastWrite()
-{
-    if (!BeginCommand())
-        return;
-    auto refuse = [this](const QString& text, MsgIcon icon) {
-        UiSeam::MessageBox(this, text, icon);
-        ReleaseCmdMutex();
-    };
-    if (m_szSelMac[0] == '\0')
-        return refuse(QString::fromLatin1(kSelectMessage), MsgIcon::Stop);
-    // The write is built from the configuration shown, as the form's is: it
-    // must be the marked device's, which is the selected one.
-    if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial) ||
-        m_lstDevice->MarkedSerial() != QString::fromLatin1(m_szSelSerial) ||
-        m_lstDevice->MarkedMac() != QString::fromLatin1(m_szSelMac))
-        return refuse(QString::fromLatin1(kFetchFirstMessage), MsgIcon::Stop);
-    JournalEntry entry;
-    std::string path;
-    if (!FindLastWriteOfMarked(&entry, &path))
-        return refuse(QStringLiteral("No write to %1 (%2) is recorded in %3.")
-                          .arg(QString::fromLatin1(m_szSelSerial), QString::fromLatin1(m_szSelMac),
-                               QString::fromLocal8Bit(path.c_str())),
-                      MsgIcon::Stop);
-
-    // The configuration shown, with every value the entry's write changed
-    // set back to what the device had before it.
-    RecordTable now;
-    CopyReplyTable(&now);
-    CfgFormState state;
-    CfgFormFromRecords(now, m_szSelMac, &state);
-    std::vector<std::string> kept;
-    const CfgField* failed = nullptr;
-    int check = CFG_OK;
-    for (const JournalRecord& v : RestoreValues(entry, &kept)) {
-        check = SetRestoredValue(&state, v);
-        if (check != CFG_OK) {
-            failed = FindCfgField(static_cast<int>(FindKey(v.key.c_str()) - KeyTable));
-            break;
-        }
-    }
-    CfgValues values;
-    if (check == CFG_OK)
-        check = CheckCfgForm(state, &values, &failed);
-    if (check != CFG_OK) {
-        char msg[256];
-        FormatCfgMessage(msg, sizeof msg, check, *failed);
-        return refuse(QStringLiteral("%1: %2").arg(QString::fromLatin1(KeyTable[failed->key].key),
-                                                   QString::fromLatin1(msg)),
-                      MsgIcon::Stop);
-    }
-    RecordTable table;
-    BuildWriteTable(&table, values);
-
-    // What the write gives back, as the box shows it: KEY: now -> before.
-    const std::vector<JournalRecord> shown = JournalRecordsOf(now);
-    const std::vector<JournalRecord> writes = JournalRecordsOf(table);
-    QString changes;
-    for (size_t i = 0; i < writes.size(); ++i) {
-        if (CfgRecordReadBack(table[static_cast<int>(i)], now))
-            continue;
-        QString current = QStringLiteral("(none)");
-        for (const JournalRecord& r : shown)
-            if (r.key == writes[i].key)
-                current = Shown(r.value);
-        changes += QStringLiteral("\n%1: %2 -> %3")
-                       .arg(QString::fromLatin1(writes[i].key.c_str()), current, Shown(writes[i].value));
-    }
-    if (changes.isEmpty())
-        return refuse(QString::fromLatin1(kNothingToChange), MsgIcon::Information);
-    QString question = QStringLiteral("Write back to %1 (%2) the values it had before its write of "
-                                      "%3 (%4 %5)?\n%6")
-                           .arg(Shown(entry.serial), Shown(entry.mac), Shown(entry.time),
-                                Shown(entry.program), Shown(entry.action), changes);
-    if (!kept.empty()) {
-        QStringList keys;
-        for (const std::string& k : kept)
-            keys << QString::fromLatin1(k.c_str());
-        question += QStringLiteral("\n\nLeft as they are (no value from before that write): %1.")
-                        .arg(keys.join(QStringLiteral(", ")));
-    }
-    if (UiSeam::Confirm(this, question) != IDOK) {
-        ReleaseCmdMutex();
-        return;
-    }
-    ClearWriteTable();
-    *GetWriteTable() = table;
-    WriteAndReread(now, entry.number);
-    ReleaseCmdMutex();
-}
-
-void CKestrelDlg::HandleRecvEvents(uint8_t events)
-{
-    if (events & RecvEventBit(EVT_UPDATE_INFO)) {
-        AppendStatus("Detect UpdateInfo.\r\n");
-        UpdateDeviceRows();
-    }
-    if (events & RecvEventBit(EVT_CONFIG_RECV)) {
-        char text[kCfgTextSize + 1];
-        CopyCfgText(text);
-        text[kCfgTextSize] = '\0';
-        SetConfigText(QString::fromLatin1(text));
-        m_lstDevice->MarkDevice(QString::fromLatin1(m_szSelSerial), QString::fromLatin1(m_szSelMac));
-        DeviceEntry s;
-        CopyCfgSummary(&s);
-        SetDeviceRow(1, m_nSelItem, s.serial, s.mac, s.dev, s.ver, s.ipCur, s.hostName);
-    }
-    if (events & RecvEventBit(EVT_TIMEOUT))
-        AppendStatus("Detected receiving timeout.\r\n");
-    if (events & RecvEventBit(EVT_RECV_ERROR))
-        AppendStatus("Detected receiving error.\r\n");
-}
-
-void CKestrelDlg::UpdateDeviceRows()
-{
-    m_tableCopy.resize(kDeviceTableMax + 1);
-    const int n = CopyDevTableSlots(m_tableCopy.data(), kDeviceTableMax + 1);
-    // Slots only ever follow one another and keep their device, so only the
-    // new slots and those whose device answered anew touch the list.
-    m_lstDevice->BeginFill();
-    for (int slot = 0; slot < n; ++slot) {
-        const DeviceEntry& now = m_tableCopy[static_cast<size_t>(slot)];
-        const bool shown = slot < static_cast<int>(m_shownDevices.size());
-        if (shown && std::memcmp(&now, &m_shownDevices[static_cast<size_t>(slot)], sizeof now) == 0)
-            continue;
-        DeviceEntry e = now;   // SetDeviceRow trims the texts it is given
-        if (shown) {
-            const int row = m_lstDevice->FindItem(
-                QString::fromLatin1(TrimTrailingBlanks(e.serial, static_cast<int>(std::strlen(e.serial)))),
-                QString::fromLatin1(TrimTrailingBlanks(e.mac, static_cast<int>(std::strlen(e.mac)))));
-            if (row >= 0)
-                SetDeviceRow(1, row, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
-            m_shownDevices[static_cast<size_t>(slot)] = now;
-        } else {
-            SetDeviceRow(0, slot, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
-            m_shownDevices.push_back(now);
-        }
-    }
-    m_lstDevice->EndFill();
-}
-
-void CKestrelDlg::LogFindSummary()
-{
-    m_tableCopy.resize(kDeviceTableMax + 1);
-    const int n = CopyDevTableSlots(m_tableCopy.data(), kDeviceTableMax + 1);
-    SortDevices(m_tableCopy.data(), n);
-    char text[128];
-    char line[sizeof text + 2];
-    auto log = [&] {
-        std::snprintf(line, sizeof line, "%s\r\n", text);
-        AppendStatus(line);
-    };
-    FoundCountText(text, sizeof text, n);
-    log();
-    int from = 0;
-    int macs = 0;
-    for (int at; (at = NextSharedSerial(m_tableCopy.data(), n, &from, &macs)) >= 0;) {
-        SharedSerialText(text, sizeof text, m_tableCopy[static_cast<size_t>(at)].serial, macs);
-        log();
-    }
-    if (GetDevicesLeftOut() > 0) {
-        LeftOutText(text, sizeof text, GetDeviceCapacity());
-        log();
-    }
-}
-
-void CKestrelDlg::LogWriteVerification()
-{
-    if (!m_bVerifyWrite)
-        return;
-    m_bVerifyWrite = false;
-    char line[160];
-    RecordTable reread;
-    const bool answered = ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial);
-    if (answered) {
-        CopyReplyTable(&reread);
-        VerifyWrite(m_written, reread, line, sizeof line - 2);
-    } else {
-        std::snprintf(line, sizeof line - 2, "%s", kCfgNoAnswer);
-    }
-    std::strcat(line, "\r\n");
-    AppendStatus(line);
-    const std::string unrecorded = JournalWrite(answered ? &reread : nullptr);
-    if (!unrecorded.empty())
-        AppendStatus((unrecorded + "\r\n").c_str());
-}
-
-std::string CKestrelDlg::JournalWrite(const RecordTable* reread)
-{
-    m_bVerifyWrite = false;
-    JournalEntry e = MakeJournalEntry("pathlume", m_nRestores > 0 ? kJournalRestore : kJournalEdit,
-                                      m_szSelSerial, m_szSelMac, m_before, m_written, reread);
-    e.restores = m_nRestores;
-    return RecordWrite(e);
-}
-
-void CKestrelDlg::OnTimer(int id)
-{
-    if (id != 1)
-        return;
-    if (GetBusyFlg() != 1) {
-        ServeDblClk();
-        return;
-    }
-    std::lock_guard<std::recursive_mutex> lock(m_monitorLock);
-    HandleRecvEvents(TakeRecvEvent());
-    if (GetStopRecvFlg() != 0) {
-        HandleRecvEvents(TakeRecvEvent());
-        AppendStatus("Detect StopRecvFlg.\r\n");
-        ClearStopRecvFlg();
-        WaitRecvThread();
-        if (m_bFinding)
-            LogFindSummary();
-        m_bFinding = false;
-        if (UdpDropsSinceSend() > 0) {
-            char line[160];
-            std::snprintf(line, sizeof line, "%s\r\n", kRepliesLostText);
-            AppendStatus(line);
-        }
-        LogWriteVerification();
-        ClearBusyFlg();
-        ShowBusyState();
-    }
-}
-
-void CKestrelDlg::timerEvent(QTimerEvent* e)
-{
-    OnTimer(e->timerId() == m_nTimer1 && m_nTimer1 != 0 ? 1 : 0);
-}
-
 void CKestrelDlg::OnClose()
 {
     if (m_nTimer1 != 0) {
         killTimer(m_nTimer1);
         m_nTimer1 = 0;
     }
+    m_bMonitoring = false;   // a wake still on its way finds the monitor gone
     CloseCmdMutex();
     // A request still running is stopped and its worker joined here, so
     // closing during a request neither crashes nor hangs.

@@ -15,6 +15,7 @@
 #include "dialogbase.h"
 #include "engine.h"
 #include "udp.h"
+#include "writecheck.h"
 
 struct JournalEntry;
 class QAction;
@@ -60,6 +61,13 @@ public:
     // "Restore before last write..." in the device list's context menu.
     QAction* restoreAction() const { return m_actRestore; }
     bool timerRunning() const { return m_nTimer1 != 0; }
+    // The worker wakes the monitor as soon as it raises an event or ends (on
+    // from the start). Off, the monitor looks only at its 100 ms tick; for
+    // measurements. Between requests only.
+    void SetWakeOnEvents(bool on);
+    // Stops the 100 ms timer and leaves the monitor to the worker's wake-ups
+    // alone; for tests.
+    void StopMonitorTimer();
 
 public slots:
     void OnSeek();
@@ -79,6 +87,7 @@ protected:
     bool OnInitDialog() override;
     void ServeDblClk();
     void HandleRecvEvents(uint8_t events);
+    void customEvent(QEvent* e) override;   // the worker's wake-up
 
     void PaintPage(QPainter& painter) override;
     void timerEvent(QTimerEvent* e) override;
@@ -104,8 +113,13 @@ private:
     // several MAC addresses, devices left out of a full table.
     void LogFindSummary();
     // Brings the list up to the device table: new devices become rows at
-    // their sorted places, rows whose device answered anew are rewritten.
+    // their sorted places (all in one batch), rows whose device answered
+    // anew are rewritten.
     void UpdateDeviceRows();
+    // A device field as its cell shows it: trailing blanks trimmed (in place).
+    static QString CellText(char* text);
+    // Runs on the worker's thread: posts the monitor's tick to the window.
+    static void WakeFromWorker(void* window);
     // Watches the receive socket, which a request may have made anew.
     void WatchRecvSocket();
     // After the re-read that follows a write: logs whether the device took
@@ -145,8 +159,11 @@ private:
     QMenu* m_pSysMenu = nullptr;
     int m_nTimer1 = 0;
     bool m_bTransportOpen = false;
+    bool m_bMonitoring = false;    // the monitor runs: from start-up to the close
+    bool m_bInTick = false;        // a tick of the monitor is being served
+    bool m_bTickAgain = false;     // a tick came meanwhile and runs once it is over
     bool m_bVerifyWrite = false;   // the running fetch is the re-read after a write
-    RecordTable m_written{};       // what that write sent
+    WriteCheck m_check;            // what that write sent, and to which device
     RecordTable m_before{};        // the configuration it was built from
     int m_nRestores = 0;           // the journal entry it undoes; 0: the form's write
     QAction* m_actRestore = nullptr;

@@ -14,7 +14,11 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <functional>
+#include <map>
+#include <random>
 #include <thread>
 #include <unistd.h>
 
@@ -130,6 +134,10 @@ TEST_F(MainWindowTest, ColumnsShowTheirLongestValuesInTheFontInUse)
             << what;
         for (int c = 0; c < 6; ++c) {
             EXPECT_GE(list->columnWidth(c), 105) << what << " column " << c;
+            // The widths noted as cells were written cover what the view
+            // itself measures (bold marked row included).
+            EXPECT_GE(list->columnWidth(c), static_cast<QAbstractItemView*>(list)->sizeHintForColumn(c))
+                << what << " column " << c;
             for (int r = 0; r < list->GetItemCount(); ++r)
                 EXPECT_GE(list->columnWidth(c),
                           fm.horizontalAdvance(list->GetItemText(r, c)) + padding)
@@ -162,6 +170,8 @@ TEST_F(MainWindowTest, ColumnsShowTheirLongestValuesInTheFontInUse)
                 "255.255.255.255", "host"};
     ASSERT_GE(dlg_->SetDeviceRow(0, 0, wide.serial, wide.mac, wide.dev, wide.ver, wide.ip, wide.host), 0);
     allFit("widest letters");
+    list->MarkDevice(QStringLiteral("WWWWWWWWWWWWWWWW"), QStringLiteral("DDDDDDDDDDDD"));
+    allFit("widest letters in bold");
 
     // A large font: everything still fits, and the list scrolls sideways.
     QFont big = list->font();
@@ -244,7 +254,7 @@ TEST_F(MainWindowTest, AFullListSaysThatDevicesWereLeftOut)
 }
 
 // A thousand devices answering at once: every one becomes a row, in order,
-// and the list scrolls to the last.
+// showing its own device's six fields, and the list scrolls to the last.
 TEST_F(MainWindowTest, AThousandDevicesAreAllListed)
 {
     Open(devsim::GenerateDevices(1000, 61));
@@ -255,6 +265,18 @@ TEST_F(MainWindowTest, AThousandDevicesAreAllListed)
     const QStringList serials = Rows(List(), 0);
     for (int r = 1; r < serials.size(); ++r)
         ASSERT_LT(QString::localeAwareCompare(serials[r - 1], serials[r]), 0) << r;
+    const int keys[] = {KEY_SERIAL_NUM, KEY_MAC, KEY_DEV, KEY_VER, KEY_IP_CUR, KEY_HOST_NAME};
+    std::map<QString, size_t> byMac;
+    for (size_t i = 0; i < 1000; ++i)
+        byMac[QString::fromStdString(rig_->sim().Value(i, KEY_MAC))] = i;
+    for (int r = 0; r < 1000; ++r) {
+        const auto dev = byMac.find(List()->GetItemText(r, 1));
+        ASSERT_NE(dev, byMac.end()) << "row " << r;
+        for (int c = 0; c < 6; ++c)
+            ASSERT_EQ(List()->GetItemText(r, c).toStdString(), rig_->sim().Value(dev->second, keys[c]))
+                << "row " << r << " column " << c;
+        byMac.erase(dev);   // each device is one row
+    }
     EXPECT_TRUE(Log().endsWith(QStringLiteral("1000 devices found.\r\n"))) << Log().toStdString();
     EXPECT_GT(List()->verticalScrollBar()->maximum(), 0);
     List()->scrollToItem(List()->topLevelItem(999));
@@ -540,6 +562,89 @@ TEST_F(MainWindowTest, ClosingFromAnEventLoopInsideATickLeavesTheTickItsLock)
     EXPECT_FALSE(dlg_->timerRunning());
 }
 
+// The worker wakes the monitor: with the 100 ms timer stopped, a device's
+// row still appears, and Stop still brings the window back to "Idle".
+TEST_F(MainWindowTest, TheWorkerWakesTheMonitorWithoutItsTimer)
+{
+    Open(devsim::GenerateDevices(1, 21));
+    dlg_->StopMonitorTimer();
+    SetTimeoutText(QStringLiteral("30"));
+    Click(IDC_BTN_SEEK);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return List()->GetItemCount() == 1; }, 3000));
+    EXPECT_EQ(List()->GetItemText(0, 0).toStdString(), rig_->sim().Value(0, KEY_SERIAL_NUM));
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    Click(IDC_BTN_STOP);
+    ASSERT_TRUE(WaitIdle(2000));
+    EXPECT_EQ(Log(), QStringLiteral("Start finding.\r\nDetect UpdateInfo.\r\n"
+                                    "Detect StopRecvFlg.\r\n1 device found.\r\n"));
+}
+
+// The worker raises its last event and ends between the monitor's first
+// take of the events and its look at the end flag: the second take still
+// shows it, the last row of a Find as the configuration of a fetch.
+std::atomic<int> g_looks{0};
+std::atomic<bool> g_resultsBeforeTheSeam{false};
+std::function<bool()> g_resultsIn;
+void WorkerEndsInsideTheLook()
+{
+    if (g_looks++ != 0)
+        return;
+    g_resultsBeforeTheSeam = g_resultsIn();
+    EXPECT_TRUE(testrig::PumpUntil([] { return GetStopRecvFlg() != 0; }, 5000));
+}
+
+TEST_F(MainWindowTest, AnEventRaisedJustBeforeTheWorkerEndsIsSeen)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.delayMs = 500;   // every answer comes well after the first look
+    Open(devsim::GenerateDevices(1, 23), opt);
+    const QString mac = QString::fromStdString(rig_->sim().Value(0, KEY_MAC));
+    struct Case {
+        const char* what;
+        std::function<void()> start;
+        std::function<bool()> resultsIn;
+        std::function<void()> check;
+    } cases[] = {
+        {"find",
+         [&] {
+             SetTimeoutText(QStringLiteral("0"));
+             Click(IDC_BTN_SEEK);
+         },
+         [] { return GetDevCount() > 0; },
+         [&] {
+             EXPECT_EQ(List()->GetItemCount(), 1);
+             EXPECT_EQ(Log(), QStringLiteral("Start finding.\r\nDetect UpdateInfo.\r\n"
+                                             "Detected receiving timeout.\r\nDetect StopRecvFlg.\r\n"
+                                             "1 device found.\r\n"));
+         }},
+        {"fetch",
+         [&] {
+             SetTimeoutText(QStringLiteral("3"));
+             ClickRow(0);
+         },
+         [&] {
+             return ReplyTableHoldsConfigOf(mac.toLatin1().constData(),
+                                            rig_->sim().Value(0, KEY_SERIAL_NUM).c_str());
+         },
+         [&] {
+             EXPECT_TRUE(ConfigBox().contains(QStringLiteral("MAC = ") + mac)) << ConfigBox().toStdString();
+             EXPECT_TRUE(Log().endsWith(QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n")));
+         }},
+    };
+    for (const Case& c : cases) {
+        g_looks = 0;
+        g_resultsIn = c.resultsIn;
+        SetProgressSeamForTest(&WorkerEndsInsideTheLook);
+        c.start();
+        const bool idle = WaitIdle(6000);
+        SetProgressSeamForTest(nullptr);
+        ASSERT_TRUE(idle) << c.what;
+        EXPECT_GE(g_looks.load(), 1) << c.what;
+        EXPECT_FALSE(g_resultsBeforeTheSeam.load()) << c.what << ": the first take already had the results";
+        c.check();
+    }
+}
+
 TEST_F(MainWindowTest, DeviceFoundJustBeforeTheTimeoutIsListed)
 {
     auto opt = testrig::LoopbackSimOptions();
@@ -670,6 +775,69 @@ TEST_F(MainWindowTest, ShellRunsAnOrdinaryTopLevelWindowThatSigtermCloses)
     struct sigaction now = {};
     ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
     EXPECT_EQ(now.sa_handler, SIG_DFL);   // the program's handler lives only as long as the run
+}
+
+// A batch of rows lands where row by row each would have gone: among the
+// rows already there, after those that sort equal, and rows of one batch
+// that sort equal in the order given.
+TEST(DeviceListTest, ABatchOfRowsGoesWhereRowByRowItWould)
+{
+    auto makeList = [] {
+        auto list = std::make_unique<CDeviceListCtrl>();
+        for (int c = 0; c < 6; ++c)
+            list->InsertColumn(c, QStringLiteral("h%1").arg(c), 105);
+        return list;
+    };
+    auto addRow = [](CDeviceListCtrl& list, const QStringList& cells) {
+        const int r = list.InsertItem(0, cells[0], cells[1]);
+        for (int c = 1; c < 6; ++c)
+            list.SetItemText(r, c, cells[c]);
+    };
+    auto row = [](const char* serial, const char* mac, const char* host) {
+        return QStringList{QString::fromLatin1(serial), QString::fromLatin1(mac), QStringLiteral("dev"),
+                           QStringLiteral("1.0"), QStringLiteral("10.0.0.1"), QString::fromLatin1(host)};
+    };
+    struct Case {
+        const char* what;
+        std::vector<QStringList> before, batch;
+    };
+    std::vector<Case> cases = {
+        {"into an empty list", {},
+         {row("SN3", "02C0EE000003", "c"), row("SN1", "02C0EE000009", "b"), row("SN1", "02C0EE000001", "a")}},
+        {"before, between and after", {row("SN2", "M", "x"), row("SN4", "M", "y")},
+         {row("SN5", "M", "e"), row("SN1", "M", "a"), row("SN3", "M", "c"), row("SN3", "M", "d")}},
+        {"equal to a row already there", {row("SN1", "M1", "old")},
+         {row("SN1", "M1", "new"), row("SN1", "M0", "x"), row("SN1", "M1", "newer")}},
+    };
+    // Many rows falling between many others, as a long Find fills the list.
+    Case many{"many among many", {}, {}};
+    std::mt19937 rng(9);
+    for (int i = 0; i < 300; ++i) {
+        const std::string serial = "SN" + std::to_string(rng() % 400);
+        const std::string mac = "02C0EE" + std::to_string(rng() % 4);
+        (i < 150 ? many.before : many.batch).push_back(row(serial.c_str(), mac.c_str(), std::to_string(i).c_str()));
+    }
+    cases.push_back(many);
+    for (const Case& c : cases) {
+        auto batched = makeList();
+        auto oneByOne = makeList();
+        for (const QStringList& r : c.before) {
+            addRow(*batched, r);
+            addRow(*oneByOne, r);
+        }
+        batched->InsertRows(c.batch);
+        for (const QStringList& r : c.batch)
+            addRow(*oneByOne, r);
+        EXPECT_EQ(batched->GetItemCount(), static_cast<int>(c.before.size() + c.batch.size())) << c.what;
+        EXPECT_EQ(batched->CsvText(), oneByOne->CsvText()) << c.what;
+    }
+    // Spelled out for one case: the rows equal to the one already there
+    // follow it in the order they came.
+    auto list = makeList();
+    addRow(*list, row("SN1", "M1", "old"));
+    list->InsertRows(cases[2].batch);
+    EXPECT_EQ(Rows(list.get(), 5), (QStringList{QStringLiteral("x"), QStringLiteral("old"),
+                                                 QStringLiteral("new"), QStringLiteral("newer")}));
 }
 
 TEST_F(MainWindowTest, SetDeviceRowAndTrim)

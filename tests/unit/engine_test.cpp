@@ -94,10 +94,15 @@ protected:
     // Runs until the worker has ended; returns the events raised, as bits.
     uint8_t FinishRequest(int timeoutMs = 8000)
     {
-        EXPECT_TRUE(PumpUntil([] { return GetStopRecvFlg() != 0; }, timeoutMs));
-        WaitRecvThread();
-        ClearStopRecvFlg();
-        return TakeRecvEvent();
+        uint8_t events = 0;
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                const RequestProgress p = TakeRequestProgress();
+                events = static_cast<uint8_t>(events | p.events);
+                return p.ended;
+            },
+            timeoutMs));
+        return events;
     }
 
     std::unique_ptr<SimRig> rig_;
@@ -583,6 +588,36 @@ TEST_F(EngineTest, StopDuringAFindKeepsTheRowsAndRaisesNoTimeout)
     EXPECT_EQ(events & RecvEventBit(EVT_TIMEOUT), 0);
     EXPECT_EQ(GetStopReqFlg(), 0);
     EXPECT_EQ(GetDevCount(), 2);
+}
+
+// The monitor's wake-up: one call per look the monitor has not yet taken,
+// again once it has looked or a new request has started, and also for a
+// worker that ends without an event (Stop).
+std::atomic<int> g_wakes{0};
+
+TEST_F(EngineTest, TheWorkerWakesTheMonitorOnceUntilItLooks)
+{
+    SetMonitorWake([](void*) { ++g_wakes; }, nullptr);
+    g_wakes = 0;
+    SetRecvEvent(EVT_UPDATE_INFO);
+    SetRecvEvent(EVT_UPDATE_INFO);
+    EXPECT_EQ(g_wakes.load(), 1);   // the look asked for will see both
+    EXPECT_EQ(TakeRequestProgress().events, RecvEventBit(EVT_UPDATE_INFO));
+    SetRecvEvent(EVT_TIMEOUT);
+    EXPECT_EQ(g_wakes.load(), 2);
+
+    // Never looked at, the last wake does not keep the next request's away.
+    OpenSilent();
+    SetRecvTmo(30);
+    StartRequest(RequestKind::Find, nullptr);
+    EXPECT_EQ(TakeRecvEvent(), 0);   // the request starts with no event
+    SetStopReqFlg();
+    ASSERT_TRUE(PumpUntil([] { return g_wakes.load() == 3; }, 2000));
+    const RequestProgress p = TakeRequestProgress();
+    EXPECT_TRUE(p.ended);
+    EXPECT_EQ(p.events, 0);
+    EXPECT_EQ(GetStopRecvFlg(), 0);
+    SetMonitorWake(nullptr, nullptr);
 }
 
 TEST_F(EngineTest, TimeoutsEndAfterTheirWholeSeconds)

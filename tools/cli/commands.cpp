@@ -16,6 +16,7 @@
 #include "output.h"
 #include "platform.h"
 #include "session.h"
+#include "writecheck.h"
 
 namespace cli {
 
@@ -193,14 +194,15 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
         return kExitOk;
     }
 
-    SetTargetMac(t.mac.c_str());
-    SetTargetSerial(t.serial.c_str());
-    StartRequest(RequestKind::SetConfig, table);
+    WriteCheck check;
+    SendCheckedWrite(&check, written, t.mac.c_str(), t.serial.c_str());
     if (!s.Sent())
         return kExitTransport;
-    SleepMs(30);
+    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
     RecordTable reread;
-    const bool answered = Fetch(s, t, &reread, text, "Checking");
+    char line[256];
+    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
+    const bool answered = differ >= 0;
     // Sent is written, whatever the check finds: the journal keeps it.
     JournalEntry entry = MakeJournalEntry("pathlume-cli", req.action, t.serial.c_str(),
                                           t.mac.c_str(), reply, written, answered ? &reread : nullptr);
@@ -216,10 +218,6 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
             break;
         keys.push_back({w.key, valueOf(w), answered && same(w, reread)});
     }
-    char line[256];
-    const int differ = answered ? VerifyWrite(written, reread, line, sizeof line) : -1;
-    if (!answered)
-        std::snprintf(line, sizeof line, "%s", kCfgNoAnswer);
     if (json)
         PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
     if (differ == 0) {

@@ -191,20 +191,17 @@ uint8_t Session::Run(RequestKind kind, const char* what, bool (*stopWhen)(void*,
         // room for waits in the socket while the worker makes room.
         if (ready > 0 && OnSocketNotify(kUdpReadEvent) == kUdpRingFull)
             SleepMs(1);
-        const uint8_t e = TakeRecvEvent();
-        events |= e;
-        if (stopWhen && !stopAsked && stopWhen(ctx, (e & RecvEventBit(EVT_UPDATE_INFO)) != 0)) {
+        const RequestProgress look = TakeRequestProgress();
+        events |= look.events;
+        if (look.ended)
+            break;
+        if (stopWhen && !stopAsked &&
+            stopWhen(ctx, (look.events & RecvEventBit(EVT_UPDATE_INFO)) != 0)) {
             SetStopReqFlg();
             stopAsked = true;
         }
         if (g_interrupted.load() != 0 && GetStopReqFlg() == 0)
             SetStopReqFlg();
-        if (GetStopRecvFlg() != 0) {
-            events |= TakeRecvEvent();
-            ClearStopRecvFlg();
-            WaitRecvThread();
-            break;
-        }
         if (std::chrono::steady_clock::now() > deadline) {
             ShutdownEngine();
             ClearStopRecvFlg();

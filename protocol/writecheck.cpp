@@ -1,0 +1,40 @@
+#include "writecheck.h"
+
+#include <cstdio>
+
+#include "cfgrules.h"
+#include "engine.h"
+#include "platform.h"
+
+namespace {
+
+void CopyName(char* dst, size_t size, const char* src)
+{
+    std::snprintf(dst, size, "%s", src ? src : "");
+}
+
+}  // namespace
+
+int SendCheckedWrite(WriteCheck* check, const RecordTable& table, const char* mac,
+                     const char* serial)
+{
+    check->written = table;
+    CopyName(check->mac, sizeof check->mac, mac);
+    CopyName(check->serial, sizeof check->serial, serial);
+    SetTargetMac(check->mac);
+    SetTargetSerial(check->serial);
+    const int r = StartRequest(RequestKind::SetConfig, &check->written);
+    SleepMs(kRereadDelayMs);
+    return r;
+}
+
+int FinishWriteCheck(const WriteCheck& check, RecordTable* reread, char* line, size_t size)
+{
+    if (!ReplyTableHoldsConfigOf(check.mac, check.serial)) {
+        ClearRecordTable(reread);
+        std::snprintf(line, size, "%s", kCfgNoAnswer);
+        return -1;
+    }
+    CopyReplyTable(reread);
+    return VerifyWrite(check.written, *reread, line, size);
+}
