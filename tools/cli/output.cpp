@@ -190,8 +190,10 @@ void PrintHistoryTable(FILE* out, const std::vector<const JournalEntry*>& shown)
                                                     "Outcome"};
     auto cells = [](const JournalEntry& e) {
         std::string action = SafeText(e.action);
-        if (e.restores > 0)
-            action += " " + std::to_string(e.restores);
+        if (e.restores > 0) {
+            action += ' ';
+            action += std::to_string(e.restores);
+        }
         return std::vector<std::string>{std::to_string(e.number), SafeText(e.time),
                                         SafeText(e.serial),       SafeText(e.mac),
                                         SafeText(e.program),      action,
