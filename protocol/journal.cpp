@@ -241,6 +241,12 @@ bool MakeFolders(const std::string& dir, int* error)
 
 }  // namespace
 
+#ifdef _WIN32
+const char kJournalUnplaced[] = "LOCALAPPDATA is not set";
+#else
+const char kJournalUnplaced[] = "neither XDG_STATE_HOME nor HOME is set";
+#endif
+
 std::string JournalPath()
 {
 #ifdef _WIN32
@@ -321,7 +327,7 @@ std::string RecordWrite(const JournalEntry& entry)
 {
     const std::string path = JournalPath();
     if (path.empty())
-        return JournalFailureText("the state folder", "neither XDG_STATE_HOME nor HOME is set");
+        return JournalFailureText("the state folder", kJournalUnplaced);
     std::string reason;
     if (!AppendJournalLine(path, JournalLine(entry), &reason))
         return JournalFailureText(path, reason);

@@ -1,5 +1,6 @@
-// The socket calls of socketio.h on Winsock. The application starts the
-// socket library (app/socketlibrary.cpp); nothing here does.
+// The socket calls of socketio.h on Winsock. The transport and the
+// simulator start the socket library for themselves (StartSocketLibrary);
+// the window's application makes a start of its own (app/socketlibrary.cpp).
 #include "socketio.h"
 
 #include <winsock2.h>
@@ -17,6 +18,17 @@ SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
 std::vector<INTERFACE_INFO> g_listed;   // see ListBroadcastInterfaces
 
 }  // namespace
+
+bool StartSocketLibrary()
+{
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
+}
+
+void StopSocketLibrary()
+{
+    WSACleanup();
+}
 
 SocketHandle OpenDatagramSocket()
 {

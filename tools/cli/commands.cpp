@@ -237,7 +237,7 @@ int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
 {
     *path = JournalPath();
     if (path->empty()) {
-        std::fprintf(err, "pathlume-cli: No journal: neither XDG_STATE_HOME nor HOME is set.\n");
+        std::fprintf(err, "pathlume-cli: No journal: %s.\n", kJournalUnplaced);
         return kExitNoDevice;
     }
     std::string reason;

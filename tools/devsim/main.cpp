@@ -9,10 +9,6 @@
 
 #include "devsim.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#endif
-
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -184,11 +180,6 @@ int main(int argc, char** argv)
         devs = devsim::GenerateDevices(static_cast<int>(devices), opt.seed);
     }
 
-#ifdef _WIN32
-    WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
-        return Fail("cannot start Windows sockets");
-#endif
     devsim::Simulator sim(opt, devs);
     sim.log = [](const std::string& line) { std::cout << line << std::endl; };
     if (sim.Open() != 0) {
