@@ -215,6 +215,17 @@ using StatBuf = struct _stat64;
 int StatPath(const std::string& p, StatBuf* st) { return _stat64(p.c_str(), st); }
 int MakeDir(const std::string& p) { return _mkdir(p.c_str()); }
 bool IsDir(const StatBuf& st) { return (st.st_mode & _S_IFMT) == _S_IFDIR; }
+// Opens a file; a folder in its place fails with EISDIR, as it does on
+// POSIX (Windows would say only "Permission denied").
+int OpenFile(const std::string& p, int flags, int mode = 0)
+{
+    StatBuf st{};
+    if (StatPath(p, &st) == 0 && IsDir(st)) {
+        errno = EISDIR;
+        return -1;
+    }
+    return _open(p.c_str(), flags, mode);
+}
 #else
 constexpr char kSeparators[] = "/";
 using StatBuf = struct stat;
@@ -280,7 +291,7 @@ bool AppendJournalLine(const std::string& path, const std::string& line, std::st
     }
     std::string text = line;
 #ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = OpenFile(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) {
         *reason = std::strerror(errno);
         return false;
@@ -339,7 +350,7 @@ bool ReadJournal(const std::string& path, JournalContents* out, std::string* rea
     *out = JournalContents{};
     std::string text;
 #ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    const int fd = OpenFile(path, _O_RDONLY | _O_BINARY);
 #else
     // Opened without waiting: a FIFO in its place must not hang the caller.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -322,8 +322,10 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             if (!(ok = value()))
                 break;
             char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || n < 1 || n > 2147483647L) {
+            // long long: a long is 32 bits on Windows, where strtol would
+            // cut 99999999999 to the largest entry number instead of refusing it.
+            const long long n = std::strtoll(v.c_str(), &end, 10);
+            if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || n < 1 || n > 2147483647LL) {
                 *error = "--entry takes the number of a journal entry (1 or more)";
                 return kExitUsage;
             }

@@ -38,11 +38,11 @@ bool ReadSettingsFile(const std::string& name, std::string* text, std::string* e
     if (!stdinput && handle >= 0)
         CloseRegularFile(handle);
     if (!ok) {
-        *error = "Cannot read " + SafeText(shown) + ": " + why + ".";
+        *error = "Cannot read " + PathText(shown) + ": " + why + ".";
         return false;
     }
     if (text->size() > kMaxSettingsFile) {
-        *error = "Cannot read " + SafeText(shown) + ": it is larger than 64 KiB.";
+        *error = "Cannot read " + PathText(shown) + ": it is larger than 64 KiB.";
         return false;
     }
     return true;
@@ -53,7 +53,7 @@ bool WriteFileReplacing(const std::string& name, const std::string& text, std::s
     std::string why;
     if (ReplaceFileWith(name, text, &why))
         return true;
-    *error = "Cannot write " + SafeText(name) + ": " + why + ".";
+    *error = "Cannot write " + PathText(name) + ": " + why + ".";
     return false;
 }
 
@@ -63,7 +63,7 @@ int ParseSettingsText(const std::string& text, const std::string& name,
     out->clear();
     if (source)
         source->clear();
-    const std::string shown = SafeText(name == "-" ? std::string("standard input") : name);
+    const std::string shown = PathText(name == "-" ? std::string("standard input") : name);
     size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;   // a UTF-8 byte-order mark
     for (int n = 1; pos < text.size(); ++n) {
         auto fail = [&](const std::string& why) {

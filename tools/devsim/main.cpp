@@ -50,11 +50,13 @@ const char kUsage[] =
 
 bool ParseInt(const char* s, long min, long max, long* out)
 {
+    // long long: a long is 32 bits on Windows, where strtol would cut a
+    // number too large for --seed to the largest seed instead of refusing it.
     char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
+    const long long v = std::strtoll(s, &end, 10);
     if (!s[0] || *end || v < min || v > max)
         return false;
-    *out = v;
+    *out = static_cast<long>(v);
     return true;
 }
 
