@@ -20,11 +20,11 @@ constexpr uint32_t kIpv4Broadcast = 0xFFFFFFFFu;   // 255.255.255.255, either by
 extern const int kSocketErrorNotSupported;
 
 // Starts the platform's socket library for the caller (Winsock, asking for
-// version 2.0); true when it started, and then one StopSocketLibrary is
+// version 2.0); true when it started, and then one ReleaseSocketLibrary is
 // owed. Each user starts and stops it for itself: the transport, the
 // simulator, a test's own sockets. Where sockets need no start, true.
-bool StartSocketLibrary();
-void StopSocketLibrary();
+bool AcquireSocketLibrary();
+void ReleaseSocketLibrary();
 
 // An IPv4 datagram socket, or kNoSocket (LastSocketError says why).
 SocketHandle OpenDatagramSocket();

@@ -25,12 +25,12 @@ std::vector<ifreq> g_listed;   // see ListBroadcastInterfaces
 
 }  // namespace
 
-bool StartSocketLibrary()
+bool AcquireSocketLibrary()
 {
     return true;   // POSIX sockets need no start
 }
 
-void StopSocketLibrary() {}
+void ReleaseSocketLibrary() {}
 
 SocketHandle OpenDatagramSocket()
 {

@@ -33,7 +33,7 @@ struct Transport {
     int recvBufferBytes = 0;
     uint32_t dropsAtSend = 0;
     bool listingFails = false;      // test hook
-    bool libraryStarted = false;    // StopSocketLibrary owed by CloseUdp
+    bool libraryStarted = false;    // ReleaseSocketLibrary owed by CloseUdp
     std::vector<NetInterface> listed;       // kept between requests
     std::vector<NetInterface> interfaces;   // the ones the last send went out on
 };
@@ -168,7 +168,7 @@ int OpenUdp(void* window, const UdpEndpoints& endpoints)
 
     // Not examined: without the library the socket below fails, and says why.
     if (!g_udp.libraryStarted)
-        g_udp.libraryStarted = StartSocketLibrary();
+        g_udp.libraryStarted = AcquireSocketLibrary();
     g_udp.sendSocket = OpenDatagramSocket();
     if (g_udp.sendSocket == kNoSocket) {
         Describe(g_udp.openFailure, sizeof g_udp.openFailure, "send to", endpoints.sendPort,
@@ -197,7 +197,7 @@ int CloseUdp()
     g_udp.recvBound = false;
     g_udp.recvBufferBytes = 0;
     if (g_udp.libraryStarted)
-        StopSocketLibrary();
+        ReleaseSocketLibrary();
     g_udp.libraryStarted = false;
     return result;
 }

@@ -14,7 +14,7 @@ class LoopbackPeer {
 public:
     LoopbackPeer()
     {
-        started_ = StartSocketLibrary();
+        started_ = AcquireSocketLibrary();
         ParseIpv4("127.0.0.1", &loopback_);
         s_ = OpenDatagramSocket();
         SetSocketOption(s_, SocketOption::ExclusiveAddress);
@@ -26,7 +26,7 @@ public:
         if (s_ != kNoSocket)
             CloseSocketHandle(s_);
         if (started_)
-            StopSocketLibrary();
+            ReleaseSocketLibrary();
     }
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;

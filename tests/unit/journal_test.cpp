@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec.h"
@@ -325,6 +326,41 @@ TEST_F(JournalFile, AppendAndReadBack)
     // A journal that is not a file cannot be read, and says why.
     EXPECT_FALSE(ReadJournal(dir_, &j, &reason));
     EXPECT_EQ(reason, "Is a directory");
+}
+
+// Writers that append at the same moment (the window and a script, two
+// scripts) each keep every record whole: an append lands at the end as the
+// file is then, never where another writer's record is going.
+TEST_F(JournalFile, AppendsAtTheSameMomentKeepEveryRecord)
+{
+    const std::string path = dir_ + "/pathlume/writes.jsonl";
+    constexpr int kWriters = 4;
+    constexpr int kEach = 150;
+    std::vector<std::thread> writers;
+    std::vector<int> failed(kWriters, 0);
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            JournalEntry e = SampleEntry();
+            for (int i = 0; i < kEach; ++i) {
+                e.serial = "SN-" + std::to_string(w) + "-" + std::to_string(i);
+                std::string reason;
+                failed[w] += AppendJournalLine(path, JournalLine(e), &reason) ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& t : writers)
+        t.join();
+    EXPECT_EQ(std::count(failed.begin(), failed.end(), 0), kWriters);
+    JournalContents j;
+    std::string reason;
+    ASSERT_TRUE(ReadJournal(path, &j, &reason)) << reason;
+    EXPECT_TRUE(j.damaged.empty()) << j.damaged.size() << " damaged lines";
+    ASSERT_EQ(j.entries.size(), static_cast<size_t>(kWriters * kEach));
+    std::vector<std::string> serials;
+    for (const JournalEntry& e : j.entries)
+        serials.push_back(e.serial);
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(std::unique(serials.begin(), serials.end()), serials.end());
 }
 
 }  // namespace

@@ -414,14 +414,14 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
 // inside a private network namespace.
 TEST(UdpInterfaces, ListingAndANamedInterfaceThatIsNotUp)
 {
-    ASSERT_TRUE(StartSocketLibrary());
+    ASSERT_TRUE(AcquireSocketLibrary());
     const SocketHandle s = OpenDatagramSocket();
     ASSERT_NE(s, kNoSocket);
     std::vector<NetInterface> listed;
     int error = 0;
     const int n = ListBroadcastInterfaces(s, &listed, &error);
     CloseSocketHandle(s);
-    StopSocketLibrary();
+    ReleaseSocketLibrary();
     EXPECT_EQ(n < 0 ? 0 : static_cast<size_t>(n), listed.size());
     for (const NetInterface& itf : listed) {
         char text[16];

@@ -13,7 +13,8 @@ namespace cli {
 
 // Before anything is read or written. Standard input and output carry bytes
 // as given, on Windows too, where they would otherwise turn every line end
-// into CR LF (a CSV line end into CR CR LF) and stop reading at a Ctrl-Z.
+// into CR LF (a CSV line end into CR CR LF) and stop reading at a Ctrl-Z
+// (input typed at a console keeps that: Ctrl-Z and Enter end it).
 // A standard output the program was started without is held by a descriptor
 // that refuses writes (POSIX), so that no socket takes its number and the
 // output fails as it must.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "platform.h"
 
 namespace cli {
 
@@ -28,21 +29,19 @@ BOOL WINAPI OnConsoleControl(DWORD event)
 // The system's text for an error code, without its closing full stop.
 std::string SystemText(DWORD error)
 {
-    char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, text, sizeof text, nullptr);
-    std::string s = n > 0 ? text : "system error " + std::to_string(error);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
-        s.pop_back();
-    return s;
+    char text[256];
+    SystemErrorText(static_cast<int>(error), text, sizeof text);
+    return text;
 }
 
 }  // namespace
 
 void PrepareStandardStreams()
 {
+    // Input typed at the console keeps its text mode, so that Ctrl-Z and
+    // Enter still end it.
     for (FILE* f : {stdin, stdout, stderr})
-        if (_fileno(f) >= 0)
+        if (_fileno(f) >= 0 && !(f == stdin && IsTerminal(stdin)))
             _setmode(_fileno(f), _O_BINARY);
 }
 

@@ -53,12 +53,12 @@ Simulator::~Simulator()
     if (socket_ != kNoSocket)
         CloseSocketHandle(socket_);
     if (libraryStarted_)
-        StopSocketLibrary();
+        ReleaseSocketLibrary();
 }
 
 int Simulator::Open()
 {
-    if (!libraryStarted_ && !StartSocketLibrary()) {
+    if (!libraryStarted_ && !AcquireSocketLibrary()) {
         error_ = "cannot start the socket library";
         return -1;
     }
