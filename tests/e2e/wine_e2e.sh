@@ -58,6 +58,7 @@ status=0
 if [ "$status" -eq 0 ]; then
   in_lab=1
   here=(ip netns exec "${tag}h")
+  export PATHLUME_PRIVATE_NETWORK=1   # the suites may open the broadcast address here
 elif [ "$status" -eq 77 ]; then
   echo "skipped: per-interface sends ($(cat "$work/lab.out")); loopback only"
 else
