@@ -13,10 +13,12 @@
 #ifdef _WIN32
 #include <direct.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
+#include "platform.h"
 #include "textutil.h"
 
 const char kJournalEdit[] = "edit";
@@ -215,6 +217,13 @@ using StatBuf = struct _stat64;
 int StatPath(const std::string& p, StatBuf* st) { return _stat64(p.c_str(), st); }
 int MakeDir(const std::string& p) { return _mkdir(p.c_str()); }
 bool IsDir(const StatBuf& st) { return (st.st_mode & _S_IFMT) == _S_IFDIR; }
+// Whether a folder has the name: Windows refuses to open one with "Access
+// is denied" alone, and it is named as POSIX names it.
+bool IsFolder(const std::string& p)
+{
+    StatBuf st{};
+    return StatPath(p, &st) == 0 && IsDir(st);
+}
 #else
 constexpr char kSeparators[] = "/";
 using StatBuf = struct stat;
@@ -240,6 +249,12 @@ bool MakeFolders(const std::string& dir, int* error)
 }
 
 }  // namespace
+
+#ifdef _WIN32
+const char kJournalUnplaced[] = "LOCALAPPDATA is not set";
+#else
+const char kJournalUnplaced[] = "neither XDG_STATE_HOME nor HOME is set";
+#endif
 
 std::string JournalPath()
 {
@@ -274,17 +289,60 @@ bool AppendJournalLine(const std::string& path, const std::string& line, std::st
     }
     std::string text = line;
 #ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0) {
-        *reason = std::strerror(errno);
+    // Opened for appending alone (no right to write anywhere else), and the
+    // end found and written under a lock that every writer of the journal
+    // takes: the C library's _O_APPEND seeks to the end and then writes, so
+    // a record another writer added between the two would be written over.
+    if (IsFolder(path)) {
+        *reason = std::strerror(EISDIR);
         return false;
     }
+    const HANDLE h = CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    char why[160];
+    if (h == INVALID_HANDLE_VALUE) {
+        SystemErrorText(static_cast<int>(GetLastError()), why, sizeof why);
+        *reason = why;
+        return false;
+    }
+    // One byte far beyond any journal's end is the writers' lock; closing the
+    // handle releases it.
+    OVERLAPPED lock{};
+    lock.Offset = 0xFFFFFFFEu;
+    lock.OffsetHigh = 0x7FFFFFFFu;
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock)) {
+        SystemErrorText(static_cast<int>(GetLastError()), why, sizeof why);
+        CloseHandle(h);
+        *reason = why;
+        return false;
+    }
+    // A line cut short (a full disk, a crash) is ended first, so that it
+    // does not take this record down with it.
+    LARGE_INTEGER size{};
     char last = '\n';
-    if (_lseeki64(fd, -1, SEEK_END) >= 0 && _read(fd, &last, 1) == 1 && last != '\n')
+    DWORD got = 0;
+    if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(size.QuadPart - 1) & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(size.QuadPart - 1) >> 32);
+        if (!ReadFile(h, &last, 1, &got, &at) || got != 1)
+            last = '\n';
+    }
+    if (last != '\n')
         text = "\n" + text;   // (insert(0, ...) trips a false -Wrestrict at -O3)
-    const int n = _write(fd, text.data(), static_cast<unsigned>(text.size()));
-    error = n < 0 ? errno : 0;
-    _close(fd);
+    OVERLAPPED atEnd{};
+    atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFFu;   // the end, whatever the handle's position
+    DWORD put = 0;
+    const bool wrote = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &put, &atEnd) != 0;
+    const DWORD failure = wrote ? 0 : GetLastError();
+    CloseHandle(h);
+    if (!wrote) {
+        SystemErrorText(static_cast<int>(failure), why, sizeof why);
+        *reason = why;
+        return false;
+    }
+    const long long n = put;
 #else
     const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -321,7 +379,7 @@ std::string RecordWrite(const JournalEntry& entry)
 {
     const std::string path = JournalPath();
     if (path.empty())
-        return JournalFailureText("the state folder", "neither XDG_STATE_HOME nor HOME is set");
+        return JournalFailureText("the state folder", kJournalUnplaced);
     std::string reason;
     if (!AppendJournalLine(path, JournalLine(entry), &reason))
         return JournalFailureText(path, reason);
@@ -333,7 +391,7 @@ bool ReadJournal(const std::string& path, JournalContents* out, std::string* rea
     *out = JournalContents{};
     std::string text;
 #ifdef _WIN32
-    const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    const int fd = IsFolder(path) ? (errno = EISDIR, -1) : _open(path.c_str(), _O_RDONLY | _O_BINARY);
 #else
     // Opened without waiting: a FIFO in its place must not hang the caller.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -85,6 +85,9 @@ bool ParseJournalLine(const std::string& line, JournalEntry* out);
 // %LOCALAPPDATA%\pathlume\writes.jsonl). A relative XDG_STATE_HOME is
 // ignored, as the base directory rules say.
 std::string JournalPath();
+// Why JournalPath() is "": "neither XDG_STATE_HOME nor HOME is set" (on
+// Windows "LOCALAPPDATA is not set").
+extern const char kJournalUnplaced[];
 
 // Appends one line: the missing folders made with mode 0700, the file
 // opened for appending (created with mode 0600) and the whole line given to

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <thread>
 
+#include <cstdio>
+#include <cstring>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -41,5 +44,24 @@ uint64_t ThreadCpuNs()
     if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0)
         return 0;
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+#endif
+}
+
+void SystemErrorText(int error, char* out, size_t size)
+{
+    if (size == 0)
+        return;
+#ifdef _WIN32
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, static_cast<DWORD>(error), 0, out,
+                                   static_cast<DWORD>(size), nullptr);
+    size_t len = n > 0 ? std::strlen(out) : 0;
+    while (len > 0 && (out[len - 1] == '\n' || out[len - 1] == '\r' || out[len - 1] == ' ' ||
+                       out[len - 1] == '.'))
+        out[--len] = '\0';
+    if (len == 0)
+        std::snprintf(out, size, "system error %d", error);
+#else
+    std::snprintf(out, size, "%s", std::strerror(error));
 #endif
 }

@@ -33,7 +33,18 @@ sockaddr_in Endpoint(uint32_t addr, uint16_t port)
 void SetSocketOption(SocketHandle s, SocketOption option)
 {
     const int on = 1;
-    const int name = option == SocketOption::Broadcast ? SO_BROADCAST : SO_REUSEADDR;
+    int name = SO_BROADCAST;
+    switch (option) {
+    case SocketOption::Broadcast: name = SO_BROADCAST; break;
+    case SocketOption::ReuseAddress: name = SO_REUSEADDR; break;
+    case SocketOption::ExclusiveAddress:
+#ifdef SO_EXCLUSIVEADDRUSE
+        name = SO_EXCLUSIVEADDRUSE;
+        break;
+#else
+        return;   // a port is not shared unless asked
+#endif
+    }
     setsockopt(Native(s), SOL_SOCKET, name, reinterpret_cast<const char*>(&on), sizeof on);
 }
 

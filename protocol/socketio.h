@@ -19,6 +19,13 @@ constexpr uint32_t kIpv4Broadcast = 0xFFFFFFFFu;   // 255.255.255.255, either by
 // The system's code for an operation the system does not support.
 extern const int kSocketErrorNotSupported;
 
+// Starts the platform's socket library for the caller (Winsock, asking for
+// version 2.0); true when it started, and then one ReleaseSocketLibrary is
+// owed. Each user starts and stops it for itself: the transport, the
+// simulator, a test's own sockets. Where sockets need no start, true.
+bool AcquireSocketLibrary();
+void ReleaseSocketLibrary();
+
 // An IPv4 datagram socket, or kNoSocket (LastSocketError says why).
 SocketHandle OpenDatagramSocket();
 int CloseSocketHandle(SocketHandle s);
@@ -28,7 +35,11 @@ int LastSocketError();
 void SocketErrorText(int error, char* out, size_t size);
 
 bool MakeNonBlocking(SocketHandle s);
-enum class SocketOption { Broadcast, ReuseAddress };
+// ReuseAddress shares the port with other sockets that ask for it too;
+// ExclusiveAddress keeps every other socket off the port (Windows would let
+// a socket that asks for reuse bind a port held without it; elsewhere a
+// port is exclusive unless shared, and this does nothing).
+enum class SocketOption { Broadcast, ReuseAddress, ExclusiveAddress };
 void SetSocketOption(SocketHandle s, SocketOption option);
 // Asks for a receive buffer of the given bytes: beyond the system's usual
 // ceiling where the program may (Linux, with the right to administer the

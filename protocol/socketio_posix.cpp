@@ -25,6 +25,13 @@ std::vector<ifreq> g_listed;   // see ListBroadcastInterfaces
 
 }  // namespace
 
+bool AcquireSocketLibrary()
+{
+    return true;   // POSIX sockets need no start
+}
+
+void ReleaseSocketLibrary() {}
+
 SocketHandle OpenDatagramSocket()
 {
     const int s = socket(AF_INET, SOCK_DGRAM, 0);

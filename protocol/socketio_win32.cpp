@@ -1,5 +1,6 @@
-// The socket calls of socketio.h on Winsock. The application starts the
-// socket library (app/socketlibrary.cpp); nothing here does.
+// The socket calls of socketio.h on Winsock. The transport and the
+// simulator start the socket library for themselves (AcquireSocketLibrary);
+// the window's application makes a start of its own (app/socketlibrary.cpp).
 #include "socketio.h"
 
 #include <winsock2.h>
@@ -7,6 +8,8 @@
 
 #include <cstdio>
 #include <cstring>
+
+#include "platform.h"
 
 const int kSocketErrorNotSupported = WSAEOPNOTSUPP;
 
@@ -17,6 +20,17 @@ SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
 std::vector<INTERFACE_INFO> g_listed;   // see ListBroadcastInterfaces
 
 }  // namespace
+
+bool AcquireSocketLibrary()
+{
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
+}
+
+void ReleaseSocketLibrary()
+{
+    WSACleanup();
+}
 
 SocketHandle OpenDatagramSocket()
 {
@@ -36,15 +50,7 @@ int LastSocketError()
 
 void SocketErrorText(int error, char* out, size_t size)
 {
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(error), 0, out,
-                                   static_cast<DWORD>(size), nullptr);
-    size_t len = n > 0 ? std::strlen(out) : 0;
-    if (len == 0)
-        std::snprintf(out, size, "socket error %d", error);
-    while (len > 0 && (out[len - 1] == '\n' || out[len - 1] == '\r' || out[len - 1] == ' ' ||
-                       out[len - 1] == '.'))
-        out[--len] = '\0';
+    SystemErrorText(error, out, size);
 }
 
 bool MakeNonBlocking(SocketHandle s)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform.h"
 #include "rxring.h"
 #include "socketio.h"
 
@@ -32,6 +33,7 @@ struct Transport {
     int recvBufferBytes = 0;
     uint32_t dropsAtSend = 0;
     bool listingFails = false;      // test hook
+    bool libraryStarted = false;    // ReleaseSocketLibrary owed by CloseUdp
     std::vector<NetInterface> listed;       // kept between requests
     std::vector<NetInterface> interfaces;   // the ones the last send went out on
 };
@@ -164,6 +166,9 @@ int OpenUdp(void* window, const UdpEndpoints& endpoints)
     g_udp.recvAddr = Ipv4OfText(endpoints.recvAddress);
     g_udp.recvPort = endpoints.recvPort;
 
+    // Not examined: without the library the socket below fails, and says why.
+    if (!g_udp.libraryStarted)
+        g_udp.libraryStarted = AcquireSocketLibrary();
     g_udp.sendSocket = OpenDatagramSocket();
     if (g_udp.sendSocket == kNoSocket) {
         Describe(g_udp.openFailure, sizeof g_udp.openFailure, "send to", endpoints.sendPort,
@@ -191,12 +196,24 @@ int CloseUdp()
     g_udp.recvSocket = kNoSocket;
     g_udp.recvBound = false;
     g_udp.recvBufferBytes = 0;
+    if (g_udp.libraryStarted)
+        ReleaseSocketLibrary();
+    g_udp.libraryStarted = false;
     return result;
 }
 
 SocketHandle GetRecvSocket()
 {
     return g_udp.recvSocket;
+}
+
+bool WaitForDatagram(int timeoutMs)
+{
+    if (g_udp.recvSocket == kNoSocket) {
+        SleepMs(timeoutMs);
+        return false;
+    }
+    return WaitReadable(g_udp.recvSocket, timeoutMs);
 }
 
 uint16_t GetRecvPort()

@@ -1,8 +1,8 @@
 // UDP transport: one broadcast socket for requests, one bound socket for
 // replies. Runs on the window thread only; received datagrams are copied
 // whole into the RxRing. Platform socket headers stay inside the socketio
-// files (socketio.h); the socket library (Winsock) is started by the
-// application, not here.
+// files (socketio.h); the socket library (Winsock) is started by OpenUdp
+// and stopped by CloseUdp.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +46,11 @@ struct UdpEndpoints {
 int OpenUdp(void* window, const UdpEndpoints& endpoints = UdpEndpoints{});
 int CloseUdp();
 SocketHandle GetRecvSocket();
+
+// For a caller without an event loop that watches GetRecvSocket() (pathlume-cli,
+// tests): waits up to timeoutMs for a datagram on the receive socket; true
+// when one is waiting. Without a receive socket it sleeps timeoutMs.
+bool WaitForDatagram(int timeoutMs);
 
 // The port the receive socket is bound to (useful with an ephemeral port).
 uint16_t GetRecvPort();

@@ -11,6 +11,14 @@ packages+=(librsvg2-bin desktop-file-utils appstream)
 packages+=(valgrind)
 if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev valgrind); fi
 if [ "${PATHLUME_WITH_CROSS:-0}" = 1 ]; then packages+=(g++-mingw-w64-x86-64-posix); fi
+# The Windows programs and test suites run under Wine (console programs: no
+# display, none of the recommended desktop libraries); googletest gives the
+# framework's sources, which the cross-build compiles for Windows.
+lean=()
+if [ "${PATHLUME_WITH_WINE:-0}" = 1 ]; then
+  packages+=(g++-mingw-w64-x86-64-posix googletest groff-base)
+  lean+=(wine wine64)
+fi
 if [ "${PATHLUME_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi
 # The package check's linter; dpkg-dev gives dpkg-buildflags (hardening flags)
@@ -19,20 +27,26 @@ if [ "${PATHLUME_WITH_LINTIAN:-0}" = 1 ]; then packages+=(lintian dpkg-dev man-d
 # The many-sites playbook (contrib/ansible) and its two-site test.
 if [ "${PATHLUME_WITH_ANSIBLE:-0}" = 1 ]; then packages+=(ansible-core); fi
 
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_lean=()
+for p in "${lean[@]}"; do
+  installed "$p" || missing_lean+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_lean[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${missing_lean[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "Run as root to install: ${missing[*]}" >&2; exit 1; }
+  command -v sudo >/dev/null || { echo "Run as root to install: ${missing[*]} ${missing_lean[*]}" >&2; exit 1; }
   SUDO=sudo
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || $SUDO apt-get install -y -qq "${missing[@]}"
+[ ${#missing_lean[@]} -eq 0 ] || $SUDO apt-get install -y -qq --no-install-recommends "${missing_lean[@]}"

@@ -1,13 +1,15 @@
 // Keeps a test program's writes out of the user's own journal: before the
-// first test, XDG_STATE_HOME points at a fresh temporary folder, removed
-// after the last. Tests that look at the journal read JournalPath().
+// first test, the journal's folder variable (XDG_STATE_HOME; LOCALAPPDATA on
+// Windows) points at a fresh temporary folder, removed after the last.
+// Tests that look at the journal read JournalPath().
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "portable.h"
 
 namespace testrig {
 
@@ -15,10 +17,9 @@ class JournalSandbox : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        std::string dir = ::testing::TempDir() + "pathlume-state-XXXXXX";
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        dir_ = dir;
-        setenv("XDG_STATE_HOME", dir_.c_str(), 1);
+        dir_ = MakeTempFolder("pathlume-state-");
+        ASSERT_FALSE(dir_.empty());
+        SetEnv(kStateVariable, dir_);
     }
     void TearDown() override
     {

@@ -1,16 +1,12 @@
 // A UDP socket on 127.0.0.1 with an ephemeral port, playing the other side
 // of a test: a device towards the transport, or the program towards the
-// simulator.
+// simulator. It holds its port without sharing it, on Windows too.
 #pragma once
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <vector>
+
+#include "socketio.h"
 
 namespace testrig {
 
@@ -18,30 +14,30 @@ class LoopbackPeer {
 public:
     LoopbackPeer()
     {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        started_ = AcquireSocketLibrary();
+        ParseIpv4("127.0.0.1", &loopback_);
+        s_ = OpenDatagramSocket();
+        SetSocketOption(s_, SocketOption::ExclusiveAddress);
+        BindSocket(s_, loopback_, 0);
+        port_ = BoundPort(s_);
     }
-    ~LoopbackPeer() { close(fd_); }
+    ~LoopbackPeer()
+    {
+        if (s_ != kNoSocket)
+            CloseSocketHandle(s_);
+        if (started_)
+            ReleaseSocketLibrary();
+    }
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
     uint16_t port() const { return port_; }
 
-    // Sends one datagram to 127.0.0.1:port; returns the bytes sent.
+    // Sends one datagram to 127.0.0.1:port; returns the bytes sent, -1 when
+    // it did not go.
     long SendTo(uint16_t port, const uint8_t* bytes, size_t n)
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return static_cast<long>(
-            sendto(fd_, bytes, n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to));
+        return SendDatagram(s_, bytes, n, loopback_, port) ? static_cast<long>(n) : -1;
     }
     long SendTo(uint16_t port, const std::vector<uint8_t>& bytes)
     {
@@ -51,12 +47,11 @@ public:
     // One datagram, or an empty vector when none comes within timeoutMs.
     std::vector<uint8_t> Receive(int timeoutMs)
     {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0)
+        if (!WaitReadable(s_, timeoutMs))
             return {};
-        std::vector<uint8_t> buf(4096);
-        const ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-        buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        std::vector<uint8_t> buf(65536);
+        const long n = ReceiveDatagram(s_, buf.data(), buf.size());
+        buf.resize(n > 0 && static_cast<size_t>(n) <= buf.size() ? static_cast<size_t>(n) : 0);
         return buf;
     }
 
@@ -74,8 +69,10 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    SocketHandle s_ = kNoSocket;
+    uint32_t loopback_ = 0;
     uint16_t port_ = 0;
+    bool started_ = false;
 };
 
 }  // namespace testrig

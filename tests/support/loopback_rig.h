@@ -2,8 +2,6 @@
 // on loopback with ephemeral ports. Nothing leaves this machine.
 #pragma once
 
-#include <poll.h>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -85,11 +83,8 @@ inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs)
     while (std::chrono::steady_clock::now() < deadline) {
         if (pred())
             return true;
-        pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
-        if (p.fd >= 0 && poll(&p, 1, 2) > 0)
+        if (WaitForDatagram(2))
             OnSocketNotify(kUdpReadEvent);
-        else if (p.fd < 0)
-            poll(nullptr, 0, 2);
     }
     return pred();
 }

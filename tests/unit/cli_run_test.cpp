@@ -2,12 +2,14 @@
 // writes send and what they leave on the device.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#ifndef _WIN32
+#include <sys/stat.h>   // mkfifo
+#endif
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "journal_sandbox.h"
 #include "loopback_peer.h"
 #include "loopback_rig.h"
+#include "portable.h"
 #include "quirky_devices.h"
 
 namespace {
@@ -59,7 +62,7 @@ protected:
         rig_->StartReplyingTo(listen_);
     }
 
-    CliResult Cli(std::vector<std::string> args, FILE* out = std::tmpfile())
+    CliResult Cli(std::vector<std::string> args, FILE* out = testrig::TempFile())
     {
         args.insert(args.begin(), "pathlume-cli");
         args.push_back("--send-to");
@@ -69,7 +72,7 @@ protected:
         std::vector<const char*> argv;
         for (const std::string& a : args)
             argv.push_back(a.c_str());
-        FILE* err = std::tmpfile();
+        FILE* err = testrig::TempFile();
         const int r = cli::Main(static_cast<int>(argv.size()), argv.data(), out, err);
         return {r, ReadAll(out), ReadAll(err)};
     }
@@ -151,18 +154,16 @@ TEST_F(CliRun, LoadKeepsTheTargetsIdentity)
 TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
 {
     Start(devsim::GenerateDevices(1, 5));
-    const std::string fifo = ::testing::TempDir() + "pathlume-fifo";
-    std::remove(fifo.c_str());
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         const char* what;
         std::string path;
-        const char* error;   // the start of the message after "pathlume-cli: "
+        std::string error;   // the start of the message after "pathlume-cli: "
     } cases[] = {
-        {"a directory", ::testing::TempDir(), "Cannot read "},
-        {"a FIFO, never waited on", fifo, "Cannot read "},
-        {"a device", "/dev/zero", "Cannot read /dev/zero: not a regular file."},
-        {"a missing file", ::testing::TempDir() + "no-such-file", "Cannot read "},
+        {"a directory", ::testing::TempDir(), "Cannot read " + ::testing::TempDir() + ": it is a directory."},
+        {"a device", testrig::kNullDevice,
+         std::string("Cannot read ") + testrig::kNullDevice + ": not a regular file."},
+        {"a missing file", ::testing::TempDir() + "no-such-file",
+         "Cannot read " + ::testing::TempDir() + "no-such-file: No such file"},
         {"a cut last line", Write("cut.txt", "PRNT_PORT = 9100\nIP = 10.9.0.5"), ""},
         {"a NUL byte", Write("nul.txt", std::string("HOST_NAME = a\0b\n", 16)), ""},
         {"over 64 KiB", Write("big.txt", std::string(70000, '#') + "\n"), ""},
@@ -170,13 +171,9 @@ TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
     for (const Case& c : cases) {
         const CliResult r = Cli({"load", Named(0), c.path, "--timeout", "0"});
         EXPECT_EQ(r.exit, cli::kExitUsage) << c.what;
-        EXPECT_EQ(r.err.rfind(std::string("pathlume-cli: ") + c.error, 0), 0u) << c.what << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("pathlume-cli: " + c.error, 0), 0u) << c.what << ": " << r.err;
         EXPECT_EQ(r.out, "") << c.what;
     }
-    EXPECT_NE(Cli({"load", Named(0), fifo}).err.find("not a regular file"), std::string::npos);
-    EXPECT_NE(Cli({"load", Named(0), "/tmp"}).err.find("it is a directory"), std::string::npos);
-    EXPECT_NE(Cli({"load", Named(0), ::testing::TempDir() + "nope"}).err.find("No such file"),
-              std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(rig_->sim().RequestsHandled(), 0) << "a refused file sent a request";
 
@@ -185,41 +182,70 @@ TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
                                "--timeout", "1"});
     EXPECT_EQ(bom.exit, cli::kExitOk) << bom.err;
     EXPECT_EQ(bom.out, "Nothing to change.\n");
+}
+
+// A FIFO in place of a settings file is refused, never opened for a read
+// that would wait for a writer.
+TEST_F(CliRun, LoadRefusesAFifoWithoutWaitingOnIt)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs";
+#else
+    Start(devsim::GenerateDevices(1, 5));
+    const std::string fifo = ::testing::TempDir() + "pathlume-fifo";
     std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const CliResult r = Cli({"load", Named(0), fifo, "--timeout", "0"});
+    EXPECT_EQ(r.exit, cli::kExitUsage);
+    EXPECT_EQ(r.err, "pathlume-cli: Cannot read " + fifo + ": not a regular file.\n");
+    std::remove(fifo.c_str());
+#endif
 }
 
 // Output that cannot be written fails the run, whatever the command did.
 TEST_F(CliRun, OutputThatCannotBeWrittenFails)
 {
     Start(devsim::GenerateDevices(2, 5));
+    // As a closed standard output: no write reaches it.
+    FILE* readOnly = std::fopen(testrig::kNullDevice, "r");
+    ASSERT_NE(readOnly, nullptr);
+    const CliResult closed = Cli({"save", Named(0), "-", "--timeout", "1"}, readOnly);
+    EXPECT_EQ(closed.exit, cli::kExitOutput);
+    EXPECT_EQ(closed.err.rfind("pathlume-cli: Cannot write standard output: ", 0), 0u) << closed.err;
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no device that is always full (/dev/full): a full output was not "
+                    "tried";
+#else
     FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);
     const CliResult onFull = Cli({"find", "--timeout", "0"}, full);
     EXPECT_EQ(onFull.exit, cli::kExitOutput);
     EXPECT_EQ(onFull.err, "pathlume-cli: Cannot write standard output: No space left on device.\n");
-    FILE* readOnly = std::fopen("/dev/null", "r");   // as a closed standard output: no write reaches it
-    ASSERT_NE(readOnly, nullptr);
-    const CliResult closed = Cli({"save", Named(0), "-", "--timeout", "1"}, readOnly);
-    EXPECT_EQ(closed.exit, cli::kExitOutput);
-    EXPECT_EQ(closed.err.rfind("pathlume-cli: Cannot write standard output: ", 0), 0u) << closed.err;
+#endif
+}
 
-    // A file that cannot be written is told and leaves the old one in place.
+// A file that cannot be written is told and leaves the old one in place.
+TEST_F(CliRun, ASaveThatCannotBeWrittenLeavesTheOldFile)
+{
+    if (!testrig::FolderModesBind())
+        GTEST_SKIP() << "a folder without write permission keeps neither root nor anyone on "
+                        "Windows from writing into it";
+    Start(devsim::GenerateDevices(1, 5));
+    namespace fs = std::filesystem;
     const std::string dir = ::testing::TempDir() + "pathlume-ro";
-    mkdir(dir.c_str(), 0700);
+    fs::create_directory(dir);
     const std::string old = Write("pathlume-ro/backup.txt", "old\n");
-    chmod(dir.c_str(), 0500);
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
     const CliResult ro = Cli({"save", Named(0), old, "--timeout", "1"});
-    chmod(dir.c_str(), 0700);
-    if (geteuid() != 0) {   // root writes anywhere
-        EXPECT_EQ(ro.exit, cli::kExitOutput);
-        EXPECT_EQ(ro.err.rfind("pathlume-cli: Cannot write " + old + ": Permission denied.", 0), 0u)
-            << ro.err;
-        std::ifstream in(old);
-        std::string content((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_EQ(content, "old\n");
-    }
+    fs::permissions(dir, fs::perms::owner_all);
+    EXPECT_EQ(ro.exit, cli::kExitOutput);
+    EXPECT_EQ(ro.err.rfind("pathlume-cli: Cannot write " + old + ": Permission denied.", 0), 0u)
+        << ro.err;
+    std::ifstream in(old);
+    std::string content((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(content, "old\n");
     std::remove(old.c_str());
-    rmdir(dir.c_str());
+    fs::remove(dir);
 }
 
 // What any device on the network sends reaches the terminal escaped, and
@@ -472,39 +498,42 @@ TEST_F(CliJournal, DamagedLinesAndRestoresThatCannotBe)
 // reported as it would be without one.
 TEST_F(CliJournal, AJournalThatCannotBeWrittenDoesNotStopTheWrite)
 {
+    namespace fs = std::filesystem;
     Start(devsim::GenerateDevices(1, 63));
-    const std::string state = std::getenv("XDG_STATE_HOME");
+    const std::string state = std::getenv(testrig::kStateVariable);
     const std::string base = state + "/unwritable";
-    mkdir(base.c_str(), 0700);
+    fs::create_directories(base + "/dir-journal/pathlume/writes.jsonl");
     std::ofstream(base + "/a-file") << "x\n";
-    mkdir((base + "/dir-journal").c_str(), 0700);
-    mkdir((base + "/dir-journal/pathlume").c_str(), 0700);
-    mkdir((base + "/dir-journal/pathlume/writes.jsonl").c_str(), 0700);
-    mkdir((base + "/read-only").c_str(), 0500);
+    fs::create_directory(base + "/read-only");
+    fs::permissions(base + "/read-only", fs::perms::owner_read | fs::perms::owner_exec);
     struct Case {
         std::string home;
         const char* reason;
-        bool asRootToo;   // root writes into a read-only folder all the same
+        bool modeBound;   // only where a folder's mode keeps this process out
     } cases[] = {
-        {base + "/a-file", "Not a directory", true},
-        {base + "/dir-journal", "Is a directory", true},
-        {base + "/read-only", "Permission denied", false},
+#ifdef _WIN32
+        {base + "/a-file", "No such file or directory", false},
+#else
+        {base + "/a-file", "Not a directory", false},
+#endif
+        {base + "/dir-journal", "Is a directory", false},
+        {base + "/read-only", "Permission denied", true},
     };
     int port = 9400;
     for (const Case& c : cases) {
-        if (!c.asRootToo && geteuid() == 0)
+        if (c.modeBound && !testrig::FolderModesBind())
             continue;
-        setenv("XDG_STATE_HOME", c.home.c_str(), 1);
+        testrig::SetEnv(testrig::kStateVariable, c.home);
         const std::string value = std::to_string(++port);
         const CliResult r = Cli({"set", Named(0), "PRNT_PORT=" + value, "--timeout", "1"});
-        setenv("XDG_STATE_HOME", state.c_str(), 1);
+        testrig::SetEnv(testrig::kStateVariable, state);
         EXPECT_EQ(r.exit, cli::kExitOk) << c.home;
         EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Configuration verified.\n");
-        EXPECT_EQ(r.err, "pathlume-cli: Cannot record this write in " + c.home +
-                             "/pathlume/writes.jsonl: " + c.reason + ".\n");
+        EXPECT_EQ(r.err, "pathlume-cli: Cannot record this write in " + testrig::JournalPathIn(c.home) +
+                             ": " + c.reason + ".\n");
         EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), value) << "the write happened";
     }
-    chmod((base + "/read-only").c_str(), 0700);
+    fs::permissions(base + "/read-only", fs::perms::owner_all);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "codec.h"
+#include "internal.h"
+#include "portable.h"
 
 namespace {
 
@@ -213,6 +217,57 @@ TEST(CliArgs, SettingsFileLinesAndEscapes)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].key, KEY_HOST_NAME);
     EXPECT_EQ(out[0].value, odd);
+}
+
+// A save replaces the file in one step, over one that is there (which the
+// C library's rename refuses on Windows); a save that fails leaves nothing
+// beside the name. File names keep the system's folder separator in
+// messages, and only that.
+TEST(CliFiles, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
+{
+    namespace fs = std::filesystem;
+    const std::string dir = testrig::MakeTempFolder("pathlume-files-");
+    ASSERT_FALSE(dir.empty());
+    const std::string file = (fs::path(dir) / "backup.txt").string();
+    auto content = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    auto entries = [&dir] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        return names;
+    };
+    std::string error;
+    ASSERT_TRUE(cli::WriteFileReplacing(file, "old\n", &error)) << error;
+    ASSERT_TRUE(cli::WriteFileReplacing(file, "new\r\nbytes\n", &error)) << error;
+    EXPECT_EQ(content(file), "new\r\nbytes\n");
+    std::string text;
+    ASSERT_TRUE(cli::ReadSettingsFile(file, &text, &error)) << error;
+    EXPECT_EQ(text, "new\r\nbytes\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{"backup.txt"});
+
+    const std::string folder = (fs::path(dir) / "a-folder").string();
+    fs::create_directory(folder);
+    EXPECT_FALSE(cli::WriteFileReplacing(folder, "x\n", &error));
+    EXPECT_EQ(error.rfind("Cannot write " + folder + ": ", 0), 0u) << error;
+    EXPECT_EQ(entries().size(), 2u) << "a new file was left beside the name";
+
+    struct Case {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+#ifdef _WIN32
+        {"C:\\Users\\ann\\a\x1b.txt", "C:\\Users\\ann\\a\\x1b.txt"},
+#else
+        {"/home/ann/a\\b\x1b.txt", "/home/ann/a\\\\b\\x1b.txt"},
+#endif
+        {"lobby\r\n.txt", "lobby\\r\\n.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cli::PathText(c.name), c.shown);
+    fs::remove_all(dir);
 }
 
 TEST(CliArgs, OutputQuoting)

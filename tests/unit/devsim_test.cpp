@@ -1,16 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <signal.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +11,7 @@
 #include "devsim.h"
 #include "loopback_peer.h"
 #include "loopback_rig.h"
+#include "portable.h"
 
 namespace {
 
@@ -241,24 +234,41 @@ TEST_F(DevSimNet, ReplyDamageAndDuplicates)
     }
 }
 
+// The simulator program: where the build put it, or beside this test
+// program (on Windows, where the build machine's path is not this one's).
+std::string DevsimPath()
+{
+    const std::string built = DEVSIM_PATH;
+    if (!built.empty())
+        return built;
+    const std::string self = ::testing::internal::GetArgvs().front();
+    const size_t folder = self.find_last_of("\\/");
+    return (folder == std::string::npos ? std::string() : self.substr(0, folder + 1)) +
+           "pathlume-devsim.exe";
+}
+
 TEST(DevSimProgram, HelpAndARealRun)
 {
-    FILE* help = popen(DEVSIM_PATH " --help", "r");
+    const std::string devsim = DevsimPath();
+    FILE* help = popen(testrig::CommandLine(devsim, "--help").c_str(), "r");
     ASSERT_NE(help, nullptr);
     char buf[4096] = {};
     const size_t n = fread(buf, 1, sizeof buf - 1, help);
-    EXPECT_EQ(pclose(help), 0);
+    EXPECT_EQ(testrig::ExitStatusOf(pclose(help)), 0);
     EXPECT_NE(std::string(buf, n).find("--fault"), std::string::npos);
 
-    FILE* bad = popen(DEVSIM_PATH " --devices 999 2>/dev/null", "r");
+    // One device more than it makes: refused before any socket is opened.
+    const std::string badArgs = "--devices " + std::to_string(devsim::kMostGeneratedDevices + 1) +
+                                " 2>" + testrig::kNullDevice;
+    FILE* bad = popen(testrig::CommandLine(devsim, badArgs).c_str(), "r");
     ASSERT_NE(bad, nullptr);
-    EXPECT_NE(WEXITSTATUS(pclose(bad)), 0);
+    EXPECT_EQ(testrig::ExitStatusOf(pclose(bad)), 2);
 
     // Start it on loopback, ask it once, and let its time limit end it.
     Client client;
-    const std::string cmd = std::string(DEVSIM_PATH) +
-                            " --listen 127.0.0.1:0 --print-port --devices 2 --reply-to sender"
-                            " --reply-port " + std::to_string(client.port()) + " --time-limit 2";
+    const std::string cmd = testrig::CommandLine(
+        devsim, "--listen 127.0.0.1:0 --print-port --devices 2 --reply-to sender --reply-port " +
+                    std::to_string(client.port()) + " --time-limit 2");
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     char line[256] = {};
@@ -272,7 +282,7 @@ TEST(DevSimProgram, HelpAndARealRun)
     std::string out;
     while (fgets(line, sizeof line, p))
         out += line;
-    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(testrig::ExitStatusOf(pclose(p)), 0);
     EXPECT_NE(out.find("find from 127.0.0.1"), std::string::npos) << out;
     EXPECT_NE(out.find("stopped after 1 request"), std::string::npos) << out;
 }

@@ -559,8 +559,7 @@ TEST_F(EngineTest, AnAnswerFromBeforeTheReReadNeverDecidesTheWriteCheck)
         StartRequest(RequestKind::SetConfig, GetWriteTable());
         // The early answer (the forged one, or the late copy of the first)
         // is waiting on the socket before the re-read starts.
-        pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
-        ASSERT_EQ(poll(&p, 1, 3000), 1);
+        ASSERT_TRUE(WaitForDatagram(3000));
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         StartRequest(RequestKind::GetConfig, nullptr);
         ASSERT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV));
@@ -691,7 +690,7 @@ TEST_F(EngineTest, SimulatorFaultsAsSeenByTheEngine)
         SetRecvTmo(0);
         StartRequest(RequestKind::Find, nullptr);
         FinishRequest();
-        EXPECT_EQ(GetDevCount(), c.devicesFound) << devsim::FaultName(c.fault) << " loss " << c.loss;
+        EXPECT_EQ(GetDevCount(), c.devicesFound) << devsim::FaultName(c.fault) << " loss " << c.loss << " [" << GetDevTable()[0].serial << "/" << GetDevTable()[0].mac << "/" << GetDevTable()[0].dev << "]";
         CloseUdp();
         rig_.reset();
     }

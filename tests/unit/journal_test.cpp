@@ -3,17 +3,21 @@
 // what a write changed (and its undoing) is judged by value.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec.h"
 #include "journal.h"
+#include "portable.h"
 
 namespace {
 
@@ -70,12 +74,11 @@ class JournalFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = ::testing::TempDir() + "pathlume-journal-XXXXXX";
-        ASSERT_NE(mkdtemp(dir_.data()), nullptr);
+        dir_ = testrig::MakeTempFolder("pathlume-journal-");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override
     {
-        chmod(dir_.c_str(), 0700);
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -238,25 +241,50 @@ TEST(Journal, AnEntryIsNamedBySerialOrMac)
 
 TEST(Journal, ThePathFollowsTheStateFolder)
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string savedState = state ? state : "";
-    const std::string savedHome = home ? home : "";
-    setenv("XDG_STATE_HOME", "/var/state-test", 1);
-    setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(JournalPath(), "/var/state-test/pathlume/writes.jsonl");
-    setenv("XDG_STATE_HOME", "relative/state", 1);   // not absolute: ignored
-    EXPECT_EQ(JournalPath(), "/home/someone/.local/state/pathlume/writes.jsonl");
-    unsetenv("XDG_STATE_HOME");
-    EXPECT_EQ(JournalPath(), "/home/someone/.local/state/pathlume/writes.jsonl");
-    unsetenv("HOME");
-    EXPECT_EQ(JournalPath(), "");
+#ifdef _WIN32
+    const char* const names[] = {"LOCALAPPDATA"};
+#else
+    const char* const names[] = {"XDG_STATE_HOME", "HOME"};
+#endif
+    std::vector<std::pair<const char*, std::string>> saved;
+    for (const char* name : names)
+        if (const char* v = std::getenv(name))
+            saved.emplace_back(name, v);
+    struct Step {
+        const char* name;
+        const char* value;   // nullptr: unset
+        const char* path;
+    } steps[] = {
+#ifdef _WIN32
+        {"LOCALAPPDATA", "C:\\Users\\ann\\AppData\\Local", "C:\\Users\\ann\\AppData\\Local\\pathlume\\writes.jsonl"},
+        {"LOCALAPPDATA", nullptr, ""},
+#else
+        {"HOME", "/home/someone", nullptr},
+        {"XDG_STATE_HOME", "/var/state-test", "/var/state-test/pathlume/writes.jsonl"},
+        {"XDG_STATE_HOME", "relative/state", "/home/someone/.local/state/pathlume/writes.jsonl"},   // not absolute: ignored
+        {"XDG_STATE_HOME", nullptr, "/home/someone/.local/state/pathlume/writes.jsonl"},
+        {"HOME", nullptr, ""},
+#endif
+    };
+    for (const Step& step : steps) {
+        if (step.value)
+            testrig::SetEnv(step.name, step.value);
+        else
+            testrig::UnsetEnv(step.name);
+        if (step.path) {
+            EXPECT_EQ(JournalPath(), step.path)
+                << step.name << "=" << (step.value ? step.value : "(unset)");
+        }
+    }
+#ifdef _WIN32
+    EXPECT_EQ(RecordWrite(SampleEntry()),
+              "Cannot record this write in the state folder: LOCALAPPDATA is not set.");
+#else
     EXPECT_EQ(RecordWrite(SampleEntry()),
               "Cannot record this write in the state folder: neither XDG_STATE_HOME nor HOME is set.");
-    if (state)
-        setenv("XDG_STATE_HOME", savedState.c_str(), 1);
-    if (home)
-        setenv("HOME", savedHome.c_str(), 1);
+#endif
+    for (const auto& [name, value] : saved)
+        testrig::SetEnv(name, value);
 }
 
 // Appending makes the folders and the file private, numbers stay the lines'
@@ -272,6 +300,7 @@ TEST_F(JournalFile, AppendAndReadBack)
 
     JournalEntry e = SampleEntry();
     ASSERT_TRUE(AppendJournalLine(path, JournalLine(e), &reason)) << reason;
+#ifndef _WIN32   // Windows gives its files and folders no such modes
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -279,6 +308,7 @@ TEST_F(JournalFile, AppendAndReadBack)
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     ASSERT_EQ(stat((dir_ + "/a").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+#endif
 
     // A damaged line, a blank one, and a record cut short by a full disk.
     std::ofstream(path, std::ios::app) << "not a record\n\n" << JournalLine(e).substr(0, 40);
@@ -296,6 +326,41 @@ TEST_F(JournalFile, AppendAndReadBack)
     // A journal that is not a file cannot be read, and says why.
     EXPECT_FALSE(ReadJournal(dir_, &j, &reason));
     EXPECT_EQ(reason, "Is a directory");
+}
+
+// Writers that append at the same moment (the window and a script, two
+// scripts) each keep every record whole: an append lands at the end as the
+// file is then, never where another writer's record is going.
+TEST_F(JournalFile, AppendsAtTheSameMomentKeepEveryRecord)
+{
+    const std::string path = dir_ + "/pathlume/writes.jsonl";
+    constexpr int kWriters = 4;
+    constexpr int kEach = 150;
+    std::vector<std::thread> writers;
+    std::vector<int> failed(kWriters, 0);
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            JournalEntry e = SampleEntry();
+            for (int i = 0; i < kEach; ++i) {
+                e.serial = "SN-" + std::to_string(w) + "-" + std::to_string(i);
+                std::string reason;
+                failed[w] += AppendJournalLine(path, JournalLine(e), &reason) ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& t : writers)
+        t.join();
+    EXPECT_EQ(std::count(failed.begin(), failed.end(), 0), kWriters);
+    JournalContents j;
+    std::string reason;
+    ASSERT_TRUE(ReadJournal(path, &j, &reason)) << reason;
+    EXPECT_TRUE(j.damaged.empty()) << j.damaged.size() << " damaged lines";
+    ASSERT_EQ(j.entries.size(), static_cast<size_t>(kWriters * kEach));
+    std::vector<std::string> serials;
+    for (const JournalEntry& e : j.entries)
+        serials.push_back(e.serial);
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(std::unique(serials.begin(), serials.end()), serials.end());
 }
 
 }  // namespace

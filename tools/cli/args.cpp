@@ -15,6 +15,16 @@ namespace {
 
 constexpr int kMaxTimeout = 120;
 
+// Where the journal of writes lives (journal.h), as the two help texts say it.
+#ifdef _WIN32
+#define JOURNAL_PLACE "%LOCALAPPDATA%\\pathlume\\writes.jsonl"
+#define JOURNAL_PLACE_HISTORY JOURNAL_PLACE
+#else
+#define JOURNAL_PLACE "$XDG_STATE_HOME/pathlume/writes.jsonl (else ~/.local/state/pathlume/writes.jsonl)"
+#define JOURNAL_PLACE_HISTORY \
+    "$XDG_STATE_HOME/pathlume/writes.jsonl, else ~/.local/state/pathlume/writes.jsonl"
+#endif
+
 const char kUsage[] =
     "Usage: pathlume-cli COMMAND [options]\n"
     "Finds print-server network interfaces on UDP port 22093, reads and changes\n"
@@ -67,7 +77,7 @@ const char kUsage[] =
     "  --help, --version\n"
     "\n"
     "Every write (set, load, restore, and the window's) is recorded in the journal\n"
-    "$XDG_STATE_HOME/pathlume/writes.jsonl (else ~/.local/state/pathlume/writes.jsonl).\n"
+    JOURNAL_PLACE ".\n"
     "\n"
     "Data goes to standard output, messages to standard error. Device text is shown\n"
     "with its control characters and bytes beyond ASCII escaped (\\r, \\n, \\t, \\\\, \\xNN);\n"
@@ -121,7 +131,7 @@ const CommandInfo kCommands[] = {
      "time (UTC), the device, the program and action, the outcome of the write check,\n"
      "and each changed key as before -> after. DEVICE keeps that device's writes only.\n"
      "A damaged line is skipped and counted on standard error. The journal is\n"
-     "$XDG_STATE_HOME/pathlume/writes.jsonl, else ~/.local/state/pathlume/writes.jsonl.\n"},
+     JOURNAL_PLACE_HISTORY ".\n"},
     {"restore", Command::Restore,
      "restore DEVICE [--entry N] [--dry-run] [--quiet] [--format text|json]",
      "Writes back, for every key that a recorded write changed, the value it had\n"
@@ -312,8 +322,10 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             if (!(ok = value()))
                 break;
             char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || n < 1 || n > 2147483647L) {
+            // long long: a long is 32 bits on Windows, where strtol would
+            // cut 99999999999 to the largest entry number instead of refusing it.
+            const long long n = std::strtoll(v.c_str(), &end, 10);
+            if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || n < 1 || n > 2147483647LL) {
                 *error = "--entry takes the number of a journal entry (1 or more)";
                 return kExitUsage;
             }

@@ -209,7 +209,7 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
     entry.restores = undo ? undo->number : 0;
     const std::string unrecorded = RecordWrite(entry);
     if (!unrecorded.empty())
-        std::fprintf(err, "pathlume-cli: %s\n", SafeText(unrecorded).c_str());
+        std::fprintf(err, "pathlume-cli: %s\n", PathText(unrecorded).c_str());
     if (s.failed())
         return kExitTransport;
     std::vector<KeyOutcome> keys;
@@ -237,12 +237,12 @@ int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
 {
     *path = JournalPath();
     if (path->empty()) {
-        std::fprintf(err, "pathlume-cli: No journal: neither XDG_STATE_HOME nor HOME is set.\n");
+        std::fprintf(err, "pathlume-cli: No journal: %s.\n", kJournalUnplaced);
         return kExitNoDevice;
     }
     std::string reason;
     if (!ReadJournal(*path, j, &reason)) {
-        std::fprintf(err, "pathlume-cli: Cannot read %s: %s.\n", SafeText(*path).c_str(),
+        std::fprintf(err, "pathlume-cli: Cannot read %s: %s.\n", PathText(*path).c_str(),
                      reason.c_str());
         return kExitNoDevice;
     }
@@ -252,7 +252,7 @@ int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
         for (size_t i = 0; i < n && i < 10; ++i)
             lines += (i ? ", " : "") + std::to_string(j->damaged[i]);
         std::fprintf(err, "pathlume-cli: Skipped %zu damaged line%s of %s (line%s %s%s).\n", n,
-                     n == 1 ? "" : "s", SafeText(*path).c_str(), n == 1 ? "" : "s", lines.c_str(),
+                     n == 1 ? "" : "s", PathText(*path).c_str(), n == 1 ? "" : "s", lines.c_str(),
                      n > 10 ? ", ..." : "");
     }
     return 0;
@@ -274,7 +274,7 @@ int DoHistory(const Options& o, FILE* out, FILE* err)
     } else if (shown.empty()) {
         std::fprintf(err, "pathlume-cli: No write%s%s is recorded in %s.\n",
                      o.device.empty() ? "" : " to ", SafeText(o.device).c_str(),
-                     SafeText(path).c_str());
+                     PathText(path).c_str());
     } else {
         PrintHistoryTable(out, shown);
     }
@@ -300,7 +300,7 @@ int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** cho
                 std::find(j->damaged.begin(), j->damaged.end(), o.entry) != j->damaged.end();
             std::fprintf(err, damaged ? "pathlume-cli: Entry %d of %s is damaged.\n"
                                       : "pathlume-cli: There is no entry %d in %s.\n",
-                         o.entry, SafeText(path).c_str());
+                         o.entry, PathText(path).c_str());
             return kExitUsage;
         }
         if (!JournalEntryNames(**chosen, o.device)) {
@@ -314,7 +314,7 @@ int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** cho
                 *chosen = &*e;
         if (!*chosen) {
             std::fprintf(err, "pathlume-cli: No write to %s is recorded in %s.\n",
-                         SafeText(o.device).c_str(), SafeText(path).c_str());
+                         SafeText(o.device).c_str(), PathText(path).c_str());
             return kExitNoDevice;
         }
     }

@@ -22,6 +22,10 @@ bool ParseEndpoint(const std::string& text, std::string* addr, uint16_t* port);
 // device sends can neither drive the terminal nor forge a line.
 std::string SafeText(const std::string& bytes);
 
+// A file's name (or a sentence that holds one) in a message: as SafeText,
+// but on Windows the backslashes between its folders stay as they are.
+std::string PathText(const std::string& path);
+
 // The same escapes for a value in a settings file, which load reads back to
 // exactly the bytes that were saved.
 std::string EscapeValue(const std::string& bytes);

@@ -1,37 +1,17 @@
 // pathlume-cli: the command-line front end; see cli.h.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "cli.h"
-
-namespace {
-
-void OnInterrupt(int)
-{
-    cli::RequestInterrupt();
-}
-
-}  // namespace
+#include "cliplatform.h"
 
 int main(int argc, char** argv)
 {
-    // Started with standard output closed: hold its descriptor with one that
-    // refuses writes, so that no socket takes its number and the output
-    // fails as it must.
-    if (fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
-        const int fd = open("/dev/null", O_RDONLY);
-        if (fd >= 0 && fd != STDOUT_FILENO) {
-            dup2(fd, STDOUT_FILENO);
-            close(fd);
-        }
-    }
+    // Bytes out as they are written; a closed standard output fails as it must.
+    cli::PrepareStandardStreams();
     // Ctrl-C ends a request as Stop does; the command then reports what it has.
-    std::signal(SIGINT, OnInterrupt);
+    cli::CatchInterrupt();
     const int r = cli::Main(argc, argv, stdout, stderr);
     // Standard output is closed here so that a failure of its last write
     // cannot pass unnoticed.

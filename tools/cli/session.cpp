@@ -1,13 +1,11 @@
 // pathlume-cli's session on the protocol library; see session.h.
 #include "session.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <vector>
 
+#include "cliplatform.h"
 #include "findreport.h"
 #include "internal.h"
 #include "platform.h"
@@ -36,7 +34,7 @@ constexpr auto kSettle = std::chrono::milliseconds(500);
 class Progress {
 public:
     Progress(FILE* err, const char* what, bool quiet)
-        : err_(err), what_(what), on_(!quiet && err == stderr && isatty(fileno(stderr)) != 0)
+        : err_(err), what_(what), on_(!quiet && err == stderr && IsTerminal(stderr))
     {
     }
     ~Progress() { Done(); }
@@ -185,11 +183,10 @@ uint8_t Session::Run(RequestKind kind, const char* what, bool (*stopWhen)(void*,
     int ticks = 0;
     bool stopAsked = false;
     for (;;) {
-        pollfd p{static_cast<int>(GetRecvSocket()), POLLIN, 0};
-        const int ready = p.fd >= 0 ? poll(&p, 1, 10) : (SleepMs(10), 0);
+        const bool ready = WaitForDatagram(10);
         // Every datagram waiting is taken at once; what the ring has no
         // room for waits in the socket while the worker makes room.
-        if (ready > 0 && OnSocketNotify(kUdpReadEvent) == kUdpRingFull)
+        if (ready && OnSocketNotify(kUdpReadEvent) == kUdpRingFull)
             SleepMs(1);
         const RequestProgress look = TakeRequestProgress();
         events |= look.events;

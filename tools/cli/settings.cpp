@@ -5,16 +5,12 @@
 // everything after the '=', without the blanks around it, with the escapes
 // \\ \r \n \t \xNN for the bytes that cannot stand in a line. The first line
 // of a saved file names the device it came from.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "cfgrules.h"
 #include "cli.h"
+#include "cliplatform.h"
 #include "codec.h"
 #include "internal.h"
 
@@ -22,70 +18,31 @@ namespace cli {
 
 const char kSaveHeader[] = "# pathlume-cli save of ";
 
-namespace {
-
-std::string Reason(int error)
-{
-    return std::strerror(error);
-}
-
-// Reads at most limit + 1 bytes from fd into *text.
-bool ReadLimited(int fd, size_t limit, std::string* text, int* error)
-{
-    text->clear();
-    char buf[8192];
-    while (text->size() <= limit) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n == 0)
-            return true;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        text->append(buf, static_cast<size_t>(n));
-    }
-    return true;
-}
-
-}  // namespace
-
 bool ReadSettingsFile(const std::string& name, std::string* text, std::string* error)
 {
     const bool stdinput = name == "-";
     const std::string shown = stdinput ? std::string("standard input") : name;
-    int fd = 0;
-    if (!stdinput) {
-        // Opened without waiting (a FIFO would block an open for reading),
-        // then looked at before a byte is read.
-        fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            *error = "Cannot read " + SafeText(shown) + ": " + Reason(errno) + ".";
-            return false;
-        }
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            const bool dir = S_ISDIR(st.st_mode);
-            close(fd);
-            *error = "Cannot read " + SafeText(shown) + ": " +
-                     (dir ? "it is a directory" : "not a regular file") + ".";
-            return false;
-        }
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags >= 0)
-            fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::string why;
+    const int handle = stdinput ? 0 : OpenRegularFile(name, &why);
+    bool ok = handle >= 0;
+    // At most one byte more than a settings file may hold.
+    text->clear();
+    char buf[8192];
+    while (ok && text->size() <= kMaxSettingsFile) {
+        const long n = ReadSome(handle, buf, sizeof buf, &why);
+        ok = n >= 0;
+        if (n <= 0)
+            break;
+        text->append(buf, static_cast<size_t>(n));
     }
-    int why = 0;
-    const bool ok = ReadLimited(fd, kMaxSettingsFile, text, &why);
-    if (!stdinput)
-        close(fd);
+    if (!stdinput && handle >= 0)
+        CloseRegularFile(handle);
     if (!ok) {
-        *error = "Cannot read " + SafeText(shown) + ": " + Reason(why) + ".";
+        *error = "Cannot read " + PathText(shown) + ": " + why + ".";
         return false;
     }
     if (text->size() > kMaxSettingsFile) {
-        *error = "Cannot read " + SafeText(shown) + ": it is larger than 64 KiB.";
+        *error = "Cannot read " + PathText(shown) + ": it is larger than 64 KiB.";
         return false;
     }
     return true;
@@ -93,36 +50,11 @@ bool ReadSettingsFile(const std::string& name, std::string* text, std::string* e
 
 bool WriteFileReplacing(const std::string& name, const std::string& text, std::string* error)
 {
-    std::string temp = name + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        *error = "Cannot write " + SafeText(name) + ": " + Reason(errno) + ".";
-        return false;
-    }
-    // As an ordinary new file would be: readable by whom the umask allows.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    int failed = 0;
-    for (size_t done = 0; done < text.size() && failed == 0;) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR)
-            failed = errno;
-        else if (n > 0)
-            done += static_cast<size_t>(n);
-    }
-    if (failed == 0 && fsync(fd) != 0)
-        failed = errno;
-    if (close(fd) != 0 && failed == 0)
-        failed = errno;
-    if (failed == 0 && std::rename(temp.c_str(), name.c_str()) != 0)
-        failed = errno;
-    if (failed != 0) {
-        unlink(temp.c_str());
-        *error = "Cannot write " + SafeText(name) + ": " + Reason(failed) + ".";
-        return false;
-    }
-    return true;
+    std::string why;
+    if (ReplaceFileWith(name, text, &why))
+        return true;
+    *error = "Cannot write " + PathText(name) + ": " + why + ".";
+    return false;
 }
 
 int ParseSettingsText(const std::string& text, const std::string& name,
@@ -131,7 +63,7 @@ int ParseSettingsText(const std::string& text, const std::string& name,
     out->clear();
     if (source)
         source->clear();
-    const std::string shown = SafeText(name == "-" ? std::string("standard input") : name);
+    const std::string shown = PathText(name == "-" ? std::string("standard input") : name);
     size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;   // a UTF-8 byte-order mark
     for (int n = 1; pos < text.size(); ++n) {
         auto fail = [&](const std::string& why) {

@@ -28,17 +28,14 @@ std::string WritableKeyList()
     return s;
 }
 
-std::string SafeText(const std::string& bytes)
-{
-    return EscapeValue(bytes);
-}
+namespace {
 
-std::string EscapeValue(const std::string& bytes)
+std::string Escaped(const std::string& bytes, bool keepBackslash)
 {
     std::string s;
     for (unsigned char c : bytes) {
         switch (c) {
-        case '\\': s += "\\\\"; break;
+        case '\\': s += keepBackslash ? "\\" : "\\\\"; break;
         case '\r': s += "\\r"; break;
         case '\n': s += "\\n"; break;
         case '\t': s += "\\t"; break;
@@ -54,6 +51,27 @@ std::string EscapeValue(const std::string& bytes)
         }
     }
     return s;
+}
+
+}  // namespace
+
+std::string SafeText(const std::string& bytes)
+{
+    return Escaped(bytes, false);
+}
+
+std::string PathText(const std::string& path)
+{
+#ifdef _WIN32
+    return Escaped(path, true);
+#else
+    return Escaped(path, false);
+#endif
+}
+
+std::string EscapeValue(const std::string& bytes)
+{
+    return Escaped(bytes, false);
 }
 
 bool UnescapeValue(const std::string& text, std::string* bytes, std::string* why)

@@ -144,6 +144,7 @@ private:
     std::vector<std::vector<WrittenRecord>> lastWrites_;   // per device
     mutable std::mutex mutex_;
     intptr_t socket_ = -1;   // a descriptor, or a Winsock SOCKET
+    bool libraryStarted_ = false;
     std::string error_;
     std::mt19937 rng_;
     std::atomic<int> handled_{0};

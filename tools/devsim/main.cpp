@@ -9,10 +9,6 @@
 
 #include "devsim.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#endif
-
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -54,11 +50,13 @@ const char kUsage[] =
 
 bool ParseInt(const char* s, long min, long max, long* out)
 {
+    // long long: a long is 32 bits on Windows, where strtol would cut a
+    // number too large for --seed to the largest seed instead of refusing it.
     char* end = nullptr;
-    const long v = std::strtol(s, &end, 10);
+    const long long v = std::strtoll(s, &end, 10);
     if (!s[0] || *end || v < min || v > max)
         return false;
-    *out = v;
+    *out = static_cast<long>(v);
     return true;
 }
 
@@ -184,11 +182,6 @@ int main(int argc, char** argv)
         devs = devsim::GenerateDevices(static_cast<int>(devices), opt.seed);
     }
 
-#ifdef _WIN32
-    WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
-        return Fail("cannot start Windows sockets");
-#endif
     devsim::Simulator sim(opt, devs);
     sim.log = [](const std::string& line) { std::cout << line << std::endl; };
     if (sim.Open() != 0) {

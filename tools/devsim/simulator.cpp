@@ -52,18 +52,25 @@ Simulator::~Simulator()
     Stop();
     if (socket_ != kNoSocket)
         CloseSocketHandle(socket_);
+    if (libraryStarted_)
+        ReleaseSocketLibrary();
 }
 
 int Simulator::Open()
 {
+    if (!libraryStarted_ && !AcquireSocketLibrary()) {
+        error_ = "cannot start the socket library";
+        return -1;
+    }
+    libraryStarted_ = true;
     socket_ = OpenDatagramSocket();
     if (socket_ == kNoSocket) {
         error_ = "socket: " + LastError();
         return -1;
     }
     SetSocketOption(socket_, SocketOption::Broadcast);
-    if (!opt_.exclusive)
-        SetSocketOption(socket_, SocketOption::ReuseAddress);
+    SetSocketOption(socket_, opt_.exclusive ? SocketOption::ExclusiveAddress
+                                            : SocketOption::ReuseAddress);
     uint32_t addr = 0;
     if (!ParseIpv4(opt_.listenAddress.c_str(), &addr)) {
         error_ = "bad listen address " + opt_.listenAddress;

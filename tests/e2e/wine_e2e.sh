@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# The Windows build, run under Wine: the protocol, engine and CLI test
+# suites, then pathlume-cli.exe end to end
+#   - against pathlume-devsim.exe over loopback with the testing endpoints
+#     (ports other than 22093): find, get, a write verified by its re-read,
+#     save over an earlier save, load, history;
+#   - against the Linux pathlume-devsim over loopback: the Windows program's
+#     find and get print the same bytes as the Linux program's, and its
+#     write is verified;
+#   - with root, on its default endpoints in private network namespaces
+#     (scripts/netns-lab.sh, shape "two"): a Find goes out once from each
+#     interface address and finds the devices on both links, also with more
+#     addresses than the first listing has room for; a named interface (by
+#     its address) reaches only its own link.
+# With root every Windows program runs inside the lab's program namespace:
+# the Wine prefix is made there, so its server and sockets live there and
+# nothing the programs send can leave it. Without root, only the loopback
+# parts run. Wine gets a fresh prefix in a temporary folder, no display and
+# no debug output; its first start is timed.
+#   wine_e2e.sh MINGW_BUILD_DIR LINUX_BUILD_DIR
+# (MINGW_BUILD_DIR from scripts/cross-build.sh, with the test suites;
+# LINUX_BUILD_DIR holding pathlume-devsim and pathlume-cli.) Exit 77 when
+# Wine is not installed.
+set -euo pipefail
+win_build="$(cd "$1" && pwd)"
+linux_build="$(cd "$2" && pwd)"
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
+  echo "skipped: wine is not installed (PATHLUME_WITH_WINE=1 scripts/setup.sh)"
+  exit 77
+fi
+tag="plw$$"
+work="$(mktemp -d)"
+pids=()
+in_lab=0
+. "$(dirname "$0")/../support/e2e.sh"
+
+export XDG_STATE_HOME="$work/state"   # the Linux program's journal, never the user's
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="   # no offer to install Mono or Gecko
+unset DISPLAY WAYLAND_DISPLAY
+
+# Every Wine program (wine, winepath, wineserver) and every program the
+# Windows ones talk to over loopback runs here.
+here=()
+inside() { "${here[@]}" "$@"; }
+
+cleanup() {
+  end_pids "${pids[@]}"
+  inside wineserver -w 2>/dev/null || true   # ends once its last program has
+  [ "$in_lab" -eq 0 ] || "$lab" down "$tag"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+status=0
+"$lab" up "$tag" two >"$work/lab.out" || status=$?
+if [ "$status" -eq 0 ]; then
+  in_lab=1
+  here=(ip netns exec "${tag}h")
+  export PATHLUME_PRIVATE_NETWORK=1   # the suites may open the broadcast address here
+elif [ "$status" -eq 77 ]; then
+  echo "skipped: per-interface sends ($(cat "$work/lab.out")); loopback only"
+else
+  exit "$status"
+fi
+
+t0=$(date +%s)
+inside wine wineboot --init >"$work/wineboot.log" 2>&1
+echo "Wine prefix made in $(( $(date +%s) - t0 )) s"
+
+# --- The test suites ------------------------------------------------------
+for suite in protocol_tests engine_tests cli_tests; do
+  rc=0
+  inside timeout 300 wine "$win_build/$suite.exe" >"$work/$suite.log" 2>&1 || rc=$?
+  tr -d '\r' <"$work/$suite.log" >"$work/$suite.txt"
+  # What Windows or Wine lacks, as each skipped test says it.
+  grep -A1 ': Skipped$' "$work/$suite.txt" | grep -v -e ': Skipped$' -e '^--$' \
+    | sed "s/^/  $suite skipped: /" || true
+  check "$suite.exe passes ($(grep -E '^\[  PASSED  \]' "$work/$suite.txt" | tr -s ' '))" [ "$rc" -eq 0 ]
+  [ "$rc" -eq 0 ] || tail -n 60 "$work/$suite.txt"
+done
+
+# --- pathlume-cli.exe over loopback ----------------------------------------
+winpath() { inside winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+cli_exe="$win_build/pathlume-cli.exe"
+# wrun EXIT NAME ARGS...: pathlume-cli.exe ARGS (at most 60 s), stdout in
+# $work/NAME.out, stderr in $work/NAME.err, and a check that it exits EXIT.
+wrun() {
+  local want="$1" name="$2"; shift 2
+  local rc=0
+  inside timeout 60 wine "$cli_exe" "$@" >"$work/$name.out" 2>"$work/$name.err" || rc=$?
+  check "$name exits $want (got $rc)" [ "$rc" -eq "$want" ]
+  [ "$rc" -eq "$want" ] || cat "$work/$name.err"
+}
+# start_sim LOG PROGRAM ARGS...: a simulator on 127.0.0.1, its port in $sim_port.
+start_sim() {
+  local log="$1"; shift
+  "${here[@]}" "$@" --listen 127.0.0.1:0 --print-port --reply-to sender --time-limit 120 >"$log" 2>&1 &
+  pids+=($!)   # the program itself (ip netns exec and wine exec it), ended by its PID
+  sim_port=""
+  for _ in $(seq 100); do
+    sim_port=$(sed -n 's/^port \([0-9]*\).*/\1/p' "$log" | head -n 1)
+    [ -n "$sim_port" ] && break
+    sleep 0.1
+  done
+  [ -n "$sim_port" ] || { echo "FAILED: $1 did not start:"; cat "$log"; exit 1; }
+}
+# Reply ports of this run's own, never 22093.
+base=$(( 30000 + ($$ % 10000) * 2 ))
+reply_win=$base
+reply_linux=$((base + 1))
+
+start_sim "$work/devsim-exe.log" wine "$win_build/pathlume-devsim.exe" --devices 3 --seed 21 \
+  --reply-port "$reply_win" --state-file "$(winpath "$work/state.txt")"
+ep=(--send-to "127.0.0.1:$sim_port" --listen "127.0.0.1:$reply_win")
+
+wrun 0 find-table find "${ep[@]}" --timeout 1
+check "find lists the three devices of pathlume-devsim.exe" [ "$(wc -l <"$work/find-table.out")" -eq 4 ]
+check "lines end with LF alone, as on Linux" bash -c "! grep -q $'\r' \"\$1\"" _ "$work/find-table.out"
+wrun 0 find-csv find "${ep[@]}" --timeout 1 --format csv
+check "a CSV line ends with one CR LF" [ "$(grep -c $'[^\r]\r$' "$work/find-csv.out")" -eq 4 ]
+serial=$(sed -n '2s/ .*//p' "$work/find-table.out")
+wrun 0 get get "$serial" "${ep[@]}" --format json
+check "get shows its configuration" grep -q "\"SERIAL_NUM\": \"$serial\"" "$work/get.out"
+wrun 0 set set "$serial" HOST_NAME=wine-lobby "${ep[@]}"
+check "the write is verified" grep -qx "Configuration verified." "$work/set.out"
+check "the device holds it" grep -qx "HOST_NAME = wine-lobby" "$work/state.txt"
+saved="$(winpath "$work/saved.txt")"
+wrun 0 save-first save "$serial" "$saved" "${ep[@]}"
+wrun 0 set-again set "$serial" HOST_NAME=wine-other "${ep[@]}"
+wrun 0 save-over save "$serial" "$saved" "${ep[@]}"
+check "a save replaces the file it is saved over" grep -qx "HOST_NAME = wine-other" "$work/saved.txt"
+check "... and leaves no file beside it" [ "$(ls "$work" | grep -c '^saved\.txt')" -eq 1 ]
+sed -i 's/^HOST_NAME = .*/HOST_NAME = wine-loaded/' "$work/saved.txt"
+wrun 0 load load "$serial" "$saved" "${ep[@]}"
+check "load writes the file's value, verified" grep -qx "Configuration verified." "$work/load.out"
+check "the device holds it" grep -qx "HOST_NAME = wine-loaded" "$work/state.txt"
+wrun 0 history history "$serial"
+check "history lists the three writes" [ "$(grep -cE '^[0-9]+  ' "$work/history.out")" -eq 3 ]
+wrun 0 restore restore "$serial" "${ep[@]}"
+check "restore gives the last write's value back" grep -qx "HOST_NAME = wine-other" "$work/state.txt"
+
+# The Linux simulator's bytes: the Windows and the Linux program print the same.
+start_sim "$work/devsim-linux.log" "$linux_build/pathlume-devsim" --devices 4 --seed 22 \
+  --reply-port "$reply_linux"
+ep=(--send-to "127.0.0.1:$sim_port" --listen "127.0.0.1:$reply_linux")
+for format in table json csv; do
+  wrun 0 "win-find-$format" find "${ep[@]}" --timeout 1 --format "$format"
+  inside "$linux_build/pathlume-cli" find "${ep[@]}" --timeout 1 --format "$format" \
+    >"$work/linux-find-$format.out" 2>"$work/linux-find-$format.err" || true
+  check "find --format $format: the same bytes from both programs" \
+    cmp -s "$work/win-find-$format.out" "$work/linux-find-$format.out"
+done
+check "... listing the four devices of the Linux pathlume-devsim" \
+  [ "$(grep -c '"serial": ' "$work/win-find-json.out")" -eq 4 ]
+serial=$(sed -n '2s/ .*//p' "$work/win-find-table.out")
+wrun 0 win-get get "$serial" "${ep[@]}" --format json
+inside "$linux_build/pathlume-cli" get "$serial" "${ep[@]}" --format json >"$work/linux-get.out" \
+  2>"$work/linux-get.err" || true
+check "get: the same bytes from both programs" cmp -s "$work/win-get.out" "$work/linux-get.out"
+wrun 0 win-set set "$serial" PRNT_RCV_TMO=300 "${ep[@]}"
+check "the write to the Linux simulator is verified" grep -qx "Configuration verified." "$work/win-set.out"
+check "... which took it" grep -q "^setconfig .*$serial" "$work/devsim-linux.log"
+
+# --- Per interface, in the lab ----------------------------------------------
+if [ "$in_lab" -eq 1 ]; then
+  ip netns exec "${tag}d" "$linux_build/pathlume-devsim" --devices 2 --seed 23 --time-limit 120 \
+    >"$work/sim-d.log" 2>&1 &
+  pids+=($!)
+  ip netns exec "${tag}e" "$linux_build/pathlume-devsim" --devices 3 --seed 24 --time-limit 120 \
+    >"$work/sim-e.log" 2>&1 &
+  pids+=($!)
+  sleep 0.5
+  finds() { grep -c "^find from $1:" "$2" || true; }
+  wrun 0 named find --timeout 1 --format csv --interface 10.232.0.1
+  if grep -q "cannot be listed" "$work/named.err"; then
+    echo "skipped: per-interface sends: Wine cannot list the interfaces here ($(cat "$work/named.err"))"
+  else
+    check "the interface named by its address reaches its own link's three devices" \
+      [ "$(wc -l <"$work/named.out")" -eq 4 ]
+    check "... and no other" [ "$(finds 10.231.0.1 "$work/sim-d.log")" -eq 0 ]
+    wrun 0 every find --timeout 1 --format csv
+    check "a Find on every interface lists the devices of both links" \
+      [ "$(wc -l <"$work/every.out")" -eq 6 ]
+    check "... sent once from the first link's address" [ "$(finds 10.231.0.1 "$work/sim-d.log")" -eq 1 ]
+    check "... and once from the second's" [ "$(finds 10.232.0.1 "$work/sim-e.log")" -eq 2 ]
+    # Windows lists addresses: 81 on the first link, more than the 64 the
+    # listing first has room for, and the second link listed after them.
+    for i in $(seq 10 89); do ip -n "${tag}h" addr add "10.231.0.$i/24" dev "${tag}vh"; done
+    wrun 0 many find --timeout 1 --format csv
+    check "with 82 addresses every device is still listed" [ "$(wc -l <"$work/many.out")" -eq 6 ]
+    check "... each address of the first link sent one Find" \
+      [ "$(grep -c '^find from 10.231.0.' "$work/sim-d.log")" -eq 82 ]
+    check "... and the second link's one" [ "$(finds 10.232.0.1 "$work/sim-e.log")" -eq 3 ]
+  fi
+  wrun 4 missing find --timeout 0 --interface 10.9.9.9
+  check "an interface that is not there is named" \
+    grep -qx "pathlume-cli: Cannot send to UDP port 22093: no broadcast interface 10.9.9.9 is up." \
+    "$work/missing.err"
+fi
+
+echo "wine e2e: $failures failure(s)"
+[ "$failures" -eq 0 ]
