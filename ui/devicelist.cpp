@@ -94,13 +94,15 @@ QString CDeviceListCtrl::VisibleText(const QString& text)
 {
     bool plain = true;
     for (const QChar ch : text)
-        plain = plain && !IsControl(ch.unicode());
+        plain = plain && !IsControl(ch.unicode()) && ch != QLatin1Char('\\');
     if (plain)
         return text;
     QString out;
     for (const QChar ch : text) {
         const char16_t c = ch.unicode();
-        if (!IsControl(c))
+        if (c == '\\')
+            out += QLatin1String("\\\\");
+        else if (!IsControl(c))
             out += ch;
         else if (c == '\r')
             out += QLatin1String("\\r");

@@ -26,7 +26,8 @@ public:
     // plus the fixed characters (for instance the dots of an address).
     void SetColumnExtent(int col, const QString& alphabet, int length, const QString& fixed = {});
     // Cells hold a device's text as it came; a cell shows it on one line, each
-    // control character as an escape (\r, \n, \t, \x1b ...; see VisibleText).
+    // control character as an escape (\r, \n, \t, \x1b ...) and a backslash
+    // doubled; see VisibleText.
     // Places the row by its text, then by tiebreak (compared with the rows'
     // second column) among rows of equal text; returns where it was placed.
     int InsertItem(int row, const QString& text, const QString& tiebreak = QString());
@@ -67,7 +68,8 @@ public:
     QString CsvText() const;
 
     // A text on one line: each control character (C0, DEL, C1) as \r, \n,
-    // \t or \xHH.
+    // \t or \xHH, and a backslash doubled, so that a device's literal "\n"
+    // never reads as a line break it sent.
     static QString VisibleText(const QString& text);
     // The row the user has selected, -1 for none.
     int SelectedRow() const;

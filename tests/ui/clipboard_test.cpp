@@ -142,6 +142,9 @@ TEST_F(ClipboardTest, DeviceTextShowsOnOneLineAndLeavesSafely)
         {"\tcalc", "\\tcalc", "\\tcalc", "'\tcalc"},
         {"\rcr", "\\rcr", "\\rcr", "\"'\rcr\""},
         {"x\r\nIP = 6.6.6.6", "x\\r\\nIP = 6.6.6.6", "x\\r\\nIP = 6.6.6.6", "\"x\r\nIP = 6.6.6.6\""},
+        // The same text typed literally must not show as the line break above.
+        {"x\\r\\nIP", "x\\\\r\\\\nIP", "x\\\\r\\\\nIP", "x\\r\\nIP"},
+        {"C:\\share\ttab", "C:\\\\share\\ttab", "C:\\\\share\\ttab", "C:\\share\ttab"},
         {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f", "\\x1b[31mred\\x7f", "\x1b[31mred\x7f"},
         {"caf\x85", "caf\\x85", "caf\\x85", "caf\xc2\x85"},   // a C1 control, written out as UTF-8
         {"\"quoted\" name", "\"quoted\" name", "\"\"\"quoted\"\" name\"", "\"\"\"quoted\"\" name\""},
