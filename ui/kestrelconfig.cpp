@@ -238,9 +238,11 @@ void CKestrelDlg::LogWriteVerification()
     const bool answered = FinishWriteCheck(m_check, &reread, line, sizeof line - 2) >= 0;
     std::strcat(line, "\r\n");
     AppendStatus(line);
+    // The journal's message names a file, in the system's encoding; the log
+    // holds Latin-1, so what it cannot hold shows as '?'.
     const std::string unrecorded = JournalWrite(answered ? &reread : nullptr);
     if (!unrecorded.empty())
-        AppendStatus((unrecorded + "\r\n").c_str());
+        AppendStatus(QString::fromLocal8Bit(unrecorded + "\r\n").toLatin1().constData());
 }
 
 std::string CKestrelDlg::JournalWrite(const RecordTable* reread)

@@ -535,7 +535,8 @@ TEST_F(JournalFlowTest, TheFormsWriteIsJournaledAndTheMenuGivesItBack)
 TEST_F(JournalFlowTest, AJournalThatCannotBeWrittenIsToldInTheLog)
 {
     const std::string state = std::getenv("XDG_STATE_HOME");
-    const std::string notAFolder = state + "/a-file";
+    // A file name beyond ASCII: the log shows what Latin-1 can, '?' for the rest.
+    const std::string notAFolder = state + "/a-fil\u00e9-\u6587";
     std::ofstream(notAFolder) << "x\n";
     OpenAndSeek(1);
     ClickRow(0);
@@ -544,8 +545,8 @@ TEST_F(JournalFlowTest, AJournalThatCannotBeWrittenIsToldInTheLog)
     EditHostAndGateway();
     setenv("XDG_STATE_HOME", state.c_str(), 1);
     EXPECT_TRUE(Log().endsWith(QString::fromStdString(
-        "Configuration verified.\r\nCannot record this write in " + notAFolder +
-        "/pathlume/writes.jsonl: Not a directory.\r\n")))
+        "Configuration verified.\r\nCannot record this write in " + state +
+        "/a-fil\u00e9-?/pathlume/writes.jsonl: Not a directory.\r\n")))
         << Log().toStdString();
     EXPECT_EQ(rig_->sim().Value(DeviceOfRow(0), KEY_HOST_NAME), "lobby-printer");
     std::remove(notAFolder.c_str());
