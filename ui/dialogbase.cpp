@@ -179,6 +179,21 @@ bool CDialogBase::EnsureInitialized()
     return OnInitDialog();
 }
 
+void CDialogBase::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    QWindow* w = windowHandle();
+    if (m_bFollowsScreen || !w)
+        return;
+    m_bFollowsScreen = true;
+    // Dragged to a smaller screen (or one at a larger scale) the window scrolls
+    // there; back on a screen with room, it shows the whole template again.
+    connect(w, &QWindow::screenChanged, this, [this](QScreen* screen) {
+        if (screen)
+            FitToArea(screen->availableGeometry());
+    });
+}
+
 QMargins CDialogBase::FrameMargins() const
 {
     const QWindow* w = windowHandle();

@@ -57,6 +57,8 @@ protected:
     // Paints on the controls' page, under the controls (for pictures that
     // belong to the template and scroll with it).
     virtual void PaintPage(QPainter& painter) { (void)painter; }
+    // Once shown, the window is fitted again to each screen it moves to.
+    void showEvent(QShowEvent* e) override;
 
     // The widget that holds every control of the template: the parent to give
     // controls built outside the Add... helpers.
@@ -87,6 +89,7 @@ private:
     CDialogPage* m_pPage = nullptr;
     QScrollArea* m_pScroll = nullptr;
     bool m_bInitialized = false;
+    bool m_bFollowsScreen = false;
 };
 
 // The widget that carries a dialog's controls, so that they can scroll as one

@@ -4,6 +4,7 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -66,6 +67,36 @@ TEST_F(ScreenTest, AWindowLargerThanItsScreenScrollsAndEveryControlIsInReach)
         EXPECT_EQ(OutOfView(dlg_.get(), 6).join(QLatin1Char(' ')).toStdString(), "") << c.what;
         // Every control is where the template puts it on the scrolled page.
         EXPECT_EQ(Edit(IDC_EDT_TIMEOUT)->geometry(), DialogUnits(dlg_->font()).Rect(319, 200, 16, 12));
+    }
+}
+
+// Run by the suite on two screens side by side (tests/ui/two_screens.json):
+// a large one, then one smaller than the window to its right.
+TEST_F(ScreenTest, AWindowDraggedToASmallerScreenScrollsThereAndShowsWholeBack)
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() < 2)
+        GTEST_SKIP() << "one screen here; ctest runs this on two (ui_two_screens)";
+    Open({});
+    const QSize full = dlg_->size();
+    QScreen* large = screens[0];
+    QScreen* small = screens[1];
+    ASSERT_GE(large->availableGeometry().width(), full.width() + 100);
+    ASSERT_LT(small->availableGeometry().height(), full.height());
+    struct Step {
+        QScreen* to;
+        bool scrolls;
+    } steps[] = {{small, true}, {large, false}, {small, true}};
+    for (const Step& step : steps) {
+        dlg_->move(step.to->availableGeometry().topLeft() + QPoint(10, 10));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg_->screen() == step.to; }, 2000))
+            << "the window did not reach " << step.to->name().toStdString();
+        EXPECT_EQ(dlg_->scrollArea() != nullptr, step.scrolls) << step.to->name().toStdString();
+        if (step.scrolls) {
+            EXPECT_LE(dlg_->FrameSize().height(), step.to->availableGeometry().height());
+        } else {
+            EXPECT_EQ(dlg_->size(), full);
+        }
     }
 }
 
