@@ -330,6 +330,33 @@ TEST_F(UdpTest, AFailedSendIsToldUntilASendGoesOut)
     EXPECT_EQ(peer_.Receive(2000), std::vector<uint8_t>{7});
 }
 
+// One Find on the program's broadcast address, to the discard port, on the
+// interface named (nullptr: every one), the interface listing failing if
+// asked: how many datagrams went out and the failure told. Run only where
+// nothing sent can leave the machine.
+struct BroadcastOutcome {
+    int sent;
+    std::string failure;
+};
+BroadcastOutcome FindOnBroadcast(const char* interfaceName, bool listingFails)
+{
+    UdpEndpoints ep;   // the program's broadcast address
+    ep.sendPort = 9;
+    ep.recvAddress = "127.0.0.1";
+    ep.recvPort = 0;
+    ep.interfaceName = interfaceName;
+    BroadcastOutcome out{-1, "the transport did not open"};
+    if (OpenUdp(nullptr, ep) != 0)
+        return out;
+    SetInterfaceListingFailsForTest(listingFails);
+    EXPECT_TRUE(UdpSendsPerInterface());
+    SendFind();
+    out = {UdpLastSendCount(), UdpFailureText()};
+    SetInterfaceListingFailsForTest(false);
+    CloseUdp();
+    return out;
+}
+
 #ifndef _WIN32
 // The broadcast walk, in a network namespace of the test's own (nothing it
 // sends can leave it): each step changes the interfaces, then one Find goes
@@ -388,20 +415,10 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
     };
     for (const Step& step : steps) {
         ASSERT_EQ(std::system(step.command), 0) << step.command;
-        UdpEndpoints ep;   // the program's broadcast address
-        ep.sendPort = 9;
-        ep.recvAddress = "127.0.0.1";
-        ep.recvPort = 0;
-        ep.interfaceName = step.interfaceName;
-        ASSERT_EQ(OpenUdp(nullptr, ep), 0);
-        SetInterfaceListingFailsForTest(step.listingFails);
-        EXPECT_TRUE(UdpSendsPerInterface());
-        SendFind();
+        const BroadcastOutcome got = FindOnBroadcast(step.interfaceName, step.listingFails);
         const std::string name = step.interfaceName ? step.interfaceName : "(every)";
-        EXPECT_EQ(UdpLastSendCount(), step.sent) << step.command << " / " << name;
-        EXPECT_STREQ(UdpFailureText(), step.failure) << step.command << " / " << name;
-        SetInterfaceListingFailsForTest(false);
-        CloseUdp();
+        EXPECT_EQ(got.sent, step.sent) << step.command << " / " << name;
+        EXPECT_EQ(got.failure, step.failure) << step.command << " / " << name;
     }
 }
 
@@ -456,19 +473,9 @@ TEST(UdpInterfaces, ListingAndANamedInterfaceThatIsNotUp)
     for (const Case& c : cases) {
         if (n < 0 && !c.listingFails)
             continue;   // told below
-        UdpEndpoints ep;   // the program's broadcast address, to the discard port
-        ep.sendPort = 9;
-        ep.recvAddress = "127.0.0.1";
-        ep.recvPort = 0;
-        ep.interfaceName = c.interfaceName;
-        ASSERT_EQ(OpenUdp(nullptr, ep), 0);
-        SetInterfaceListingFailsForTest(c.listingFails);
-        EXPECT_TRUE(UdpSendsPerInterface());
-        SendFind();
-        EXPECT_EQ(UdpLastSendCount(), 0) << c.interfaceName;
-        EXPECT_EQ(UdpFailureText(), c.failure) << c.interfaceName;
-        SetInterfaceListingFailsForTest(false);
-        CloseUdp();
+        const BroadcastOutcome got = FindOnBroadcast(c.interfaceName, c.listingFails);
+        EXPECT_EQ(got.sent, 0) << c.interfaceName;
+        EXPECT_EQ(got.failure, c.failure) << c.interfaceName;
     }
     if (n < 0)
         GTEST_SKIP() << "the system cannot list its interfaces (SIO_GET_INTERFACE_LIST: "
