@@ -345,6 +345,20 @@ int FindDevRow(unsigned count, const DeviceEntry& d)
     return -1;
 }
 
+// The entry into the first `count` rows: over the row of the same device,
+// else after them while there is room.
+int MergeEntry(unsigned count, const DeviceEntry& fresh)
+{
+    const unsigned capacity = static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire));
+    if (count > capacity)
+        return kEngineBadArgument;
+    const int known = FindDevRow(count, fresh);
+    if (known < 0 && count == capacity)
+        return kEngineTableFull;   // no room: the slot after the last kept one stays empty
+    CopyEntry(&DeviceTable[known >= 0 ? known : count], &fresh);
+    return known >= 0 ? kMergeReplaced : kMergeAdded;
+}
+
 }  // namespace
 
 int OnFindReply(const char* text)
@@ -365,13 +379,11 @@ int OnFindReply(const char* text)
             UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
             return kEngineNoAddress;
         }
-        const int count = DevCount.load(std::memory_order_acquire);
-        if (count >= DevCapacity.load(std::memory_order_acquire) &&
-            FindDevRow(static_cast<unsigned>(count), named) < 0) {
+        merged = MergeEntry(static_cast<unsigned>(DevCount.load(std::memory_order_acquire)), named);
+        if (merged == kEngineTableFull) {
             LeftOutReplies.fetch_add(1, std::memory_order_relaxed);
             return kEngineTableFull;
         }
-        merged = MergeDevEntry(static_cast<unsigned>(count), &ReplyTable);
     }
     if (merged == kMergeAdded) {
         SetRecvEvent(EVT_UPDATE_INFO);
@@ -435,17 +447,15 @@ void MakeDevEntry(const RecordTable* table, DeviceEntry* entry)
     }
 }
 
+
 int MergeDevEntry(unsigned count, const RecordTable* table)
 {
-    if (!table || count > static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire)))
+    if (!table)
         return kEngineBadArgument;
     DeviceEntry fresh;
     MakeDevEntry(table, &fresh);
-    const int known = FindDevRow(count, fresh);
-    if (known < 0 && count == static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire)))
-        return kEngineBadArgument;   // no room: the slot after the last kept one stays empty
-    CopyEntry(&DeviceTable[known >= 0 ? known : count], &fresh);
-    return known >= 0 ? kMergeReplaced : kMergeAdded;
+    const int merged = MergeEntry(count, fresh);
+    return merged == kEngineTableFull ? kEngineBadArgument : merged;
 }
 
 void SetRecvEvent(uint8_t code)

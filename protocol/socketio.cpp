@@ -15,6 +15,8 @@ using AddrLen = socklen_t;
 
 #include "socketio.h"
 
+#include "platform.h"
+
 namespace {
 
 NativeSocket Native(SocketHandle s) { return static_cast<NativeSocket>(s); }
@@ -75,6 +77,11 @@ uint16_t BoundPort(SocketHandle s)
     if (s == kNoSocket || getsockname(Native(s), reinterpret_cast<sockaddr*>(&a), &len) != 0)
         return 0;
     return ntohs(a.sin_port);
+}
+
+void SocketErrorText(int error, char* out, size_t size)
+{
+    SystemErrorText(error, out, size);
 }
 
 bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t addr, uint16_t port)

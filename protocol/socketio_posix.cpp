@@ -48,11 +48,6 @@ int LastSocketError()
     return errno;
 }
 
-void SocketErrorText(int error, char* out, size_t size)
-{
-    std::snprintf(out, size, "%s", std::strerror(error));
-}
-
 bool MakeNonBlocking(SocketHandle s)
 {
     const int flags = fcntl(Native(s), F_GETFL, 0);

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform.h"
 
 const int kSocketErrorNotSupported = WSAEOPNOTSUPP;
 
@@ -46,11 +45,6 @@ int CloseSocketHandle(SocketHandle s)
 int LastSocketError()
 {
     return WSAGetLastError();
-}
-
-void SocketErrorText(int error, char* out, size_t size)
-{
-    SystemErrorText(error, out, size);
 }
 
 bool MakeNonBlocking(SocketHandle s)

@@ -102,13 +102,16 @@ bool PlainSend(const uint8_t* bytes, unsigned count, int* error)
     return false;
 }
 
-void DropReceiveSocket()
+// Closes the receive socket: the close's result, -1 when there was none.
+int DropReceiveSocket()
 {
+    int result = -1;
     if (g_udp.recvSocket != kNoSocket)
-        CloseSocketHandle(g_udp.recvSocket);
+        result = CloseSocketHandle(g_udp.recvSocket);
     g_udp.recvSocket = kNoSocket;
     g_udp.recvBound = false;
     g_udp.recvBufferBytes = 0;
+    return result;
 }
 
 // Makes the receive socket if there is none and binds it if it is not
@@ -190,12 +193,7 @@ int CloseUdp()
     if (g_udp.sendSocket != kNoSocket)
         CloseSocketHandle(g_udp.sendSocket);
     g_udp.sendSocket = kNoSocket;
-    int result = -1;
-    if (g_udp.recvSocket != kNoSocket)
-        result = CloseSocketHandle(g_udp.recvSocket);
-    g_udp.recvSocket = kNoSocket;
-    g_udp.recvBound = false;
-    g_udp.recvBufferBytes = 0;
+    const int result = DropReceiveSocket();
     if (g_udp.libraryStarted)
         ReleaseSocketLibrary();
     g_udp.libraryStarted = false;
