@@ -87,6 +87,10 @@ struct NetInterface {
 // multiplying while they are listed).
 constexpr int kListingGrowths = 16;
 int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error);
+// Makes that buffer room for at least this many entries now, so that a
+// listing of as many never allocates.
+constexpr size_t kListingRoom = 64;
+void ReserveInterfaceListing(size_t entries);
 // Sends one datagram out of one interface, whatever the routing table says;
 // s is the sending socket. false with the system's error in *error.
 bool SendOnInterface(SocketHandle s, const NetInterface& itf, const uint8_t* bytes, size_t count,

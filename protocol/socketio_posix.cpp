@@ -89,12 +89,17 @@ bool ReadSocketDrops(SocketHandle s, uint32_t* drops)
     return true;
 }
 
+void ReserveInterfaceListing(size_t entries)
+{
+    if (g_listed.size() < entries)
+        g_listed.resize(entries);
+}
+
 int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error)
 {
     out->clear();
     const int fd = Native(s);
-    if (g_listed.size() < 64)
-        g_listed.resize(64);
+    ReserveInterfaceListing(kListingRoom);
     // The system fills what room it is given and says nothing of the rest:
     // an answer that fills the buffer to the brim may have been cut short.
     ifconf conf{};

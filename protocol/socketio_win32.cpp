@@ -90,11 +90,16 @@ bool ReadSocketDrops(SocketHandle s, uint32_t* drops)
 
 // Winsock lists addresses, so an interface with two gets two sends; it names
 // no interface, so one is named by its address only.
+void ReserveInterfaceListing(size_t entries)
+{
+    if (g_listed.size() < entries)
+        g_listed.resize(entries);
+}
+
 int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int* error)
 {
     out->clear();
-    if (g_listed.size() < 64)
-        g_listed.resize(64);
+    ReserveInterfaceListing(kListingRoom);
     DWORD bytes = 0;
     for (int attempt = 0;; ++attempt) {
         const DWORD room = static_cast<DWORD>(g_listed.size() * sizeof(INTERFACE_INFO));

@@ -164,6 +164,13 @@ int OpenUdp(void* window, const UdpEndpoints& endpoints)
     g_udp.sendAddr = Ipv4OfText(endpoints.sendAddress);
     g_udp.sendPort = endpoints.sendPort;
     g_udp.perInterface = g_udp.sendAddr == kIpv4Broadcast;
+    if (g_udp.perInterface) {
+        // Room for a usual machine's interfaces now, so that a send allocates
+        // only on a machine with more.
+        ReserveInterfaceListing(kListingRoom);
+        g_udp.listed.reserve(kListingRoom);
+        g_udp.interfaces.reserve(kListingRoom);
+    }
     std::snprintf(g_udp.onlyInterface, sizeof g_udp.onlyInterface, "%s",
                   endpoints.interfaceName ? endpoints.interfaceName : "");
     g_udp.recvAddr = Ipv4OfText(endpoints.recvAddress);
