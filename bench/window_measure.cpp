@@ -54,6 +54,7 @@
 #include "first_paint.h"
 #include "kestreldlg.h"
 #include "loopback_rig.h"
+#include "platform.h"
 #include "resource.h"
 #include "udp.h"
 
@@ -328,13 +329,6 @@ int RunQuiet(int argc, char** argv, int runs)
     return 0;
 }
 
-int64_t ThreadCpuNsNow()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 // The longest time the window thread went without running a 1 ms timer:
 // how long a click or a key would have waited.
 class StallProbe {
@@ -430,14 +424,14 @@ int RunBurst(int argc, char** argv, int runs, int devices)
             timeoutBox->setText(QStringLiteral("1"));
             Spin(app, 200);
             probe.Start();
-            const int64_t c0 = ThreadCpuNsNow();
+            const int64_t c0 = static_cast<int64_t>(ThreadCpuNs());
             const int64_t t0 = measure::MonotonicNs();
             dlg.OnSeek();
             std::thread sender = Spread(devices, 1000, [&](int i) { device.SendTo(windowPort, frames[i]); });
             SpinUntilIdle(app, 15000);
             if (mode == kWoken)
                 span = measure::MonotonicNs() - t0;
-            const int64_t used = ThreadCpuNsNow() - c0 + static_cast<int64_t>(GetLastWorkerCpuNs());
+            const int64_t used = static_cast<int64_t>(ThreadCpuNs()) - c0 + static_cast<int64_t>(GetLastWorkerCpuNs());
             stall[mode].push_back(probe.StopMs());
             sender.join();
             cpu[mode].push_back(static_cast<double>(used) / 1e6);
@@ -448,7 +442,7 @@ int RunBurst(int argc, char** argv, int runs, int devices)
         bare.clear();
         Spin(app, 200);
         probe.Start();
-        const int64_t b0 = ThreadCpuNsNow();
+        const int64_t b0 = static_cast<int64_t>(ThreadCpuNs());
         const int64_t s0 = measure::MonotonicNs();
         std::thread feeder = Spread(devices, 1000, [&](int i) {
             QMetaObject::invokeMethod(&bare, [&bare, row = rows[i]] { bare.addTopLevelItem(new QTreeWidgetItem(row)); },
@@ -457,7 +451,7 @@ int RunBurst(int argc, char** argv, int runs, int devices)
         while (measure::MonotonicNs() - s0 < span)
             Spin(app, 5);
         stall[2].push_back(probe.StopMs());
-        cpu[2].push_back(static_cast<double>(ThreadCpuNsNow() - b0) / 1e6);
+        cpu[2].push_back(static_cast<double>(static_cast<int64_t>(ThreadCpuNs()) - b0) / 1e6);
         feeder.join();
     }
     dlg.close();

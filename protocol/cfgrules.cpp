@@ -329,8 +329,7 @@ void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgForm
     for (const ConfigRecord& r : table.rec) {
         if (IsEmptyRecord(&r) || r.key[0] == '\0')
             break;
-        const KeyInfo* k = FindKey(r.key);
-        const CfgField* f = k ? FieldOf(static_cast<int>(k - KeyTable)) : nullptr;
+        const CfgField* f = FieldOf(KeyIndexOf(r.key));
         if (!f)
             continue;   // IP_CUR and the SNMP keys are not part of the form
         const char* t = r.value;

@@ -115,8 +115,7 @@ bool SameValue(const ConfigRecord& w, const char* got)
     const size_t wl = TrimmedLength(w.value, static_cast<size_t>(w.width));
     std::memcpy(mine, w.value, wl);
     mine[wl] = '\0';
-    const KeyInfo* k = FindKey(w.key);
-    switch (k ? CfgKindOfKey(static_cast<int>(k - KeyTable)) : CfgKind::Text) {
+    switch (CfgKindOfKey(KeyIndexOf(w.key))) {
     case CfgKind::Address: {
         uint8_t a[4], b[4];
         return ParseCfgAddress(mine, a) && ParseCfgAddress(got, b) && std::memcmp(a, b, 4) == 0;

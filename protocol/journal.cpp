@@ -518,7 +518,7 @@ int SetRestoredValue(CfgFormState* state, const JournalRecord& value)
     }
     // A number as the device wrote it ("09100", " 1") is the number.
     uint32_t n = 0;
-    const CfgKind kind = k >= 0 ? CfgKindOfKey(k) : CfgKind::Text;
+    const CfgKind kind = CfgKindOfKey(k);
     if ((kind == CfgKind::Number || kind == CfgKind::Choice) && ParseCfgNumber(value.value.c_str(), &n))
         return SetCfgValue(state, k, std::to_string(n).c_str());
     return SetCfgValue(state, k, value.value.c_str());

@@ -174,7 +174,7 @@ void CKestrelDlg::OnRestoreLastWrite()
     for (const JournalRecord& v : RestoreValues(entry, &kept)) {
         check = SetRestoredValue(&state, v);
         if (check != CFG_OK) {
-            failed = FindCfgField(static_cast<int>(FindKey(v.key.c_str()) - KeyTable));
+            failed = FindCfgField(KeyIndexOf(v.key.c_str()));
             break;
         }
     }

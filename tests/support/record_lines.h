@@ -19,7 +19,7 @@ inline std::string Line(int key, const std::string& value)
 // The same by the key's text; the key must be one of the key table.
 inline std::string Line(const char* key, const std::string& value)
 {
-    return Line(static_cast<int>(FindKey(key) - KeyTable), value);
+    return Line(KeyIndexOf(key), value);
 }
 
 }  // namespace testrig

@@ -159,10 +159,7 @@ bool CheckNamedDevice(std::string* device, std::string* error)
         return true;
     const std::string serial = device->substr(0, at);
     const std::string mac = NormalMac(device->substr(at + 1));
-    bool printable = !serial.empty() && serial.size() <= 16;
-    for (unsigned char c : serial)
-        printable = printable && c >= 0x20 && c <= 0x7E;
-    if (!printable) {
+    if (serial.empty() || serial.size() > 16 || !IsPrintableAscii(serial.c_str())) {
         *error = "SERIAL@MAC: the serial number \"" + SafeText(serial) +
                  "\" is not 1 to 16 printable ASCII characters";
         return false;
@@ -222,11 +219,10 @@ int ParseAssignment(const std::string& text, Assignment* out, std::string* error
     }
     const std::string name = Upper(TrimBlanks(text.substr(0, eq)));
     const std::string value = TrimBlanks(text.substr(eq + 1));
-    const KeyInfo* k = FindKey(name.c_str());
-    const int key = k ? static_cast<int>(k - KeyTable) : -1;
+    const int key = KeyIndexOf(name.c_str());
     const CfgField* field = FindCfgField(key);
     if (!field || !field->writable) {
-        *error = (k ? name + " cannot be changed" : "unknown key \"" + SafeText(name) + "\"") +
+        *error = (key >= 0 ? name + " cannot be changed" : "unknown key \"" + SafeText(name) + "\"") +
                  "; writable keys: " + WritableKeyList();
         return kExitUsage;
     }

@@ -166,7 +166,7 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
             break;
         if (same(w, reply))
             continue;
-        const int key = static_cast<int>(FindKey(w.key) - KeyTable);
+        const int key = KeyIndexOf(w.key);
         const char* before = "";
         for (const ConfigRecord& c : reply.rec) {
             if (IsEmptyRecord(&c))
@@ -320,7 +320,7 @@ int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** cho
     }
     std::vector<std::string> kept;
     for (const JournalRecord& v : RestoreValues(**chosen, &kept))
-        changes->push_back({static_cast<int>(FindKey(v.key.c_str()) - KeyTable), v.value});
+        changes->push_back({KeyIndexOf(v.key.c_str()), v.value});
     if (!kept.empty()) {
         std::string keys;
         for (const std::string& k : kept)
