@@ -142,27 +142,27 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
 {
     auto text = [this](int id) { return GetDlgItem<QLineEdit>(this, id); };
     struct TextStep {
-        int id;
         QString* field;
         int key;
+        QLineEdit* box(const CEdtCfgDlg* d) const { return GetDlgItem<QLineEdit>(d, ControlOf(key)); }
         int limit() const { return static_cast<int>(FindCfgField(key)->max); }
     };
-    const TextStep before[] = {{IDC_EDT_DEV_NAME, &m_strDevName, KEY_DEV},
-                               {IDC_EDT_ROM_VER, &m_strRomVer, KEY_VER},
-                               {IDC_EDT_MAC_ADDR, &m_strMacAddr, KEY_MAC},
-                               {IDC_EDT_SERIAL_NUM, &m_strSerialNum, KEY_SERIAL_NUM},
-                               {IDC_EDT_MANUFACTURER, &m_strManufacturer, KEY_MANUFACTURER}};
-    const TextStep host = {IDC_EDT_HOST_NAME, &m_strHostName, KEY_HOST_NAME};
+    const TextStep before[] = {{&m_strDevName, KEY_DEV},
+                               {&m_strRomVer, KEY_VER},
+                               {&m_strMacAddr, KEY_MAC},
+                               {&m_strSerialNum, KEY_SERIAL_NUM},
+                               {&m_strManufacturer, KEY_MANUFACTURER}};
+    const TextStep host = {&m_strHostName, KEY_HOST_NAME};
 
     if (!save) {
         for (const TextStep& s : before) {
-            text(s.id)->setMaxLength(s.limit());
-            text(s.id)->setText(*s.field);
+            s.box(this)->setMaxLength(s.limit());
+            s.box(this)->setText(*s.field);
         }
         text(IDC_EDT_PRNT_PORT)->setText(QString::number(m_uPrntPort));
         text(IDC_EDT_PRNT_RCV_TMO)->setText(QString::number(m_uPrntRcvTmo));
-        text(host.id)->setMaxLength(host.limit());
-        text(host.id)->setText(*host.field);
+        host.box(this)->setMaxLength(host.limit());
+        host.box(this)->setText(*host.field);
         m_cmbLineSpeed->setCurrentIndex(m_nLineSpeed < m_cmbLineSpeed->count() ? m_nLineSpeed : -1);
         m_cmbDhcp->setCurrentIndex(m_nDhcp < m_cmbDhcp->count() ? m_nDhcp : -1);
         return true;
@@ -173,15 +173,15 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
     // not written, so not checked; the device's own host name goes back as
     // it came, so only a name the user typed must be printable ASCII.
     const QString deviceHost = QString::fromLatin1(m_cfgDevice.deviceHostName);
-    auto leftEmpty = [&](int id, int key) {
-        return text(id)->text().trimmed().isEmpty() && !(m_cfgDevice.reported & CfgKeyBit(key));
+    auto leftEmpty = [&](const QLineEdit* box, int key) {
+        return box->text().trimmed().isEmpty() && !(m_cfgDevice.reported & CfgKeyBit(key));
     };
     for (const CfgField* f : kCfgCheckedOrder) {
         bool ok = true;
         QLineEdit* box = text(ControlOf(f->key));
         switch (f->kind) {
         case CfgKind::Number:
-            if (!leftEmpty(ControlOf(f->key), f->key))
+            if (!leftEmpty(box, f->key))
                 ok = Ddx::ExchangeUInt(this, box, f->min, f->max,
                                        f->key == KEY_PRNT_PORT ? &m_uPrntPort : &m_uPrntRcvTmo);
             break;
