@@ -539,11 +539,14 @@ int CopyDevTableSlots(DeviceEntry* out, int slots)
         return 0;
     if (slots > kDeviceTableMax + 1)
         slots = kDeviceTableMax + 1;
+    // Only the filled slots and the empty one after them: the lock the
+    // worker waits for is held for what was found, not for the whole table.
     std::lock_guard<std::mutex> g(ResultLock);
-    std::memcpy(out, DeviceTable, static_cast<size_t>(slots) * sizeof DeviceTable[0]);
     int filled = 0;
-    while (filled < slots && out[filled].serial[0] != '\0')
+    while (filled < slots && DeviceTable[filled].serial[0] != '\0')
         ++filled;
+    const int copied = filled < slots ? filled + 1 : filled;
+    std::memcpy(out, DeviceTable, static_cast<size_t>(copied) * sizeof DeviceTable[0]);
     return filled;
 }
 

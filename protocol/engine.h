@@ -139,8 +139,9 @@ RecordTable* GetWriteTable();
 // Consistent snapshots for the window: the worker writes these buffers under
 // one short lock, and these copies take the same lock, so a reader never sees
 // a half-written row, text or table.
-// The first slots of the table (at most kDeviceTableMax + 1); returns how
-// many of them are filled, up to the first empty serial number.
+// The first slots of the table (at most kDeviceTableMax + 1) up to and
+// including the first empty one (the slots after it in out are left as they
+// were); returns how many are filled, up to that empty serial number.
 int CopyDevTableSlots(DeviceEntry* out, int slots);
 void CopyCfgText(char out[kCfgTextSize]);
 void CopyCfgSummary(DeviceEntry* out);
