@@ -100,6 +100,18 @@ UdpEndpoints LoopbackEndpoints(uint16_t devicePort)
     return ep;
 }
 
+// The program's window, initialised and shown, sending its requests to a
+// loopback socket that never answers itself.
+struct LoopbackWindow {
+    LoopbackSocket device;
+    CKestrelDlg dlg{nullptr, LoopbackEndpoints(device.port)};
+    LoopbackWindow()
+    {
+        dlg.EnsureInitialized();
+        dlg.show();
+    }
+};
+
 double Percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -140,10 +152,9 @@ int RunLatency(int argc, char** argv, int rounds, int repliesPerRound)
 {
     QApplication app(argc, argv);
     InitResources();
-    LoopbackSocket device;   // where the window's requests go; never answers itself
-    CKestrelDlg dlg(nullptr, LoopbackEndpoints(device.port));
-    dlg.EnsureInitialized();
-    dlg.show();
+    LoopbackWindow window;
+    const LoopbackSocket& device = window.device;
+    CKestrelDlg& dlg = window.dlg;
     const uint16_t windowPort = GetRecvPort();
 
     std::mutex m;
@@ -243,10 +254,8 @@ int RunStop(int argc, char** argv, int runs)
 {
     QApplication app(argc, argv);
     InitResources();
-    LoopbackSocket device;
-    CKestrelDlg dlg(nullptr, LoopbackEndpoints(device.port));
-    dlg.EnsureInitialized();
-    dlg.show();
+    LoopbackWindow window;
+    CKestrelDlg& dlg = window.dlg;
     auto* busy = GetDlgItem<QLineEdit>(&dlg, IDC_EDT_BUSY);
     auto* timeoutBox = GetDlgItem<QLineEdit>(&dlg, IDC_EDT_TIMEOUT);
     int64_t idleAt = 0;
@@ -381,10 +390,9 @@ int RunBurst(int argc, char** argv, int runs, int devices)
 {
     QApplication app(argc, argv);
     InitResources();
-    LoopbackSocket device;
-    CKestrelDlg dlg(nullptr, LoopbackEndpoints(device.port));
-    dlg.EnsureInitialized();
-    dlg.show();
+    LoopbackWindow window;
+    const LoopbackSocket& device = window.device;
+    CKestrelDlg& dlg = window.dlg;
     const uint16_t windowPort = GetRecvPort();
     CDeviceListCtrl* list = GetDlgItem<CDeviceListCtrl>(&dlg, IDC_LST_DEVICE);
     auto* timeoutBox = GetDlgItem<QLineEdit>(&dlg, IDC_EDT_TIMEOUT);
