@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "controls.h"
-#include "kestreldlg.h"
+#include "mainwindow.h"
 #include "resource.h"
 #include "uiseam.h"
 

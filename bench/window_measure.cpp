@@ -52,7 +52,7 @@
 #include "devsim.h"
 #include "engine.h"
 #include "first_paint.h"
-#include "kestreldlg.h"
+#include "mainwindow.h"
 #include "loopback_rig.h"
 #include "platform.h"
 #include "resource.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "engine.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <cstring>
 
 #include "devicelist.h"
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "engine.h"
-#include "kestreldlg.h"
+#include "mainwindow.h"
 #include "resource.h"
 #include "uiseam.h"
 

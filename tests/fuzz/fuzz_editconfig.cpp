@@ -16,7 +16,7 @@
 
 #include "codec.h"
 #include "ddx.h"
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "fuzz_input.h"
 #include "ipaddressctrl.h"
 #include "resource.h"

@@ -5,7 +5,7 @@
 #include <QComboBox>
 
 #include "controls.h"
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "ipaddressctrl.h"
 #include "window_fixture.h"
 

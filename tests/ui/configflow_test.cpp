@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec.h"
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "ipaddressctrl.h"
 #include "journal.h"
 #include "quirky_devices.h"

@@ -6,7 +6,7 @@
 #include "codec.h"
 #include "controls.h"
 #include "ddx.h"
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "ipaddressctrl.h"
 #include "record_lines.h"
 #include "window_fixture.h"

@@ -8,7 +8,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 #include "ipaddressctrl.h"
 #include "window_fixture.h"
 

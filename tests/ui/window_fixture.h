@@ -15,7 +15,7 @@
 #include "devicelist.h"
 #include "dialogbase.h"
 #include "engine.h"
-#include "kestreldlg.h"
+#include "mainwindow.h"
 #include "loopback_peer.h"
 #include "loopback_rig.h"
 #include "resource.h"

@@ -15,7 +15,7 @@
 #include "devicelist.h"
 #include "devsim.h"
 #include "engine.h"
-#include "kestreldlg.h"
+#include "mainwindow.h"
 #include "resource.h"
 #include "uiseam.h"
 

@@ -11,7 +11,7 @@
 #include "devicelist.h"
 #include "engine.h"
 #include "findreport.h"
-#include "kestreldlg.h"
+#include "mainwindow.h"
 #include "udp.h"
 
 namespace {

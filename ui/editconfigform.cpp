@@ -1,4 +1,4 @@
-#include "edtcfgdlg.h"
+#include "editconfigform.h"
 
 #include <QComboBox>
 #include <QLabel>

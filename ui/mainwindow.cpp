@@ -1,4 +1,4 @@
-#include "kestreldlg.h"
+#include "mainwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,15 +24,15 @@
 #include "devicelist.h"
 #include "engine.h"
 #include "journal.h"
-#include "kestreldlg_p.h"
+#include "mainwindow_p.h"
 #include "resource.h"
 #include "uiseam.h"
 #include "windowsettings.h"
 
 // The main window: its controls, start-up, the device list's rows, the
 // status log, Seek, and the window's own handling (keys, menus, close). The
-// monitor is in kestrelmonitor.cpp, the configuration flow in
-// kestrelconfig.cpp.
+// monitor is in mainwindow_monitor.cpp, the configuration flow in
+// mainwindow_config.cpp.
 namespace {
 
 const char kBusyMessage[] = "Current condition is busy. Please try again.";
