@@ -200,15 +200,18 @@ int CheckCfgText(const char* text, const CfgField& field)
 
 bool ParseCfgUnsigned(const char* text, uint64_t* out)
 {
+    // The whole text is read: a number whose digits run past the first
+    // kCfgNumberChars characters is never cut to them (it would be another
+    // number), it is taken as beyond every range instead.
     size_t i = 0;
-    while (i < 63 && text[i] != '\0' && IsBlank(text[i]))
+    while (text[i] != '\0' && IsBlank(text[i]))
         ++i;
     uint64_t v = 0;
     bool any = false;
-    for (; i < 63 && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (; text[i] >= '0' && text[i] <= '9'; ++i) {
         any = true;
         v = v * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (v > 0xFFFFFFFFull)
+        if (v > 0xFFFFFFFFull || i >= kCfgNumberChars)
             v = 0x100000000ull;   // saturate: out of any 32-bit range
     }
     *out = v;

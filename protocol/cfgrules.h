@@ -115,9 +115,13 @@ bool IsPrintableAscii(const char* text);
 // A text of a field: printable (free text only), then at most max characters.
 int CheckCfgText(const char* text, const CfgField& field);
 
-// An unsigned decimal number as the form reads one: at most the first 63
-// characters, leading white space skipped, digits up to the first other
-// character. false when no digit is found; values beyond 32 bits saturate.
+// An unsigned decimal number as the form reads one: leading white space
+// skipped, digits up to the first other character, leading zeros counting
+// for nothing. The text is read whole and never cut: a number whose digits
+// go on past the first kCfgNumberChars characters, like a value beyond 32
+// bits, saturates to 2^32, out of every field's range. false when no digit
+// is found.
+constexpr size_t kCfgNumberChars = 63;
 bool ParseCfgUnsigned(const char* text, uint64_t* out);
 
 // A number of a field: CFG_NOT_NUMBER or CFG_OUT_OF_RANGE, else *out.

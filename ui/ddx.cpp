@@ -31,7 +31,7 @@ CfgField LimitField(int limit)
 
 bool ParseUnsigned(const QString& text, uint64_t* out)
 {
-    return ParseCfgUnsigned(text.left(63).toLatin1().constData(), out);
+    return ParseCfgUnsigned(text.toLatin1().constData(), out);
 }
 
 bool ExchangeText(QWidget* dlg, QLineEdit* ctl, int limit, QString* out)
@@ -61,7 +61,7 @@ bool ExchangeFreeText(QWidget* dlg, QLineEdit* ctl, const CfgField& field, QStri
 bool ExchangeUInt(QWidget* dlg, QLineEdit* ctl, uint32_t min, uint32_t max, uint32_t* out)
 {
     const CfgField range{0, CfgKind::Number, min, max, ""};
-    const int check = CheckCfgNumber(ctl->text().left(63).toLatin1().constData(), range, out);
+    const int check = CheckCfgNumber(ctl->text().toLatin1().constData(), range, out);
     if (check != CFG_OK) {
         Refuse(dlg, ctl, check, range);
         return false;

@@ -11,9 +11,10 @@ class QWidget;
 
 namespace Ddx {
 
-// Reads an unsigned decimal number from at most the first 63 characters:
-// leading white space skipped, digits up to the first non-digit. false when
-// no digit can be read. Values beyond 32 bits saturate.
+// Reads an unsigned decimal number as ParseCfgUnsigned does, from the whole
+// text: leading white space skipped, digits up to the first non-digit. false
+// when no digit can be read. Values beyond 32 bits, and digits that run past
+// the first 63 characters, saturate.
 bool ParseUnsigned(const QString& text, uint64_t* out);
 
 // Text of ctl into *out; longer than limit: "Enter no more than %1 characters."

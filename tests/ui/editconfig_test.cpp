@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <cstring>
+#include <string>
 
 #include "codec.h"
 #include "controls.h"
@@ -207,6 +208,11 @@ TEST_F(EditConfigTest, LaterDuplicatesWinAndAFullTableIsReadToItsEnd)
 
 TEST_F(EditConfigTest, ValidationMessagesIconAndFocus)
 {
+    // A number is read whole: cut to its first 63 characters, these would
+    // pass as 910 and 3.
+    const std::string port64 = std::string(60, '0') + "9100";
+    const std::string tmo64 = std::string(62, '0') + "30";
+    const std::string port63 = std::string(59, '0') + "9100";
     struct Case {
         const char* port;
         const char* tmo;
@@ -220,6 +226,9 @@ TEST_F(EditConfigTest, ValidationMessagesIconAndFocus)
         {"0", "65535", nullptr, 0},
         {"", "29", "Enter a positive integer.", IDC_EDT_PRNT_PORT},
         {"99999999999", "90", "Enter an integer between 0 and 65535.", IDC_EDT_PRNT_PORT},
+        {port64.c_str(), "90", "Enter an integer between 0 and 65535.", IDC_EDT_PRNT_PORT},
+        {"9100", tmo64.c_str(), "Enter an integer between 30 and 65535.", IDC_EDT_PRNT_RCV_TMO},
+        {port63.c_str(), "0030", nullptr, 0},
     };
     for (const Case& c : cases) {
         CEdtCfgDlg* d = OpenWith(FullConfig());
@@ -230,6 +239,7 @@ TEST_F(EditConfigTest, ValidationMessagesIconAndFocus)
         if (!c.message) {
             EXPECT_TRUE(Messages().empty()) << c.port << "/" << c.tmo;
             EXPECT_EQ(d->result(), IDOK);
+            EXPECT_EQ(d->m_uPrntPort, std::stoul(c.port)) << c.port;
             EXPECT_FALSE(d->isVisible());
             continue;
         }

@@ -43,6 +43,13 @@ TEST(CfgRules, AddressTextsAreFourDecimalNumbers)
 
 TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
 {
+    // Numbers are read whole: zeros in front count for nothing within the
+    // form's 63 characters, and a longer number is refused, never cut to them.
+    const std::string zeros59 = std::string(59, '0') + "9100";   // 63 characters
+    const std::string zeros60 = std::string(60, '0') + "9100";   // cut: 910
+    const std::string zeros63 = std::string(63, '0') + "9100";   // cut: 0
+    const std::string zeros62 = std::string(62, '0') + "30";     // cut: 3
+    const std::string blanks = std::string(62, ' ') + "30";      // cut: no number
     struct Case {
         int key;
         const char* text;
@@ -65,6 +72,11 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
         {KEY_PRNT_PORT, "-1", "Enter a positive integer."},
         {KEY_PRNT_RCV_TMO, "29", "Enter an integer between 30 and 65535."},
         {KEY_PRNT_RCV_TMO, "30", ""},
+        {KEY_PRNT_PORT, "0009100", ""},
+        {KEY_PRNT_PORT, zeros59.c_str(), ""},
+        {KEY_PRNT_PORT, zeros60.c_str(), "Enter an integer between 0 and 65535."},
+        {KEY_PRNT_PORT, zeros63.c_str(), "Enter an integer between 0 and 65535."},
+        {KEY_PRNT_RCV_TMO, zeros62.c_str(), "Enter an integer between 30 and 65535."},
         {KEY_ENET_SPD, "100basetx FULL duplex", ""},
         {KEY_ENET_SPD, "5",
          "Choose one of Line speed: 0 (Auto-detect), 1 (10BaseT Half duplex), 2 (10BaseT Full "
@@ -85,6 +97,16 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
             FormatCfgMessage(msg, sizeof msg, r, *FindCfgField(c.key));
         EXPECT_STREQ(msg, c.message) << KeyTable[c.key].key << "=" << c.text;
     }
+    CfgFormState taken{};
+    ASSERT_EQ(SetCfgValue(&taken, KEY_PRNT_PORT, zeros59.c_str()), CFG_OK);
+    EXPECT_STREQ(taken.prntPort, "9100");
+    // Blanks in front are skipped, but the digits after them are still read whole.
+    uint32_t n = 0;
+    EXPECT_EQ(CheckCfgNumber(blanks.c_str(), *FindCfgField(KEY_PRNT_RCV_TMO), &n), CFG_OUT_OF_RANGE);
+    EXPECT_EQ(CheckCfgNumber((std::string(61, ' ') + "30").c_str(), *FindCfgField(KEY_PRNT_RCV_TMO), &n),
+              CFG_OK);
+    EXPECT_EQ(n, 30u);
+
     // Keys outside the form's editable fields are not set this way.
     CfgFormState s{};
     EXPECT_EQ(SetCfgValue(&s, KEY_MAC, "02C0EE000001"), CFG_NOT_WRITABLE);
