@@ -48,6 +48,13 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
         {{"--timeout=2", "find", "--format=csv"}, nullptr},
         {{"find", "--timeout", "120"}, nullptr},
         {{"find", "--timeout="}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout", "-1"}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout=-0"}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout", "+2"}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout", " 2"}, "--timeout takes whole seconds from 0 to 120"},
+        {{"find", "--timeout", "00000000000000000000000000000000000000000000000000000000000000000002"},
+         nullptr},
+        {{"find", "--timeout", "18446744073709551618"}, "--timeout takes whole seconds from 0 to 120"},
         {{"find", "--quiet=yes"}, "--quiet takes no value"},
         {{"set", "--", "SN1", "HOST_NAME=-dash"}, nullptr},
         {{"find", "--", "--timeout"}, "usage: pathlume-cli find"},
@@ -57,6 +64,12 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
         {{"get", "SN1@02:c0:ee:00:00:0a"}, nullptr},
         {{"get", "SN1@02C0EE00000A junk"}, "SERIAL@MAC: the MAC address \"02C0EE00000A junk\" is not 12"},
         {{"get", "SN1@02C0EE00000"}, "SERIAL@MAC: the MAC address"},
+        {{"get", "SN1@02C0EE00000A1"}, "SERIAL@MAC: the MAC address \"02C0EE00000A1\" is not 12"},
+        {{"get", "SN1@02:C0:EE:00:00:0A:1"}, "SERIAL@MAC: the MAC address"},
+        {{"get", "S@N@1@02C0EE00000A"}, nullptr},
+        {{"get", "@@02C0EE00000A"}, nullptr},
+        {{"get", "SN1@@02C0EE00000A"}, nullptr},
+        {{"get", "SN1@02C0EE00000A@"}, "DEVICE is a serial number, a MAC address or SERIAL@MAC"},
         {{"get", "SN\r\n1@02C0EE00000A"}, "SERIAL@MAC: the serial number \"SN\\r\\n1\" is not 1 to 16"},
         {{"get", "SERIAL-NUMBER-17X@02C0EE00000A"}, "SERIAL@MAC: the serial number"},
         {{"get", "SN1", "--dry-run"}, "--dry-run applies to set, load and restore only"},
@@ -121,6 +134,12 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
     // A MAC named with SERIAL@MAC goes out as the plain form: upper case, no separators.
     ASSERT_EQ(Parse({"get", "SN1@02:c0:ee:00:00:0a"}, &o, &error), 0);
     EXPECT_EQ(o.device, "SN1@02C0EE00000A");
+    // A serial number may hold '@'; the MAC is what follows the last one.
+    ASSERT_EQ(Parse({"get", "S@N1@02:c0:ee:00:00:0a"}, &o, &error), 0);
+    EXPECT_EQ(o.device, "S@N1@02C0EE00000A");
+    ASSERT_EQ(Parse({"find", "--timeout", "0000000000000000000000000000000000000000000000000000000000000000120"},
+                    &o, &error), 0);
+    EXPECT_EQ(o.timeout, 120);
     ASSERT_EQ(Parse({"history"}, &o, &error), 0);
     EXPECT_EQ(o.format, cli::Format::Table);
     EXPECT_EQ(o.device, "");
@@ -158,13 +177,82 @@ TEST(CliArgs, ASettingsFileIsCheckedWholeBeforeUse)
     // Records the device did not report are not made up for the backup.
     EXPECT_NE(saved.find("\n# GATEWAY was not reported by the device\n"), std::string::npos) << saved;
     EXPECT_EQ(saved.find("GATEWAY ="), std::string::npos) << saved;
-    std::string source;
+    cli::SavedFrom source;
     ASSERT_EQ(cli::ParseSettingsText(saved, "saved", &out, &error, &source), 0) << error;
-    EXPECT_EQ(source, "SN1");
+    EXPECT_TRUE(source.named);
+    EXPECT_EQ(source.serial, "SN1");
+    EXPECT_EQ(source.mac, "02C0EE000001");
     EXPECT_EQ(out.size(), 5u);
     EXPECT_EQ(out.back().value, "lobby, \"east\"");
     ASSERT_EQ(cli::ParseSettingsText("IP = 1.2.3.4\n", "mine", &out, &error, &source), 0);
-    EXPECT_EQ(source, "");
+    EXPECT_FALSE(source.named);
+    EXPECT_EQ(source.serial, "");
+}
+
+// A file is a device's own backup only when its header names both the
+// device's serial number and its MAC address; the header gives back the
+// serial number whatever its bytes, and files saved before read as they did.
+TEST(CliArgs, TheSaveHeaderNamesTheDeviceExactly)
+{
+    const std::string mac = "02C0EE000001";
+    const struct Case {
+        const char* what;
+        std::string serial;
+    } serials[] = {
+        {"plain", "SN1"},
+        {"a backslash", "SN\\1"},
+        {"an at sign and brackets", "S@N (1)"},
+        {"blanks at both ends", " \tSN1 \r"},
+        {"a byte beyond ASCII", std::string("SN") + static_cast<char>(0xE9)},
+    };
+    for (const Case& c : serials) {
+        const std::string cfg = "MAC = " + mac + "\r\nPRNT_PORT = 9100\r\n*END* = \r\n";
+        const std::string saved = cli::SettingsTextOf(cfg.c_str(), mac.c_str(), c.serial.c_str());
+        std::vector<cli::Assignment> out;
+        std::string error;
+        cli::SavedFrom from;
+        ASSERT_EQ(cli::ParseSettingsText(saved, "saved", &out, &error, &from), 0) << c.what << error;
+        EXPECT_EQ(from.serial, c.serial) << c.what << ": " << saved;
+        EXPECT_EQ(cli::WhoseBackup(from, c.serial, mac), cli::BackupOwner::Own) << c.what;
+        EXPECT_EQ(cli::WhoseBackup(from, c.serial, "02:c0:ee:00:00:01"), cli::BackupOwner::Own)
+            << c.what;
+        // The same serial number on another interface is another device.
+        EXPECT_EQ(cli::WhoseBackup(from, c.serial, "02C0EE000002"), cli::BackupOwner::Other)
+            << c.what;
+        EXPECT_EQ(cli::WhoseBackup(from, "SN2", mac), cli::BackupOwner::Other) << c.what;
+    }
+
+    // Headers as earlier versions wrote them, and as a hand may leave them.
+    const struct Header {
+        const char* text;
+        const char* serial;
+        const char* mac;
+        cli::BackupOwner forSn1;   // loaded onto SN1 (02C0EE000001)
+    } headers[] = {
+        {"# pathlume-cli save of SN1 (02C0EE000001)\n", "SN1", "02C0EE000001", cli::BackupOwner::Own},
+        {"# pathlume-cli save of SN1\n", "SN1", "", cli::BackupOwner::OwnBySerial},
+        {"# pathlume-cli save of SN1 ()\n", "SN1", "", cli::BackupOwner::OwnBySerial},
+        {"# pathlume-cli save of SN\\q1 (02C0EE000001)\n", "SN\\q1", "02C0EE000001",
+         cli::BackupOwner::Other},
+        {"# pathlume-cli save of SN2 (02C0EE000001)\n", "SN2", "02C0EE000001",
+         cli::BackupOwner::Other},
+        {"# saved by hand\n", "", "", cli::BackupOwner::Unnamed},
+    };
+    for (const Header& h : headers) {
+        std::vector<cli::Assignment> out;
+        std::string error;
+        cli::SavedFrom from;
+        ASSERT_EQ(cli::ParseSettingsText(std::string(h.text) + "HOST_NAME =   lobby\t \n", "old",
+                                         &out, &error, &from),
+                  0)
+            << h.text << error;
+        EXPECT_EQ(from.serial, h.serial) << h.text;
+        EXPECT_EQ(from.mac, h.mac) << h.text;
+        EXPECT_EQ(cli::WhoseBackup(from, "SN1", "02C0EE000001"), h.forSn1) << h.text;
+        // An old file's unescaped blanks around a value are dropped, as before.
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(out[0].value, "lobby");
+    }
 }
 
 // A settings file is read exactly as written: escapes for the bytes that
@@ -217,6 +305,19 @@ TEST(CliArgs, SettingsFileLinesAndEscapes)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].key, KEY_HOST_NAME);
     EXPECT_EQ(out[0].value, odd);
+
+    // Blanks at either end of a value come back too. (The device pads with
+    // spaces, so a trailing space is not a byte it can hold.)
+    for (const std::string edged : {"  lobby", "\t\tlobby\t", "lobby\r", "\r\nlobby\n\r", " \t lob by\t",
+                                    "\t", "\n \n"}) {
+        SCOPED_TRACE(cli::SafeText(edged));
+        const std::string c = "MAC = 02C0EE000001\r\nHOST_NAME = " + edged +
+                              std::string(32 - edged.size(), ' ') + "\r\n*END* = \r\n";
+        const std::string file = cli::SettingsTextOf(c.c_str(), "02C0EE000001", "SN1");
+        ASSERT_EQ(cli::ParseSettingsText(file, "saved", &out, &error), 0) << error;
+        ASSERT_EQ(out.size(), 1u) << file;
+        EXPECT_EQ(out[0].value, edged) << file;
+    }
 }
 
 // A save replaces the file in one step, over one that is there (which the

@@ -151,10 +151,11 @@ const CommandInfo* FindCommand(const std::string& name)
 
 // SERIAL@MAC: a serial number of 1 to 16 printable ASCII characters and a MAC
 // address of 12 hexadecimal digits (separators allowed, any case), which is
-// sent as the plain form is: upper case, no separators.
+// sent as the plain form is: upper case, no separators. A MAC holds no '@',
+// a serial number may: the name splits at its last '@'.
 bool CheckNamedDevice(std::string* device, std::string* error)
 {
-    const auto at = device->find('@');
+    const auto at = device->rfind('@');
     if (at == std::string::npos)
         return true;
     const std::string serial = device->substr(0, at);
@@ -218,7 +219,10 @@ int ParseAssignment(const std::string& text, Assignment* out, std::string* error
         return kExitUsage;
     }
     const std::string name = Upper(TrimBlanks(text.substr(0, eq)));
-    const std::string value = TrimBlanks(text.substr(eq + 1));
+    // A file's value comes without the blanks around it already, and what
+    // its escapes give is kept as it is: a backup reads back byte for byte.
+    const std::string value =
+        from == AssignmentFrom::File ? text.substr(eq + 1) : TrimBlanks(text.substr(eq + 1));
     const int key = KeyIndexOf(name.c_str());
     const CfgField* field = FindCfgField(key);
     if (!field || !field->writable) {
@@ -294,9 +298,12 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
         } else if (a == "--timeout") {
             if (!(ok = value()))
                 break;
+            // Digits only: no sign (a negative time would end every request at
+            // once), no blanks; read whole, so zeros in front are no cut.
             char* end = nullptr;
-            const long t = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || t < 0 || t > kMaxTimeout) {
+            const long long t = std::strtoll(v.c_str(), &end, 10);
+            if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos ||
+                *end != '\0' || t < 0 || t > kMaxTimeout) {
                 *error = "--timeout takes whole seconds from 0 to 120";
                 return kExitUsage;
             }
@@ -420,7 +427,7 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
     }
     if (args >= 1) {
         o->device = words[1];
-        const auto at = o->device.find('@');
+        const auto at = o->device.rfind('@');
         if (o->device.empty() || at == 0 || (at != std::string::npos && at + 1 == o->device.size())) {
             *error = "DEVICE is a serial number, a MAC address or SERIAL@MAC";
             return kExitUsage;

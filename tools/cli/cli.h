@@ -76,14 +76,31 @@ void RequestInterrupt();
 // \\ \r \n \t \xNN), blank lines and lines whose first non-blank character is
 // '#'; a UTF-8 byte-order mark is skipped. Every line is checked, and must end
 // with a line end; the first error is reported as "NAME:LINE: message". 0 or
-// kExitUsage. *source, when given, receives the serial number of the device
-// the file was saved from (its save header), or "" when the file has none.
+// kExitUsage. *source, when given, receives the device the file was saved
+// from, as its save header names it.
+struct SavedFrom {
+    bool named = false;   // the file begins with a save header
+    std::string serial;   // its bytes exactly, as the device gave them
+    std::string mac;      // "" when the header names no MAC address
+};
 int ParseSettingsText(const std::string& text, const std::string& name,
                       std::vector<Assignment>* out, std::string* error,
-                      std::string* source = nullptr);
+                      SavedFrom* source = nullptr);
 
 // The first line of a saved file, naming the device it was saved from.
 extern const char kSaveHeader[];   // "# pathlume-cli save of "
+
+// Whose backup a loaded file is, for the device it is loaded onto. A device
+// is its serial number together with its MAC address: a file is the
+// target's own only when both match. A header without a MAC address (a file
+// written by hand) is taken as the target's own by its serial number alone.
+enum class BackupOwner {
+    Unnamed,       // the file names no device
+    Own,           // saved from this device
+    OwnBySerial,   // names this serial number and no MAC address
+    Other,         // saved from another device
+};
+BackupOwner WhoseBackup(const SavedFrom& from, const std::string& serial, const std::string& mac);
 
 // The settings text that save writes for a configuration's record text:
 // every value escaped so that it stays on its line and reads back exactly.

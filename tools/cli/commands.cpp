@@ -74,7 +74,7 @@ int DoGetOrSave(Session& s, const Options& o, FILE* out, FILE* err)
 // What a write command asks of DoWrite beyond its options.
 struct WriteRequest {
     std::vector<Assignment> changes;
-    std::string source;                        // load: the device the file was saved from
+    SavedFrom source;                          // load: the device the file was saved from
     const char* action = kJournalSet;          // as the journal records it
     const JournalEntry* restoring = nullptr;   // restore: the entry whose before values go back
 };
@@ -85,7 +85,6 @@ struct WriteRequest {
 int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err)
 {
     std::vector<Assignment>& changes = req.changes;
-    const std::string& source = req.source;
     Target t;
     RecordTable reply;
     char text[kCfgTextSize + 1];
@@ -102,7 +101,11 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
     }
 
     // A backup of another device would give this one its address and name.
-    if (!source.empty() && source != t.serial && !o.withIdentity) {
+    const BackupOwner owner = WhoseBackup(req.source, t.serial, t.mac);
+    if (owner == BackupOwner::OwnBySerial)
+        std::fprintf(err, "pathlume-cli: The file names no MAC address; taken as this device's own "
+                          "backup by its serial number.\n");
+    if (owner == BackupOwner::Other && !o.withIdentity) {
         const auto identity = [](const Assignment& a) {
             return a.key == KEY_IP || a.key == KEY_HOST_NAME;
         };
@@ -119,7 +122,7 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
     // The device's own backup may restore its host name whatever its bytes:
     // they came from the device. So do the journal's before values. Any
     // other is held to what a user may type.
-    const bool ownBackup = !source.empty() && source == t.serial;
+    const bool ownBackup = owner == BackupOwner::Own || owner == BackupOwner::OwnBySerial;
     for (const Assignment& a : changes) {
         if (a.key == KEY_HOST_NAME && a.value == state.deviceHostName)
             continue;   // nothing to change
@@ -360,7 +363,6 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
     WriteRequest write;
     std::vector<Assignment>& changes = write.changes;
     changes = o.assignments;
-    std::string& source = write.source;   // the device a load file was saved from
     JournalContents journal;
     if (o.command == Command::Restore) {
         // The entry is chosen before anything is sent.
@@ -380,7 +382,7 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
         std::string text;
         std::string error;
         if (!ReadSettingsFile(o.file, &text, &error) ||
-            ParseSettingsText(text, o.file, &changes, &error, &source) != 0) {
+            ParseSettingsText(text, o.file, &changes, &error, &write.source) != 0) {
             std::fprintf(err, "pathlume-cli: %s\n", error.c_str());
             return kExitUsage;
         }

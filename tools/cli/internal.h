@@ -27,7 +27,8 @@ std::string SafeText(const std::string& bytes);
 std::string PathText(const std::string& path);
 
 // The same escapes for a value in a settings file, which load reads back to
-// exactly the bytes that were saved.
+// exactly the bytes that were saved; a space at either end is written as
+// \x20, since a file's value is read without the blanks around it.
 std::string EscapeValue(const std::string& bytes);
 // Reads those escapes back. false with the reason in *why when the text holds
 // an unknown or incomplete escape.

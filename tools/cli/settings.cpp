@@ -57,12 +57,57 @@ bool WriteFileReplacing(const std::string& name, const std::string& text, std::s
     return false;
 }
 
+namespace {
+
+// "SERIAL (MAC)" or "SERIAL" of a save header, each with the escapes of a
+// value. The MAC is written with every space escaped, so the last " (" is
+// where it begins whatever bytes the serial number holds.
+void ReadSaveHeader(const std::string& rest, SavedFrom* from)
+{
+    from->named = true;
+    std::string serial = rest;
+    std::string mac;
+    const auto open = rest.rfind(" (");
+    if (open != std::string::npos && !rest.empty() && rest.back() == ')') {
+        serial = rest.substr(0, open);
+        mac = rest.substr(open + 2, rest.size() - open - 3);
+    }
+    // A header edited by hand may hold a backslash that is no escape: it
+    // then stands for itself.
+    std::string why;
+    if (!UnescapeValue(serial, &from->serial, &why))
+        from->serial = serial;
+    if (!UnescapeValue(mac, &from->mac, &why))
+        from->mac = mac;
+}
+
+std::string HeaderMac(const std::string& mac)
+{
+    std::string s;
+    for (char c : EscapeValue(mac))
+        s += c == ' ' ? std::string("\\x20") : std::string(1, c);
+    return s;
+}
+
+}  // namespace
+
+BackupOwner WhoseBackup(const SavedFrom& from, const std::string& serial, const std::string& mac)
+{
+    if (!from.named)
+        return BackupOwner::Unnamed;
+    if (from.serial != serial)
+        return BackupOwner::Other;
+    if (from.mac.empty())
+        return BackupOwner::OwnBySerial;
+    return NormalMac(from.mac) == NormalMac(mac) ? BackupOwner::Own : BackupOwner::Other;
+}
+
 int ParseSettingsText(const std::string& text, const std::string& name,
-                      std::vector<Assignment>* out, std::string* error, std::string* source)
+                      std::vector<Assignment>* out, std::string* error, SavedFrom* source)
 {
     out->clear();
     if (source)
-        source->clear();
+        *source = SavedFrom{};
     const std::string shown = PathText(name == "-" ? std::string("standard input") : name);
     size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;   // a UTF-8 byte-order mark
     for (int n = 1; pos < text.size(); ++n) {
@@ -80,11 +125,8 @@ int ParseSettingsText(const std::string& text, const std::string& name,
         if (line.find('\0') != std::string::npos)
             return fail("a NUL byte");
         const std::string t = TrimBlanks(line);
-        if (n == 1 && source && t.rfind(kSaveHeader, 0) == 0) {
-            // "# pathlume-cli save of SERIAL (MAC)"
-            const std::string rest = t.substr(std::strlen(kSaveHeader));
-            *source = rest.substr(0, rest.rfind(" ("));
-        }
+        if (n == 1 && source && t.rfind(kSaveHeader, 0) == 0)
+            ReadSaveHeader(t.substr(std::strlen(kSaveHeader)), source);   // "... of SERIAL (MAC)"
         if (t.empty() || t[0] == '#')
             continue;
         const auto eq = t.find('=');
@@ -109,7 +151,7 @@ std::string SettingsTextOf(const char* configText, const char* mac, const char* 
     ParseConfigTextInto(&t, configText, nullptr, nullptr);
     CfgFormState state;
     CfgFormFromRecords(t, mac, &state);
-    std::string s = std::string(kSaveHeader) + EscapeValue(serial) + " (" + EscapeValue(mac) + ")\n";
+    std::string s = std::string(kSaveHeader) + EscapeValue(serial) + " (" + HeaderMac(mac) + ")\n";
     for (const CfgField& f : kCfgFields) {
         if (!f.writable)
             continue;

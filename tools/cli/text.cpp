@@ -71,7 +71,14 @@ std::string PathText(const std::string& path)
 
 std::string EscapeValue(const std::string& bytes)
 {
-    return Escaped(bytes, false);
+    // A file's value loses the blanks around it; a space at either end is
+    // written as an escape so that load gives it back.
+    std::string s = Escaped(bytes, false);
+    if (!bytes.empty() && bytes.front() == ' ')
+        s.replace(0, 1, "\\x20");
+    if (bytes.size() > 1 && bytes.back() == ' ')
+        s.replace(s.size() - 1, 1, "\\x20");
+    return s;
 }
 
 bool UnescapeValue(const std::string& text, std::string* bytes, std::string* why)
