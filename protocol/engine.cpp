@@ -66,10 +66,19 @@ std::atomic<void (*)()> ProgressSeam{nullptr};
 // the record text handed to the parser ends inside the buffer.
 uint8_t RxFrame[kRxFrameSize + 1];
 
-// Guards DeviceTable, CfgText, CfgSummary, ReplyTable and the flag below
-// between the worker's writes and the window's copies. Held for microseconds.
+// Guards DeviceTable, CfgText, CfgSummary, ReplyTable, the lookup below and
+// the flag below between the worker's writes and the window's copies. Held
+// for microseconds.
 std::mutex ResultLock;
 bool ReplyHoldsAcceptedCfg = false;
+
+// The name a Find looks for, and the devices answering to it that the full
+// table left out. Fixed storage: the receive path allocates nothing.
+char LookupSerial[16 + 1];
+char LookupMac[12 + 1];
+DeviceEntry LookupBeyond[kLookupMatchesMax];
+int LookupBeyondCount = 0;
+bool LookupBeyondMore = false;
 
 void CopyField(char* dst, const char* src, size_t width)
 {
@@ -172,6 +181,8 @@ void InitEngine()
     {
         std::lock_guard<std::mutex> g(ResultLock);
         std::memset(DeviceTable, 0, sizeof DeviceTable);
+        LookupBeyondCount = 0;
+        LookupBeyondMore = false;
     }
     ClearWriteTable();
 }
@@ -204,6 +215,11 @@ int StartRequest(RequestKind kind, const RecordTable* table)
     case RequestKind::Find:
         DevCount.store(0, std::memory_order_release);
         LeftOutReplies.store(0, std::memory_order_release);
+        {
+            std::lock_guard<std::mutex> g(ResultLock);
+            LookupBeyondCount = 0;
+            LookupBeyondMore = false;
+        }
         StartRecvThread();
         DiscardQueuedDatagrams();
         SendFind();
@@ -361,8 +377,85 @@ int MergeEntry(unsigned count, const DeviceEntry& fresh)
 
 }  // namespace
 
+namespace {
+
+// A MAC text as a name is compared: without ':' and '-', upper case. false
+// when it does not fit out (size bytes with the terminator).
+bool NormalizeMac(const char* mac, char* out, size_t size)
+{
+    size_t n = 0;
+    for (const char* p = mac; *p; ++p) {
+        if (*p == ':' || *p == '-')
+            continue;
+        if (n + 1 >= size)
+            return false;
+        out[n++] = (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 32) : *p;
+    }
+    out[n] = '\0';
+    return true;
+}
+
+bool AnswersToLookup(const DeviceEntry& d)
+{
+    if (LookupSerial[0] != '\0' && std::strcmp(d.serial, LookupSerial) == 0)
+        return true;
+    char mac[sizeof d.mac];
+    return LookupMac[0] != '\0' && d.mac[0] != '\0' && NormalizeMac(d.mac, mac, sizeof mac) &&
+           std::strcmp(mac, LookupMac) == 0;
+}
+
+// A device the full table has no room for, kept when it answers to the
+// lookup. true when it was not known before. Under ResultLock.
+bool KeepBeyondTable(const DeviceEntry& d)
+{
+    if (!AnswersToLookup(d))
+        return false;
+    for (int i = 0; i < LookupBeyondCount; ++i)
+        if (std::strcmp(LookupBeyond[i].mac, d.mac) == 0 &&
+            std::strcmp(LookupBeyond[i].serial, d.serial) == 0) {
+            CopyEntry(&LookupBeyond[i], &d);   // its latest answer
+            return false;
+        }
+    if (LookupBeyondCount == kLookupMatchesMax) {
+        LookupBeyondMore = true;
+        return false;
+    }
+    CopyEntry(&LookupBeyond[LookupBeyondCount++], &d);
+    return true;
+}
+
+}  // namespace
+
+void SetFindLookup(const char* serial, const char* mac)
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    std::memset(LookupSerial, 0, sizeof LookupSerial);
+    std::memset(LookupMac, 0, sizeof LookupMac);
+    if (serial && std::strlen(serial) < sizeof LookupSerial)
+        std::memcpy(LookupSerial, serial, std::strlen(serial));
+    if (mac && !NormalizeMac(mac, LookupMac, sizeof LookupMac))
+        LookupMac[0] = '\0';
+}
+
+void ClearFindLookup()
+{
+    SetFindLookup(nullptr, nullptr);
+}
+
+int CopyLookupBeyondTable(DeviceEntry* out, int max, bool* more)
+{
+    std::lock_guard<std::mutex> g(ResultLock);
+    const int n = max < LookupBeyondCount ? (max < 0 ? 0 : max) : LookupBeyondCount;
+    for (int i = 0; i < n; ++i)
+        out[i] = LookupBeyond[i];
+    if (more)
+        *more = LookupBeyondMore || n < LookupBeyondCount;
+    return n;
+}
+
 int OnFindReply(const char* text)
 {
+    bool beyond = false;
     int merged = 0;
     {
         std::lock_guard<std::mutex> g(ResultLock);
@@ -382,8 +475,13 @@ int OnFindReply(const char* text)
         merged = MergeEntry(static_cast<unsigned>(DevCount.load(std::memory_order_acquire)), named);
         if (merged == kEngineTableFull) {
             LeftOutReplies.fetch_add(1, std::memory_order_relaxed);
-            return kEngineTableFull;
+            beyond = KeepBeyondTable(named);
         }
+    }
+    if (merged == kEngineTableFull) {
+        if (beyond)
+            SetRecvEvent(EVT_UPDATE_INFO);   // a device looked for, found beyond the table
+        return kEngineTableFull;
     }
     if (merged == kMergeAdded) {
         SetRecvEvent(EVT_UPDATE_INFO);
@@ -521,16 +619,28 @@ void ClearDevTable()
     std::memset(DeviceTable, 0, sizeof DeviceTable);
 }
 
-void SetTargetSerial(const char* text)
+namespace {
+
+// A target text is taken whole: one too long for its field would name
+// another device once cut, so it leaves the field empty, which no reply
+// matches.
+bool SetTargetField(char* field, size_t size, const char* text)
 {
-    if (text)
-        CopyField(TargetSerial, text, sizeof TargetSerial - 1);
+    const bool fits = std::strlen(text) < size;
+    CopyField(field, fits ? text : "", size - 1);
+    return fits;
 }
 
-void SetTargetMac(const char* text)
+}  // namespace
+
+bool SetTargetSerial(const char* text)
 {
-    if (text)
-        CopyField(TargetMac, text, sizeof TargetMac - 1);
+    return text && SetTargetField(TargetSerial, sizeof TargetSerial, text);
+}
+
+bool SetTargetMac(const char* text)
+{
+    return text && SetTargetField(TargetMac, sizeof TargetMac, text);
 }
 
 int CopyDevTableSlots(DeviceEntry* out, int slots)

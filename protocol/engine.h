@@ -121,6 +121,21 @@ uint32_t GetUnaddressedReplyCount();   // Find replies dropped as naming no devi
 // Replies of the current or last Find from devices the full table had no
 // room for; 0 when every device that answered is in the table.
 uint32_t GetDevicesLeftOut();
+// A Find that looks for one device by name: the devices that answer to it
+// are also kept apart from the table, up to kLookupMatchesMax of them, so
+// that one the full table had no room for is still seen (and a second one
+// answering to the same name is known). serial is compared exactly, mac as
+// twelve hexadecimal digits without separators in any case; either may be
+// nullptr or "" for none, and a text longer than the field it names (16, 12)
+// matches nothing. Set it before the Find starts; ClearFindLookup ends it.
+constexpr int kLookupMatchesMax = 4;
+void SetFindLookup(const char* serial, const char* mac);
+void ClearFindLookup();
+// The devices of the current or last Find that answered to the lookup and
+// that the table had no room for, in the order they came: how many, at most
+// max (and kLookupMatchesMax). *more, when given, says whether others
+// answered that were not kept.
+int CopyLookupBeyondTable(DeviceEntry* out, int max, bool* more = nullptr);
 // How many devices a Find keeps (1 to kDeviceTableMax, which InitEngine
 // sets). Set it between requests only.
 void SetDeviceCapacity(int devices);
@@ -132,8 +147,11 @@ DeviceEntry* GetDevTable();
 void ClearDevTable();
 char* GetCfgText();
 DeviceEntry* GetCfgSummary();
-void SetTargetSerial(const char* text);
-void SetTargetMac(const char* text);
+// The device a GetConfig asks for. A text longer than its field (16, 12) is
+// refused whole, never cut: false, and the field is left empty, which no
+// reply matches. nullptr changes nothing (false).
+bool SetTargetSerial(const char* text);
+bool SetTargetMac(const char* text);
 RecordTable* GetWriteTable();
 
 // Consistent snapshots for the window: the worker writes these buffers under

@@ -487,7 +487,7 @@ std::vector<JournalChange> JournalChanges(const JournalEntry& e)
 
 bool JournalEntryNames(const JournalEntry& e, const std::string& device)
 {
-    const auto at = device.find('@');
+    const auto at = device.rfind('@');   // a serial number may hold '@', a MAC never
     if (at != std::string::npos)
         return e.serial == device.substr(0, at) &&
                NormalMac(e.mac) == NormalMac(device.substr(at + 1));

@@ -149,6 +149,45 @@ TEST_F(CliRun, LoadKeepsTheTargetsIdentity)
     std::remove(file.c_str());
 }
 
+// A device is its serial number and its MAC address: a backup of one of two
+// devices sharing a serial number is the other's as much as any stranger's.
+TEST_F(CliRun, ABackupIsItsDevicesOwnBySerialAndMac)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(2, 43);
+    devices[0].values[KEY_SERIAL_NUM] = "S@N\\1";   // a name of it splits at its last '@'
+    devices[1].values[KEY_SERIAL_NUM] = devices[0].values[KEY_SERIAL_NUM];
+    devices[0].values[KEY_PRNT_RCV_TMO] = "300";
+    Start(devices);
+    const std::string file = ::testing::TempDir() + "pathlume-shared.txt";
+    ASSERT_EQ(Cli({"save", Named(0), file, "--timeout", "1"}).exit, cli::kExitOk);
+
+    const CliResult other = Cli({"load", Named(1), file, "--timeout", "1"});
+    EXPECT_EQ(other.exit, cli::kExitOk) << other.out << other.err;
+    EXPECT_EQ(other.err, "pathlume-cli: Kept this device's IP and HOST_NAME; --with-identity "
+                         "writes them too.\n");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_PRNT_RCV_TMO), "300");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_IP), devices[1].values[KEY_IP]);
+    EXPECT_EQ(rig_->sim().Value(1, KEY_HOST_NAME), devices[1].values[KEY_HOST_NAME]);
+
+    // Its own device takes it whole, the serial's backslash notwithstanding.
+    rig_->sim().SetValue(0, KEY_HOST_NAME, "renamed");
+    const CliResult own = Cli({"load", Named(0), file, "--timeout", "1"});
+    EXPECT_EQ(own.exit, cli::kExitOk) << own.out << own.err;
+    EXPECT_EQ(own.err, "");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), devices[0].values[KEY_HOST_NAME]);
+
+    // A file naming no MAC address is taken by its serial number, and says so.
+    rig_->sim().SetValue(1, KEY_HOST_NAME, "renamed");
+    const CliResult bySerial = Cli({"load", Named(1),
+                                    Write("serial-only.txt", "# pathlume-cli save of S@N\\\\1\nHOST_NAME = x\tz\n"),
+                                    "--timeout", "1"});
+    EXPECT_EQ(bySerial.exit, cli::kExitOk) << bySerial.out << bySerial.err;
+    EXPECT_EQ(bySerial.err, "pathlume-cli: The file names no MAC address; taken as this device's "
+                            "own backup by its serial number.\n");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_HOST_NAME), "x\tz");
+    std::remove(file.c_str());
+}
+
 // A load file is checked whole before anything is sent; a file that is not
 // one, or not whole, is refused at once with the reason.
 TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
@@ -167,11 +206,21 @@ TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
         {"a cut last line", Write("cut.txt", "PRNT_PORT = 9100\nIP = 10.9.0.5"), ""},
         {"a NUL byte", Write("nul.txt", std::string("HOST_NAME = a\0b\n", 16)), ""},
         {"over 64 KiB", Write("big.txt", std::string(70000, '#') + "\n"), ""},
+        {"one byte over 64 KiB", Write("big1.txt", std::string(65536, '#') + "\n"),
+         "Cannot read " + ::testing::TempDir() + "big1.txt: it is larger than 64 KiB."},
+        // Numbers are read whole: cut to 63 characters these would be 910 and 3.
+        {"an over-long number", Write("long.txt", "PRNT_PORT = " + std::string(60, '0') + "9100\n"),
+         "long.txt:1: PRNT_PORT: Enter an integer between 0 and 65535."},
+        {"an over-long number", Write("long2.txt", "PRNT_RCV_TMO = " + std::string(62, '0') + "300\n"),
+         "long2.txt:1: PRNT_RCV_TMO: Enter an integer between 30 and 65535."},
     };
     for (const Case& c : cases) {
         const CliResult r = Cli({"load", Named(0), c.path, "--timeout", "0"});
         EXPECT_EQ(r.exit, cli::kExitUsage) << c.what;
-        EXPECT_EQ(r.err.rfind("pathlume-cli: " + c.error, 0), 0u) << c.what << ": " << r.err;
+        if (c.error.find(".txt:") != std::string::npos)   // a line of the file: after its path
+            EXPECT_NE(r.err.find(c.error), std::string::npos) << c.what << ": " << r.err;
+        else
+            EXPECT_EQ(r.err.rfind("pathlume-cli: " + c.error, 0), 0u) << c.what << ": " << r.err;
         EXPECT_EQ(r.out, "") << c.what;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -182,6 +231,16 @@ TEST_F(CliRun, LoadRefusesFilesItShouldNotTrustAndSendsNothing)
                                "--timeout", "1"});
     EXPECT_EQ(bom.exit, cli::kExitOk) << bom.err;
     EXPECT_EQ(bom.out, "Nothing to change.\n");
+
+    // A file of exactly 64 KiB is read whole, its last line too.
+    const std::string last = "PRNT_PORT = 0009100\n";
+    const std::string full = std::string(65536 - last.size() - 1, '#') + "\n" + last;
+    ASSERT_EQ(full.size(), 65536u);
+    rig_->sim().SetValue(0, KEY_PRNT_PORT, "515");
+    const CliResult limit = Cli({"load", Named(0), Write("limit.txt", full), "--timeout", "1"});
+    EXPECT_EQ(limit.exit, cli::kExitOk) << limit.err;
+    EXPECT_EQ(limit.out, "PRNT_PORT: 515 -> 9100\nConfiguration verified.\n");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), "9100");
 }
 
 // A FIFO in place of a settings file is refused, never opened for a read
@@ -304,18 +363,88 @@ TEST_F(CliRun, DeviceTextIsEscapedForTheTerminalAndWritesAreTold)
 // the bytes, and touches nothing else.
 TEST_F(CliRun, SaveAndLoadRoundTripAnyBytes)
 {
-    std::vector<devsim::Device> devices = devsim::GenerateDevices(1, 29);
-    const std::string odd = std::string("lobby\r\nIP = 6.6.6.6\\") + static_cast<char>(0xE9);
-    devices[0].values[KEY_HOST_NAME] = odd;
+    const std::string odds[] = {
+        std::string("lobby\r\nIP = 6.6.6.6\\") + static_cast<char>(0xE9),
+        "  lobby",
+        "\t\tlobby\t",
+        "\r\n lobby\r\n",
+        " \t",
+    };
+    for (const std::string& odd : odds) {
+        SCOPED_TRACE(testing::PrintToString(odd));
+        std::vector<devsim::Device> devices = devsim::GenerateDevices(1, 29);
+        devices[0].values[KEY_HOST_NAME] = odd;
+        Start(devices);
+        const std::string file = ::testing::TempDir() + "pathlume-odd.txt";
+        ASSERT_EQ(Cli({"save", Named(0), file, "--timeout", "1"}).exit, cli::kExitOk);
+        rig_->sim().SetValue(0, KEY_HOST_NAME, "renamed");
+        const CliResult r = Cli({"load", Named(0), file, "--timeout", "1"});
+        EXPECT_EQ(r.exit, cli::kExitOk) << r.out << r.err;
+        EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), odd);
+        testrig::ExpectOnlyChanged(rig_->sim(), 0, devices[0], KEY_HOST_NAME);
+        std::remove(file.c_str());
+        rig_.reset();
+    }
+}
+
+// A number is read whole or refused: cut to its first 63 characters, these
+// would write 910, 0 and 3.
+TEST_F(CliRun, OverLongNumbersAreRefusedNotCut)
+{
+    Start(devsim::GenerateDevices(1, 31));
+    rig_->sim().SetValue(0, KEY_PRNT_PORT, "515");
+    const std::string before = "515";
+    const struct Case {
+        std::string assignment;
+        const char* error;   // nullptr: written
+    } cases[] = {
+        {"PRNT_PORT=" + std::string(60, '0') + "9100", "PRNT_PORT: Enter an integer between 0 and 65535."},
+        {"PRNT_PORT=" + std::string(63, '0') + "9100", "PRNT_PORT: Enter an integer between 0 and 65535."},
+        {"PRNT_RCV_TMO=" + std::string(62, '0') + "30",
+         "PRNT_RCV_TMO: Enter an integer between 30 and 65535."},
+        {"PRNT_PORT=" + std::string(60, '9'), "PRNT_PORT: Enter an integer between 0 and 65535."},
+        {"PRNT_PORT=" + std::string(59, '0') + "9100", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.assignment);
+        const CliResult r = Cli({"set", Named(0), c.assignment, "--timeout", "1"});
+        if (c.error) {
+            EXPECT_EQ(r.exit, cli::kExitUsage);
+            EXPECT_EQ(r.err, std::string("pathlume-cli: ") + c.error + "\n");
+            EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), before);
+            continue;
+        }
+        EXPECT_EQ(r.exit, cli::kExitOk) << r.err;
+        EXPECT_EQ(r.out, "PRNT_PORT: " + before + " -> 9100\nConfiguration verified.\n");
+        EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), "9100");
+    }
+}
+
+// A lookup by name sees every device that answered, also those the device
+// table (1024 rows) had no room for: one is found, two refuse.
+TEST_F(CliRun, ALookupSeesDevicesBeyondTheTable)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(1100, 47);
+    devices[1090].values[KEY_SERIAL_NUM] = devices[5].values[KEY_SERIAL_NUM];      // in and beyond
+    devices[1099].values[KEY_SERIAL_NUM] = devices[1080].values[KEY_SERIAL_NUM];   // both beyond
     Start(devices);
-    const std::string file = ::testing::TempDir() + "pathlume-odd.txt";
-    ASSERT_EQ(Cli({"save", Named(0), file, "--timeout", "1"}).exit, cli::kExitOk);
-    rig_->sim().SetValue(0, KEY_HOST_NAME, "renamed");
-    const CliResult r = Cli({"load", Named(0), file, "--timeout", "1"});
-    EXPECT_EQ(r.exit, cli::kExitOk) << r.out << r.err;
-    EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), odd);
-    testrig::ExpectOnlyChanged(rig_->sim(), 0, devices[0], KEY_HOST_NAME);
-    std::remove(file.c_str());
+    const std::string wanted = devices[1047].values[KEY_SERIAL_NUM];
+    for (const std::string& name : {wanted, devices[1047].values[KEY_MAC]}) {
+        const CliResult r = Cli({"get", name, "--timeout", "1"});
+        EXPECT_EQ(r.exit, cli::kExitOk) << name << ": " << r.err;
+        EXPECT_NE(r.out.find("SERIAL_NUM = " + wanted), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("More devices answered than the 1024 listed."), std::string::npos) << r.err;
+    }
+    for (size_t twin : {size_t{5}, size_t{1080}}) {
+        const std::string serial = devices[twin].values[KEY_SERIAL_NUM];
+        const CliResult r = Cli({"set", serial, "HOST_NAME=taken", "--timeout", "1"});
+        EXPECT_EQ(r.exit, cli::kExitUsage) << serial;
+        EXPECT_NE(r.err.find("pathlume-cli: Serial number " + serial + " answered from 2 MAC addresses"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(rig_->sim().Value(5, KEY_HOST_NAME), devices[5].values[KEY_HOST_NAME]);
+    EXPECT_EQ(rig_->sim().Value(1099, KEY_HOST_NAME), devices[1099].values[KEY_HOST_NAME]);
 }
 
 // Ctrl-C during a Find ends it at once with what was found so far.

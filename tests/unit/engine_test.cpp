@@ -182,6 +182,77 @@ TEST_F(EngineTest, KnownDevicesAnsweringAgainWhileTheTableIsFullAreNotLeftOut)
     EXPECT_EQ(GetDevicesLeftOut(), 2u);
 }
 
+// A Find looking for one name sees every device that answers to it, also
+// those the full table has no room for; nothing else is kept beyond it.
+TEST_F(EngineTest, ALookupSeesDevicesBeyondTheFullTable)
+{
+    auto device = [](const char* serial, const char* mac) {
+        return ReplyFrame(1, Line(KEY_MAC, mac) + Line(KEY_SERIAL_NUM, serial));
+    };
+    const struct Case {
+        const char* what;
+        const char* serial;   // the lookup
+        const char* mac;
+        std::vector<std::string> beyond;   // the serial@MAC kept beyond the table
+        bool more;
+    } cases[] = {
+        {"by serial", "SC", nullptr, {"SC@02C0EE00000C"}, false},
+        {"by MAC, any form", nullptr, "02:c0:ee:00:00:0c", {"SC@02C0EE00000C"}, false},
+        {"a twin of a device in the table", "SA", nullptr, {"SA@02C0EE0000AA"}, false},
+        {"twins beyond", "ST", nullptr, {"ST@02C0EE000011", "ST@02C0EE000012", "ST@02C0EE000013",
+                                          "ST@02C0EE000014"}, true},
+        {"nobody", "SX", nullptr, {}, false},
+        {"a serial too long to be one", "SC-AND-MORE-THAN-16", nullptr, {}, false},
+        {"a MAC too long to be one", nullptr, "02C0EE00000C0", {}, false},
+    };
+    OpenSilent();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InitEngine();
+        SetDeviceCapacity(2);
+        SetFindLookup(c.serial, c.mac);
+        SetRecvTmo(0);
+        StartRequest(RequestKind::Find, nullptr);
+        Inject(device("SA", "02C0EE00000A"));
+        Inject(device("SB", "02C0EE00000B"));
+        ASSERT_TRUE(PumpUntil([] { return GetDevCount() == 2; }, 3000));
+        ClearRecvEvent();
+        Inject(device("SC", "02C0EE00000C"));
+        Inject(device("SC", "02C0EE00000C"));   // answering again is one device
+        Inject(device("SA", "02C0EE0000AA"));
+        for (int i = 1; i <= 5; ++i)
+            Inject(device("ST", ("02C0EE00001" + std::to_string(i)).c_str()));
+        const uint8_t events = FinishRequest();
+        ClearFindLookup();
+        EXPECT_EQ(GetDevicesLeftOut(), 8u);
+        EXPECT_EQ(GetDevCount(), 2);
+        DeviceEntry kept[kLookupMatchesMax];
+        bool more = false;
+        const int n = CopyLookupBeyondTable(kept, kLookupMatchesMax, &more);
+        std::vector<std::string> names;
+        for (int i = 0; i < n; ++i)
+            names.push_back(std::string(kept[i].serial) + "@" + kept[i].mac);
+        EXPECT_EQ(names, c.beyond);
+        EXPECT_EQ(more, c.more);
+        // The monitor is woken for a device found beyond the table, only then.
+        EXPECT_EQ((events & RecvEventBit(EVT_UPDATE_INFO)) != 0, !c.beyond.empty());
+    }
+    // The next Find starts without them.
+    SetFindLookup("SC", nullptr);
+    SetRecvTmo(0);
+    StartRequest(RequestKind::Find, nullptr);
+    for (const char* serial : {"SA", "SB", "SC"})
+        Inject(device(serial, (std::string("02C0EE00000") + serial[1]).c_str()));
+    FinishRequest();
+    DeviceEntry kept[1];
+    ASSERT_EQ(CopyLookupBeyondTable(kept, 1), 1);
+    EXPECT_STREQ(kept[0].serial, "SC");
+    StartRequest(RequestKind::Find, nullptr);
+    FinishRequest();
+    ClearFindLookup();
+    EXPECT_EQ(CopyLookupBeyondTable(kept, 1), 0);
+}
+
 TEST_F(EngineTest, RepliesOfAnotherCommandAreDropped)
 {
     OpenSilent();
@@ -755,11 +826,14 @@ TEST_F(EngineTest, WorkerThatCannotStartEndsTheRequestAtOnce)
 
 TEST_F(EngineTest, InitEngineResetsTableAndTimeoutButNotTargets)
 {
-    SetTargetMac("02C0EE0000FFEE");   // cut to 12
-    SetTargetSerial("12345678901234567890");
-    SetTargetMac(nullptr);
-    EXPECT_STREQ(TargetMac, "02C0EE0000FF");
-    EXPECT_STREQ(TargetSerial, "1234567890123456");
+    // A target is taken whole or not at all: cut, it would name another device.
+    EXPECT_TRUE(SetTargetSerial("1234567890123456"));
+    EXPECT_FALSE(SetTargetMac("02C0EE0000FFE"));
+    EXPECT_STREQ(TargetMac, "");
+    EXPECT_FALSE(SetTargetSerial("12345678901234567"));
+    EXPECT_STREQ(TargetSerial, "");
+    EXPECT_TRUE(SetTargetMac("02C0EE0000FF"));
+    EXPECT_FALSE(SetTargetMac(nullptr));
     std::strcpy(DeviceTable[3].serial, "x");
     SetRecvTmo(42);
     SetDeviceCapacity(5);

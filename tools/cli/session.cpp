@@ -73,6 +73,12 @@ struct Lookup {
     std::chrono::steady_clock::time_point lastNew;
 };
 
+// The devices answering to the name that the full table had no room for.
+int BeyondTable(DeviceEntry (&out)[kLookupMatchesMax], bool* more)
+{
+    return CopyLookupBeyondTable(out, kLookupMatchesMax, more);
+}
+
 // Ends the Find once the wanted device has answered and the answers have
 // settled: a second device answering to the same name must not go unseen.
 bool SettledOnWanted(void* ctx, bool newDevices)
@@ -84,29 +90,31 @@ bool SettledOnWanted(void* ctx, bool newDevices)
         const int n = CopyDevTableSlots(g_devices, kDeviceTableMax + 1);
         for (int i = 0; i < n && !l->answered; ++i)
             l->answered = Matches(g_devices[i], l->want);
+        DeviceEntry beyond[kLookupMatchesMax];
+        l->answered = l->answered || BeyondTable(beyond, nullptr) > 0;
         return false;
     }
     return l->answered && now - l->lastNew >= kSettle;
 }
 
 // Two or more devices answer to the name: says which, and how to name one.
-void TellAmbiguous(FILE* err, const std::string& want, const std::vector<int>& hits)
+void TellAmbiguous(FILE* err, const std::string& want, const std::vector<DeviceEntry>& hits)
 {
     bool sameSerial = true;
     bool sameMac = true;
-    for (int i : hits) {
-        sameSerial = sameSerial && want == g_devices[i].serial;
-        sameMac = sameMac && NormalMac(want) == NormalMac(g_devices[i].mac);
+    for (const DeviceEntry& d : hits) {
+        sameSerial = sameSerial && want == d.serial;
+        sameMac = sameMac && NormalMac(want) == NormalMac(d.mac);
     }
     std::string names;
-    for (int i : hits) {
+    for (const DeviceEntry& d : hits) {
         if (!names.empty())
             names += ", ";
-        names += sameSerial ? g_devices[i].mac
-                 : sameMac  ? g_devices[i].serial
-                            : std::string(g_devices[i].serial) + "@" + g_devices[i].mac;
+        names += sameSerial ? d.mac
+                 : sameMac  ? d.serial
+                            : std::string(d.serial) + "@" + d.mac;
     }
-    const DeviceEntry& first = g_devices[hits[0]];
+    const DeviceEntry& first = hits[0];
     const std::string example = SafeText(std::string(first.serial) + "@" + first.mac);
     const std::string count = std::to_string(hits.size());
     const std::string name = SafeText(want);
@@ -235,7 +243,7 @@ int FoundDevices()
 
 int Resolve(Session& s, const Options& o, Target* t, FILE* err)
 {
-    const auto at = o.device.find('@');
+    const auto at = o.device.rfind('@');   // a serial number may hold '@', a MAC never
     if (at != std::string::npos) {
         // Named without a Find (checked, and the MAC in its plain form).
         t->serial = o.device.substr(0, at);
@@ -244,21 +252,27 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
     }
     Lookup l;
     l.want = o.device;
+    // Devices that answer to the name are seen even when the table is full.
+    SetFindLookup(o.device.c_str(), NormalMac(o.device).c_str());
     s.Run(RequestKind::Find, "Finding", SettledOnWanted, &l);
+    ClearFindLookup();
     if (s.failed())
         return kExitTransport;
     const int n = FoundDevices();
-    std::vector<int> hits;
+    std::vector<DeviceEntry> hits;
     for (int i = 0; i < n; ++i)
         if (Matches(g_devices[i], o.device))
-            hits.push_back(i);
+            hits.push_back(g_devices[i]);
+    DeviceEntry beyond[kLookupMatchesMax];
+    const int outside = BeyondTable(beyond, nullptr);
+    hits.insert(hits.end(), beyond, beyond + outside);
     if (hits.size() > 1) {
         TellAmbiguous(err, o.device, hits);
         return kExitUsage;
     }
     if (hits.size() == 1) {
-        t->serial = g_devices[hits[0]].serial;
-        t->mac = g_devices[hits[0]].mac;
+        t->serial = hits[0].serial;
+        t->mac = hits[0].mac;
         return 0;
     }
     if (g_interrupted.load() != 0)
