@@ -429,11 +429,15 @@ int SetCfgValue(CfgFormState* state, int key, const char* text)
     return r;
 }
 
-void SetCfgDeviceHostName(CfgFormState* state, const char* text)
+int SetCfgDeviceHostName(CfgFormState* state, const char* text)
 {
+    // Taken whole or not at all: cut, it would be a name the device never had.
+    if (std::strlen(text ? text : "") > FieldOf(KEY_HOST_NAME)->max)
+        return CFG_TOO_LONG;
     CopyText(state->values.hostName, sizeof state->values.hostName, text);
     CopyText(state->deviceHostName, sizeof state->deviceHostName, text);
     state->entered |= CfgKeyBit(KEY_HOST_NAME);
+    return CFG_OK;
 }
 
 uint32_t CfgOmittedKeys(uint32_t reported, uint32_t entered)

@@ -165,9 +165,10 @@ int SetCfgValue(CfgFormState* state, int key, const char* text);
 
 // Sets the host name from a text that came from the device itself (its own
 // backup, or the journal's record of a write): it goes back whatever its
-// bytes, as the device's own name does, and only its length is checked at
-// OK. At most 32 bytes are taken. The key is then in entered.
-void SetCfgDeviceHostName(CfgFormState* state, const char* text);
+// bytes, as the device's own name does; only its length is checked. A text
+// longer than 32 bytes is refused whole (CFG_TOO_LONG, the state unchanged),
+// never cut; else CFG_OK and the key is then in entered.
+int SetCfgDeviceHostName(CfgFormState* state, const char* text);
 
 // The records a write leaves out: of the fourteen, those neither reported
 // nor entered.

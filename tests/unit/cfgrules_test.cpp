@@ -107,6 +107,15 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
               CFG_OK);
     EXPECT_EQ(n, 30u);
 
+    // The device's own host name goes back whatever its bytes, but whole.
+    CfgFormState host{};
+    EXPECT_EQ(SetCfgDeviceHostName(&host, std::string(33, 'h').c_str()), CFG_TOO_LONG);
+    EXPECT_STREQ(host.values.hostName, "");
+    EXPECT_EQ(host.entered, 0u);
+    EXPECT_EQ(SetCfgDeviceHostName(&host, "\t lobby\r\n"), CFG_OK);
+    EXPECT_STREQ(host.values.hostName, "\t lobby\r\n");
+    EXPECT_EQ(host.entered, CfgKeyBit(KEY_HOST_NAME));
+
     // Keys outside the form's editable fields are not set this way.
     CfgFormState s{};
     EXPECT_EQ(SetCfgValue(&s, KEY_MAC, "02C0EE000001"), CFG_NOT_WRITABLE);
