@@ -72,6 +72,17 @@ check "the refused key is named on stderr" grep -qx "pathlume-cli: Device did no
 before=$(setconfigs)
 run 2 set-invalid set "$serial1" "HOST_NAME=日本語-héllo"
 check "the invalid value's field is named" grep -q "in Host name" "$work/set-invalid.err"
+# A number is read whole: 64 digits are refused, not cut to the 63 that
+# would be 30.
+run 2 set-long set "$serial1" "PRNT_RCV_TMO=$(printf '%064d' 300)"
+check "an over-long number is refused with its range" grep -qx \
+  "pathlume-cli: PRNT_RCV_TMO: Enter an integer between 30 and 65535." "$work/set-long.err"
+run 2 timeout-negative set "$serial1" HOST_NAME=never --timeout -1
+check "a negative timeout is refused" grep -q -- "--timeout takes whole seconds from 0 to 120" \
+  "$work/timeout-negative.err"
+run 2 mac-13 set "$serial1@${mac1}0" HOST_NAME=never
+check "a MAC of 13 hexadecimal digits is refused, not cut" grep -q "is not 12 hexadecimal digits" \
+  "$work/mac-13.err"
 run 0 set-dry set "$serial1" HOST_NAME=dry-run-name --dry-run
 check "dry run shows the change" grep -qx "HOST_NAME: cli-lobby -> dry-run-name" "$work/set-dry.out"
 sleep 0.2
