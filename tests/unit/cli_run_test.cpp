@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "findreport.h"
 #include "journal.h"
 #include "journal_sandbox.h"
 #include "loopback_peer.h"
@@ -431,6 +432,9 @@ TEST_F(CliRun, ALookupSeesDevicesBeyondTheTable)
     const std::string wanted = devices[1047].values[KEY_SERIAL_NUM];
     for (const std::string& name : {wanted, devices[1047].values[KEY_MAC]}) {
         const CliResult r = Cli({"get", name, "--timeout", "1"});
+        if (r.err.find(kRepliesLostText) != std::string::npos)
+            GTEST_SKIP() << "the system dropped replies of 1100 devices (a receive buffer too small "
+                            "without root): which devices the table holds is unknown";
         EXPECT_EQ(r.exit, cli::kExitOk) << name << ": " << r.err;
         EXPECT_NE(r.out.find("SERIAL_NUM = " + wanted), std::string::npos) << r.out;
         EXPECT_NE(r.err.find("More devices answered than the 1024 listed."), std::string::npos) << r.err;
