@@ -74,9 +74,9 @@ struct Lookup {
 };
 
 // The devices answering to the name that the full table had no room for.
-int BeyondTable(DeviceEntry (&out)[kLookupMatchesMax], bool* more)
+int BeyondTable(DeviceEntry (&out)[kLookupMatchesMax])
 {
-    return CopyLookupBeyondTable(out, kLookupMatchesMax, more);
+    return CopyLookupBeyondTable(out, kLookupMatchesMax);
 }
 
 // Ends the Find once the wanted device has answered and the answers have
@@ -91,7 +91,7 @@ bool SettledOnWanted(void* ctx, bool newDevices)
         for (int i = 0; i < n && !l->answered; ++i)
             l->answered = Matches(g_devices[i], l->want);
         DeviceEntry beyond[kLookupMatchesMax];
-        l->answered = l->answered || BeyondTable(beyond, nullptr) > 0;
+        l->answered = l->answered || BeyondTable(beyond) > 0;
         return false;
     }
     return l->answered && now - l->lastNew >= kSettle;
@@ -264,7 +264,7 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
         if (Matches(g_devices[i], o.device))
             hits.push_back(g_devices[i]);
     DeviceEntry beyond[kLookupMatchesMax];
-    const int outside = BeyondTable(beyond, nullptr);
+    const int outside = BeyondTable(beyond);
     hits.insert(hits.end(), beyond, beyond + outside);
     if (hits.size() > 1) {
         TellAmbiguous(err, o.device, hits);
