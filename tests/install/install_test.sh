@@ -20,6 +20,11 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for exe in pathlume pathlume-cli pathlume-devsim; do
   [ -x "$prefix/bin/$exe" ] || bad "bin/$exe is not installed as an executable"
+  # Each answers --version alike, by its name and this version (the window
+  # without a display).
+  said="$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/$exe" --version 2>&1)" ||
+    bad "$exe --version exits $?"
+  [ "$said" = "$exe $version" ] || bad "$exe --version says '$said', not '$exe $version'"
 done
 desktop="$prefix/share/applications/pathlume.desktop"
 shopt -s nullglob
@@ -46,8 +51,8 @@ done
 # The entry starts the installed program and names the installed icon.
 grep -qx 'Exec=pathlume' "$desktop" || bad "desktop entry does not run pathlume"
 grep -qx 'Icon=pathlume' "$desktop" || bad "desktop entry does not name the pathlume icon"
-grep -qx 'Categories=Network;HardwareSettings;Printing;' "$desktop" ||
-  bad "desktop entry's categories are not Network;HardwareSettings;Printing;"
+grep -qx 'Categories=Settings;HardwareSettings;Printing;' "$desktop" ||
+  bad "desktop entry's categories are not Settings;HardwareSettings;Printing;"
 grep -qx 'StartupNotify=true' "$desktop" || bad "desktop entry has no StartupNotify=true"
 
 # The metainfo names this version with what is new in it, the installed entry
@@ -94,7 +99,9 @@ for pkg in pathlume pathlume-devsim; do
 done
 
 if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$desktop" || bad "desktop-file-validate"
+  # Quiet, hints included: a hint is how a menu misfiles the entry.
+  said="$(desktop-file-validate "$desktop" 2>&1)" || bad "desktop-file-validate"
+  [ -z "$said" ] || bad "desktop-file-validate: $said"
 else
   echo "desktop-file-validate not installed: desktop entry not validated"
 fi

@@ -46,7 +46,8 @@ const char kUsage[] =
     "  --state-file FILE      keep every device's configuration in FILE (in --config's\n"
     "                         form), written at start and after each request that\n"
     "                         changed it, so that a test can read what the devices hold\n"
-    "  --help                 show this text\n";
+    "  --help                 show this text\n"
+    "  --version              show the version\n";
 
 bool ParseInt(const char* s, long min, long max, long* out)
 {
@@ -89,6 +90,9 @@ int main(int argc, char** argv)
         long n = 0;
         if (a == "--help" || a == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "pathlume-devsim " << PATHLUME_VERSION << "\n";
             return 0;
         } else if (a == "--listen" && next(&v)) {
             std::string s = v;
