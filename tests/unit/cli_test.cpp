@@ -376,6 +376,11 @@ TEST(CliArgs, OutputQuoting)
     EXPECT_EQ(cli::CsvField("print-1"), "print-1");
     EXPECT_EQ(cli::CsvField("lobby, \"east\""), "\"lobby, \"\"east\"\"\"");
     EXPECT_EQ(cli::CsvField("a\r\nb"), "\"a\r\nb\"");
+    // Bytes beyond ASCII read as Latin-1, written in UTF-8, at both ends of
+    // the range and inside a quoted field.
+    EXPECT_EQ(cli::CsvField("caf\xE9"), "caf\xC3\xA9");
+    EXPECT_EQ(cli::CsvField("\x80\x7F\xFF"), "\xC2\x80\x7F\xC3\xBF");
+    EXPECT_EQ(cli::CsvField("\xA0,\""), "\"\xC2\xA0,\"\"\"");
     EXPECT_EQ(cli::JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
     EXPECT_EQ(cli::JsonString(std::string("h\xE9\x01", 3)), "\"h\\u00e9\\u0001\"");
 }

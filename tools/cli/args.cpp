@@ -81,7 +81,7 @@ const char kUsage[] =
     "\n"
     "Data goes to standard output, messages to standard error. Device text is shown\n"
     "with its control characters and bytes beyond ASCII escaped (\\r, \\n, \\t, \\\\, \\xNN);\n"
-    "JSON and CSV give it exactly.\n"
+    "JSON and CSV give it exactly, in UTF-8 (each byte read as Latin-1).\n"
     "\n"
     "Exit codes:\n"
     "  0  done (and verified, for writes)\n"

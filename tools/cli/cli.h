@@ -107,9 +107,13 @@ BackupOwner WhoseBackup(const SavedFrom& from, const std::string& serial, const 
 std::string SettingsTextOf(const char* configText, const char* mac, const char* serial);
 
 // Quoting for the outputs: JSON strings as the journal writes them, CSV
-// fields as the window's export quotes them.
+// fields as the window's export quotes them. Both are UTF-8 with each device
+// byte read as Latin-1, as every file the programs write for other programs.
 std::string JsonString(const std::string& bytes);
-std::string CsvField(const std::string& text);
+std::string CsvField(const std::string& bytes);
+
+// Device bytes read as Latin-1, in UTF-8: e9 becomes c3 a9.
+std::string Utf8OfLatin1(const std::string& bytes);
 
 // Runs the program: data on out, messages on err.
 int Main(int argc, const char* const* argv, FILE* out, FILE* err);

@@ -1,5 +1,6 @@
 // pathlume-cli: how device text is written in each output: escaped for the
-// terminal and for settings files, exact in JSON and CSV.
+// terminal and for settings files, exact in JSON and CSV (both UTF-8, each
+// device byte read as Latin-1).
 #include <cstdio>
 
 #include "cfgrules.h"
@@ -130,9 +131,24 @@ std::string JsonString(const std::string& bytes)
     return JsonQuote(bytes);
 }
 
+std::string Utf8OfLatin1(const std::string& bytes)
+{
+    std::string s;
+    s.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            s += static_cast<char>(c);
+        } else {
+            s += static_cast<char>(0xC0 | (c >> 6));
+            s += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return s;
+}
+
 std::string CsvField(const std::string& text)
 {
-    return CsvQuote(text);
+    return CsvQuote(Utf8OfLatin1(text));
 }
 
 }  // namespace cli
