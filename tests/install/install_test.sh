@@ -92,6 +92,11 @@ for exe in pathlume pathlume-cli pathlume-devsim; do
   fi
 done
 [ -s "$prefix/share/bash-completion/completions/pathlume-cli" ] || bad "no bash completion for pathlume-cli"
+# The playbook and its inventory, as they are in contrib/ansible.
+for f in find-devices.yml inventory.example.yml; do
+  cmp -s "$src/contrib/ansible/$f" "$prefix/share/doc/pathlume/examples/$f" ||
+    bad "share/doc/pathlume/examples/$f is not contrib/ansible/$f"
+done
 for pkg in pathlume pathlume-devsim; do
   [ -s "$prefix/share/doc/$pkg/copyright" ] || bad "no copyright file in share/doc/$pkg"
   gzip -dc "$prefix/share/doc/$pkg/changelog.gz" 2>/dev/null | head -1 | grep -q "^pathlume ($version) " ||
