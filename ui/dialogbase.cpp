@@ -5,11 +5,14 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
@@ -18,9 +21,13 @@
 #include <QScrollArea>
 #include <QStyleOption>
 #include <QTextBlock>
+#include <QTextEdit>
 #include <QWindow>
 #include <cmath>
 
+#include "accessibles.h"
+#include "devicelist.h"
+#include "ipaddressctrl.h"
 #include "resource.h"
 #include "uiseam.h"
 
@@ -108,6 +115,28 @@ private:
     }
 };
 
+// The room of a screen's area, in the logical pixels the window is sized in,
+// that never takes more device pixels than the area has. At a fractional
+// scale the area's logical size is rounded: 1024 device pixels at 150 % are
+// 683 logical ones, and a window 683 wide takes 1025 device pixels. So the
+// room is counted from the fewest device pixels that round to the area's
+// size, and a window size is rounded to device pixels as the toolkit does.
+QSize RoomInDevicePixels(const QSize& logical, qreal dpr)
+{
+    if (dpr <= 0 || std::abs(dpr - 1.0) < 1e-9)
+        return logical;
+    auto fit = [dpr](int l) {
+        if (l <= 0)
+            return l;
+        const int fewest = static_cast<int>(std::ceil((l - 0.5) * dpr - 1e-9));
+        int w = static_cast<int>(std::floor(fewest / dpr));
+        while (w > 0 && qRound(w * dpr) > fewest)
+            --w;
+        return w;
+    };
+    return QSize(fit(logical.width()), fit(logical.height()));
+}
+
 QAccessibleInterface* AccessibleFactory(const QString& key, QObject* object)
 {
     if (!object || !object->isWidgetType() || key != QLatin1String(object->metaObject()->className()))
@@ -116,6 +145,14 @@ QAccessibleInterface* AccessibleFactory(const QString& key, QObject* object)
         return new PageAccessible(static_cast<QWidget*>(object));
     if (qobject_cast<CDialogBase*>(object))
         return new DialogAccessible(static_cast<QWidget*>(object));
+    if (auto* list = qobject_cast<CDeviceListCtrl*>(object))
+        return NewDeviceListAccessible(list);
+    if (auto* address = qobject_cast<CIpAddressCtrl*>(object))
+        return NewAddressAccessible(address);
+    // The windows' own drop-down lists (not those of a file dialog).
+    auto* combo = qobject_cast<QComboBox*>(object);
+    if (combo && !combo->isEditable() && qobject_cast<CDialogBase*>(combo->window()))
+        return NewDropDownAccessible(combo);
     return nullptr;
 }
 
@@ -182,6 +219,7 @@ bool CDialogBase::EnsureInitialized()
 void CDialogBase::showEvent(QShowEvent* e)
 {
     QDialog::showEvent(e);
+    RefitForFrame();
     QWindow* w = windowHandle();
     if (m_bFollowsScreen || !w)
         return;
@@ -192,6 +230,19 @@ void CDialogBase::showEvent(QShowEvent* e)
         if (screen)
             FitToArea(screen->availableGeometry());
     });
+}
+
+void CDialogBase::moveEvent(QMoveEvent* e)
+{
+    QDialog::moveEvent(e);
+    if (isVisible())
+        RefitForFrame();
+}
+
+void CDialogBase::RefitForFrame()
+{
+    if (m_fitArea.isValid() && FrameMargins() != m_fitMargins)
+        FitToArea(m_fitArea);
 }
 
 QMargins CDialogBase::FrameMargins() const
@@ -207,10 +258,43 @@ QSize CDialogBase::FrameSize() const
     return size().grownBy(FrameMargins());
 }
 
+void CDialogBase::keyPressEvent(QKeyEvent* e)
+{
+    if (OpenTextBoxMenu(e))
+        return;
+    QDialog::keyPressEvent(e);
+}
+
+bool CDialogBase::OpenTextBoxMenu(const QKeyEvent* e)
+{
+    const bool menuKey = e->key() == Qt::Key_Menu;
+    const bool shiftF10 = e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier;
+    QWidget* box = focusWidget();
+    if ((!menuKey && !shiftF10) || !box ||
+        !(qobject_cast<QLineEdit*>(box) || qobject_cast<QPlainTextEdit*>(box) || qobject_cast<QTextEdit*>(box)))
+        return false;
+    const Qt::ContextMenuPolicy policy = box->contextMenuPolicy();
+    if (policy == Qt::NoContextMenu || policy == Qt::PreventContextMenu)
+        return false;   // such a box leaves its menu to the window
+    if (QApplication::activePopupWidget())
+        return true;    // open already: the key and the system's context event both came
+    // At the text cursor, as the system places a menu opened from the keyboard.
+    QPoint at = box->inputMethodQuery(Qt::ImCursorRectangle).toRect().bottomLeft();
+    if (!box->rect().contains(at))
+        at = box->rect().center();
+    QContextMenuEvent ev(QContextMenuEvent::Keyboard, at, box->mapToGlobal(at));
+    QApplication::sendEvent(box, &ev);
+    return true;
+}
+
 void CDialogBase::FitToArea(const QRect& area)
 {
     const QSize full = m_pPage->size();
-    const QSize room = area.size().shrunkBy(FrameMargins());
+    const QScreen* screen = QGuiApplication::screenAt(area.center());
+    const qreal dpr = screen ? screen->devicePixelRatio() : devicePixelRatioF();
+    m_fitArea = area;
+    m_fitMargins = FrameMargins();
+    const QSize room = RoomInDevicePixels(area.size(), dpr).shrunkBy(m_fitMargins);
     if (full.width() <= room.width() && full.height() <= room.height()) {
         if (m_pScroll) {
             m_pScroll->takeWidget();

@@ -57,8 +57,15 @@ protected:
     // Paints on the controls' page, under the controls (for pictures that
     // belong to the template and scroll with it).
     virtual void PaintPage(QPainter& painter) { (void)painter; }
-    // Once shown, the window is fitted again to each screen it moves to.
+    // Once shown, the window is fitted again to each screen it moves to, and
+    // to its area again once the window system tells the frame it gave it.
     void showEvent(QShowEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    // Shift+F10 or the context-menu key in a text box opens that box's menu.
+    void keyPressEvent(QKeyEvent* e) override;
+    // The same for a window with keys of its own: true when the key opened
+    // (or found open) a text box's menu and is done with.
+    bool OpenTextBoxMenu(const QKeyEvent* e);
 
     // The widget that holds every control of the template: the parent to give
     // controls built outside the Add... helpers.
@@ -84,8 +91,14 @@ private:
     // Names each drop-down list's popup after its list.
     void NamePopups();
 
+    // Fits again to the last area when the frame is not the one it was
+    // fitted with (before the window is shown the frame is only estimated).
+    void RefitForFrame();
+
     int m_nTemplateId;
     DialogUnits m_dlu;
+    QRect m_fitArea;         // the area of the last FitToArea
+    QMargins m_fitMargins;   // and the frame it counted with
     CDialogPage* m_pPage = nullptr;
     QScrollArea* m_pScroll = nullptr;
     bool m_bInitialized = false;

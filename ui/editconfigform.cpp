@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <cstring>
+#include <utility>
 
 #include "cfgrules.h"
 #include "codec.h"
@@ -57,15 +58,15 @@ void CEdtCfgDlg::BuildTemplate()
     AddLabel(QStringLiteral("*Please edit parameters then click OK."), Qt::AlignLeft | Qt::AlignTop,
              8, 10, 136, 14);
     AddGroup(QStringLiteral("Unalterable parameters"), 7, 27, 333, 65);
-    AddLabel(QStringLiteral("Device name:"), kRight, 31, 45, 57, 12);
+    QLabel* devLabel = AddLabel(QStringLiteral("Device name:"), kRight, 31, 45, 57, 12);
     QLineEdit* dev = AddEdit(IDC_EDT_DEV_NAME, QStringLiteral("Device name"), 90, 45, 70, 12);
-    AddLabel(QStringLiteral("ROM version:"), kRight, 199, 45, 58, 12);
+    QLabel* verLabel = AddLabel(QStringLiteral("ROM version:"), kRight, 199, 45, 58, 12);
     QLineEdit* ver = AddEdit(IDC_EDT_ROM_VER, QStringLiteral("ROM version"), 259, 45, 70, 12);
-    AddLabel(QStringLiteral("MAC address:"), kRight, 33, 60, 55, 12);
+    QLabel* macLabel = AddLabel(QStringLiteral("MAC address:"), kRight, 33, 60, 55, 12);
     QLineEdit* mac = AddEdit(IDC_EDT_MAC_ADDR, QStringLiteral("MAC address"), 90, 60, 70, 12);
-    AddLabel(QStringLiteral("Serial number:"), kRight, 193, 60, 64, 12);
+    QLabel* serialLabel = AddLabel(QStringLiteral("Serial number:"), kRight, 193, 60, 64, 12);
     QLineEdit* serial = AddEdit(IDC_EDT_SERIAL_NUM, QStringLiteral("Serial number"), 259, 60, 70, 12);
-    AddLabel(QStringLiteral("Manufacturer:"), kRight, 23, 75, 65, 12);
+    QLabel* makerLabel = AddLabel(QStringLiteral("Manufacturer:"), kRight, 23, 75, 65, 12);
     QLineEdit* maker = AddEdit(IDC_EDT_MANUFACTURER, QStringLiteral("Manufacturer"), 90, 75, 144, 12);
     for (QLineEdit* e : {dev, ver, mac, serial, maker}) {
         e->setReadOnly(true);
@@ -74,13 +75,13 @@ void CEdtCfgDlg::BuildTemplate()
     ver->setFocusPolicy(Qt::StrongFocus);   // the only read-only field with a tab stop
 
     AddGroup(QStringLiteral("Network parameters"), 7, 95, 333, 102);
-    AddLabel(QStringLiteral("Host name:"), kRight, 21, 108, 67, 12);
+    QLabel* hostLabel = AddLabel(QStringLiteral("Host name:"), kRight, 21, 108, 67, 12);
     QLineEdit* host = AddEdit(IDC_EDT_HOST_NAME, QStringLiteral("Host name"), 90, 108, 144, 12);
-    AddLabel(QStringLiteral("Line speed:"), kRight, 23, 125, 65, 12);
+    QLabel* speedLabel = AddLabel(QStringLiteral("Line speed:"), kRight, 23, 125, 65, 12);
     m_cmbLineSpeed = new QComboBox(Page());
     m_cmbLineSpeed->setGeometry(Dlu().Rect(90, 125, 90, 12));
     SetControlId(m_cmbLineSpeed, IDC_CMB_LINE_SPEED, QStringLiteral("Line speed"));
-    AddLabel(QStringLiteral("IP address from DHCP:"), kRight, 11, 142, 77, 12);
+    QLabel* dhcpLabel = AddLabel(QStringLiteral("IP address from DHCP:"), kRight, 11, 142, 77, 12);
     m_cmbDhcp = new QComboBox(Page());
     m_cmbDhcp->setGeometry(Dlu().Rect(90, 142, 47, 12));
     SetControlId(m_cmbDhcp, IDC_CMB_DHCP, QStringLiteral("IP address from DHCP"));
@@ -98,11 +99,11 @@ void CEdtCfgDlg::BuildTemplate()
         SetControlId(ip, id, name);
         return ip;
     };
-    AddLabel(QStringLiteral("IP address:"), kRight, 35, 159, 53, 12);
+    QLabel* ipLabel = AddLabel(QStringLiteral("IP address:"), kRight, 35, 159, 53, 12);
     m_ipAddr = addIp(IDC_IP_ADDR, QStringLiteral("IP address"), 90, 159);
-    AddLabel(QStringLiteral("Subnet mask:"), kRight, 201, 159, 56, 12);
+    QLabel* subnetLabel = AddLabel(QStringLiteral("Subnet mask:"), kRight, 201, 159, 56, 12);
     m_ipSubnet = addIp(IDC_IP_SUBNET, QStringLiteral("Subnet mask"), 259, 159);
-    AddLabel(QStringLiteral("Gateway IP address:"), kRight, 20, 176, 68, 12);
+    QLabel* gatewayLabel = AddLabel(QStringLiteral("Gateway IP address:"), kRight, 20, 176, 68, 12);
     m_ipGateway = addIp(IDC_IP_GATEWAY, QStringLiteral("Gateway IP address"), 90, 176);
     QLabel* dfltLabel = AddLabel(QStringLiteral("IP_DFLT:"), kRight, 220, 176, 37, 12);
     m_ipDflt = addIp(IDC_IP_DFLT, QStringLiteral("IP_DFLT"), 259, 176);
@@ -112,9 +113,9 @@ void CEdtCfgDlg::BuildTemplate()
     }
 
     AddGroup(QStringLiteral("Print parameters"), 7, 199, 333, 32);
-    AddLabel(QStringLiteral("PRNT_PORT:"), kRight, 42, 212, 46, 12);
+    QLabel* portLabel = AddLabel(QStringLiteral("PRNT_PORT:"), kRight, 42, 212, 46, 12);
     QLineEdit* port = AddEdit(IDC_EDT_PRNT_PORT, QStringLiteral("PRNT_PORT"), 90, 212, 27, 12);
-    AddLabel(QStringLiteral("PRNT_RCV_TMO:"), kRight, 197, 212, 60, 12);
+    QLabel* tmoLabel = AddLabel(QStringLiteral("PRNT_RCV_TMO:"), kRight, 197, 212, 60, 12);
     QLineEdit* tmo = AddEdit(IDC_EDT_PRNT_RCV_TMO, QStringLiteral("PRNT_RCV_TMO"), 259, 212, 27, 12);
     AddLabel(QStringLiteral("[Sec.]"), Qt::AlignLeft | Qt::AlignVCenter, 287, 212, 33, 12);
     auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
@@ -122,6 +123,14 @@ void CEdtCfgDlg::BuildTemplate()
         e->setValidator(digits);
         e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
+    // Each label is its control's: a screen reader speaks it on focus.
+    const std::pair<QLabel*, QWidget*> labelled[] = {
+        {devLabel, dev}, {verLabel, ver}, {macLabel, mac}, {serialLabel, serial},
+        {makerLabel, maker}, {hostLabel, host}, {speedLabel, m_cmbLineSpeed}, {dhcpLabel, m_cmbDhcp},
+        {ipLabel, m_ipAddr}, {subnetLabel, m_ipSubnet}, {gatewayLabel, m_ipGateway},
+        {dfltLabel, m_ipDflt}, {portLabel, port}, {tmoLabel, tmo}};
+    for (const auto& [label, control] : labelled)
+        label->setBuddy(control);
 
     QPushButton* ok = AddButton(IDOK, QStringLiteral("OK"), 109, 260, 50, 14);
     ok->setDefault(true);

@@ -85,11 +85,12 @@ void CKestrelDlg::BuildTemplate()
     SetControlId(m_lstDevice, IDC_LST_DEVICE, QStringLiteral("Devices"));
 
     AddGroup(QString(), 7, 172, 369, 103);
-    AddLabel(QStringLiteral("Config:"), right, 12, 179, 27, 12);
+    QLabel* configLabel = AddLabel(QStringLiteral("Config:"), right, 12, 179, 27, 12);
     m_edtConfig = new CMultiLineEdit(Page());
     m_edtConfig->setGeometry(Dlu().Rect(15, 192, 198, 75));
     m_edtConfig->setFocusPolicy(Qt::ClickFocus);
     SetControlId(m_edtConfig, IDC_EDT_CONFIG, QStringLiteral("Config"));
+    configLabel->setBuddy(m_edtConfig);   // spoken with the box on focus
 
     QGroupBox* cond = AddGroup(QStringLiteral("Client conditon"), 224, 188, 74, 31);
     cond->setAlignment(Qt::AlignHCenter);
@@ -105,11 +106,12 @@ void CKestrelDlg::BuildTemplate()
     QLineEdit* tmo = AddEdit(IDC_EDT_TIMEOUT, QStringLiteral("Timeout"), 319, 200, 16, 12);
     tmo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    AddLabel(QStringLiteral("Status:"), right, 219, 228, 29, 12);
+    QLabel* statusLabel = AddLabel(QStringLiteral("Status:"), right, 219, 228, 29, 12);
     auto* status = new CMultiLineEdit(Page());
     status->setGeometry(Dlu().Rect(224, 241, 140, 26));
     status->setFocusPolicy(Qt::ClickFocus);
     SetControlId(status, IDC_EDT_STATUS, QStringLiteral("Status"));
+    statusLabel->setBuddy(status);
 
     AddLabel(QStringLiteral("Ver. 1.1"), Qt::AlignCenter, 335, 21, 41, 9);
     AddLabel(QStringLiteral("[Sec.]"), Qt::AlignLeft | Qt::AlignVCenter, 337, 203, 18, 11);
@@ -434,6 +436,8 @@ void CKestrelDlg::keyPressEvent(QKeyEvent* e)
         OnCancel();
         return;
     }
+    if (OpenTextBoxMenu(e))
+        return;
     if (e->key() == Qt::Key_Menu || (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier)) {
         OpenWindowMenu(nullptr);
         return;

@@ -8,8 +8,11 @@
 #include <QMenu>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <string>
 
+#include "output.h"
+#include "portable.h"
 #include "window_fixture.h"
 
 namespace {
@@ -127,20 +130,27 @@ TEST_F(ClipboardTest, DeviceTextShowsOnOneLineAndLeavesSafely)
     ASSERT_GE(dlg_->SetDeviceRow(0, 0, plainSerial, mac, dev, ver, ip, plainHost), 0);
     const int plainHeight = list->visualItemRect(list->topLevelItem(0)).height();
 
-    // A host name as a device sent it: the cell (and Copy), and the CSV field.
+    // A host name as a device sent it: the cell (and Copy), and the CSV field,
+    // the window's and pathlume-cli's (cliCsv when it differs: no apostrophe
+    // before a formula there, since that CSV stays exact for scripts). Both
+    // write the same UTF-8 bytes for a byte beyond ASCII.
     struct Case {
         const char* host;
         const char* cell;
         const char* copied;
         const char* csv;
+        const char* cliCsv = nullptr;
     } cases[] = {
         {"=HYPERLINK(\"http://x\",\"click\")", "=HYPERLINK(\"http://x\",\"click\")",
-         "=HYPERLINK(\"http://x\",\"click\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"click\"\")\""},
-        {"+1", "+1", "+1", "'+1"},
-        {"-2+3", "-2+3", "-2+3", "'-2+3"},
-        {"@SUM(A1)", "@SUM(A1)", "@SUM(A1)", "'@SUM(A1)"},
-        {"\tcalc", "\\tcalc", "\\tcalc", "'\tcalc"},
-        {"\rcr", "\\rcr", "\\rcr", "\"'\rcr\""},
+         "=HYPERLINK(\"http://x\",\"click\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"click\"\")\"",
+         "\"=HYPERLINK(\"\"http://x\"\",\"\"click\"\")\""},
+        {"+1", "+1", "+1", "'+1", "+1"},
+        {"-2+3", "-2+3", "-2+3", "'-2+3", "-2+3"},
+        {"@SUM(A1)", "@SUM(A1)", "@SUM(A1)", "'@SUM(A1)", "@SUM(A1)"},
+        {"\tcalc", "\\tcalc", "\\tcalc", "'\tcalc", "\tcalc"},
+        {"\rcr", "\\rcr", "\\rcr", "\"'\rcr\"", "\"\rcr\""},
+        {"caf\xe9", "caf\xe9", "caf\xe9", "caf\xc3\xa9"},   // Latin-1 e acute
+        {"\xff\xa0,", "\xff\xa0,", "\xff\xa0,", "\"\xc3\xbf\xc2\xa0,\""},
         {"x\r\nIP = 6.6.6.6", "x\\r\\nIP = 6.6.6.6", "x\\r\\nIP = 6.6.6.6", "\"x\r\nIP = 6.6.6.6\""},
         // The same text typed literally must not show as the line break above.
         {"x\\r\\nIP", "x\\\\r\\\\nIP", "x\\\\r\\\\nIP", "x\\r\\nIP"},
@@ -166,6 +176,25 @@ TEST_F(ClipboardTest, DeviceTextShowsOnOneLineAndLeavesSafely)
         const QByteArray csv = list->CsvText().toUtf8();
         EXPECT_EQ(csv.mid(csv.indexOf("\r\n") + 2),
                   QByteArray("SN01,02C0EE000000,NP-2400,1.0,10.0.0.1,") + c.csv + "\r\n")
+            << c.host;
+        DeviceEntry d{};
+        auto put = [](char* to, size_t size, const std::string& s) { s.copy(to, size - 1); };
+        put(d.serial, sizeof d.serial, serial);
+        put(d.mac, sizeof d.mac, mac);
+        put(d.dev, sizeof d.dev, dev);
+        put(d.ver, sizeof d.ver, ver);
+        put(d.ipCur, sizeof d.ipCur, ip);
+        put(d.hostName, sizeof d.hostName, host);
+        FILE* f = testrig::TempFile();
+        ASSERT_NE(f, nullptr);
+        cli::PrintDevices(f, cli::Format::Csv, &d, 1);
+        std::string cliCsv(4096, '\0');
+        std::rewind(f);
+        cliCsv.resize(std::fread(cliCsv.data(), 1, cliCsv.size(), f));
+        std::fclose(f);
+        EXPECT_EQ(cliCsv.substr(cliCsv.find("\r\n") + 2),
+                  std::string("SN01,02C0EE000000,NP-2400,1.0,10.0.0.1,") + (c.cliCsv ? c.cliCsv : c.csv) +
+                      "\r\n")
             << c.host;
     }
 

@@ -8,6 +8,8 @@
 #include <QMenu>
 
 #include "codec.h"
+#include "editconfigform.h"
+#include "ipaddressctrl.h"
 #include "window_fixture.h"
 
 namespace {
@@ -166,12 +168,23 @@ TEST_F(KeyboardTest, MenusFromTheKeyboardAndFromARightClick)
         QContextMenuEvent ev(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
         QApplication::sendEvent(w, &ev);
     };
+    auto shiftF10 = [](QWidget* w) { QTest::keyClick(w, Qt::Key_F10, Qt::ShiftModifier); };
+    QWidget* configBox = FindControl(dlg_.get(), IDC_EDT_CONFIG);
+    QWidget* statusBox = FindControl(dlg_.get(), IDC_EDT_STATUS);
     struct Case {
         const char* what;
         QWidget* target;
         std::function<void(QWidget*)> act;
-        QMenu* expected;
+        QMenu* expected;          // this menu, or else
+        QWidget* menuOf = nullptr;   // a menu of this text box's own
     } cases[] = {
+        {"Shift+F10 in the Timeout box", Edit(IDC_EDT_TIMEOUT), shiftF10, nullptr, Edit(IDC_EDT_TIMEOUT)},
+        {"Shift+F10 in the Config box", configBox, shiftF10, nullptr, configBox},
+        {"Shift+F10 in the Status box", statusBox, shiftF10, nullptr, statusBox},
+        {"menu key in the Timeout box", Edit(IDC_EDT_TIMEOUT),
+         [](QWidget* w) { QTest::keyClick(w, Qt::Key_Menu); }, nullptr, Edit(IDC_EDT_TIMEOUT)},
+        // The indicator has no menu of its own: the window's opens.
+        {"Shift+F10 on the indicator", Edit(IDC_EDT_BUSY), shiftF10, windowMenu},
         {"menu key on Seek", Button(IDC_BTN_SEEK),
          [](QWidget* w) { QTest::keyClick(w, Qt::Key_Menu); }, windowMenu},
         {"Shift+F10 on Stop", Button(IDC_BTN_STOP),
@@ -189,10 +202,37 @@ TEST_F(KeyboardTest, MenusFromTheKeyboardAndFromARightClick)
     for (const Case& c : cases) {
         c.target->setFocus();
         c.act(c.target);
-        EXPECT_EQ(QApplication::activePopupWidget(), c.expected) << c.what;
-        if (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
+        QWidget* popup = QApplication::activePopupWidget();
+        if (c.menuOf) {
+            bool own = qobject_cast<QMenu*>(popup) && popup != windowMenu && popup != listMenu;
+            const QWidget* owner = own ? popup->parentWidget() : nullptr;
+            while (owner && owner != c.menuOf)
+                owner = owner->parentWidget();
+            EXPECT_TRUE(own && owner) << c.what;
+        } else {
+            EXPECT_EQ(popup, c.expected) << c.what;
+        }
+        if (QWidget* open = QApplication::activePopupWidget())
+            open->close();
         ASSERT_TRUE(QTest::qWaitFor([] { return !QApplication::activePopupWidget(); }, 1000));
+    }
+
+    // In the Edit Config form too: a text box's and an address field's own menu.
+    {
+        CEdtCfgDlg form(dlg_.get());
+        form.EnsureInitialized();
+        form.show();
+        for (QWidget* box : {static_cast<QWidget*>(GetDlgItem<QLineEdit>(&form, IDC_EDT_HOST_NAME)),
+                             static_cast<QWidget*>(form.m_ipSubnet->field(2))}) {
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_F10, Qt::ShiftModifier);
+            QWidget* popup = QApplication::activePopupWidget();
+            EXPECT_TRUE(qobject_cast<QMenu*>(popup) && popup->parentWidget() == box)
+                << box->objectName().toStdString();
+            if (popup)
+                popup->close();
+            ASSERT_TRUE(QTest::qWaitFor([] { return !QApplication::activePopupWidget(); }, 1000));
+        }
     }
 
     // A keyboard user reaches the About box: menu key, then the entry's letter.

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QtMath>
 
 #include "editconfigform.h"
 #include "ipaddressctrl.h"
@@ -96,6 +97,54 @@ TEST_F(ScreenTest, AWindowDraggedToASmallerScreenScrollsThereAndShowsWholeBack)
             EXPECT_LE(dlg_->FrameSize().height(), step.to->availableGeometry().height());
         } else {
             EXPECT_EQ(dlg_->size(), full);
+        }
+    }
+}
+
+// Run by the suite at 100 %, 150 % and 200 % (QT_SCALE_FACTOR) on a 1024x600
+// and a 1280x800 screen (tests/ui/small_screens.json): the main window and the
+// Edit Config form, opened on each, take no more device pixels than the
+// screen has, at a scale where its logical size is rounded up too (1024 at
+// 150 % is 682.67, shown as 683).
+TEST_F(ScreenTest, NoWindowIsLargerThanItsScreenAtThisScale)
+{
+    const struct {
+        const char* name;
+        QSize device;   // the screen's size in device pixels, as configured
+    } table[] = {{"s1024x600", {1024, 600}}, {"s1280x800", {1280, 800}}};
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() != 2 || screens[0]->name() != QLatin1String(table[0].name))
+        GTEST_SKIP() << "ctest runs this on two small screens (ui_fits_screens_at_*)";
+    Open({});
+    for (size_t i = 0; i < std::size(table); ++i) {
+        QScreen* s = screens[static_cast<int>(i)];
+        ASSERT_EQ(s->name(), QLatin1String(table[i].name));
+        const qreal dpr = s->devicePixelRatio();
+        // Device pixels of a logical size, rounded as the toolkit sizes a window.
+        auto device = [dpr](QSize logical) {
+            return QSize(qRound(logical.width() * dpr), qRound(logical.height() * dpr));
+        };
+        dlg_->move(s->availableGeometry().topLeft());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg_->screen() == s; }, 2000)) << table[i].name;
+        CEdtCfgDlg form(dlg_.get());
+        form.EnsureInitialized();
+        form.show();   // with the frame the window system gives it
+        const struct {
+            const char* what;
+            CDialogBase* window;
+        } windows[] = {{"main window", dlg_.get()}, {"Edit Config", &form}};
+        for (const auto& w : windows) {
+            const QSize shown = device(w.window->FrameSize());
+            EXPECT_LE(shown.width(), table[i].device.width()) << w.what << " on " << table[i].name;
+            EXPECT_LE(shown.height(), table[i].device.height()) << w.what << " on " << table[i].name;
+            // Capped, it still fills the screen along a side: short of it by
+            // no more than a logical pixel and its rounding.
+            const int slack = qCeil(2 * dpr);
+            if (w.window->scrollArea()) {
+                EXPECT_TRUE(shown.width() >= table[i].device.width() - slack ||
+                            shown.height() >= table[i].device.height() - slack)
+                    << w.what << " on " << table[i].name << ": " << shown.width() << "x" << shown.height();
+            }
         }
     }
 }
