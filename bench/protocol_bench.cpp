@@ -24,7 +24,7 @@ void BM_ParseConfigText(benchmark::State& state)
 {
     const std::string text = FullConfigText();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ParseConfigText(text.c_str(), "v", nullptr));
+        benchmark::DoNotOptimize(ParseConfigText(text.c_str(), text.size(), "v", nullptr));
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
@@ -33,7 +33,8 @@ BENCHMARK(BM_ParseConfigText);
 
 void BM_BuildSetConfigFrame(benchmark::State& state)
 {
-    ParseConfigText(FullConfigText().c_str(), nullptr, nullptr);
+    const std::string text = FullConfigText();
+    ParseConfigText(text.c_str(), text.size(), nullptr, nullptr);
     uint8_t buf[kTxBufferSize];
     for (auto _ : state) {
         benchmark::DoNotOptimize(BuildSetConfigFrame(buf, &ReplyTable, sizeof buf));

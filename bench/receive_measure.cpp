@@ -67,19 +67,20 @@ std::vector<std::string> Traffic(size_t bytes)
 // the socket notification and the worker do. Returns the frames parsed.
 int Pipeline(const std::vector<std::string>& traffic)
 {
-    static uint8_t frame[kRxFrameSize + 1];
+    static uint8_t frame[kRxFrameSize];
     int parsed = 0;
     RxRingReset();
     for (const std::string& d : traffic) {
         RxRingWrite(reinterpret_cast<const uint8_t*>(d.data()), static_cast<unsigned>(d.size()));
         for (;;) {
             const int n = ReadReplyFrame(frame, kRxFrameSize, 1, AbortWhenEmpty);
-            if (n <= 0) {
-                if (RxRing.readIndex.load() == RxRing.writeIndex.load())
+            if (n <= 4) {
+                if (RxRingDrained())
                     break;
                 continue;
             }
-            parsed += ParseConfigText(reinterpret_cast<const char*>(frame + 4), nullptr, nullptr) == 0;
+            parsed += ParseConfigText(reinterpret_cast<const char*>(frame + 4),
+                                      static_cast<size_t>(n) - 4, nullptr, nullptr) == 0;
         }
     }
     return parsed;
@@ -166,7 +167,7 @@ int RunFind(int runs)
     testrig::SimRig rig(devsim::GenerateDevices(3, 5));
     ResetCodec();
     InitEngine();
-    if (!rig.ok() || OpenUdp(nullptr, rig.Endpoints()) != 0) {
+    if (!rig.ok() || OpenUdp(rig.Endpoints()) != 0) {
         std::fprintf(stderr, "simulator or transport did not open\n");
         return 1;
     }

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "udp.h"
-
 const uint8_t kFrameMagic[6] = {0x00, 0x0D, 0xAC, 0x00, 0x0D, 0xAC};
 const char kEndRecord[] = "*END* = \r\n";
 
@@ -18,7 +16,6 @@ const KeyInfo KeyTable[kKeyCount] = {
 
 RecordTable ReplyTable;
 RecordTable WriteTable;
-uint8_t TxBuffer[kTxBufferSize];
 
 namespace {
 
@@ -33,11 +30,25 @@ int ClampWidth(int width)
 
 // Copies at most max characters of src (stopping at its zero) into dst and
 // zero-fills dst up to kValueSize.
-void CopyValue(char* dst, const char* src, int max)
+void CopyValue(char* dst, const char* src, size_t max)
 {
     std::memset(dst, 0, kValueSize);
-    for (int i = 0; i < max && src[i] != '\0'; ++i)
+    for (size_t i = 0; i < max && src[i] != '\0'; ++i)
         dst[i] = src[i];
+}
+
+// Whether the terminator record stands anywhere in text[0..length).
+bool HoldsTerminator(const char* text, size_t length)
+{
+    for (size_t at = 0; at + kEndRecordSize <= length; ++at) {
+        const void* star = std::memchr(text + at, '*', length - at - (kEndRecordSize - 1));
+        if (!star)
+            return false;
+        at = static_cast<size_t>(static_cast<const char*>(star) - text);
+        if (std::memcmp(text + at, kEndRecord, kEndRecordSize) == 0)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -117,13 +128,19 @@ void ClearReplyTable() { ClearRecordTable(&ReplyTable); }
 void ClearWriteTable() { ClearRecordTable(&WriteTable); }
 void ResetCodec() { ClearReplyTable(); }
 
-int MatchRecordLine(const char* text, const char* key, int width, ConfigRecord* rec)
+int MatchRecordLine(const char* text, size_t length, const char* key, int width,
+                    ConfigRecord* rec)
 {
-    const size_t keyLen = std::strlen(key);
-    if (keyLen + 3 > static_cast<size_t>(kMaxKeyPrefix))
+    if (!text || !key)
         return 0;
-    // Compare "key = " byte for byte; a zero in the text ends it and mismatches.
-    for (size_t i = 0; i < keyLen; ++i)
+    // The parser tries every key on every line: most fail at the first byte.
+    if (key[0] != '\0' && (length == 0 || text[0] != key[0]))
+        return 0;
+    const size_t keyLen = std::strlen(key);
+    if (keyLen + 3 > static_cast<size_t>(kMaxKeyPrefix) || length < keyLen + 3)
+        return 0;
+    // Compare "key = " byte for byte.
+    for (size_t i = 1; i < keyLen; ++i)
         if (text[i] != key[i])
             return 0;
     if (text[keyLen] != ' ' || text[keyLen + 1] != '=' || text[keyLen + 2] != ' ')
@@ -132,32 +149,35 @@ int MatchRecordLine(const char* text, const char* key, int width, ConfigRecord* 
     width = ClampWidth(width);
     rec->key = key;
     rec->width = static_cast<int8_t>(width);
-    CopyValue(rec->value, text + keyLen + 3, width);
+    // The value field as far as the text holds it; a zero ends it early.
+    const size_t held = length - (keyLen + 3);
+    CopyValue(rec->value, text + keyLen + 3,
+              held < static_cast<size_t>(width) ? held : static_cast<size_t>(width));
     for (int i = width - 1; i >= 0 && rec->value[i] == ' '; --i)
         rec->value[i] = '\0';
     return width + static_cast<int>(keyLen) + 5;
 }
 
-int ParseConfigTextInto(RecordTable* table, const char* text, const char* expectedMac,
-                        uint8_t* macMatches)
+int ParseConfigTextInto(RecordTable* table, const char* text, size_t length,
+                        const char* expectedMac, uint8_t* macMatches)
 {
     if (!text)
         return -1;
-    if (!std::strstr(text, kEndRecord))
+    if (!HoldsTerminator(text, length))
         return -8;
 
     ClearRecordTable(table);
-    const size_t textLen = std::strlen(text);
     size_t pos = 0;
     for (int slot = 0; slot < kRecordSlots; ++slot) {
-        if (std::strncmp(text + pos, kEndRecord, kEndRecordSize) == 0) {
+        if (length - pos >= static_cast<size_t>(kEndRecordSize) &&
+            std::memcmp(text + pos, kEndRecord, kEndRecordSize) == 0) {
             ClearRecord(&table->rec[slot]);
             return 0;
         }
         int consumed = 0;
         const KeyInfo* matched = nullptr;
         for (const KeyInfo& k : KeyTable) {
-            consumed = MatchRecordLine(text + pos, k.key, k.width, &table->rec[slot]);
+            consumed = MatchRecordLine(text + pos, length - pos, k.key, k.width, &table->rec[slot]);
             if (consumed > 0) {
                 matched = &k;
                 break;
@@ -169,16 +189,16 @@ int ParseConfigTextInto(RecordTable* table, const char* text, const char* expect
             *macMatches = std::strcmp(expectedMac, table->rec[slot].value) == 0 ? 1 : 0;
         // A line whose value field runs past the end of the text has swallowed
         // the terminator: the text is malformed and nothing after it is read.
-        if (pos + static_cast<size_t>(consumed) > textLen)
+        if (pos + static_cast<size_t>(consumed) > length)
             return -2;
         pos += static_cast<size_t>(consumed);
     }
     return 0;
 }
 
-int ParseConfigText(const char* text, const char* expectedMac, uint8_t* macMatches)
+int ParseConfigText(const char* text, size_t length, const char* expectedMac, uint8_t* macMatches)
 {
-    return ParseConfigTextInto(&ReplyTable, text, expectedMac, macMatches);
+    return ParseConfigTextInto(&ReplyTable, text, length, expectedMac, macMatches);
 }
 
 int BuildFindFrame(uint8_t* buf, unsigned size)
@@ -197,11 +217,11 @@ int BuildGetConfigFrame(const char* mac, uint8_t* buf, const char* serial, unsig
     ConfigRecord macRec;
     macRec.key = KeyTable[KEY_MAC].key;
     macRec.width = KeyTable[KEY_MAC].width;
-    CopyValue(macRec.value, mac, macRec.width);
+    CopyValue(macRec.value, mac, static_cast<size_t>(macRec.width));
     ConfigRecord serialRec;
     serialRec.key = KeyTable[KEY_SERIAL_NUM].key;
     serialRec.width = KeyTable[KEY_SERIAL_NUM].width;
-    CopyValue(serialRec.value, serial ? serial : "", serialRec.width);
+    CopyValue(serialRec.value, serial ? serial : "", static_cast<size_t>(serialRec.width));
 
     int n = BuildFrameHeader(buf, kDirRequest, static_cast<uint32_t>(RequestKind::GetConfig));
     n += FormatRecordLine(buf + n, &macRec);
@@ -233,28 +253,4 @@ int BuildSetConfigFrame(uint8_t* buf, const RecordTable* table, unsigned size)
     }
     n += AppendEndRecord(buf + n);
     return n;
-}
-
-int SendFind()
-{
-    const int n = BuildFindFrame(TxBuffer, kTxBufferSize);
-    if (n > 0)
-        SendFrame(TxBuffer, static_cast<unsigned>(n));
-    return 0;
-}
-
-int SendGetConfig(const char* mac, const char* serial)
-{
-    const int n = BuildGetConfigFrame(mac, TxBuffer, serial, kTxBufferSize);
-    if (n > 0)
-        SendFrame(TxBuffer, static_cast<unsigned>(n));
-    return 0;
-}
-
-int SendSetConfig(const RecordTable* table)
-{
-    const int n = BuildSetConfigFrame(TxBuffer, table, kTxBufferSize);
-    if (n > 0)
-        SendFrame(TxBuffer, static_cast<unsigned>(n));
-    return 0;
 }

@@ -3,8 +3,9 @@
 // Every datagram is one frame: an 11-byte header (magic, direction, command),
 // zero or more fixed-width record lines "KEY = value<pad>\r\n", and the
 // terminator record "*END* = \r\n". Widths are counted, line ends are never
-// searched for. Everything here works on fixed, process-wide buffers; nothing
-// allocates and nothing throws.
+// searched for. Everything here only formats and parses, into buffers the
+// caller gives (and the two process-wide record tables); it sends nothing,
+// allocates nothing and throws nothing.
 #pragma once
 
 #include <cstddef>
@@ -75,7 +76,6 @@ struct RecordTable {
 
 extern RecordTable ReplyTable;   // filled by the parser from every reply
 extern RecordTable WriteTable;   // filled by the write flow, sent by SetConfig
-extern uint8_t TxBuffer[kTxBufferSize];
 
 int BuildFrameHeader(uint8_t* dst, uint8_t direction, uint32_t command);
 int AppendEndRecord(uint8_t* dst);
@@ -87,21 +87,23 @@ void ClearReplyTable();
 void ClearWriteTable();
 void ResetCodec();
 
-// Matches one record line of the given key at the start of text.
-// Returns the bytes consumed (width + strlen(key) + 5) or 0 when the text
-// does not begin with "key = ".
-int MatchRecordLine(const char* text, const char* key, int width, ConfigRecord* rec);
+// Matches one record line of the given key at the start of text[0..length).
+// Returns the bytes the line takes (width + strlen(key) + 5, which may be
+// more than the text holds: the value is then what there is) or 0 when the
+// text does not begin with "key = ".
+int MatchRecordLine(const char* text, size_t length, const char* key, int width,
+                    ConfigRecord* rec);
 
-// Parses a reply's record text into table (ParseConfigText uses ReplyTable).
+// Parses a reply's record text, text[0..length), into table (ParseConfigText
+// uses ReplyTable). Never reads text[length] or beyond; needs no zero byte.
 // 0 success; -1 text absent; -2 a line with no known key; -8 no terminator.
-int ParseConfigTextInto(RecordTable* table, const char* text, const char* expectedMac,
-                        uint8_t* macMatches);
-int ParseConfigText(const char* text, const char* expectedMac, uint8_t* macMatches);
+int ParseConfigTextInto(RecordTable* table, const char* text, size_t length,
+                        const char* expectedMac, uint8_t* macMatches);
+int ParseConfigText(const char* text, size_t length, const char* expectedMac,
+                    uint8_t* macMatches);
 
+// The request builders write one whole frame into buf (size bytes) and
+// return its length, or -1 when an argument is missing or it does not fit.
 int BuildFindFrame(uint8_t* buf, unsigned size);
 int BuildGetConfigFrame(const char* mac, uint8_t* buf, const char* serial, unsigned size);
 int BuildSetConfigFrame(uint8_t* buf, const RecordTable* table, unsigned size);
-
-int SendFind();
-int SendGetConfig(const char* mac, const char* serial);
-int SendSetConfig(const RecordTable* table);

@@ -9,6 +9,7 @@
 
 #include "platform.h"
 #include "rxring.h"
+#include "socketio.h"
 #include "udp.h"
 
 DeviceEntry DeviceTable[kDeviceTableMax + 1];
@@ -50,6 +51,7 @@ std::thread WorkerThread;
 std::atomic<bool> WorkerStartFails{false};
 std::atomic<uint32_t> UnaddressedReplies{0};
 std::atomic<uint32_t> LeftOutReplies{0};
+std::atomic<uint32_t> CutReplies{0};
 std::atomic<uint64_t> LastWorkerCpuNs{0};
 
 // The monitor's wake-up. WakePending is set by the call that wakes and
@@ -62,9 +64,37 @@ std::atomic<void*> WakeCtx{nullptr};
 std::atomic<bool> WakePending{false};
 std::atomic<void (*)()> ProgressSeam{nullptr};
 
-// The frame the worker has just read, always followed by a zero byte so that
-// the record text handed to the parser ends inside the buffer.
-uint8_t RxFrame[kRxFrameSize + 1];
+// The frame the worker has just read; the parser is given its length.
+uint8_t RxFrame[kRxFrameSize];
+// The request frame being sent (window thread).
+uint8_t TxBuffer[kTxBufferSize];
+
+// Interface names by index, asked of the system once per index and
+// request (worker thread only).
+struct NameCache {
+    int32_t index[kMaxReplyOrigins] = {};
+    char name[kMaxReplyOrigins][kInterfaceNameSize] = {};
+    int next = 0;
+};
+NameCache IfNames;
+
+void InterfaceNameCached(int32_t index, char* out)
+{
+    out[0] = '\0';
+    if (index <= 0)
+        return;
+    for (int i = 0; i < kMaxReplyOrigins; ++i) {
+        if (IfNames.index[i] == index) {
+            std::memcpy(out, IfNames.name[i], kInterfaceNameSize);
+            return;
+        }
+    }
+    InterfaceNameOf(index, out, kInterfaceNameSize);
+    const int slot = IfNames.next;
+    IfNames.next = (slot + 1) % kMaxReplyOrigins;
+    IfNames.index[slot] = index;
+    std::memcpy(IfNames.name[slot], out, kInterfaceNameSize);
+}
 
 // Guards DeviceTable, CfgText, CfgSummary, ReplyTable, the lookup below and
 // the flag below between the worker's writes and the window's copies. Held
@@ -102,6 +132,23 @@ void CopyEntry(DeviceEntry* dst, const DeviceEntry* src)
     CopyField(dst->ipCur, src->ipCur, sizeof dst->ipCur - 1);
     CopyField(dst->hostName, src->hostName, sizeof dst->hostName - 1);
     CopyField(dst->serial, src->serial, sizeof dst->serial - 1);
+}
+
+bool SameOrigin(const ReplyOrigin& a, const ReplyOrigin& b)
+{
+    return a.addr == b.addr && a.port == b.port && a.ifIndex == b.ifIndex;
+}
+
+// Adds where a reply came from to a row, once.
+void AddOrigin(DeviceEntry* row, const ReplyOrigin& o)
+{
+    if (o.addr == 0 && o.port == 0 && o.ifIndex == 0)
+        return;   // not known
+    for (int i = 0; i < row->originCount && i < kMaxReplyOrigins; ++i)
+        if (SameOrigin(row->origins[i], o))
+            return;
+    if (row->originCount < kMaxReplyOrigins)
+        row->origins[row->originCount++] = o;
 }
 
 // The worker's reader gives up as soon as the request should end, so a
@@ -173,6 +220,7 @@ void InitEngine()
     ThreadUp.store(0);
     DevCount.store(0);
     LeftOutReplies.store(0);
+    CutReplies.store(0);
     RecvEvent.store(0);
     StopRecvFlg.store(0);
     StopReqFlg.store(0);
@@ -220,6 +268,7 @@ int StartRequest(RequestKind kind, const RecordTable* table)
             LookupBeyondCount = 0;
             LookupBeyondMore = false;
         }
+        CutReplies.store(0, std::memory_order_release);
         StartRecvThread();
         DiscardQueuedDatagrams();
         SendFind();
@@ -230,6 +279,7 @@ int StartRequest(RequestKind kind, const RecordTable* table)
             std::lock_guard<std::mutex> g(ResultLock);
             ReplyHoldsAcceptedCfg = false;
         }
+        CutReplies.store(0, std::memory_order_release);
         StartRecvThread();
         // Replies still queued from before (a late copy of an earlier answer,
         // or one sent before this request existed) cannot answer it.
@@ -284,6 +334,7 @@ void RecvThreadProc()
 {
     RxRingReset();
     RxRingSetConsumer(true);
+    IfNames = NameCache{};   // interfaces may have come and gone since the last request
     ThreadUp.store(1, std::memory_order_release);
 
     while (ReqKind.load(std::memory_order_acquire) != 0) {
@@ -298,23 +349,25 @@ void RecvThreadProc()
             continue;
         }
         // Frames are handled back to back; an empty ring is slept on inside
-        // the reader, which wakes for bytes, a stop or the time running out.
-        // The reader leaves the rest of RxFrame zero, and the byte after it
-        // is never written, so the text always ends inside the buffer.
+        // the reader, which wakes for datagrams, a stop or the time running out.
+        RxOrigin from;
         const int len = ReadReplyFrame(RxFrame, kRxFrameSize, kFrameWaitPolls, WorkerShouldAbort,
-                                       WorkerAbortDue);
-        if (len <= 0)
+                                       WorkerAbortDue, &from);
+        if (len == kRxCutReply)
+            CutReplies.fetch_add(1, std::memory_order_relaxed);
+        if (len <= static_cast<int>(kFrameTextOffset))
             continue;
         const int8_t cmd = static_cast<int8_t>(RxFrame[kFrameCommandOffset]);
         if (cmd != ExpectCmd.load(std::memory_order_acquire))
             continue;
         const char* text = reinterpret_cast<const char*>(RxFrame + kFrameTextOffset);
+        const size_t textLen = static_cast<size_t>(len) - kFrameTextOffset;
         if (cmd == kFindCmd) {
             // A full table keeps the Find going to its timeout: the known
             // devices' rows stay current, and the devices left out are counted.
-            OnFindReply(text);
+            OnFindReply(text, textLen, &from);
         } else if (cmd == kGetConfigCmd) {
-            if (OnGetCfgReply(text, TargetMac, TargetSerial) == 0)
+            if (OnGetCfgReply(text, textLen, TargetMac, TargetSerial) == 0)
                 ReqKind.store(0, std::memory_order_release);
         }
     }
@@ -361,8 +414,8 @@ int FindDevRow(unsigned count, const DeviceEntry& d)
     return -1;
 }
 
-// The entry into the first `count` rows: over the row of the same device,
-// else after them while there is room.
+// The entry into the first `count` rows: over the row of the same device
+// (whose origins gain the fresh one's), else after them while there is room.
 int MergeEntry(unsigned count, const DeviceEntry& fresh)
 {
     const unsigned capacity = static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire));
@@ -371,7 +424,12 @@ int MergeEntry(unsigned count, const DeviceEntry& fresh)
     const int known = FindDevRow(count, fresh);
     if (known < 0 && count == capacity)
         return kEngineTableFull;   // no room: the slot after the last kept one stays empty
-    CopyEntry(&DeviceTable[known >= 0 ? known : count], &fresh);
+    DeviceEntry& row = DeviceTable[known >= 0 ? known : count];
+    CopyEntry(&row, &fresh);
+    if (known < 0)
+        row.originCount = 0;
+    for (int i = 0; i < fresh.originCount && i < kMaxReplyOrigins; ++i)
+        AddOrigin(&row, fresh.origins[i]);
     return known >= 0 ? kMergeReplaced : kMergeAdded;
 }
 
@@ -453,14 +511,21 @@ int CopyLookupBeyondTable(DeviceEntry* out, int max, bool* more)
     return n;
 }
 
-int OnFindReply(const char* text)
+int OnFindReply(const char* text, size_t length, const RxOrigin* from)
 {
     bool beyond = false;
     int merged = 0;
+    ReplyOrigin origin{};
+    if (from) {
+        origin.addr = from->addr;
+        origin.port = from->port;
+        origin.ifIndex = from->ifIndex;
+        InterfaceNameCached(from->ifIndex, origin.ifName);   // outside the lock: a system call
+    }
     {
         std::lock_guard<std::mutex> g(ResultLock);
         ReplyHoldsAcceptedCfg = false;
-        const int r = ParseConfigText(text, nullptr, nullptr);
+        const int r = ParseConfigText(text, length, nullptr, nullptr);
         if (r != 0)
             return r;
         // A reply that names no serial number or no MAC address is not a
@@ -468,6 +533,7 @@ int OnFindReply(const char* text)
         // the list for every reader.
         DeviceEntry named;
         MakeDevEntry(&ReplyTable, &named);
+        AddOrigin(&named, origin);
         if (named.serial[0] == '\0' || named.mac[0] == '\0') {
             UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
             return kEngineNoAddress;
@@ -490,14 +556,14 @@ int OnFindReply(const char* text)
     return 0;
 }
 
-int OnGetCfgReply(const char* text, const char* mac, const char* serial)
+int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* serial)
 {
     {
         std::lock_guard<std::mutex> g(ResultLock);
         ReplyHoldsAcceptedCfg = false;
         uint8_t match = 0;
         ClearReplyTable();
-        const int r = ParseConfigText(text, mac, &match);
+        const int r = ParseConfigText(text, length, mac, &match);
         if (r != 0)
             return r;
         if (match == 0)
@@ -506,9 +572,11 @@ int OnGetCfgReply(const char* text, const char* mac, const char* serial)
         MakeDevEntry(&ReplyTable, &summary);
         if (serial && std::strcmp(summary.serial, serial) != 0)
             return kEngineOtherDevice;   // the right MAC with a stranger's serial number
+        // The text as far as its first zero (a text, not bytes), within
+        // what it holds and what CfgText holds with its terminator.
         std::memset(CfgText, 0, sizeof CfgText);
-        if (text)
-            std::strncpy(CfgText, text, sizeof CfgText - 1);
+        const size_t room = length < sizeof CfgText - 1 ? length : sizeof CfgText - 1;
+        std::memcpy(CfgText, text, strnlen(text, room));
         CfgSummary = summary;
         ReplyHoldsAcceptedCfg = true;
     }
@@ -596,6 +664,7 @@ int32_t GetExpectCmd() { return ExpectCmd.load(std::memory_order_acquire); }
 int GetDevCount() { return DevCount.load(std::memory_order_acquire); }
 uint32_t GetUnaddressedReplyCount() { return UnaddressedReplies.load(std::memory_order_relaxed); }
 uint32_t GetDevicesLeftOut() { return LeftOutReplies.load(std::memory_order_acquire); }
+uint32_t GetCutReplyCount() { return CutReplies.load(std::memory_order_acquire); }
 int GetDeviceCapacity() { return DevCapacity.load(std::memory_order_acquire); }
 
 void SetDeviceCapacity(int devices)
@@ -685,4 +754,22 @@ bool ReplyTableHoldsConfigOf(const char* mac, const char* serial)
     std::lock_guard<std::mutex> g(ResultLock);
     return ReplyHoldsAcceptedCfg && std::strcmp(CfgSummary.mac, mac) == 0 &&
            std::strcmp(CfgSummary.serial, serial) == 0;
+}
+
+int SendFind()
+{
+    const int n = BuildFindFrame(TxBuffer, kTxBufferSize);
+    return n > 0 ? SendFrame(TxBuffer, static_cast<unsigned>(n)) : -1;
+}
+
+int SendGetConfig(const char* mac, const char* serial)
+{
+    const int n = BuildGetConfigFrame(mac, TxBuffer, serial, kTxBufferSize);
+    return n > 0 ? SendFrame(TxBuffer, static_cast<unsigned>(n)) : -1;
+}
+
+int SendSetConfig(const RecordTable* table)
+{
+    const int n = BuildSetConfigFrame(TxBuffer, table, kTxBufferSize);
+    return n > 0 ? SendFrame(TxBuffer, static_cast<unsigned>(n)) : -1;
 }

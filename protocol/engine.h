@@ -9,6 +9,8 @@
 
 #include "codec.h"
 
+struct RxOrigin;   // rxring.h
+
 // How many devices a Find keeps at most, the window's and the command
 // line's alike; the slot after the last filled one always stays empty.
 constexpr int kDeviceTableMax = 1024;
@@ -37,9 +39,24 @@ enum RecvEventCode : uint8_t {
 };
 constexpr uint8_t RecvEventBit(uint8_t code) { return static_cast<uint8_t>(1u << code); }
 
-// One discovered device; every field is its record's value, zero-filled.
+// Where a device's reply came from: the sender's IPv4 address (network byte
+// order) and port, and the interface it arrived on (index 0 and an empty
+// name when the system did not say). addr 0 and port 0: not known.
+constexpr unsigned kInterfaceNameSize = 16;
+struct ReplyOrigin {
+    uint32_t addr;
+    uint16_t port;
+    int32_t ifIndex;
+    char ifName[kInterfaceNameSize];
+};
+// A device answering on more interfaces (or from more addresses) than this
+// keeps the first ones.
+constexpr int kMaxReplyOrigins = 4;
+
+// One discovered device; every text field is its record's value, zero-filled.
 // A device is its serial number together with its MAC address: two NICs
-// answering with one serial number are two devices.
+// answering with one serial number are two devices. The origins are where
+// its replies of this Find came from, each once, in the order first seen.
 struct DeviceEntry {
     char dev[16 + 1];
     char ver[16 + 1];
@@ -47,6 +64,8 @@ struct DeviceEntry {
     char ipCur[15 + 1];
     char hostName[32 + 1];
     char serial[16 + 1];
+    uint8_t originCount;
+    ReplyOrigin origins[kMaxReplyOrigins];
 };
 
 // Static storage for the largest capacity, plus the empty slot that ends it.
@@ -62,13 +81,21 @@ int StartRecvThread();
 void RecvThreadProc();
 void WaitRecvThread();
 bool IsRecvTimeout(int32_t seconds);
-// Find reply: 0, a parser error (-1, -2, -8), -9 when it is a device the
-// full table has no room for (counted; the Find goes on), or -10 when the
-// reply names no serial number or no MAC address (dropped: not a device).
-int OnFindReply(const char* text);
+// Find reply (its record text, text[0..length), and where it came from):
+// 0, a parser error (-1, -2, -8), -9 when it is a device the full table has
+// no room for (counted; the Find goes on), or -10 when the reply names no
+// serial number or no MAC address (dropped: not a device).
+int OnFindReply(const char* text, size_t length, const RxOrigin* from = nullptr);
 // GetConfig reply: 0 accepted, a parser error, or -11 when its MAC, or its
 // serial number when one is given, is not the device asked.
-int OnGetCfgReply(const char* text, const char* mac, const char* serial = nullptr);
+int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* serial = nullptr);
+
+// The requests as frames on the wire, built into the engine's own buffer
+// and handed to the transport (StartRequest sends them; tests may too).
+// SendFrame's result: the frame's length when it went out, -1 otherwise.
+int SendFind();
+int SendGetConfig(const char* mac, const char* serial);
+int SendSetConfig(const RecordTable* table);
 void MakeDevEntry(const RecordTable* table, DeviceEntry* entry);
 int MergeDevEntry(unsigned count, const RecordTable* table);
 
@@ -136,6 +163,9 @@ void ClearFindLookup();
 // max (and kLookupMatchesMax). *more, when given, says whether others
 // answered that were not kept.
 int CopyLookupBeyondTable(DeviceEntry* out, int max, bool* more = nullptr);
+// Replies of the current or last Find or GetConfig whose datagram ended
+// before their terminator: dropped unread.
+uint32_t GetCutReplyCount();
 // How many devices a Find keeps (1 to kDeviceTableMax, which InitEngine
 // sets). Set it between requests only.
 void SetDeviceCapacity(int devices);

@@ -30,6 +30,14 @@ void LeftOutText(char* out, size_t size, int listed)
     std::snprintf(out, size, "More devices answered than the %d listed.", listed);
 }
 
+void CutRepliesText(char* out, size_t size, unsigned count)
+{
+    if (count == 1)
+        std::snprintf(out, size, "1 cut reply was ignored.");
+    else
+        std::snprintf(out, size, "%u cut replies were ignored.", count);
+}
+
 void SharedSerialText(char* out, size_t size, const char* serial, int macs)
 {
     std::snprintf(out, size, "Serial number %s answered from %d MAC addresses.", serial, macs);

@@ -24,5 +24,9 @@ void SharedSerialText(char* out, size_t size, const char* serial, int macs);
 // moved past them; -1 when no such serial number is left.
 int NextSharedSerial(const DeviceEntry* sorted, int count, int* from, int* macs);
 
+// "N cut replies were ignored." ("1 cut reply was ignored."): replies whose
+// datagram ended before their terminator, said once after a request.
+void CutRepliesText(char* out, size_t size, unsigned count);
+
 // Said when the system dropped datagrams on the reply port during a request.
 extern const char kRepliesLostText[];

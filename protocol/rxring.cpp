@@ -13,6 +13,43 @@ namespace {
 
 constexpr uint32_t kLastIndex = kRxRingSize - 1;
 
+// Every datagram is one record at a 16-byte boundary: this header, then
+// its bytes. A record never runs past the ring's end: when it would, the
+// producer leaves a wrap mark where it stands and stores the record at 0.
+// Records are 16-byte aligned, so the room before the end always holds a
+// header, and a wrap mark always fits.
+struct RecordHeader {
+    uint32_t length;    // the datagram's bytes, or kWrapMark
+    uint32_t addr;
+    uint16_t port;
+    uint16_t unused;
+    int32_t ifIndex;
+};
+static_assert(sizeof(RecordHeader) == 16, "one record header is 16 bytes");
+constexpr uint32_t kRecordAlign = 16;
+constexpr uint32_t kWrapMark = 0xFFFFFFFFu;
+constexpr uint32_t kNoRoom = 0xFFFFFFFFu;
+
+uint32_t RecordSize(uint32_t count)
+{
+    return (static_cast<uint32_t>(sizeof(RecordHeader)) + count + kRecordAlign - 1) &
+           ~(kRecordAlign - 1);
+}
+
+// Where a record of `need` bytes goes with the indices as they are: at w,
+// at 0 (after a wrap mark at w), or kNoRoom. One record's worth of room
+// always stays free, so that equal indices mean empty and never full.
+uint32_t PlaceFor(uint32_t need, uint32_t r, uint32_t w)
+{
+    if (w >= r) {
+        const uint32_t tail = kRxRingSize - w;
+        if (need < tail || (need == tail && r != 0))
+            return w;
+        return need < r ? 0 : kNoRoom;
+    }
+    return need < r - w ? w : kNoRoom;
+}
+
 // The consumer sleeps on this while the ring is empty; the producer (and a
 // stop or shutdown) wakes it. ConsumerWaiting keeps the producer's path to a
 // single load when nobody sleeps.
@@ -22,63 +59,73 @@ std::atomic<bool> ConsumerWaiting{false};
 std::atomic<uint64_t> WakeCount{0};
 std::atomic<bool> ConsumerActive{false};
 
-uint32_t Advance(uint32_t index, uint32_t by)
-{
-    return (index + by) & kLastIndex;
-}
+// The datagram the reader is in: the consumer's own, never the producer's.
+struct Cursor {
+    bool open = false;
+    uint32_t at = 0;       // ring position of its record
+    uint32_t length = 0;   // its bytes
+    uint32_t pos = 0;      // the first byte not yet looked at
+    RxOrigin from;
+};
+Cursor Current;
 
 }  // namespace
 
 void RxRingReset()
 {
     std::memset(RxRing.storage, 0, sizeof RxRing.storage);
+    Current = Cursor{};
     RxRing.readIndex.store(0, std::memory_order_release);
     RxRing.writeIndex.store(0, std::memory_order_release);
 }
 
-int RxRingPut(uint8_t byte)
+bool RxRingHasRoomFor(unsigned count)
 {
-    return RxRingWrite(&byte, 1) == 1 ? 1 : 0;
-}
-
-int RxRingGet(uint8_t* out)
-{
-    const uint32_t r = RxRing.readIndex.load(std::memory_order_relaxed);
-    const uint32_t w = RxRing.writeIndex.load(std::memory_order_acquire);
-    if (r == w)
-        return 0;
-    *out = RxRing.storage[r];
-    RxRing.readIndex.store(Advance(r, 1), std::memory_order_release);
-    return 1;
-}
-
-unsigned RxRingWrite(const uint8_t* bytes, unsigned count)
-{
+    if (count > kRxMaxDatagram)
+        return false;
     const uint32_t w = RxRing.writeIndex.load(std::memory_order_relaxed);
     const uint32_t r = RxRing.readIndex.load(std::memory_order_acquire);
-    // One position always stays free: full means the next write index would
-    // meet the read index.
-    const uint32_t free = (r + kLastIndex - w) & kLastIndex;
-    const uint32_t n = count < free ? count : free;
-    if (n == 0)
+    return PlaceFor(RecordSize(count), r, w) != kNoRoom;
+}
+
+unsigned RxRingWrite(const uint8_t* bytes, unsigned count, const RxOrigin* from)
+{
+    if (count > kRxMaxDatagram || (count > 0 && !bytes))
         return 0;
-    const uint32_t first = n < kRxRingSize - w ? n : kRxRingSize - w;
-    std::memcpy(RxRing.storage + w, bytes, first);
-    std::memcpy(RxRing.storage, bytes + first, n - first);
+    const uint32_t w = RxRing.writeIndex.load(std::memory_order_relaxed);
+    const uint32_t r = RxRing.readIndex.load(std::memory_order_acquire);
+    const uint32_t need = RecordSize(count);
+    const uint32_t at = PlaceFor(need, r, w);
+    if (at == kNoRoom)
+        return 0;
+    if (at != w) {
+        RecordHeader mark{};
+        mark.length = kWrapMark;
+        std::memcpy(RxRing.storage + w, &mark, sizeof mark);
+    }
+    RecordHeader h{};
+    h.length = count;
+    if (from) {
+        h.addr = from->addr;
+        h.port = from->port;
+        h.ifIndex = from->ifIndex;
+    }
+    std::memcpy(RxRing.storage + at, &h, sizeof h);
+    if (count > 0)
+        std::memcpy(RxRing.storage + at + sizeof h, bytes, count);
     // Sequentially consistent, with the consumer's store of ConsumerWaiting
     // and its load of the write index: either the consumer sees the new
     // index before it sleeps, or this sees it waiting and wakes it.
-    RxRing.writeIndex.store(Advance(w, n), std::memory_order_seq_cst);
+    RxRing.writeIndex.store((at + need) & kLastIndex, std::memory_order_seq_cst);
     if (ConsumerWaiting.load(std::memory_order_seq_cst))
         RxRingWakeConsumer();
-    return n;
+    return count;
 }
 
-uint32_t RxRingFree()
+bool RxRingDrained()
 {
-    const uint32_t w = RxRing.writeIndex.load(std::memory_order_relaxed);
-    const uint32_t r = RxRing.readIndex.load(std::memory_order_acquire);
-    return (r + kLastIndex - w) & kLastIndex;
+    return !Current.open && RxRing.readIndex.load(std::memory_order_relaxed) ==
+                                RxRing.writeIndex.load(std::memory_order_acquire);
 }
 
 void RxRingSetConsumer(bool active)
@@ -108,9 +155,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Sleeps until the ring holds a byte, the abort check says stop, a wake is
-// requested, or maxMs pass, whichever comes first.
-void WaitForBytes(int32_t maxMs, AbortCheck abort)
+// Sleeps until the ring holds a datagram, the abort check says stop, a wake
+// is requested, or maxMs pass, whichever comes first.
+void WaitForDatagram(int32_t maxMs, AbortCheck abort)
 {
     std::unique_lock<std::mutex> lock(WakeMutex);
     ConsumerWaiting.store(true, std::memory_order_seq_cst);
@@ -123,40 +170,37 @@ void WaitForBytes(int32_t maxMs, AbortCheck abort)
     ConsumerWaiting.store(false, std::memory_order_relaxed);
 }
 
-// The consumer's side of one phase of the reader: waits on the empty ring,
-// counting the time spent empty against the phase's budget.
+// The reader's wait on the empty ring, counting the time spent empty
+// against the call's budget.
 class EmptyWait {
 public:
-    EmptyWait(unsigned retries, int32_t unitMs, AbortCheck abort, AbortDue due)
-        : budgetMs_(static_cast<int64_t>(retries) * unitMs), abort_(abort), due_(due)
+    EmptyWait(unsigned retries, AbortCheck abort, AbortDue due)
+        : budgetMs_(static_cast<int64_t>(retries)), abort_(abort), due_(due)
     {
     }
 
-    enum Result { LookAgain, Aborted, Exhausted };
-
-    // Called when the ring is found empty.
-    Result Wait()
+    // Called when the ring is found empty: true to look again, false to
+    // give up (aborted, or the budget is spent).
+    bool Wait()
     {
         if (abort_ && abort_())
-            return Aborted;
+            return false;
         if (budgetMs_ != 0 && waitedUs_ >= budgetMs_ * 1000)
-            return Exhausted;
+            return false;
         int64_t sliceMs = budgetMs_ != 0 ? budgetMs_ - waitedUs_ / 1000 : kLongestSliceMs;
         // Without a due time the abort check is asked every millisecond, as
         // nothing else would wake the reader when it turns true.
         const int64_t dueMs = due_ ? due_() : (abort_ ? 1 : sliceMs);
         if (dueMs < sliceMs)
             sliceMs = dueMs;
-        // A budget of millions of seconds is slept a slice at a time; one
-        // slice always fits the wait's 32-bit milliseconds.
         if (sliceMs > kLongestSliceMs)
             sliceMs = kLongestSliceMs;
         if (sliceMs < 1)
             sliceMs = 1;
         const Clock::time_point t0 = Clock::now();
-        WaitForBytes(static_cast<int32_t>(sliceMs), abort_);
+        WaitForDatagram(static_cast<int32_t>(sliceMs), abort_);
         waitedUs_ += std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
-        return LookAgain;   // woken or timed out: the caller looks at the ring again
+        return true;
     }
 
 private:
@@ -167,248 +211,129 @@ private:
     AbortDue due_;
 };
 
-// The bytes the consumer may take now, as one run up to the ring's end.
-size_t ReadableRun(const uint8_t** run)
+// Opens the next datagram, skipping wrap marks: false when none waits.
+bool OpenNext()
 {
-    const uint32_t r = RxRing.readIndex.load(std::memory_order_relaxed);
+    uint32_t r = RxRing.readIndex.load(std::memory_order_relaxed);
     const uint32_t w = RxRing.writeIndex.load(std::memory_order_acquire);
-    *run = RxRing.storage + r;
-    return w >= r ? w - r : kRxRingSize - r;
+    if (r == w)
+        return false;
+    RecordHeader h;
+    std::memcpy(&h, RxRing.storage + r, sizeof h);
+    if (h.length == kWrapMark) {
+        r = 0;   // the record stands at 0; the mark is released with it
+        std::memcpy(&h, RxRing.storage, sizeof h);
+    }
+    Current.open = true;
+    Current.at = r;
+    Current.length = h.length;
+    Current.pos = 0;
+    Current.from.addr = h.addr;
+    Current.from.port = h.port;
+    Current.from.ifIndex = h.ifIndex;
+    return true;
 }
 
-void Consume(size_t n)
+// Gives the current datagram's room back to the producer.
+void ReleaseCurrent()
 {
-    const uint32_t r = RxRing.readIndex.load(std::memory_order_relaxed);
-    RxRing.readIndex.store(Advance(r, static_cast<uint32_t>(n)), std::memory_order_release);
+    Current.open = false;
+    RxRing.readIndex.store((Current.at + RecordSize(Current.length)) & kLastIndex,
+                           std::memory_order_release);
 }
 
-// What one call of the reader takes bytes from: the body of a frame found
-// cut short, already taken from the ring and to be looked at again, then
-// the ring itself. Lives for one call only.
-class Source {
-public:
-    // The bytes that may be taken now, as one run.
-    size_t Run(const uint8_t** run)
-    {
-        if (begin_ < end_) {
-            *run = replay_ + begin_;
-            return end_ - begin_;
-        }
-        return ReadableRun(run);
-    }
-
-    // Takes n bytes of the run that Run gave last.
-    void Take(size_t n)
-    {
-        if (begin_ < end_)
-            begin_ += n;
-        else
-            Consume(n);
-    }
-
-    // Puts a cut frame's stored body back in front of what is left. It never
-    // holds more than a body: bytes put back are all later taken again.
-    void PutBack(const uint8_t* bytes, size_t n)
-    {
-        const size_t rest = end_ - begin_;
-        if (n > sizeof replay_ - rest)
-            n = sizeof replay_ - rest;
-        std::memmove(replay_ + n, replay_ + begin_, rest);
-        std::memcpy(replay_, bytes, n);
-        begin_ = 0;
-        end_ = n + rest;
-    }
-
-private:
-    uint8_t replay_[kMaxReplyBody];
-    size_t begin_ = 0;
-    size_t end_ = 0;
-};
-
-// The last six bytes taken, updated by a run of n more.
-void SlideWindow(uint8_t window[6], const uint8_t* run, size_t n)
-{
-    if (n >= 6) {
-        std::memcpy(window, run + n - 6, 6);
-    } else {
-        std::memmove(window, window + n, 6 - n);
-        std::memcpy(window + 6 - n, run, n);
-    }
-}
-
-// Whether the six bytes before run[k] (the window, then run[0..k)) are the magic.
-bool MagicBefore(const uint8_t window[6], const uint8_t* run, size_t k)
-{
-    if (k >= 6)
-        return std::memcmp(run + k - 6, kFrameMagic, 6) == 0;
-    return std::memcmp(window + k, kFrameMagic, 6 - k) == 0 &&
-           std::memcmp(run, kFrameMagic + 6 - k, k) == 0;
-}
-
-// Takes bytes up to and including the next reply header: 0, or -6. The
-// window holds the six bytes taken just before.
-int Synchronise(Source& src, uint8_t window[6], unsigned retries, AbortCheck abort, AbortDue due)
-{
-    EmptyWait empty(retries, 1, abort, due);
-    for (;;) {
-        const uint8_t* run = nullptr;
-        const size_t n = src.Run(&run);
-        if (n == 0) {
-            if (empty.Wait() != EmptyWait::LookAgain)
-                return -6;
-            continue;
-        }
-        size_t from = 0;
-        while (from < n) {
-            const void* hit = std::memchr(run + from, kDirReply, n - from);
-            if (!hit) {
-                SlideWindow(window, run, n);
-                src.Take(n);
-                break;
-            }
-            const size_t k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - run);
-            if (MagicBefore(window, run, k)) {
-                src.Take(k + 1);
-                return 0;
-            }
-            from = k + 1;
-            if (from == n) {
-                SlideWindow(window, run, n);
-                src.Take(n);
-            }
-        }
-    }
-}
-
-constexpr int kFrameCut = -100;   // internal: the frame in hand was cut short
-constexpr size_t kCommandBytes = 4;
 constexpr size_t kMagicSize = sizeof kFrameMagic;
 
-// Length of the shortest prefix of run[0..n) that completes the terminator
-// record, given the bytes already stored; 0 when none does.
-size_t TerminatorEnd(const uint8_t* stored, size_t storedCount, const uint8_t* run, size_t n)
+// The offset just after the first reply header (magic + 0xFF) in d[from..n),
+// or 0 when there is none.
+size_t HeaderEnd(const uint8_t* d, size_t n, size_t from)
 {
-    const auto* end = reinterpret_cast<const uint8_t*>(kEndRecord);
-    // Begun among the stored bytes and completed by the first e bytes of the run.
-    const size_t lookBack = storedCount < kEndRecordSize - 1 ? storedCount : kEndRecordSize - 1;
-    for (size_t e = kEndRecordSize - lookBack; e < kEndRecordSize && e <= n; ++e) {
-        if (std::memcmp(stored + storedCount - (kEndRecordSize - e), end, kEndRecordSize - e) == 0 &&
-            std::memcmp(run, end + kEndRecordSize - e, e) == 0)
-            return e;
+    size_t k = from + kMagicSize;
+    while (k < n) {
+        const void* hit = std::memchr(d + k, kDirReply, n - k);
+        if (!hit)
+            return 0;
+        k = static_cast<size_t>(static_cast<const uint8_t*>(hit) - d);
+        if (std::memcmp(d + k - kMagicSize, kFrameMagic, kMagicSize) == 0)
+            return k + 1;
+        ++k;
     }
-    // Wholly inside the run.
+    return 0;
+}
+
+// The length of the shortest prefix of d[0..n) that ends with the
+// terminator record, or 0.
+size_t TerminatorEnd(const uint8_t* d, size_t n)
+{
     size_t from = 0;
     while (from + kEndRecordSize <= n) {
-        const void* star = std::memchr(run + from, '*', n - from - (kEndRecordSize - 1));
+        const void* star = std::memchr(d + from, '*', n - from - (kEndRecordSize - 1));
         if (!star)
-            break;
-        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(star) - run);
-        if (std::memcmp(run + at, end, kEndRecordSize) == 0)
+            return 0;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(star) - d);
+        if (std::memcmp(d + at, kEndRecord, kEndRecordSize) == 0)
             return at + kEndRecordSize;
         from = at + 1;
     }
     return 0;
 }
 
-// Collects the body after a header: its length, -5, -7, or kFrameCut with
-// *stored the bytes stored before the cut showed (the byte that showed it,
-// a zero, is left untaken).
-int Collect(Source& src, uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort,
-            AbortDue due, size_t* storedOut)
-{
-    std::memset(buffer, 0, length);
-    size_t stored = 0;
-    EmptyWait empty(retries, 1000, abort, due);
-    for (;;) {
-        const uint8_t* run = nullptr;
-        size_t n = src.Run(&run);
-        if (n == 0) {
-            if (empty.Wait() != EmptyWait::LookAgain)
-                return -5;
-            continue;
-        }
-        if (length == 0) {
-            src.Take(1);   // nothing can be stored: the first byte overflows
-            return -7;
-        }
-        if (n > length - stored)
-            n = length - stored;
-        size_t take = n;
-        bool cut = false;
-        if (stored >= kCommandBytes) {
-            // Record text: a zero byte ends the frame in hand.
-            if (const void* zero = std::memchr(run, 0, n)) {
-                take = static_cast<size_t>(static_cast<const uint8_t*>(zero) - run);
-                cut = true;
-            }
-        } else if (take > kCommandBytes - stored) {
-            take = kCommandBytes - stored;   // the command bytes may hold zeros
-        }
-        // The first bytes of the body are looked at as a whole once there
-        // are as many as a magic has.
-        if (stored < kMagicSize && take > kMagicSize - stored) {
-            take = kMagicSize - stored;
-            cut = false;
-        }
-        const size_t end = TerminatorEnd(buffer, stored, run, take);
-        if (end != 0) {
-            std::memcpy(buffer + stored, run, end);
-            src.Take(end);
-            return static_cast<int>(stored + end);
-        }
-        std::memcpy(buffer + stored, run, take);
-        const size_t before = stored;
-        stored += take;
-        src.Take(take);
-        // A whole magic where the body begins is the next datagram's header:
-        // this one ended inside its command bytes.
-        if (before < kMagicSize && stored == kMagicSize &&
-            std::memcmp(buffer, kFrameMagic, kMagicSize) == 0)
-            cut = true;
-        if (cut) {
-            *storedOut = stored;
-            return kFrameCut;
-        }
-        if (stored >= length)
-            return -7;
-    }
-}
-
 }  // namespace
 
-int ReadRxByte(uint8_t* out, unsigned maxPolls)
+int RxRingTakeDatagram(uint8_t* out, unsigned size, RxOrigin* from)
 {
-    for (unsigned failed = 0; maxPolls == 0 || failed < maxPolls; ++failed) {
-        if (RxRingGet(out))
-            return 1;
-        WaitForBytes(1, nullptr);
-    }
-    return 0;
+    if (!Current.open && !OpenNext())
+        return -1;
+    const uint32_t n = Current.length - Current.pos;
+    std::memcpy(out, RxRing.storage + Current.at + sizeof(RecordHeader) + Current.pos,
+                n < size ? n : size);
+    if (from)
+        *from = Current.from;
+    ReleaseCurrent();
+    return static_cast<int>(n);
 }
 
 int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries, AbortCheck abort,
-                   AbortDue due)
+                   AbortDue due, RxOrigin* from)
 {
     if (!buffer)
-        return -1;
+        return kRxNoBuffer;
     if (length > kMaxReplyBody)
         length = kMaxReplyBody;
-    Source src;
-    uint8_t window[6] = {0, 0, 0, 0, 0, 0};
+    EmptyWait empty(retries, abort, due);
     for (;;) {
-        int r = Synchronise(src, window, retries, abort, due);
-        if (r != 0)
-            return r;
-        size_t stored = 0;
-        r = Collect(src, buffer, length, retries, abort, due, &stored);
-        if (r != kFrameCut)
-            return r;
-        // The frame was cut short, perhaps inside its command bytes, which
-        // may then hold the start of the next header: its body is looked at
-        // again from the first byte, after the header it followed.
-        src.PutBack(buffer, stored);
+        if (!Current.open && !OpenNext()) {
+            if (!empty.Wait())
+                return kRxNoReply;
+            continue;
+        }
+        const uint8_t* d = RxRing.storage + Current.at + sizeof(RecordHeader);
+        const size_t n = Current.length;
+        const size_t body = HeaderEnd(d, n, Current.pos);
+        if (body == 0) {
+            ReleaseCurrent();   // nothing more of a reply in it
+            continue;
+        }
+        const size_t rest = n - body;
+        const size_t span = rest < length ? rest : length;
+        const size_t end = TerminatorEnd(d + body, span);
+        if (end != 0 || rest > length) {
+            // A whole body, or as much of a longer one as fits.
+            const size_t taken = end != 0 ? end : span;
+            std::memcpy(buffer, d + body, taken);
+            std::memset(buffer + taken, 0, length - taken);
+            Current.pos = static_cast<uint32_t>(body + taken);
+            if (end != 0 && from)
+                *from = Current.from;
+            if (Current.pos >= n)
+                ReleaseCurrent();
+            return end != 0 ? static_cast<int>(end) : kRxOverflow;
+        }
+        // The datagram ends before the reply's terminator: it was cut, and
+        // whatever comes next belongs to another datagram, maybe another
+        // sender. Nothing after its header can be a whole reply either.
         std::memset(buffer, 0, length);
-        static const uint8_t kAfterHeader[6] = {0x0D, 0xAC, 0x00, 0x0D, 0xAC, kDirReply};
-        std::memcpy(window, kAfterHeader, sizeof window);
+        ReleaseCurrent();
+        return kRxCutReply;
     }
 }

@@ -1,32 +1,61 @@
 // Receive ring between the socket notification (single producer) and the
 // engine's worker (single consumer), and the frame reader on top of it.
+//
+// The ring keeps datagram boundaries: each received datagram is stored as
+// one record (a small header with its length and where it came from, then
+// its bytes, never split at the ring's end), and the reader takes one
+// datagram at a time. A frame therefore never spans two datagrams: a reply
+// cut before its terminator ends with its datagram and is dropped, and
+// nothing of one datagram can complete a frame begun in another.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-constexpr uint32_t kRxRingSize = 65536;        // storage; at most 65535 bytes held
+constexpr uint32_t kRxRingSize = 65536;        // storage, headers included
 constexpr unsigned kMaxReplyBody = 1024;       // ReadReplyFrame never collects more
+constexpr unsigned kRxMaxDatagram = 2048;      // the longest datagram the ring takes
+
+// Where one datagram came from: the sender's IPv4 address (network byte
+// order) and port, and the index of the interface it arrived on (0 when
+// the system did not say).
+struct RxOrigin {
+    uint32_t addr = 0;
+    uint16_t port = 0;
+    int32_t ifIndex = 0;
+};
 
 struct RxRingState {
-    uint8_t storage[kRxRingSize];
+    alignas(16) uint8_t storage[kRxRingSize];
     std::atomic<uint32_t> readIndex;    // written by the consumer only
     std::atomic<uint32_t> writeIndex;   // written by the producer only
 };
 
 extern RxRingState RxRing;
 
+// Empties the ring and forgets the datagram the reader was in. Runs while
+// no producer writes (the open, the worker's start).
 void RxRingReset();
-int RxRingPut(uint8_t byte);
-int RxRingGet(uint8_t* out);
-unsigned RxRingWrite(const uint8_t* bytes, unsigned count);
 
-// Bytes a write would accept now (the producer's view).
-uint32_t RxRingFree();
+// Stores one datagram whole, or nothing: count when stored, 0 when the ring
+// has no room for it now (or it is longer than kRxMaxDatagram).
+unsigned RxRingWrite(const uint8_t* bytes, unsigned count, const RxOrigin* from = nullptr);
 
-// Whether a consumer is taking bytes out (a request's worker runs). With one,
-// the producer leaves datagrams that do not fit in the socket for later
-// rather than lose them; without one, nobody would ever make room.
+// Whether a datagram of count bytes would be stored now (the producer's view).
+bool RxRingHasRoomFor(unsigned count);
+
+// Whether the reader has nothing left: no datagram waiting and none begun.
+// The consumer's view; for the consumer and for tests.
+bool RxRingDrained();
+
+// Takes the next whole datagram (or the rest of the one the reader is in)
+// into out, at most size bytes of it: its length, or -1 when none waits.
+// The consumer's; for tests and tools that look at datagrams as they came.
+int RxRingTakeDatagram(uint8_t* out, unsigned size, RxOrigin* from = nullptr);
+
+// Whether a consumer is taking datagrams out (a request's worker runs).
+// With one, the producer leaves datagrams that do not fit in the socket for
+// later rather than lose them; without one, nobody would ever make room.
 void RxRingSetConsumer(bool active);
 bool RxRingHasConsumer();
 
@@ -35,13 +64,11 @@ bool RxRingHasConsumer();
 void RxRingWakeConsumer();
 
 // How often a consumer waiting on the empty ring has woken up, for any
-// reason (bytes, a wake request, its time limit). For tests and measurements.
-// A wake request always takes the consumer's lock, so a flag set before it
-// is seen by the consumer's next abort check; it is meant for rare events.
+// reason (a datagram, a wake request, its time limit). For tests and
+// measurements. A wake request always takes the consumer's lock, so a flag
+// set before it is seen by the consumer's next abort check; it is meant for
+// rare events.
 uint64_t RxRingWakeCount();
-
-// One byte from the ring, waiting up to 1 ms per poll; maxPolls 0 waits forever.
-int ReadRxByte(uint8_t* out, unsigned maxPolls);
 
 // Asked whenever the ring is empty; true makes the reader give up at once.
 using AbortCheck = bool (*)();
@@ -51,19 +78,23 @@ using AbortCheck = bool (*)();
 // abort check but no due time, the check is asked every millisecond.
 using AbortDue = int32_t (*)();
 
-// Finds the next reply header (magic + 0xFF) in the byte stream and collects
-// the body up to and including "*END* = \r\n". Returns the body length, or
-// -1 no buffer, -5 no terminator in time, -6 no header in time, -7 overflow.
-// The empty ring is waited on for at most `retries` ms while synchronising
-// and `retries` seconds while collecting (0: no limit). With an abort check,
-// an abort returns -6 while synchronising and -5 while collecting.
-//
-// A datagram holds one frame, so a frame never spans two: every header
-// begins with a zero byte, and record text never holds one. A zero in the
-// record text, or a whole magic where the body begins, means the frame in
-// hand was cut short (possibly inside its command bytes, which may hold
-// zeros and so may have swallowed the start of the next header). It is
-// dropped, and the reader synchronises again from the body's first byte, so
-// the next datagram's reply is read whole.
+// What ReadReplyFrame returns besides a body length.
+constexpr int kRxNoBuffer = -1;
+constexpr int kRxCutReply = -5;   // a reply whose terminator is not in its datagram: dropped
+constexpr int kRxNoReply = -6;    // no reply header in time (or aborted)
+constexpr int kRxOverflow = -7;   // `length` bytes without the terminator at their end
+
+// Finds the next reply header (magic + 0xFF) in the current datagram, or in
+// the next ones, and copies the body after it, up to and including the
+// first "*END* = \r\n" in the same datagram, into buffer; the rest of the
+// buffer (up to length, at most kMaxReplyBody) is zeroed. Returns the body
+// length, with *from (when given) the datagram's origin.
+// A reply whose datagram ends before its terminator returns kRxCutReply at
+// once (the caller counts it); the datagram is dropped. A body longer than
+// length returns kRxOverflow with length bytes in buffer; the reader goes
+// on after them. Bytes after a terminator in the same datagram are searched
+// for a header by the next call. Datagrams without a reply header are
+// skipped. The empty ring is waited on for at most `retries` ms (0: no
+// limit); an abort returns kRxNoReply.
 int ReadReplyFrame(uint8_t* buffer, unsigned length, unsigned retries,
-                   AbortCheck abort = nullptr, AbortDue due = nullptr);
+                   AbortCheck abort = nullptr, AbortDue due = nullptr, RxOrigin* from = nullptr);

@@ -39,6 +39,12 @@ void SetSocketOption(SocketHandle s, SocketOption option)
     switch (option) {
     case SocketOption::Broadcast: name = SO_BROADCAST; break;
     case SocketOption::ReuseAddress: name = SO_REUSEADDR; break;
+    case SocketOption::PacketInfo:
+    {
+        // IPPROTO_IP level, unlike the others.
+        setsockopt(Native(s), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof on);
+        return;
+    }
     case SocketOption::ExclusiveAddress:
 #ifdef SO_EXCLUSIVEADDRUSE
         name = SO_EXCLUSIVEADDRUSE;

@@ -39,7 +39,8 @@ bool MakeNonBlocking(SocketHandle s);
 // ExclusiveAddress keeps every other socket off the port (Windows would let
 // a socket that asks for reuse bind a port held without it; elsewhere a
 // port is exclusive unless shared, and this does nothing).
-enum class SocketOption { Broadcast, ReuseAddress, ExclusiveAddress };
+// PacketInfo makes every received datagram say the interface it arrived on.
+enum class SocketOption { Broadcast, ReuseAddress, ExclusiveAddress, PacketInfo };
 void SetSocketOption(SocketHandle s, SocketOption option);
 // Asks for a receive buffer of the given bytes: beyond the system's usual
 // ceiling where the program may (Linux, with the right to administer the
@@ -57,9 +58,14 @@ bool SendDatagram(SocketHandle s, const uint8_t* bytes, size_t count, uint32_t a
 // Takes the next waiting datagram without waiting. Its length; more than
 // size when it was longer than the buffer (it is then dropped whole and buf
 // holds nothing of use); -1 when none is waiting or the receive failed.
-// The sender, when asked for, in *fromAddr and *fromPort.
+// The sender, when asked for, in *fromAddr and *fromPort; the index of the
+// interface it arrived on in *ifIndex (0 unless the socket has PacketInfo
+// and the system said).
 long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr = nullptr,
-                     uint16_t* fromPort = nullptr);
+                     uint16_t* fromPort = nullptr, int32_t* ifIndex = nullptr);
+// The name of the interface with this index (its IPv4 address on Windows);
+// false, with out empty, when there is none.
+bool InterfaceNameOf(int32_t index, char* out, size_t size);
 // The datagrams the system has dropped on a receive socket so far; false
 // where the system does not count them.
 bool ReadSocketDrops(SocketHandle s, uint32_t* drops);

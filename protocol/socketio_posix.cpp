@@ -61,19 +61,51 @@ bool WaitReadable(SocketHandle s, int timeoutMs)
 }
 
 long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr,
-                     uint16_t* fromPort)
+                     uint16_t* fromPort, int32_t* ifIndex)
 {
     // MSG_TRUNC reports the datagram's true length, so a longer one is
-    // recognised and dropped instead of being cut to the buffer.
+    // recognised and dropped instead of being cut to the buffer. With
+    // IP_PKTINFO on the socket, a control message names the interface the
+    // datagram arrived on.
     sockaddr_in from{};
-    socklen_t len = sizeof from;
-    const ssize_t n = recvfrom(Native(s), buf, size, MSG_TRUNC | MSG_DONTWAIT,
-                               reinterpret_cast<sockaddr*>(&from), &len);
-    if (n >= 0 && fromAddr)
+    iovec iov{buf, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(Native(s), &msg, MSG_TRUNC | MSG_DONTWAIT);
+    if (n < 0)
+        return -1;
+    if (fromAddr)
         *fromAddr = from.sin_addr.s_addr;
-    if (n >= 0 && fromPort)
+    if (fromPort)
         *fromPort = ntohs(from.sin_port);
+    if (ifIndex) {
+        *ifIndex = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info;
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                *ifIndex = info.ipi_ifindex;
+            }
+        }
+    }
     return static_cast<long>(n);
+}
+
+bool InterfaceNameOf(int32_t index, char* out, size_t size)
+{
+    char name[IF_NAMESIZE] = {};
+    if (size > 0)
+        out[0] = '\0';
+    if (index <= 0 || size == 0 || !if_indextoname(static_cast<unsigned>(index), name))
+        return false;
+    std::snprintf(out, size, "%s", name);
+    return true;
 }
 
 bool ReadSocketDrops(SocketHandle s, uint32_t* drops)

@@ -5,6 +5,8 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <mswsock.h>
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,47 @@ namespace {
 SOCKET Native(SocketHandle s) { return static_cast<SOCKET>(s); }
 
 std::vector<INTERFACE_INFO> g_listed;   // see ListBroadcastInterfaces
+
+// WSARecvMsg is reached through the socket it serves; null when the system
+// offers none (the sender's address is then all a datagram tells).
+LPFN_WSARECVMSG RecvMsgOf(SOCKET s)
+{
+    GUID id = WSAID_WSARECVMSG;
+    LPFN_WSARECVMSG fn = nullptr;
+    DWORD bytes = 0;
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &fn, sizeof fn, &bytes,
+                 nullptr, nullptr) != 0)
+        return nullptr;
+    return fn;
+}
+
+// The index of the interface holding this IPv4 address, 0 when none does.
+// An interface is named by its address on Windows, so the two map both ways.
+int32_t IndexOfAddress(uint32_t addr, const MIB_IPADDRTABLE* table)
+{
+    for (DWORD i = 0; table && i < table->dwNumEntries; ++i)
+        if (table->table[i].dwAddr == addr)
+            return static_cast<int32_t>(table->table[i].dwIndex);
+    return 0;
+}
+
+// The system's table of IPv4 addresses with their interface indices, in
+// room kept between calls; null when it cannot be read.
+const MIB_IPADDRTABLE* AddressTable()
+{
+    static std::vector<unsigned char> room(4096);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ULONG size = static_cast<ULONG>(room.size());
+        auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(room.data());
+        const DWORD r = GetIpAddrTable(table, &size, FALSE);
+        if (r == NO_ERROR)
+            return table;
+        if (r != ERROR_INSUFFICIENT_BUFFER)
+            return nullptr;
+        room.resize(size);
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -62,22 +105,68 @@ bool WaitReadable(SocketHandle s, int timeoutMs)
 }
 
 long ReceiveDatagram(SocketHandle s, uint8_t* buf, size_t size, uint32_t* fromAddr,
-                     uint16_t* fromPort)
+                     uint16_t* fromPort, int32_t* ifIndex)
 {
     // Winsock fails the receive of a longer datagram with WSAEMSGSIZE, which
     // still takes it off the queue. A socket of ours that may be read while
     // nothing waits is non-blocking; the simulator's is read once polled.
+    // WSARecvMsg with IP_PKTINFO on the socket also names the interface the
+    // datagram arrived on; where it is missing, plain recvfrom is used.
     sockaddr_in from{};
-    int len = sizeof from;
-    const int n = recvfrom(Native(s), reinterpret_cast<char*>(buf), static_cast<int>(size), 0,
-                           reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < 0)
-        return WSAGetLastError() == WSAEMSGSIZE ? static_cast<long>(size) + 1 : -1;
+    int n = -1;
+    if (ifIndex)
+        *ifIndex = 0;
+    static LPFN_WSARECVMSG recvMsg = RecvMsgOf(Native(s));
+    if (ifIndex && recvMsg) {
+        WSABUF data{static_cast<ULONG>(size), reinterpret_cast<char*>(buf)};
+        char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+        WSAMSG msg{};
+        msg.name = reinterpret_cast<sockaddr*>(&from);
+        msg.namelen = sizeof from;
+        msg.lpBuffers = &data;
+        msg.dwBufferCount = 1;
+        msg.Control.buf = control;
+        msg.Control.len = sizeof control;
+        DWORD got = 0;
+        if (recvMsg(Native(s), &msg, &got, nullptr, nullptr) != 0)
+            return WSAGetLastError() == WSAEMSGSIZE ? static_cast<long>(size) + 1 : -1;
+        if (msg.dwFlags & MSG_TRUNC)
+            return static_cast<long>(size) + 1;
+        n = static_cast<int>(got);
+        for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&msg); c; c = WSA_CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                IN_PKTINFO info;
+                std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
+                *ifIndex = static_cast<int32_t>(info.ipi_ifindex);
+            }
+        }
+    } else {
+        int len = sizeof from;
+        n = recvfrom(Native(s), reinterpret_cast<char*>(buf), static_cast<int>(size), 0,
+                     reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0)
+            return WSAGetLastError() == WSAEMSGSIZE ? static_cast<long>(size) + 1 : -1;
+    }
     if (fromAddr)
         *fromAddr = from.sin_addr.s_addr;
     if (fromPort)
         *fromPort = ntohs(from.sin_port);
     return n;
+}
+
+bool InterfaceNameOf(int32_t index, char* out, size_t size)
+{
+    if (size == 0)
+        return false;
+    out[0] = '\0';
+    const MIB_IPADDRTABLE* table = AddressTable();
+    for (DWORD i = 0; index > 0 && table && i < table->dwNumEntries; ++i) {
+        if (static_cast<int32_t>(table->table[i].dwIndex) == index) {
+            Ipv4Text(table->table[i].dwAddr, out, size);
+            return out[0] != '\0';
+        }
+    }
+    return false;
 }
 
 // Windows keeps no count of the datagrams it drops on a socket.
@@ -112,14 +201,19 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
         g_listed.resize(g_listed.size() * 2);   // too small: grow and ask again
     }
     const size_t n = bytes / sizeof(INTERFACE_INFO);
+    const MIB_IPADDRTABLE* addresses = AddressTable();
     for (size_t i = 0; i < n; ++i) {
         const INTERFACE_INFO& info = g_listed[i];
         const u_long flags = info.iiFlags;
         if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
             continue;
         NetInterface itf{};
-        itf.index = static_cast<int>(i) + 1;
         itf.addr = info.iiAddress.AddressIn.sin_addr.s_addr;
+        // The system's index, which received datagrams name too; a count
+        // where the address table is not readable.
+        itf.index = IndexOfAddress(itf.addr, addresses);
+        if (itf.index == 0)
+            itf.index = -static_cast<int>(i) - 1;
         out->push_back(itf);
     }
     return static_cast<int>(out->size());

@@ -25,6 +25,7 @@ struct Transport {
     uint16_t recvPort = 0;          // as asked (0: any)
     bool perInterface = false;      // send address is 255.255.255.255
     char onlyInterface[kNameSize] = {};
+    int onlyIndex = 0;              // its index once listed; replies from elsewhere are dropped
     char openFailure[192] = {};     // why there is no receive socket, until one is bound
     char sendFailure[320] = {};     // from the last SendFrame
     char failureText[520] = {};     // what UdpFailureText shows
@@ -91,6 +92,8 @@ int ListInterfaces(int* error)
         if (!known)
             g_udp.interfaces.push_back(itf);
     }
+    if (g_udp.onlyInterface[0] && !g_udp.interfaces.empty())
+        g_udp.onlyIndex = g_udp.interfaces.front().index;
     return static_cast<int>(g_udp.interfaces.size());
 }
 
@@ -136,6 +139,8 @@ bool ReadyReceiveSocket()
         }
         // Every program on this port hears the devices' broadcast replies.
         SetSocketOption(g_udp.recvSocket, SocketOption::ReuseAddress);
+        // Each datagram says which interface it arrived on.
+        SetSocketOption(g_udp.recvSocket, SocketOption::PacketInfo);
         // A burst of replies waits in the socket.
         g_udp.recvBufferBytes = EnlargeReceiveBuffer(g_udp.recvSocket, kUdpRecvBufferWanted);
     }
@@ -151,9 +156,8 @@ bool ReadyReceiveSocket()
 
 }  // namespace
 
-int OpenUdp(void* window, const UdpEndpoints& endpoints)
+int OpenUdp(const UdpEndpoints& endpoints)
 {
-    (void)window;
     RxRingReset();
     g_udp.openFailure[0] = '\0';
     g_udp.sendFailure[0] = '\0';
@@ -171,6 +175,7 @@ int OpenUdp(void* window, const UdpEndpoints& endpoints)
         g_udp.listed.reserve(kListingRoom);
         g_udp.interfaces.reserve(kListingRoom);
     }
+    g_udp.onlyIndex = 0;
     std::snprintf(g_udp.onlyInterface, sizeof g_udp.onlyInterface, "%s",
                   endpoints.interfaceName ? endpoints.interfaceName : "");
     g_udp.recvAddr = Ipv4OfText(endpoints.recvAddress);
@@ -289,19 +294,27 @@ int OnSocketNotify(unsigned event)
     if ((event & 0xFFFF) != kUdpReadEvent || g_udp.recvSocket == kNoSocket)
         return 0;
     int taken = 0;
+    static_assert(kUdpRecvBuffer <= kRxMaxDatagram, "every datagram kept fits the ring");
     uint8_t buf[kUdpRecvBuffer];
     while (taken < kMostDatagramsPerNotify) {
         // The socket's buffer is far larger than the ring: what the ring has
         // no room for waits there while the worker makes room.
-        if (RxRingHasConsumer() && RxRingFree() < sizeof buf)
+        if (RxRingHasConsumer() && !RxRingHasRoomFor(sizeof buf))
             return kUdpRingFull;
-        const long n = ReceiveDatagram(g_udp.recvSocket, buf, sizeof buf);
+        RxOrigin from;
+        const long n = ReceiveDatagram(g_udp.recvSocket, buf, sizeof buf, &from.addr, &from.port,
+                                       &from.ifIndex);
         if (n < 0)
             break;   // nothing more waiting (or a failure: no busy retry)
         ++taken;
         if (static_cast<size_t>(n) > sizeof buf)
             continue;   // longer than 2048 bytes: dropped whole
-        RxRingWrite(buf, static_cast<unsigned>(n));
+        // Replies that arrived on another interface than the one asked for
+        // are not this program's to take (another program's Find on every
+        // interface is answered there too).
+        if (g_udp.onlyIndex != 0 && from.ifIndex != 0 && from.ifIndex != g_udp.onlyIndex)
+            continue;
+        RxRingWrite(buf, static_cast<unsigned>(n), &from);
     }
     return taken;
 }

@@ -31,8 +31,7 @@ struct UdpEndpoints {
 };
 
 // Opens both sockets. The receive socket is non-blocking; the caller's event
-// loop watches GetRecvSocket() and calls OnSocketNotify when it is readable,
-// so window (the caller, as the notification target) needs nothing done.
+// loop watches GetRecvSocket() and calls OnSocketNotify when it is readable.
 //
 // The receive socket shares its port (address reuse), so several programs
 // (windows, pathlume-cli runs) all hear the devices' broadcast replies; a
@@ -43,7 +42,7 @@ struct UdpEndpoints {
 // 0 ready, -1 no send socket. When the receive socket cannot be made or
 // bound, requests still go out, UdpFailureText says why, and every later
 // request (SendFrame) tries again until it works.
-int OpenUdp(void* window, const UdpEndpoints& endpoints = UdpEndpoints{});
+int OpenUdp(const UdpEndpoints& endpoints = UdpEndpoints{});
 int CloseUdp();
 SocketHandle GetRecvSocket();
 
@@ -65,8 +64,10 @@ uint16_t GetRecvPort();
 int SendFrame(const uint8_t* bytes, unsigned count);
 
 // When event is the read event, receives every datagram waiting on the
-// receive socket into the ring (at most a few thousand per call). A
-// datagram longer than 2048 bytes is dropped whole. While a consumer takes
+// receive socket into the ring (at most a few thousand per call), each as
+// one datagram with its sender and arrival interface. A datagram longer
+// than 2048 bytes is dropped whole; with an interface named in the
+// endpoints, so is one that arrived on another interface. While a consumer takes
 // bytes out of the ring (RxRingHasConsumer), datagrams that would not fit
 // stay in the socket: the call then returns kUdpRingFull, and the caller
 // calls again once the consumer has had a moment. Otherwise it returns

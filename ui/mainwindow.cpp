@@ -187,7 +187,7 @@ bool CKestrelDlg::OnInitDialog()
     CreateCmdMutex();
     ResetCodec();
     InitEngine();
-    OpenUdp(this, m_endpoints);
+    OpenUdp(m_endpoints);
     m_bTransportOpen = true;
     WatchRecvSocket();
 

@@ -161,6 +161,13 @@ void CKestrelDlg::OnTimer(int id)
         if (m_bFinding)
             LogFindSummary();
         m_bFinding = false;
+        if (GetCutReplyCount() > 0) {
+            char text[96];
+            char line[sizeof text + 2];
+            CutRepliesText(text, sizeof text, GetCutReplyCount());
+            std::snprintf(line, sizeof line, "%s\r\n", text);
+            AppendStatus(line);
+        }
         if (UdpDropsSinceSend() > 0) {
             char line[160];
             std::snprintf(line, sizeof line, "%s\r\n", kRepliesLostText);

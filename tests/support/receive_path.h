@@ -19,32 +19,27 @@ constexpr char kAskedSerial[] = "SN0001";
 
 // Reads every frame the ring holds and hands each to the reply handler its
 // command names (GetConfig replies as answers to kAskedMac / kAskedSerial,
-// everything else as Find replies). frame holds kRxFrameSize + 1 bytes.
-// false when the reader returns without a frame while bytes are waiting and
-// without taking any of them (the worker would spin on them for ever), or
-// when it writes past the frame it was given.
+// everything else as Find replies). frame holds kRxFrameSize bytes.
+// false when the reader goes on returning without a frame while the ring
+// is not drained (the worker would spin on it for ever).
 inline bool DrainFrames(uint8_t* frame)
 {
-    frame[kRxFrameSize] = 0;
-    for (;;) {
-        const uint32_t before = RxRing.readIndex.load();
-        if (before == RxRing.writeIndex.load())
+    // Every call takes at least a header's bytes or a whole datagram.
+    for (int calls = 0; calls < 70000; ++calls) {
+        if (RxRingDrained())
             return true;
-        std::memset(frame, 0, kRxFrameSize);
-        const int n = ReadReplyFrame(frame, kRxFrameSize, 1, AbortAtOnce);
-        if (frame[kRxFrameSize] != 0)
-            return false;
-        if (n <= 0) {
-            if (RxRing.readIndex.load() == before && before != RxRing.writeIndex.load())
-                return false;
+        RxOrigin from;
+        const int n = ReadReplyFrame(frame, kRxFrameSize, 1, AbortAtOnce, nullptr, &from);
+        if (n <= 4)
             continue;
-        }
         const char* text = reinterpret_cast<const char*>(frame + 4);
+        const size_t length = static_cast<size_t>(n) - 4;
         if (static_cast<int8_t>(frame[0]) == 2)
-            OnGetCfgReply(text, kAskedMac, kAskedSerial);
+            OnGetCfgReply(text, length, kAskedMac, kAskedSerial);
         else
-            OnFindReply(text);
+            OnFindReply(text, length, &from);
     }
+    return false;
 }
 
 inline bool TablesHold()
@@ -80,12 +75,15 @@ inline void ResetReceivePath()
     RxRingReset();
 }
 
-// The whole input as one burst of bytes in the ring.
+// The whole input as one datagram (as many of the longest as it takes).
 inline bool FeedReceivePath(const uint8_t* data, size_t size)
 {
     ResetReceivePath();
-    RxRingWrite(data, static_cast<unsigned>(size));
-    static uint8_t frame[kRxFrameSize + 1];
+    for (size_t at = 0; at < size; at += kRxMaxDatagram) {
+        const size_t n = size - at < kRxMaxDatagram ? size - at : kRxMaxDatagram;
+        RxRingWrite(data + at, static_cast<unsigned>(n));
+    }
+    static uint8_t frame[kRxFrameSize];
     return DrainFrames(frame) && TablesHold();
 }
 
@@ -105,6 +103,8 @@ inline bool FeedDatagrams(const uint8_t* data, size_t size, uint8_t* frame)
             break;
         if (len > size - pos)
             len = size - pos;
+        if (len > kRxMaxDatagram)
+            len = kRxMaxDatagram;
         RxRingWrite(data + pos, static_cast<unsigned>(len));
         pos += len;
         if (!DrainFrames(frame) || !TablesHold())

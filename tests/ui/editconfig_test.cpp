@@ -45,7 +45,7 @@ protected:
     CEdtCfgDlg* OpenWith(const std::string& text, const QString& presetMac = QString())
     {
         ClearReplyTable();
-        EXPECT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+        EXPECT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
         dlg_ = std::make_unique<CEdtCfgDlg>();
         dlg_->m_strMacAddr = presetMac;
         dlg_->EnsureInitialized();
@@ -417,7 +417,7 @@ TEST_F(EditConfigTest, FormAndSharedRulesBuildTheSameFrame)
 
         RecordTable reply;
         ClearRecordTable(&reply);
-        ASSERT_EQ(ParseConfigTextInto(&reply, text.c_str(), nullptr, nullptr), 0);
+        ASSERT_EQ(ParseConfigTextInto(&reply, text.c_str(), text.size(), nullptr, nullptr), 0);
         CfgFormState state;
         CfgFormFromRecords(reply, "02C0EE0000AB", &state);
         ASSERT_EQ(SetCfgValue(&state, KEY_HOST_NAME, "lobby"), CFG_OK);

@@ -174,21 +174,21 @@ TEST_F(CodecTest, MatchRecordLineCopiesTheFieldAndTrimsOnlyTrailingSpaces)
     ConfigRecord r;
     ClearRecord(&r);
     const std::string text = Line("HOST_NAME", " a b ") + Line("DEV", "x");
-    ASSERT_EQ(MatchRecordLine(text.c_str(), "HOST_NAME", 32, &r), 46);
+    ASSERT_EQ(MatchRecordLine(text.c_str(), text.size(), "HOST_NAME", 32, &r), 46);
     EXPECT_STREQ(r.value, " a b");
     EXPECT_EQ(r.width, 32);
     EXPECT_EQ(r.key, std::string("HOST_NAME"));
 
     ConfigRecord untouched;
     ClearRecord(&untouched);
-    EXPECT_EQ(MatchRecordLine(text.c_str(), "DEV", 16, &untouched), 0);
-    EXPECT_EQ(MatchRecordLine("host_name = x", "HOST_NAME", 32, &untouched), 0);
-    EXPECT_EQ(MatchRecordLine("HOST_NAME =x", "HOST_NAME", 32, &untouched), 0);
-    EXPECT_EQ(MatchRecordLine("HOST", "HOST_NAME", 32, &untouched), 0);
+    EXPECT_EQ(MatchRecordLine(text.c_str(), text.size(), "DEV", 16, &untouched), 0);
+    EXPECT_EQ(MatchRecordLine("host_name = x", 13, "HOST_NAME", 32, &untouched), 0);
+    EXPECT_EQ(MatchRecordLine("HOST_NAME =x", 12, "HOST_NAME", 32, &untouched), 0);
+    EXPECT_EQ(MatchRecordLine("HOST", 4, "HOST_NAME", 32, &untouched), 0);
     EXPECT_TRUE(IsEmptyRecord(&untouched));
 
     // A field of spaces only gives an empty value in a record that is not empty.
-    ASSERT_EQ(MatchRecordLine(Line("DEV", "").c_str(), "DEV", 16, &r), 24);
+    ASSERT_EQ(MatchRecordLine(Line("DEV", "").c_str(), 24, "DEV", 16, &r), 24);
     EXPECT_STREQ(r.value, "");
     EXPECT_FALSE(IsEmptyRecord(&r));
 }
@@ -198,7 +198,7 @@ TEST_F(CodecTest, ParseFindReplyTextAndReadNextLineAtFixedOffset)
     const std::string text = Line("DEV", "NP-2400") + Line("VER", "1.02") +
                               Line("MAC", "02C0EE000001") + Line("IP_CUR", "10.0.0.5") +
                               Line("HOST_NAME", "printer-1") + Line("SERIAL_NUM", "SN1") + kEnd;
-    ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+    ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
     ASSERT_EQ(CountRecords(ReplyTable), 6);
     EXPECT_STREQ(ReplyTable[0].value, "NP-2400");
     EXPECT_STREQ(ReplyTable[4].value, "printer-1");
@@ -229,7 +229,7 @@ TEST_F(CodecTest, ParserOnHostileText)
     };
     for (const HostileCase& c : cases) {
         ClearReplyTable();
-        EXPECT_EQ(ParseConfigText(c.text.c_str(), nullptr, nullptr), c.result) << c.name;
+        EXPECT_EQ(ParseConfigText(c.text.c_str(), c.text.size(), nullptr, nullptr), c.result) << c.name;
         EXPECT_EQ(CountRecords(ReplyTable), c.recordsKept) << c.name;
     }
 }
@@ -237,22 +237,25 @@ TEST_F(CodecTest, ParserOnHostileText)
 TEST_F(CodecTest, UnpaddedIpKeepsTheFifteenBytesItCopied)
 {
     const std::string text = "IP = 10.0.0.5\r\nSUBNET_MASK = 255.255.255.0  \r\n" + kEnd;
-    ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), -2);
+    ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), -2);
     EXPECT_EQ(std::string(ReplyTable[0].value), "10.0.0.5\r\nSUBNE");
 }
 
 TEST_F(CodecTest, TwoDigitSpeedKeepsTheFirstDigit)
 {
-    ASSERT_EQ(ParseConfigText(("ENET_SPD = 12\r\n" + kEnd).c_str(), nullptr, nullptr), -2);
+    const std::string speed = "ENET_SPD = 12\r\n" + kEnd;
+    ASSERT_EQ(ParseConfigText(speed.c_str(), speed.size(), nullptr, nullptr), -2);
     EXPECT_STREQ(ReplyTable[0].value, "1");
 }
 
 TEST_F(CodecTest, MissingTerminatorKeepsThePreviousReply)
 {
-    ASSERT_EQ(ParseConfigText((Line("DEV", "first") + kEnd).c_str(), nullptr, nullptr), 0);
-    EXPECT_EQ(ParseConfigText(Line("DEV", "second").c_str(), nullptr, nullptr), -8);
+    const std::string first = Line("DEV", "first") + kEnd;
+    const std::string second = Line("DEV", "second");
+    ASSERT_EQ(ParseConfigText(first.c_str(), first.size(), nullptr, nullptr), 0);
+    EXPECT_EQ(ParseConfigText(second.c_str(), second.size(), nullptr, nullptr), -8);
     EXPECT_STREQ(ReplyTable[0].value, "first");
-    EXPECT_EQ(ParseConfigText(nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(ParseConfigText(nullptr, 0, nullptr, nullptr), -1);
     EXPECT_STREQ(ReplyTable[0].value, "first");
 }
 
@@ -262,7 +265,7 @@ TEST_F(CodecTest, TwentyTwoRecordsKeepTwentyOne)
     for (int i = 0; i < 22; ++i)
         text += Line("DEV", "d" + std::to_string(i));
     text += kEnd;
-    ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+    ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
     EXPECT_EQ(CountRecords(ReplyTable), 21);
     EXPECT_STREQ(ReplyTable[20].value, "d20");
 }
@@ -283,11 +286,11 @@ TEST_F(CodecTest, MacMatchFollowsTheLastMacRecordCaseSensitively)
     };
     for (const Case& c : cases) {
         uint8_t flag = c.initial;
-        ASSERT_EQ(ParseConfigText(c.text.c_str(), c.expected, &flag), 0);
+        ASSERT_EQ(ParseConfigText(c.text.c_str(), c.text.size(), c.expected, &flag), 0);
         EXPECT_EQ(flag, c.want) << c.text;
     }
     // Without a flag to set, the match is simply not reported.
-    EXPECT_EQ(ParseConfigText(cases[0].text.c_str(), "02C0EE0000AA", nullptr), 0);
+    EXPECT_EQ(ParseConfigText(cases[0].text.c_str(), cases[0].text.size(), "02C0EE0000AA", nullptr), 0);
 }
 
 TEST_F(CodecTest, ParseEveryKeyOfTheTable)
@@ -296,7 +299,7 @@ TEST_F(CodecTest, ParseEveryKeyOfTheTable)
     for (const KeyInfo& k : KeyTable)
         text += Line(k.key, std::string(static_cast<size_t>(k.width), 'v'));
     text += kEnd;
-    ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+    ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
     ASSERT_EQ(CountRecords(ReplyTable), kKeyCount);
     for (int i = 0; i < kKeyCount; ++i) {
         EXPECT_EQ(ReplyTable[i].key, KeyTable[i].key);   // refers to the table's text

@@ -120,7 +120,8 @@ TEST_F(DevSimNet, FindIsAnsweredByEveryDeviceWithTheSixKeys)
         ASSERT_EQ(replies[i][6], 0xFF);
         ASSERT_EQ(replies[i][7], 1);
         RecordTable t;
-        ASSERT_EQ(ParseConfigTextInto(&t, Text(replies[i]).c_str(), nullptr, nullptr), 0);
+        const std::string text = Text(replies[i]);
+        ASSERT_EQ(ParseConfigTextInto(&t, text.c_str(), text.size(), nullptr, nullptr), 0);
         const char* keys[] = {"DEV", "VER", "MAC", "IP_CUR", "HOST_NAME", "SERIAL_NUM"};
         for (int k = 0; k < 6; ++k)
             EXPECT_STREQ(t[k].key, keys[k]);
@@ -151,7 +152,8 @@ TEST_F(DevSimNet, GetConfigOnlyFromTheNamedDevice)
     ASSERT_EQ(replies.size(), 1u);
     RecordTable t;
     uint8_t match = 0;
-    ASSERT_EQ(ParseConfigTextInto(&t, Text(replies[0]).c_str(), mac.c_str(), &match), 0);
+    const std::string text = Text(replies[0]);
+    ASSERT_EQ(ParseConfigTextInto(&t, text.c_str(), text.size(), mac.c_str(), &match), 0);
     EXPECT_EQ(match, 1);
     EXPECT_FALSE(IsEmptyRecord(&t[kKeyCount - 1]));   // the whole configuration
 

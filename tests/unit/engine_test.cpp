@@ -76,7 +76,7 @@ protected:
     {
         rig_ = std::make_unique<SimRig>(std::move(devs), opt);
         ASSERT_TRUE(rig_->ok());
-        ASSERT_EQ(OpenUdp(nullptr, rig_->Endpoints()), 0);
+        ASSERT_EQ(OpenUdp(rig_->Endpoints()), 0);
         rig_->StartReplyingTo(GetRecvPort());
     }
 
@@ -88,7 +88,7 @@ protected:
         ep.sendPort = 9;   // discard: nobody listens here
         ep.recvAddress = "127.0.0.1";
         ep.recvPort = 0;
-        ASSERT_EQ(OpenUdp(nullptr, ep), 0);
+        ASSERT_EQ(OpenUdp(ep), 0);
     }
 
     // Runs until the worker has ended; returns the events raised, as bits.
@@ -277,9 +277,9 @@ TEST_F(EngineTest, FindReplyHandling)
                            Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
 
     // One serial number from two MAC addresses: two devices, two rows.
-    ASSERT_EQ(OnFindReply(a1.c_str()), 0);
+    ASSERT_EQ(OnFindReply(a1.c_str(), a1.size()), 0);
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
-    ASSERT_EQ(OnFindReply(a2.c_str()), 0);
+    ASSERT_EQ(OnFindReply(a2.c_str(), a2.size()), 0);
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
     EXPECT_EQ(GetDevCount(), 2);
     EXPECT_STREQ(GetDevTable()[1].dev, "second");
@@ -287,7 +287,7 @@ TEST_F(EngineTest, FindReplyHandling)
     // The same device again: its row is rewritten in place, no new event.
     const std::string a1again = Line(KEY_DEV, "first again") + Line(KEY_MAC, "02C0EE000001") +
                                 Line(KEY_SERIAL_NUM, "SAME") + "*END* = \r\n";
-    ASSERT_EQ(OnFindReply(a1again.c_str()), 0);
+    ASSERT_EQ(OnFindReply(a1again.c_str(), a1again.size()), 0);
     EXPECT_EQ(TakeRecvEvent(), 0);
     EXPECT_EQ(GetDevCount(), 2);
     EXPECT_STREQ(GetDevTable()[0].dev, "first again");
@@ -304,15 +304,15 @@ TEST_F(EngineTest, FindReplyHandling)
         "*END* = \r\n",
     };
     for (const std::string& text : unaddressed)
-        EXPECT_EQ(OnFindReply(text.c_str()), -10) << text;
+        EXPECT_EQ(OnFindReply(text.c_str(), text.size()), -10) << text;
     EXPECT_EQ(GetUnaddressedReplyCount() - droppedBefore, 5u);
     EXPECT_EQ(GetDevCount(), 2);
     EXPECT_EQ(TakeRecvEvent(), 0);
 
     // Parser errors are passed on and add nothing.
-    EXPECT_EQ(OnFindReply("no terminator"), -8);
-    EXPECT_EQ(OnFindReply("JUNK*END* = \r\n"), -2);
-    EXPECT_EQ(OnFindReply(nullptr), -1);
+    EXPECT_EQ(OnFindReply("no terminator", 13), -8);
+    EXPECT_EQ(OnFindReply("JUNK*END* = \r\n", 14), -2);
+    EXPECT_EQ(OnFindReply(nullptr, 0), -1);
     EXPECT_EQ(GetDevCount(), 2);
     EXPECT_EQ(TakeRecvEvent(), 0);
 }
@@ -436,7 +436,7 @@ TEST_F(EngineTest, MergeDevEntryRefusesBadArgumentsAndAFullTable)
         const std::string text = Line(KEY_DEV, dev) + Line(KEY_MAC, mac) +
                                  Line(KEY_SERIAL_NUM, serial) + "*END* = \r\n";
         ClearReplyTable();
-        ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+        ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
     };
     parse("02C0EE000001", "S1", "a");
     EXPECT_EQ(MergeDevEntry(0, &ReplyTable), 1);
@@ -455,7 +455,7 @@ TEST_F(EngineTest, MakeDevEntryTakesTheSixKeysLaterRecordsWinning)
     const std::string text = Line(KEY_DEV, "d1") + Line(KEY_IP, "10.1.1.1") +
                              Line(KEY_HOST_NAME, std::string(32, 'h')) + Line(KEY_DEV, "d2") +
                              Line(KEY_VER, "v") + "*END* = \r\n";
-    ASSERT_EQ(ParseConfigText(text.c_str(), nullptr, nullptr), 0);
+    ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
     DeviceEntry e;
     std::memset(&e, 0x55, sizeof e);
     MakeDevEntry(&ReplyTable, &e);
@@ -519,7 +519,7 @@ TEST_F(EngineTest, GetConfigReplyHandling)
     const std::string cfgA = Line(KEY_MAC, "02C0EE00000A") + Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
     const std::string cfgB = Line(KEY_MAC, "02C0EE00000B") + Line(KEY_SERIAL_NUM, "SB") + "*END* = \r\n";
     const std::string noMac = Line(KEY_SERIAL_NUM, "SA") + "*END* = \r\n";
-    ASSERT_EQ(OnGetCfgReply(cfgA.c_str(), "02C0EE00000A"), 0);
+    ASSERT_EQ(OnGetCfgReply(cfgA.c_str(), cfgA.size(), "02C0EE00000A"), 0);
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_CONFIG_RECV));
     EXPECT_STREQ(CfgText, cfgA.c_str());
     EXPECT_TRUE(ReplyTableHoldsConfigOf("02C0EE00000A", "SA"));
@@ -528,19 +528,19 @@ TEST_F(EngineTest, GetConfigReplyHandling)
     // values must not rewrite the selected row.
     const std::string stranger =
         Line(KEY_MAC, "02C0EE00000A") + Line(KEY_SERIAL_NUM, "STRANGER") + "*END* = \r\n";
-    EXPECT_EQ(OnGetCfgReply(stranger.c_str(), "02C0EE00000A", "SA"), -11);
+    EXPECT_EQ(OnGetCfgReply(stranger.c_str(), stranger.size(), "02C0EE00000A", "SA"), -11);
     EXPECT_STREQ(CfgSummary.serial, "SA");
-    EXPECT_EQ(OnGetCfgReply(cfgA.c_str(), "02C0EE00000A", "SA"), 0);
+    EXPECT_EQ(OnGetCfgReply(cfgA.c_str(), cfgA.size(), "02C0EE00000A", "SA"), 0);
     EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_CONFIG_RECV));
 
     // Another device's reply is dropped, but it now fills the ReplyTable:
     // the editor must no longer be filled from it for device A.
-    EXPECT_EQ(OnGetCfgReply(cfgB.c_str(), "02C0EE00000A"), -11);
+    EXPECT_EQ(OnGetCfgReply(cfgB.c_str(), cfgB.size(), "02C0EE00000A"), -11);
     EXPECT_STREQ(CfgText, cfgA.c_str());
     EXPECT_STREQ(CfgSummary.serial, "SA");
     EXPECT_FALSE(ReplyTableHoldsConfigOf("02C0EE00000A", "SA"));
-    EXPECT_EQ(OnGetCfgReply(noMac.c_str(), "02C0EE00000A"), -11);
-    EXPECT_EQ(OnGetCfgReply("DEV = x", "02C0EE00000A"), -8);
+    EXPECT_EQ(OnGetCfgReply(noMac.c_str(), noMac.size(), "02C0EE00000A"), -11);
+    EXPECT_EQ(OnGetCfgReply("DEV = x", 7, "02C0EE00000A"), -8);
     EXPECT_EQ(TakeRecvEvent(), 0);
 }
 

@@ -56,7 +56,7 @@ TEST(HostileInput, ManyRepliesKeepAtMostTheCapacityAndCountTheRest)
 {
     testrig::ResetReceivePath();
     SetDeviceCapacity(10);
-    static uint8_t frame[kRxFrameSize + 1];
+    static uint8_t frame[kRxFrameSize];
     for (int i = 0; i < 30; ++i) {
         const std::string reply = std::string("\x00\x0D\xAC\x00\x0D\xAC\xFF\x01\x00\x00\x00", 11) +
                                   Line(KEY_MAC, "02C0EE000001") +

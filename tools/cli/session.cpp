@@ -157,7 +157,7 @@ int Session::Open()
     }
     if (!opt_.interfaceName.empty())
         ep.interfaceName = opt_.interfaceName.c_str();
-    const int r = OpenUdp(nullptr, ep);
+    const int r = OpenUdp(ep);
     open_ = true;
     if (r != 0 || UdpFailureText()[0] != '\0') {
         Fail();
@@ -219,6 +219,10 @@ uint8_t Session::Run(RequestKind kind, const char* what, bool (*stopWhen)(void*,
     char line[160];
     if (kind == RequestKind::Find && GetDevicesLeftOut() > 0) {
         LeftOutText(line, sizeof line, GetDeviceCapacity());
+        std::fprintf(err_, "pathlume-cli: %s\n", line);
+    }
+    if (kind != RequestKind::SetConfig && GetCutReplyCount() > 0) {
+        CutRepliesText(line, sizeof line, GetCutReplyCount());
         std::fprintf(err_, "pathlume-cli: %s\n", line);
     }
     if (UdpDropsSinceSend() > 0)

@@ -148,7 +148,7 @@ std::string SettingsTextOf(const char* configText, const char* mac, const char* 
 {
     RecordTable t;
     ClearRecordTable(&t);
-    ParseConfigTextInto(&t, configText, nullptr, nullptr);
+    ParseConfigTextInto(&t, configText, std::strlen(configText), nullptr, nullptr);
     CfgFormState state;
     CfgFormFromRecords(t, mac, &state);
     std::string s = std::string(kSaveHeader) + EscapeValue(serial) + " (" + HeaderMac(mac) + ")\n";

@@ -178,10 +178,9 @@ void Simulator::Handle(const uint8_t* data, size_t len, uint32_t fromAddr, uint1
         return;
     const uint32_t cmd = data[7] | (data[8] << 8) | (data[9] << 16) |
                          (static_cast<uint32_t>(data[10]) << 24);
-    char text[2100] = {};
-    std::memcpy(text, data + kFrameHeaderSize, len - kFrameHeaderSize);
     RecordTable req;
-    const int parsed = ParseConfigTextInto(&req, text, nullptr, nullptr);
+    const int parsed = ParseConfigTextInto(&req, reinterpret_cast<const char*>(data) + kFrameHeaderSize,
+                                           len - kFrameHeaderSize, nullptr, nullptr);
     ++handled_;
     const std::string from = AddressText(fromAddr, fromPort);
     if (opt_.logBytes) {
