@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -232,6 +233,43 @@ TEST_F(CodecTest, ParserOnHostileText)
         EXPECT_EQ(ParseConfigText(c.text.c_str(), c.text.size(), nullptr, nullptr), c.result) << c.name;
         EXPECT_EQ(CountRecords(ReplyTable), c.recordsKept) << c.name;
     }
+}
+
+// The parser is given a length and reads nothing past it: each text sits
+// at the very end of a heap block of its own size, with no zero after it
+// (an address sanitizer catches a read one byte beyond). A text whose
+// terminator lies beyond the length it is given has none.
+TEST_F(CodecTest, TheParserReadsOnlyTheLengthItIsGiven)
+{
+    const std::string full = Line("DEV", "D1") + Line("MAC", "02C0EE000001") + kEnd;
+    const struct Case {
+        const char* name;
+        std::string bytes;
+        size_t length;
+        int result;
+        int recordsKept;
+    } cases[] = {
+        {"a whole reply", full, full.size(), 0, 2},
+        {"cut inside the terminator", full, full.size() - 1, -8, 0},
+        {"cut before the terminator", full, full.size() - kEnd.size(), -8, 0},
+        {"terminator, then a key cut at the end", kEnd + "HOST_NAME = ", kEnd.size() + 12, 0, 0},
+        {"a value running to the end", "DEV = ab" + kEnd + "IP = 1", 24, -2, 1},
+        {"a key cut at the end after a terminator in a value", "HOST_NAME = " + kEnd + "MA", 24, -2, 1},
+        {"the terminator's star alone at the end", "DEV = x*", 8, -8, 0},
+        {"empty", "", 0, -8, 0},
+    };
+    for (const Case& c : cases) {
+        ClearReplyTable();
+        const std::unique_ptr<char[]> block(new char[c.length ? c.length : 1]);
+        std::memcpy(block.get(), c.bytes.data(), c.length);
+        EXPECT_EQ(ParseConfigText(block.get(), c.length, nullptr, nullptr), c.result) << c.name;
+        EXPECT_EQ(CountRecords(ReplyTable), c.recordsKept) << c.name;
+    }
+    // A value cut by the length keeps only what the text holds.
+    const std::string cut = "HOST_NAME = abcdef" + kEnd;
+    ConfigRecord r;
+    EXPECT_EQ(MatchRecordLine(cut.c_str(), 15, "HOST_NAME", 32, &r), 46);
+    EXPECT_STREQ(r.value, "abc");
 }
 
 TEST_F(CodecTest, UnpaddedIpKeepsTheFifteenBytesItCopied)

@@ -16,6 +16,7 @@
 #include "loopback_rig.h"
 #include "record_lines.h"
 #include "rxring.h"
+#include "socketio.h"
 #include "udp.h"
 
 namespace {
@@ -159,6 +160,51 @@ TEST_F(EngineTest, AFullTableKeepsTheFindToItsTimeoutAndCountsTheDevicesLeftOut)
         EXPECT_EQ(table[last].serial, rig_->sim().Value(last, KEY_SERIAL_NUM));
         const DeviceEntry zero{};
         EXPECT_EQ(std::memcmp(&table[c.capacity], &zero, sizeof zero), 0);
+        // The next Find, with room for every device, counts afresh.
+        SetDeviceCapacity(kDeviceTableMax);
+        StartRequest(RequestKind::Find, nullptr);
+        FinishRequest();
+        EXPECT_EQ(GetDevCount(), c.devices) << c.capacity;
+        EXPECT_EQ(GetDevicesLeftOut(), 0u) << c.capacity;
+        CloseUdp();
+        rig_.reset();
+    }
+}
+
+// Answers queued on the socket before a GetConfig goes out cannot be its
+// answer, however many wait and whatever they hold (an empty datagram
+// among them included): the request takes the device's own reply.
+TEST_F(EngineTest, EveryAnswerQueuedBeforeAGetConfigIsDropped)
+{
+    const std::vector<devsim::Device> devs = Devices(1, 61);
+    devsim::Device forged = devs[0];
+    forged.values[KEY_HOST_NAME] = "forged";
+    const std::vector<uint8_t> f = devsim::BuildReply(RequestKind::GetConfig, forged,
+                                                      {KEY_MAC, KEY_HOST_NAME, KEY_SERIAL_NUM});
+    const std::string stale(f.begin(), f.end());
+    const struct Case {
+        const char* name;
+        std::vector<std::string> queued;
+    } cases[] = {
+        {"two stale answers", {stale, stale}},
+        {"five stale answers", std::vector<std::string>(5, stale)},
+        {"an empty datagram, then a forged answer", {"", stale}},
+        {"empty datagrams around forged answers", {"", stale, "", "", stale}},
+    };
+    for (const Case& c : cases) {
+        StartSim(devs);
+        {
+            testrig::LoopbackPeer peer;
+            for (const std::string& d : c.queued)
+                peer.SendTo(GetRecvPort(), reinterpret_cast<const uint8_t*>(d.data()), d.size());
+        }
+        ASSERT_TRUE(WaitForDatagram(2000)) << c.name;
+        SetTargetMac(devs[0].values[KEY_MAC].c_str());
+        SetTargetSerial(devs[0].values[KEY_SERIAL_NUM].c_str());
+        SetRecvTmo(3);
+        StartRequest(RequestKind::GetConfig, nullptr);
+        EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV)) << c.name;
+        EXPECT_EQ(std::string(CfgSummary.hostName), devs[0].values[KEY_HOST_NAME]) << c.name;
         CloseUdp();
         rig_.reset();
     }
@@ -762,6 +808,74 @@ TEST_F(EngineTest, SimulatorFaultsAsSeenByTheEngine)
         StartRequest(RequestKind::Find, nullptr);
         FinishRequest();
         EXPECT_EQ(GetDevCount(), c.devicesFound) << devsim::FaultName(c.fault) << " loss " << c.loss << " [" << GetDevTable()[0].serial << "/" << GetDevTable()[0].mac << "/" << GetDevTable()[0].dev << "]";
+        CloseUdp();
+        rig_.reset();
+    }
+}
+
+// A reply cut before its terminator, then a datagram completing it: from
+// another address, from the device itself, or only the terminator's end.
+// Nothing of the second datagram may complete the first: the Find lists
+// only the devices that answered, each from where it answered, the
+// GetConfig takes only the whole reply, and a write built on it carries
+// the device's own values.
+TEST_F(EngineTest, ACutReplyIsNeverSplicedWithTheNextDatagram)
+{
+    for (const devsim::Fault fault :
+         {devsim::Fault::Splice, devsim::Fault::SpliceOwn, devsim::Fault::SplitTerminator}) {
+        const char* name = devsim::FaultName(fault);
+        auto opt = testrig::LoopbackSimOptions();
+        opt.fault = fault;
+        StartSim(Devices(2, 31), opt);
+        SetRecvTmo(0);
+        StartRequest(RequestKind::Find, nullptr);
+        FinishRequest();
+        DeviceEntry table[3];
+        ASSERT_EQ(CopyDevTableSlots(table, 3), 2) << name;
+        for (int i = 0; i < 2; ++i) {
+            const std::string serial = table[i].serial;
+            EXPECT_TRUE(serial == rig_->sim().Value(0, KEY_SERIAL_NUM) ||
+                        serial == rig_->sim().Value(1, KEY_SERIAL_NUM))
+                << name << ": " << serial;
+            ASSERT_EQ(table[i].originCount, 1) << name;
+            EXPECT_EQ(table[i].origins[0].addr, Ipv4OfText("127.0.0.1")) << name;
+            EXPECT_EQ(table[i].origins[0].port, rig_->port()) << name;
+            EXPECT_STREQ(table[i].origins[0].ifName, "lo") << name;
+        }
+        EXPECT_EQ(GetCutReplyCount(), 2u) << name;
+
+        const std::string mac = rig_->sim().Value(0, KEY_MAC);
+        const std::string serial = rig_->sim().Value(0, KEY_SERIAL_NUM);
+        SetTargetMac(mac.c_str());
+        SetTargetSerial(serial.c_str());
+        SetRecvTmo(3);
+        StartRequest(RequestKind::GetConfig, nullptr);
+        EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV)) << name;
+        EXPECT_EQ(GetCutReplyCount(), 1u) << name;
+        RecordTable reply;
+        CopyReplyTable(&reply);
+        ClearWriteTable();
+        int slot = 0;
+        for (const ConfigRecord& r : reply.rec) {
+            if (IsEmptyRecord(&r))
+                break;
+            WriteTable[slot] = r;
+            if (std::strcmp(r.key, "HOST_NAME") == 0)
+                std::snprintf(WriteTable[slot].value, kValueSize, "renamed");
+            ++slot;
+        }
+        StartRequest(RequestKind::SetConfig, GetWriteTable());
+        ASSERT_TRUE(PumpUntil([&] { return !rig_->sim().LastWrite(0).empty(); }, 3000)) << name;
+        bool carriedIp = false;
+        for (const devsim::WrittenRecord& w : rig_->sim().LastWrite(0)) {
+            EXPECT_NE(w.value, devsim::kSplicedIp) << name << " " << w.key;
+            if (w.key == "IP") {
+                carriedIp = true;
+                EXPECT_EQ(w.value, rig_->sim().Value(0, KEY_IP)) << name;
+            }
+        }
+        EXPECT_TRUE(carriedIp) << name;
+        EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), "renamed") << name;
         CloseUdp();
         rig_.reset();
     }

@@ -30,6 +30,14 @@ enum class Fault {
                     // configuration reply that claims the written values
     LateDuplicate,  // every configuration reply is sent again lateMs later,
                     // unchanged (the values it had when first sent)
+    Splice,         // each reply cut before its IP record (SERIAL_NUM in a
+                    // Find reply), then a headerless datagram from a second
+                    // address holding another value of that record and the
+                    // terminator, then the whole reply 5 ms later
+    SpliceOwn,      // the same, the tail being the reply's own rest, sent
+                    // from the device's own address
+    SplitTerminator,// the reply without the last 5 bytes of its terminator,
+                    // then those 5 bytes alone, then the whole reply
 };
 
 struct Options {
@@ -49,7 +57,14 @@ struct Options {
     bool logBytes = false;                       // log every request's bytes in hex
     std::vector<int> refuseKeys;                 // SetConfig records refused whatever the value
     bool exclusive = false;                      // hold the port without sharing it
+    std::string spliceAddress = "127.0.0.2";     // the second sender of Fault::Splice
 };
+
+// The value the second sender of Fault::Splice puts in the record it
+// completes: an IP address in a configuration reply, a serial number in a
+// Find reply.
+constexpr char kSplicedIp[] = "10.66.66.66";
+constexpr char kSplicedSerial[] = "SPLICED";
 
 // One device: its configuration as key/value texts in key-table order. A
 // key in missing is a record the device does not have: its replies leave it
@@ -136,6 +151,10 @@ private:
     void SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
                      bool lateCopies = false);
     std::vector<uint8_t> Damage(std::vector<uint8_t> frame);
+    // The datagrams Fault::Splice, SpliceOwn or SplitTerminator send in
+    // place of one reply; second[i] tells which come from the second address.
+    std::vector<std::vector<uint8_t>> Splice(const std::vector<uint8_t>& frame,
+                                             std::vector<bool>* second) const;
     bool FaultActive() const;
     void Log(const std::string& line);
 
@@ -144,6 +163,7 @@ private:
     std::vector<std::vector<WrittenRecord>> lastWrites_;   // per device
     mutable std::mutex mutex_;
     intptr_t socket_ = -1;   // a descriptor, or a Winsock SOCKET
+    intptr_t second_ = -1;   // Fault::Splice's second sender
     bool libraryStarted_ = false;
     std::string error_;
     std::mt19937 rng_;

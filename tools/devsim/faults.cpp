@@ -2,6 +2,8 @@
 // the replies' delays, losses and copies as they are sent.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <string>
 #include <thread>
 
 #include "devsim.h"
@@ -16,6 +18,8 @@ bool ParseFault(const std::string& name, Fault* out)
         {"truncated", Fault::Truncated}, {"oversize", Fault::Oversize},
         {"wrong-mac", Fault::WrongMac},  {"stray-bytes", Fault::StrayBytes},
         {"forged-config", Fault::ForgedConfig}, {"late-duplicate", Fault::LateDuplicate},
+        {"splice", Fault::Splice},       {"splice-own", Fault::SpliceOwn},
+        {"split-terminator", Fault::SplitTerminator},
     };
     for (const auto& [n, f] : kNames) {
         if (name == n) {
@@ -37,6 +41,9 @@ const char* FaultName(Fault f)
     case Fault::StrayBytes: return "stray-bytes";
     case Fault::ForgedConfig: return "forged-config";
     case Fault::LateDuplicate: return "late-duplicate";
+    case Fault::Splice: return "splice";
+    case Fault::SpliceOwn: return "splice-own";
+    case Fault::SplitTerminator: return "split-terminator";
     }
     return "none";
 }
@@ -70,9 +77,72 @@ std::vector<uint8_t> Simulator::Damage(std::vector<uint8_t> frame)
     case Fault::WrongMac:
     case Fault::ForgedConfig:
     case Fault::LateDuplicate:
+    case Fault::Splice:
+    case Fault::SpliceOwn:
+    case Fault::SplitTerminator:
         break;
     }
     return frame;
+}
+
+namespace {
+
+// Where the line of key begins in a frame's record text, or 0.
+size_t LineAt(const std::vector<uint8_t>& frame, const char* key)
+{
+    const std::string text(frame.begin() + kFrameHeaderSize, frame.end());
+    const std::string want = std::string(key) + " = ";
+    for (size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2) {
+        if (text.compare(at, want.size(), want) == 0)
+            return kFrameHeaderSize + at;
+        if (text.find("\r\n", at) == std::string::npos)
+            break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<std::vector<uint8_t>> Simulator::Splice(const std::vector<uint8_t>& frame,
+                                                    std::vector<bool>* second) const
+{
+    std::vector<std::vector<uint8_t>> out;
+    if (opt_.fault == Fault::SplitTerminator) {
+        const size_t keep = frame.size() - 5;
+        out.emplace_back(frame.begin(), frame.begin() + static_cast<long>(keep));
+        out.emplace_back(frame.begin() + static_cast<long>(keep), frame.end());
+        second->assign(2, false);
+    } else {
+        int key = KEY_IP;
+        size_t cut = LineAt(frame, KeyTable[key].key);
+        if (cut == 0) {
+            key = KEY_SERIAL_NUM;
+            cut = LineAt(frame, KeyTable[key].key);
+        }
+        if (cut == 0)
+            cut = frame.size() - kEndRecordSize;
+        out.emplace_back(frame.begin(), frame.begin() + static_cast<long>(cut));
+        if (opt_.fault == Fault::SpliceOwn) {
+            out.emplace_back(frame.begin() + static_cast<long>(cut), frame.end());
+        } else {
+            ConfigRecord rec;
+            ClearRecord(&rec);
+            rec.key = KeyTable[key].key;
+            rec.width = KeyTable[key].width;
+            std::snprintf(rec.value, sizeof rec.value, "%s",
+                          key == KEY_IP ? kSplicedIp : kSplicedSerial);
+            std::vector<uint8_t> tail(kMaxKeyPrefix + kMaxValueWidth + 2 + kEndRecordSize);
+            size_t n = static_cast<size_t>(FormatRecordLine(tail.data(), &rec));
+            n += static_cast<size_t>(AppendEndRecord(tail.data() + n));
+            tail.resize(n);
+            out.push_back(std::move(tail));
+        }
+        second->assign(2, false);
+        (*second)[1] = opt_.fault == Fault::Splice;
+    }
+    out.push_back(frame);   // and the whole reply after them
+    second->push_back(false);
+    return out;
 }
 
 void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t fromAddr,
@@ -86,14 +156,27 @@ void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t f
     struct Planned {
         int atMs;
         std::vector<uint8_t> bytes;
+        bool second = false;
     };
     std::vector<Planned> plan;
-    const bool damage = FaultActive() && opt_.fault != Fault::WrongMac &&
+    const bool splice = FaultActive() && (opt_.fault == Fault::Splice ||
+                                          opt_.fault == Fault::SpliceOwn ||
+                                          opt_.fault == Fault::SplitTerminator);
+    const bool damage = FaultActive() && !splice && opt_.fault != Fault::WrongMac &&
                         opt_.fault != Fault::ForgedConfig && opt_.fault != Fault::LateDuplicate;
     for (auto& f : frames) {
         if (opt_.lossPercent > 0 && static_cast<int>(rng_() % 100) < opt_.lossPercent)
             continue;
         const int at = opt_.delayMs + (opt_.jitterMs > 0 ? static_cast<int>(rng_() % (opt_.jitterMs + 1)) : 0);
+        if (splice) {
+            // Back to back, so that they arrive one after the other; the
+            // whole reply a moment later.
+            std::vector<bool> second;
+            std::vector<std::vector<uint8_t>> parts = Splice(f, &second);
+            for (size_t i = 0; i < parts.size(); ++i)
+                plan.push_back({at + (i + 1 == parts.size() ? 5 : 0), std::move(parts[i]), second[i]});
+            continue;
+        }
         std::vector<uint8_t> bytes = damage ? Damage(std::move(f)) : std::move(f);
         if (opt_.duplicate)
             plan.push_back({at, bytes});
@@ -106,7 +189,8 @@ void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t f
     const auto start = std::chrono::steady_clock::now();
     for (const Planned& p : plan) {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(p.atMs));
-        SendDatagram(socket_, p.bytes.data(), p.bytes.size(), to, opt_.replyPort);
+        SendDatagram(p.second && second_ != kNoSocket ? second_ : socket_, p.bytes.data(),
+                     p.bytes.size(), to, opt_.replyPort);
     }
 }
 

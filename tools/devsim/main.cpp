@@ -35,7 +35,14 @@ const char kUsage[] =
     "                         wrong-mac, stray-bytes (default none); or misbehave:\n"
     "                         forged-config (ignore a SetConfig but answer at once with a\n"
     "                         configuration claiming its values), late-duplicate (send\n"
-    "                         every configuration reply again --late-ms later)\n"
+    "                         every configuration reply again --late-ms later),\n"
+    "                         splice (each reply cut before its IP record, SERIAL_NUM\n"
+    "                         in a Find, then a headerless datagram from\n"
+    "                         --splice-from holding another value and the terminator,\n"
+    "                         then the whole reply), splice-own (the same with the\n"
+    "                         reply's own rest), split-terminator (the terminator's\n"
+    "                         last 5 bytes in a datagram of their own)\n"
+    "  --splice-from ADDR     the second sender of --fault splice (default 127.0.0.2)\n"
     "  --late-ms MS           delay of the late copy (default 20)\n"
     "  --fault-count N        damage only the first N requests (default 0 = all)\n"
     "  --refuse KEY[,KEY]     refuse these SetConfig records whatever their value\n"
@@ -159,6 +166,8 @@ int main(int argc, char** argv)
         } else if (a == "--time-limit" && next(&v)) {
             if (!ParseInt(v, 0, 86400, &timeLimit))
                 return Fail("bad --time-limit");
+        } else if (a == "--splice-from" && next(&v)) {
+            opt.spliceAddress = v;
         } else if (a == "--exclusive") {
             opt.exclusive = true;
         } else if (a == "--print-port") {

@@ -52,6 +52,8 @@ Simulator::~Simulator()
     Stop();
     if (socket_ != kNoSocket)
         CloseSocketHandle(socket_);
+    if (second_ != kNoSocket)
+        CloseSocketHandle(second_);
     if (libraryStarted_)
         ReleaseSocketLibrary();
 }
@@ -80,6 +82,17 @@ int Simulator::Open()
         error_ = "bind " + opt_.listenAddress + ":" + std::to_string(opt_.listenPort) + ": " +
                  LastError();
         return -1;
+    }
+    if (opt_.fault == Fault::Splice) {
+        // The second sender: another address of this machine.
+        uint32_t other = 0;
+        second_ = OpenDatagramSocket();
+        if (second_ == kNoSocket || !ParseIpv4(opt_.spliceAddress.c_str(), &other) ||
+            !BindSocket(second_, other, 0)) {
+            error_ = "bind " + opt_.spliceAddress + " (the splice's second sender): " + LastError();
+            return -1;
+        }
+        SetSocketOption(second_, SocketOption::Broadcast);
     }
     return 0;
 }
