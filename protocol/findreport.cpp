@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "socketio.h"
+
 const char kRepliesLostText[] =
     "Some replies were lost: the network sent more than this machine could take in.";
 
@@ -59,4 +61,53 @@ int NextSharedSerial(const DeviceEntry* sorted, int count, int* from, int* macs)
     }
     *from = count;
     return -1;
+}
+
+void OriginAddressText(const ReplyOrigin& o, char* out, size_t size)
+{
+    if (size == 0)
+        return;
+    out[0] = '\0';
+    if (o.addr != 0)
+        Ipv4Text(o.addr, out, size);
+}
+
+void OriginsText(const DeviceEntry& d, char* out, size_t size)
+{
+    if (size == 0)
+        return;
+    out[0] = '\0';
+    size_t used = 0;
+    for (int i = 0; i < d.originCount && i < kMaxReplyOrigins && used < size; ++i) {
+        const ReplyOrigin& o = d.origins[i];
+        char addr[16];
+        OriginAddressText(o, addr, sizeof addr);
+        char port[8] = "";
+        if (o.port != kDevicePort)
+            std::snprintf(port, sizeof port, ":%u", static_cast<unsigned>(o.port));
+        char itf[kInterfaceNameSize + 3] = "";
+        if (o.ifName[0] != '\0')
+            std::snprintf(itf, sizeof itf, " (%.*s)", static_cast<int>(kInterfaceNameSize - 1),
+                          o.ifName);
+        const int n = std::snprintf(out + used, size - used, "%s%s%s%s", i ? ", " : "",
+                                    addr[0] ? addr : "?", port, itf);
+        if (n < 0)
+            break;
+        used += static_cast<size_t>(n);
+    }
+}
+
+bool AnsweredFromAnotherAddress(const DeviceEntry& d)
+{
+    bool known = false;
+    for (int i = 0; i < d.originCount && i < kMaxReplyOrigins; ++i) {
+        if (d.origins[i].addr == 0)
+            continue;
+        known = true;
+        char addr[16];
+        OriginAddressText(d.origins[i], addr, sizeof addr);
+        if (std::strcmp(addr, d.ipCur) == 0)
+            return false;
+    }
+    return known;
 }

@@ -28,5 +28,16 @@ int NextSharedSerial(const DeviceEntry* sorted, int count, int* from, int* macs)
 // datagram ended before their terminator, said once after a request.
 void CutRepliesText(char* out, size_t size, unsigned count);
 
+// Where a device's replies came from. The address of one origin as dotted
+// text ("10.31.0.2"), "" when not known.
+void OriginAddressText(const ReplyOrigin& o, char* out, size_t size);
+// Every origin of a device as "10.31.0.2 (va0)", separated by ", "; the
+// port is named when it is not the device port ("10.31.0.2:5000 (va0)"),
+// the interface when it is known. "" when none is known.
+void OriginsText(const DeviceEntry& d, char* out, size_t size);
+// True when the device's replies came from known addresses, none of which
+// is the IP address it reports (IP_CUR).
+bool AnsweredFromAnotherAddress(const DeviceEntry& d);
+
 // Said when the system dropped datagrams on the reply port during a request.
 extern const char kRepliesLostText[];

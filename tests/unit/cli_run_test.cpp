@@ -55,9 +55,10 @@ uint16_t FreePort()
 
 class CliRun : public ::testing::Test {
 protected:
-    void Start(std::vector<devsim::Device> devices)
+    void Start(std::vector<devsim::Device> devices,
+               devsim::Options options = testrig::LoopbackSimOptions())
     {
-        rig_ = std::make_unique<testrig::SimRig>(std::move(devices));
+        rig_ = std::make_unique<testrig::SimRig>(std::move(devices), options);
         ASSERT_TRUE(rig_->ok());
         listen_ = FreePort();
         rig_->StartReplyingTo(listen_);
@@ -110,6 +111,54 @@ TEST_F(CliRun, AWriteChangesOnlyWhatWasAskedFor)
                              " -> 9101\nConfiguration verified.\n");
         EXPECT_EQ(rig_->sim().Value(i, KEY_PRNT_PORT), "9101");
         testrig::ExpectOnlyChanged(rig_->sim(), i, devices[i], KEY_PRNT_PORT);
+    }
+}
+
+// A reply cut before its terminator and a datagram that would complete it
+// (another sender's headerless tail, the device's own rest, the end of the
+// terminator): `find` lists only the devices that answered, each with where
+// it answered from, and says the cut replies were ignored; `set` by name
+// writes the one change asked and the device's own IP, never a spliced one.
+TEST_F(CliRun, ACutReplyIsNeverSplicedIntoAListOrAWrite)
+{
+    const std::vector<devsim::Device> devices = devsim::GenerateDevices(2, 47);
+    for (const devsim::Fault fault :
+         {devsim::Fault::Splice, devsim::Fault::SpliceOwn, devsim::Fault::SplitTerminator}) {
+        SCOPED_TRACE(devsim::FaultName(fault));
+        devsim::Options opt = testrig::LoopbackSimOptions();
+        opt.fault = fault;
+        Start(devices, opt);
+        const CliResult found = Cli({"find", "--format", "json", "--timeout", "0"});
+        EXPECT_EQ(found.exit, cli::kExitOk) << found.err;
+        const std::string source = "\"sources\": [{\"address\": \"127.0.0.1\", \"port\": " +
+                                   std::to_string(rig_->port()) + ", \"interface\": \"lo\"}]";
+        for (const devsim::Device& d : devices)
+            EXPECT_NE(found.out.find("\"serial\": \"" + d.values[KEY_SERIAL_NUM] + "\""),
+                      std::string::npos)
+                << found.out;
+        size_t rows = 0;
+        for (size_t at = 0; (at = found.out.find(source, at)) != std::string::npos; ++at)
+            ++rows;
+        EXPECT_EQ(rows, 2u) << found.out;
+        EXPECT_EQ(found.out.find(devsim::kSplicedSerial), std::string::npos) << found.out;
+        EXPECT_NE(found.err.find("2 cut replies were ignored."), std::string::npos) << found.err;
+
+        const CliResult set = Cli({"set", devices[0].values[KEY_SERIAL_NUM], "HOST_NAME=renamed",
+                                   "--timeout", "1"});
+        EXPECT_EQ(set.exit, cli::kExitOk) << set.out << set.err;
+        EXPECT_EQ(set.out, "HOST_NAME: " + devices[0].values[KEY_HOST_NAME] +
+                               " -> renamed\nConfiguration verified.\n");
+        bool carriedIp = false;
+        for (const devsim::WrittenRecord& w : rig_->sim().LastWrite(0)) {
+            EXPECT_NE(w.value, devsim::kSplicedIp) << w.key;
+            if (w.key == "IP") {
+                carriedIp = true;
+                EXPECT_EQ(w.value, devices[0].values[KEY_IP]);
+            }
+        }
+        EXPECT_TRUE(carriedIp);
+        testrig::ExpectOnlyChanged(rig_->sim(), 0, devices[0], KEY_HOST_NAME);
+        rig_.reset();
     }
 }
 

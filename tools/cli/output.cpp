@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "findreport.h"
 #include "internal.h"
 
 namespace cli {
@@ -25,6 +26,33 @@ const Column kColumns[] = {
     {"Host Name", "host_name", [](const DeviceEntry& d) -> const char* { return d.hostName; }},
 };
 
+int Origins(const DeviceEntry& d)
+{
+    return d.originCount < kMaxReplyOrigins ? d.originCount : kMaxReplyOrigins;
+}
+
+std::string AddressOf(const ReplyOrigin& o)
+{
+    char addr[16];
+    OriginAddressText(o, addr, sizeof addr);
+    return addr;
+}
+
+// Where the device's replies came from: each origin's address, port and
+// arrival interface.
+std::string JsonSources(const DeviceEntry& d)
+{
+    std::string s = "[";
+    for (int i = 0; i < Origins(d); ++i) {
+        const ReplyOrigin& o = d.origins[i];
+        s += i ? ", " : "";
+        s += "{\"address\": " + JsonString(AddressOf(o)) +
+             ", \"port\": " + std::to_string(o.port) +
+             ", \"interface\": " + JsonString(o.ifName) + "}";
+    }
+    return s + "]";
+}
+
 std::string JsonSummary(const DeviceEntry& d)
 {
     std::string s = "{";
@@ -35,7 +63,19 @@ std::string JsonSummary(const DeviceEntry& d)
         s += ": ";
         s += JsonString(c.get(d));
     }
-    return s + "}";
+    return s + ", \"sources\": " + JsonSources(d) + "}";
+}
+
+// One CSV field per part of the origins, several joined by ';'.
+std::string CsvOrigins(const DeviceEntry& d, int part)
+{
+    std::string s;
+    for (int i = 0; i < Origins(d); ++i) {
+        const ReplyOrigin& o = d.origins[i];
+        s += i ? ";" : "";
+        s += part == 0 ? AddressOf(o) : part == 1 ? std::to_string(o.port) : std::string(o.ifName);
+    }
+    return CsvField(s.c_str());
 }
 
 std::string OutcomeText(const JournalEntry& e)
@@ -64,7 +104,7 @@ void PrintDevices(FILE* out, Format f, const DeviceEntry* devices, int n)
                 line += ',';
             line += c.json;
         }
-        std::fprintf(out, "%s\r\n", line.c_str());
+        std::fprintf(out, "%s,source_address,source_port,interface\r\n", line.c_str());
         for (int i = 0; i < n; ++i) {
             line.clear();
             for (size_t k = 0; k < std::size(kColumns); ++k) {
@@ -72,29 +112,45 @@ void PrintDevices(FILE* out, Format f, const DeviceEntry* devices, int n)
                     line += ',';
                 line += CsvField(kColumns[k].get(devices[i]));
             }
+            for (int part = 0; part < 3; ++part)
+                line += ',' + CsvOrigins(devices[i], part);
             std::fprintf(out, "%s\r\n", line.c_str());
         }
         return;
     }
     // Device text escaped, so that its widths are what the terminal shows.
-    auto cell = [devices](size_t k, int i) { return SafeText(kColumns[k].get(devices[i])); };
-    size_t width[std::size(kColumns)];
-    for (size_t k = 0; k < std::size(kColumns); ++k) {
-        width[k] = std::strlen(kColumns[k].heading);
+    // The last column says where each reply came from, and says so when
+    // that is not the IP address the device reports.
+    constexpr size_t kCells = std::size(kColumns) + 1;
+    auto cell = [&](size_t k, int i) {
+        if (k < std::size(kColumns))
+            return SafeText(kColumns[k].get(devices[i]));
+        char text[kMaxReplyOrigins * 48];
+        OriginsText(devices[i], text, sizeof text);
+        return SafeText(text) + (AnsweredFromAnotherAddress(devices[i]) ? " (not its IP)" : "");
+    };
+    auto heading = [](size_t k) {
+        return std::string(k < std::size(kColumns) ? kColumns[k].heading : "Answered From");
+    };
+    size_t width[kCells];
+    for (size_t k = 0; k < kCells; ++k) {
+        width[k] = heading(k).size();
         for (int i = 0; i < n; ++i)
             width[k] = std::max(width[k], cell(k, i).size());
     }
     auto row = [&](auto cell) {
         std::string line;
-        for (size_t k = 0; k < std::size(kColumns); ++k) {
+        for (size_t k = 0; k < kCells; ++k) {
             std::string c = cell(k);
-            if (k + 1 < std::size(kColumns))
+            if (k + 1 < kCells)
                 c.resize(width[k] + 2, ' ');
             line += c;
         }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
         std::fprintf(out, "%s\n", line.c_str());
     };
-    row([](size_t k) { return std::string(kColumns[k].heading); });
+    row(heading);
     for (int i = 0; i < n; ++i)
         row([&](size_t k) { return cell(k, i); });
 }
