@@ -367,7 +367,7 @@ void RecvThreadProc()
             // devices' rows stay current, and the devices left out are counted.
             OnFindReply(text, textLen, &from);
         } else if (cmd == kGetConfigCmd) {
-            if (OnGetCfgReply(text, textLen, TargetMac, TargetSerial) == 0)
+            if (OnGetCfgReply(text, textLen, TargetMac, TargetSerial, &from) == 0)
                 ReqKind.store(0, std::memory_order_release);
         }
     }
@@ -416,7 +416,7 @@ int FindDevRow(unsigned count, const DeviceEntry& d)
 
 // The entry into the first `count` rows: over the row of the same device
 // (whose origins gain the fresh one's), else after them while there is room.
-int MergeEntry(unsigned count, const DeviceEntry& fresh)
+int MergeEntry(unsigned count, const DeviceEntry& fresh, bool* newOrigin = nullptr)
 {
     const unsigned capacity = static_cast<unsigned>(DevCapacity.load(std::memory_order_acquire));
     if (count > capacity)
@@ -428,8 +428,11 @@ int MergeEntry(unsigned count, const DeviceEntry& fresh)
     CopyEntry(&row, &fresh);
     if (known < 0)
         row.originCount = 0;
+    const uint8_t origins = row.originCount;
     for (int i = 0; i < fresh.originCount && i < kMaxReplyOrigins; ++i)
         AddOrigin(&row, fresh.origins[i]);
+    if (newOrigin)
+        *newOrigin = known >= 0 && row.originCount != origins;
     return known >= 0 ? kMergeReplaced : kMergeAdded;
 }
 
@@ -515,6 +518,7 @@ int OnFindReply(const char* text, size_t length, const RxOrigin* from)
 {
     bool beyond = false;
     int merged = 0;
+    bool newOrigin = false;   // a known device answered from somewhere new
     ReplyOrigin origin{};
     if (from) {
         origin.addr = from->addr;
@@ -538,7 +542,8 @@ int OnFindReply(const char* text, size_t length, const RxOrigin* from)
             UnaddressedReplies.fetch_add(1, std::memory_order_relaxed);
             return kEngineNoAddress;
         }
-        merged = MergeEntry(static_cast<unsigned>(DevCount.load(std::memory_order_acquire)), named);
+        merged = MergeEntry(static_cast<unsigned>(DevCount.load(std::memory_order_acquire)), named,
+                            &newOrigin);
         if (merged == kEngineTableFull) {
             LeftOutReplies.fetch_add(1, std::memory_order_relaxed);
             beyond = KeepBeyondTable(named);
@@ -552,12 +557,22 @@ int OnFindReply(const char* text, size_t length, const RxOrigin* from)
     if (merged == kMergeAdded) {
         SetRecvEvent(EVT_UPDATE_INFO);
         DevCount.fetch_add(1, std::memory_order_acq_rel);
+    } else if (newOrigin) {
+        SetRecvEvent(EVT_UPDATE_INFO);   // its row now lists one more origin
     }
     return 0;
 }
 
-int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* serial)
+int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* serial,
+                  const RxOrigin* from)
 {
+    ReplyOrigin origin{};
+    if (from) {
+        origin.addr = from->addr;
+        origin.port = from->port;
+        origin.ifIndex = from->ifIndex;
+        InterfaceNameCached(from->ifIndex, origin.ifName);
+    }
     {
         std::lock_guard<std::mutex> g(ResultLock);
         ReplyHoldsAcceptedCfg = false;
@@ -577,6 +592,7 @@ int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* 
         std::memset(CfgText, 0, sizeof CfgText);
         const size_t room = length < sizeof CfgText - 1 ? length : sizeof CfgText - 1;
         std::memcpy(CfgText, text, strnlen(text, room));
+        AddOrigin(&summary, origin);
         CfgSummary = summary;
         ReplyHoldsAcceptedCfg = true;
     }

@@ -88,7 +88,9 @@ bool IsRecvTimeout(int32_t seconds);
 int OnFindReply(const char* text, size_t length, const RxOrigin* from = nullptr);
 // GetConfig reply: 0 accepted, a parser error, or -11 when its MAC, or its
 // serial number when one is given, is not the device asked.
-int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* serial = nullptr);
+// Where it came from goes into CfgSummary's origins.
+int OnGetCfgReply(const char* text, size_t length, const char* mac, const char* serial = nullptr,
+                  const RxOrigin* from = nullptr);
 
 // The requests as frames on the wire, built into the engine's own buffer
 // and handed to the transport (StartRequest sends them; tests may too).

@@ -111,3 +111,18 @@ bool AnsweredFromAnotherAddress(const DeviceEntry& d)
     }
     return known;
 }
+
+void AnsweredFromText(const DeviceEntry& d, char* out, size_t size)
+{
+    if (size == 0)
+        return;
+    char origins[kMaxReplyOrigins * 48];
+    OriginsText(d, origins, sizeof origins);
+    if (origins[0] == '\0')
+        out[0] = '\0';
+    else if (AnsweredFromAnotherAddress(d))
+        std::snprintf(out, size, "Answered from %s, not from its IP address %s.", origins,
+                      d.ipCur[0] ? d.ipCur : "(none)");
+    else
+        std::snprintf(out, size, "Answered from %s.", origins);
+}

@@ -39,5 +39,10 @@ void OriginsText(const DeviceEntry& d, char* out, size_t size);
 // is the IP address it reports (IP_CUR).
 bool AnsweredFromAnotherAddress(const DeviceEntry& d);
 
+// "Answered from 10.31.0.2 (va0)." or, when that is not the IP address
+// the device reports, "Answered from 10.31.0.2 (va0), not from its IP
+// address 192.168.77.20."; "" when no origin is known.
+void AnsweredFromText(const DeviceEntry& d, char* out, size_t size);
+
 // Said when the system dropped datagrams on the reply port during a request.
 extern const char kRepliesLostText[];

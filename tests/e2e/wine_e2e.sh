@@ -149,8 +149,14 @@ for format in table json csv; do
   wrun 0 "win-find-$format" find "${ep[@]}" --timeout 1 --format "$format"
   inside "$linux_build/pathlume-cli" find "${ep[@]}" --timeout 1 --format "$format" \
     >"$work/linux-find-$format.out" 2>"$work/linux-find-$format.err" || true
-  check "find --format $format: the same bytes from both programs" \
-    cmp -s "$work/win-find-$format.out" "$work/linux-find-$format.out"
+  # The arrival interface is named as each system names it ("lo" on
+  # Linux, its address on Windows, nothing where Wine does not say).
+  for side in win linux; do
+    sed -E -e 's/ \((lo|127\.0\.0\.1)\)//g' -e 's/"interface": "(lo|127\.0\.0\.1)"/"interface": ""/g' \
+      -e 's/,(lo|127\.0\.0\.1)(\r?)$/,\2/' "$work/$side-find-$format.out" >"$work/$side-find-$format.cmp"
+  done
+  check "find --format $format: the same bytes from both programs (but the interface's name)" \
+    cmp -s "$work/win-find-$format.cmp" "$work/linux-find-$format.cmp"
 done
 check "... listing the four devices of the Linux pathlume-devsim" \
   [ "$(grep -c '"serial": ' "$work/win-find-json.out")" -eq 4 ]

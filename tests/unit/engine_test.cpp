@@ -339,6 +339,32 @@ TEST_F(EngineTest, FindReplyHandling)
     EXPECT_STREQ(GetDevTable()[0].dev, "first again");
     EXPECT_STREQ(GetDevTable()[1].dev, "second");
 
+    // Where each reply came from: a known device answering on another
+    // interface (or from another address) gains that origin, once, and its
+    // row is told anew; the same origin again changes nothing.
+    ClearDevTable();
+    InitEngine();
+    RxOrigin va0;
+    va0.addr = Ipv4OfText("10.31.0.2");
+    va0.port = 22093;
+    RxOrigin vb0 = va0;
+    vb0.addr = Ipv4OfText("10.32.0.2");
+    ASSERT_EQ(OnFindReply(a1.c_str(), a1.size(), &va0), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
+    ASSERT_EQ(OnFindReply(a1.c_str(), a1.size(), &va0), 0);
+    EXPECT_EQ(TakeRecvEvent(), 0);
+    ASSERT_EQ(OnFindReply(a1again.c_str(), a1again.size(), &vb0), 0);
+    EXPECT_EQ(TakeRecvEvent(), RecvEventBit(EVT_UPDATE_INFO));
+    ASSERT_EQ(OnFindReply(a2.c_str(), a2.size(), &vb0), 0);
+    ASSERT_EQ(GetDevCount(), 2);
+    const DeviceEntry& both = GetDevTable()[0];
+    ASSERT_EQ(both.originCount, 2);
+    EXPECT_EQ(both.origins[0].addr, va0.addr);
+    EXPECT_EQ(both.origins[1].addr, vb0.addr);
+    ASSERT_EQ(GetDevTable()[1].originCount, 1);
+    EXPECT_EQ(GetDevTable()[1].origins[0].addr, vb0.addr);
+    TakeRecvEvent();
+
     // A reply that names no device (no serial number or no MAC value, or
     // nothing at all) is dropped and counted; it never becomes a row.
     const uint32_t droppedBefore = GetUnaddressedReplyCount();
