@@ -448,6 +448,15 @@ int CDeviceListCtrl::InsertionPoint(const QString& text, const QString& tiebreak
     return pos;
 }
 
+void CDeviceListCtrl::SetRowToolTip(int row, const QString& tip)
+{
+    QTreeWidgetItem* item = topLevelItem(row);
+    if (!item)
+        return;
+    for (int c = 0; c < columnCount(); ++c)
+        item->setToolTip(c, tip);
+}
+
 void CDeviceListCtrl::InsertRows(const std::vector<QStringList>& rows)
 {
     if (rows.empty() || columnCount() == 0)
@@ -456,8 +465,11 @@ void CDeviceListCtrl::InsertRows(const std::vector<QStringList>& rows)
     items.reserve(rows.size());
     for (const QStringList& cells : rows) {
         auto* item = new QTreeWidgetItem();
-        for (int c = 0; c < columnCount(); ++c)
+        for (int c = 0; c < columnCount(); ++c) {
             SetCell(item, c, c < cells.size() ? cells[c] : QString());
+            if (cells.size() > columnCount())
+                item->setToolTip(c, cells[columnCount()]);
+        }
         items.push_back(item);
     }
     // In the list's order among themselves; rows that sort equal keep the

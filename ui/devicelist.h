@@ -34,7 +34,10 @@ public:
     // Inserts many rows at once, each given as its cells, each at the place
     // InsertItem would give it (rows that sort equal in the order given):
     // the view takes them in as a few runs, not row by row.
+    // A cell beyond the last column is the row's tooltip.
     void InsertRows(const std::vector<QStringList>& rows);
+    // The tooltip of every cell of a row (where its device answered from).
+    void SetRowToolTip(int row, const QString& tip);
     // The row whose first two columns are text and tiebreak, or -1.
     int FindItem(const QString& text, const QString& tiebreak) const;
     // Between these two, rows are filled without fitting the columns after

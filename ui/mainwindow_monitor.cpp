@@ -71,10 +71,16 @@ void CKestrelDlg::HandleRecvEvents(uint8_t events)
         char text[kCfgTextSize + 1];
         CopyCfgText(text);
         text[kCfgTextSize] = '\0';
-        SetConfigText(QString::fromLatin1(text));
-        m_lstDevice->MarkDevice(QString::fromLatin1(m_szSelSerial), QString::fromLatin1(m_szSelMac));
         DeviceEntry s;
         CopyCfgSummary(&s);
+        // The records as they came, then where they came from.
+        char from[kMaxReplyOrigins * 48 + 64];
+        AnsweredFromText(s, from, sizeof from);
+        QString shown = QString::fromLatin1(text);
+        if (from[0] != '\0')
+            shown += QStringLiteral("\r\n") + QString::fromLatin1(from);
+        SetConfigText(shown);
+        m_lstDevice->MarkDevice(QString::fromLatin1(m_szSelSerial), QString::fromLatin1(m_szSelMac));
         SetDeviceRow(1, m_nSelItem, s.serial, s.mac, s.dev, s.ver, s.ipCur, s.hostName);
     }
     if (events & RecvEventBit(EVT_TIMEOUT))
@@ -98,14 +104,19 @@ void CKestrelDlg::UpdateDeviceRows()
         if (shown && std::memcmp(&now, &m_shownDevices[static_cast<size_t>(slot)], sizeof now) == 0)
             continue;
         DeviceEntry e = now;   // the cells are trimmed in place
+        // Where it answered from (each interface it answered on), as the tooltip.
+        char from[kMaxReplyOrigins * 48 + 64];
+        AnsweredFromText(now, from, sizeof from);
         if (shown) {
             const int row = m_lstDevice->FindItem(CellText(e.serial), CellText(e.mac));
-            if (row >= 0)
+            if (row >= 0) {
                 SetDeviceRow(1, row, e.serial, e.mac, e.dev, e.ver, e.ipCur, e.hostName);
+                m_lstDevice->SetRowToolTip(row, QString::fromLatin1(from));
+            }
             m_shownDevices[static_cast<size_t>(slot)] = now;
         } else {
             added.push_back({CellText(e.serial), CellText(e.mac), CellText(e.dev), CellText(e.ver),
-                             CellText(e.ipCur), CellText(e.hostName)});
+                             CellText(e.ipCur), CellText(e.hostName), QString::fromLatin1(from)});
             m_shownDevices.push_back(now);
         }
     }

@@ -65,10 +65,18 @@ TEST_F(ConfigFlowTest, ClickFetchesTheConfigurationAndRefreshesTheRow)
     EXPECT_EQ(Log(), logBefore + QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n"));
     const QString cfg = ConfigBox();
     EXPECT_TRUE(cfg.startsWith(QStringLiteral("DEV = "))) << cfg.toStdString();
-    EXPECT_TRUE(cfg.endsWith(QStringLiteral("*END* = \r\n")));
     EXPECT_TRUE(cfg.contains(QStringLiteral("HOST_NAME = renamed-on-panel")));
     EXPECT_EQ(List()->GetItemText(1, 5), QStringLiteral("renamed-on-panel"));
     EXPECT_EQ(dlg_->m_nSelItem, 1);
+    // The records, a blank line, then where they came from: the simulator's loopback
+    // address and port, which is not the IP address the device reports.
+    const QString from = QStringLiteral("Answered from 127.0.0.1:%1 (lo), not from its IP address %2.")
+                             .arg(rig_->port())
+                             .arg(QString::fromStdString(rig_->sim().Value(dev, KEY_IP_CUR)));
+    EXPECT_TRUE(cfg.endsWith(QStringLiteral("*END* = \r\n\r\n") + from)) << cfg.toStdString();
+    // The row says the same of the Find's reply, on every cell.
+    for (int col = 0; col < 6; ++col)
+        EXPECT_EQ(List()->topLevelItem(1)->toolTip(col), from) << col;
 }
 
 TEST_F(ConfigFlowTest, ClickOutsideTheRowsChangesOnlyTheSelectedRow)
