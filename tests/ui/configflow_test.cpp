@@ -310,7 +310,8 @@ TEST_F(ConfigFlowTest, DoubleClickOpensTheFormOnceTheFetchHasEnded)
     QTest::qWait(300);
     EXPECT_EQ(Forms(), 1);
     EXPECT_EQ(busyWhenOpened, 0);
-    EXPECT_TRUE(configWhenOpened.endsWith(QStringLiteral("*END* = \r\n")));
+    EXPECT_TRUE(configWhenOpened.contains(QStringLiteral("*END* = \r\n\r\nAnswered from ")))
+        << configWhenOpened.toStdString();
     EXPECT_EQ(dlg_->m_bDblClk, 0);
     EXPECT_EQ(dlg_->m_bInDblClk, 0);
     EXPECT_EQ(Count(Log(), QStringLiteral("Start getting config.")), 1);

@@ -143,11 +143,18 @@ TEST_F(UdpTest, OneNotificationTakesEveryWaitingDatagramInOrderEachWithItsOrigin
     // The sender's address and port, and the interface it came in on (the
     // loopback interface), for each.
     ASSERT_EQ(origins.size(), 4u);
-    char name[64] = {};
     for (const RxOrigin& o : origins) {
         EXPECT_EQ(o.addr, Ipv4OfText("127.0.0.1"));
         EXPECT_EQ(o.port, peer_.port());
-#ifndef _WIN32
+        char name[64] = {};
+#ifdef _WIN32
+        // Named by its address there; where the system does not say, the
+        // source address is all there is.
+        if (o.ifIndex != 0) {
+            ASSERT_TRUE(InterfaceNameOf(o.ifIndex, name, sizeof name));
+            EXPECT_STREQ(name, "127.0.0.1");
+        }
+#else
         ASSERT_GT(o.ifIndex, 0);
         ASSERT_TRUE(InterfaceNameOf(o.ifIndex, name, sizeof name));
         EXPECT_STREQ(name, "lo");
