@@ -81,6 +81,7 @@ void Ipv4Text(uint32_t addr, char* out, size_t size);
 // One address of an interface that can send a broadcast.
 struct NetInterface {
     int index;       // the interface's; its addresses share it where the system says so
+    int arrival;     // the system's index of the interface, as received datagrams name it (0: unknown)
     uint32_t addr;
     char name[64];   // "eth0", "eth0:1"; empty where the system gives none
 };

@@ -166,6 +166,7 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
         if (ioctl(fd, SIOCGIFINDEX, &q) != 0)
             continue;
         itf.index = q.ifr_ifindex;
+        itf.arrival = q.ifr_ifindex;
         std::snprintf(itf.name, sizeof itf.name, "%.*s", static_cast<int>(sizeof listed.ifr_name),
                       listed.ifr_name);
         out->push_back(itf);

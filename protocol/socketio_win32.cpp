@@ -208,12 +208,11 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
         if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
             continue;
         NetInterface itf{};
+        // One send per address: no two share an index here.
+        itf.index = static_cast<int>(i) + 1;
         itf.addr = info.iiAddress.AddressIn.sin_addr.s_addr;
-        // The system's index, which received datagrams name too; a count
-        // where the address table is not readable.
-        itf.index = IndexOfAddress(itf.addr, addresses);
-        if (itf.index == 0)
-            itf.index = -static_cast<int>(i) - 1;
+        // The system's index, which received datagrams name too.
+        itf.arrival = IndexOfAddress(itf.addr, addresses);
         out->push_back(itf);
     }
     return static_cast<int>(out->size());

@@ -93,7 +93,7 @@ int ListInterfaces(int* error)
             g_udp.interfaces.push_back(itf);
     }
     if (g_udp.onlyInterface[0] && !g_udp.interfaces.empty())
-        g_udp.onlyIndex = g_udp.interfaces.front().index;
+        g_udp.onlyIndex = g_udp.interfaces.front().arrival;
     return static_cast<int>(g_udp.interfaces.size());
 }
 

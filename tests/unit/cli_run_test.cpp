@@ -26,6 +26,13 @@
 
 namespace {
 
+// The loopback interface as the system names it (by its address on Windows).
+#ifdef _WIN32
+constexpr char kLoopbackName[] = "127.0.0.1";
+#else
+constexpr char kLoopbackName[] = "lo";
+#endif
+
 // Every write of these tests is journaled in a temporary folder.
 testrig::JournalSandbox* const g_sandbox = testrig::InstallJournalSandbox();
 
@@ -131,7 +138,8 @@ TEST_F(CliRun, ACutReplyIsNeverSplicedIntoAListOrAWrite)
         const CliResult found = Cli({"find", "--format", "json", "--timeout", "0"});
         EXPECT_EQ(found.exit, cli::kExitOk) << found.err;
         const std::string source = "\"sources\": [{\"address\": \"127.0.0.1\", \"port\": " +
-                                   std::to_string(rig_->port()) + ", \"interface\": \"lo\"}]";
+                                   std::to_string(rig_->port()) + ", \"interface\": \"" +
+                                   kLoopbackName + "\"}]";
         for (const devsim::Device& d : devices)
             EXPECT_NE(found.out.find("\"serial\": \"" + d.values[KEY_SERIAL_NUM] + "\""),
                       std::string::npos)
