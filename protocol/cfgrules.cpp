@@ -321,6 +321,22 @@ int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field)
     return static_cast<int>(std::strlen(buf));
 }
 
+bool CfgValueReadable(const CfgField& f, const char* text)
+{
+    if (!text)
+        return false;
+    uint32_t n = 0;
+    uint8_t o[4];
+    switch (f.kind) {
+    case CfgKind::Text:
+    case CfgKind::FreeText: return text[0] != '\0';
+    case CfgKind::Choice: return ParseCfgNumber(text, &n) && n <= f.max;
+    case CfgKind::Number: return ParseCfgNumber(text, &n) && n >= f.min && n <= f.max;
+    case CfgKind::Address: return ParseCfgAddress(text, o);
+    }
+    return false;
+}
+
 void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgFormState* out)
 {
     std::memset(out, 0, sizeof *out);
@@ -336,27 +352,26 @@ void CfgFormFromRecords(const RecordTable& table, const char* presetMac, CfgForm
         if (!f)
             continue;   // IP_CUR and the SNMP keys are not part of the form
         const char* t = r.value;
-        // Each kind takes the value and says whether it could be read.
-        bool readable = false;
+        // Each kind takes the value when it can be read; one out of its
+        // range is treated as unreadable, so that it blocks no write.
+        const bool readable = CfgValueReadable(*f, t);
         uint32_t n = 0;
         switch (f->kind) {
         case CfgKind::Text:
         case CfgKind::FreeText:
             CopyText(v.*f->text, kValueSize, t);
-            readable = t[0] != '\0';
             break;
         case CfgKind::Choice:
-            readable = ParseCfgNumber(t, &n) && n <= f->max;
-            v.*f->choice = readable ? static_cast<int>(n) : -1;
+            v.*f->choice = readable && ParseCfgNumber(t, &n) ? static_cast<int>(n) : -1;
             break;
         case CfgKind::Address: {
             uint8_t o[4] = {0, 0, 0, 0};
-            readable = ParseCfgAddress(t, o);
+            if (readable)
+                ParseCfgAddress(t, o);
             CfgReverseOctets(o, GroupOf(v, *f));   // unreadable: blank, as if not reported
             break;
         }
         case CfgKind::Number:
-            readable = ParseCfgNumber(t, &n);
             CopyText(out->*f->box, kValueSize, readable ? t : "");
             break;
         }

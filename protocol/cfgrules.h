@@ -146,12 +146,19 @@ CfgKind CfgKindOfKey(int key);
 // The message for a failed check, zero-terminated in buf. Returns its length.
 int FormatCfgMessage(char* buf, size_t size, int check, const CfgField& field);
 
+// Whether a value the device reported (or the journal holds) can be read as
+// its field reads it: a text not empty, a number within its range, a list
+// code, an address. A value that cannot is treated as never reported: it is
+// not written back and blocks no write.
+bool CfgValueReadable(const CfgField& field, const char* text);
+
 // The fourteen keys a write may carry, as bits.
 extern const uint32_t kCfgWriteKeys;
 
 // Fills the state as the form does, from every record of the table up to its
 // first empty one (a later duplicate winning). Only what the device reported
-// and can be read is taken: a missing, empty or unreadable record leaves its
+// and can be read (CfgValueReadable) is taken: a missing, empty, unreadable
+// or out-of-range record leaves its
 // text empty, its number box empty, its list without a choice and its
 // address blank (0.0.0.0), and is not in reported. The MAC is the record's,
 // else the preset text (which then counts as reported).
@@ -207,6 +214,10 @@ int VerifyWrite(const RecordTable& written, const RecordTable& reread, char* buf
 // compares it (by value for numbers and addresses, the last duplicate
 // counting).
 bool CfgRecordReadBack(const ConfigRecord& written, const RecordTable& table);
+
+// Whether one reported value is a written record's value, compared as
+// CfgRecordReadBack compares it; false for nullptr.
+bool CfgRecordMatches(const ConfigRecord& written, const char* value);
 
 // The window's and the program's line when the re-read got no answer.
 extern const char kCfgNoAnswer[];   // "Configuration not verified: no answer."

@@ -132,6 +132,11 @@ bool SameValue(const ConfigRecord& w, const char* got)
 
 }  // namespace
 
+bool CfgRecordMatches(const ConfigRecord& written, const char* value)
+{
+    return SameValue(written, value);
+}
+
 bool CfgRecordReadBack(const ConfigRecord& written, const RecordTable& table)
 {
     return SameValue(written, Lookup(table, written.key));

@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "cfgrules.h"
@@ -14,6 +16,8 @@
 #include "engine.h"
 #include "ipaddressctrl.h"
 #include "resource.h"
+#include "uiseam.h"
+#include "writeplan.h"
 
 namespace {
 
@@ -177,41 +181,119 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
         return true;
     }
 
-    // The shared rules give the order, the limits, the ranges and the messages.
-    // A number box the device gave no value for and the user left empty is
-    // not written, so not checked; the device's own host name goes back as
-    // it came, so only a name the user typed must be printable ASCII.
-    const QString deviceHost = QString::fromLatin1(m_cfgDevice.deviceHostName);
-    auto leftEmpty = [&](const QLineEdit* box, int key) {
-        return box->text().trimmed().isEmpty() && !(m_cfgDevice.reported & CfgKeyBit(key));
-    };
-    for (const CfgField* f : kCfgCheckedOrder) {
-        bool ok = true;
-        QLineEdit* box = text(ControlOf(f->key));
+    // The form's check is the write planner's on the configuration the form
+    // was filled from: the values the user changed are set by their rules,
+    // then every value the write carries is checked (CheckCfgForm), in the
+    // order and with the messages of the shared rules.
+    (void)text;
+    (void)host;
+    m_edits = CollectEdits();
+    std::vector<WriteChange> asked;
+    for (const FormEdit& e : m_edits)
+        asked.push_back({e.key, e.text.constData(), false});
+    const QByteArray mac = m_strMacAddr.toLatin1();
+    WritePlanInput in;
+    in.kind = WriteKind::FormEdit;
+    in.fresh = &m_shown;
+    in.shown = &m_shown;
+    in.mac = mac.constData();
+    in.changes = asked.data();
+    in.changeCount = static_cast<int>(asked.size());
+    auto plan = std::make_unique<WritePlan>();
+    PlanWrite(in, plan.get());
+    if (plan->result == PLAN_BAD_VALUE) {
+        const CfgField* f = FindCfgField(plan->failedKey);
+        char msg[256];
+        if (f)
+            FormatCfgMessage(msg, sizeof msg, plan->check, *f);
+        UiSeam::MessageBox(this, QString::fromLatin1(f ? msg : ""), MsgIcon::Exclamation);
+        if (auto* box = qobject_cast<QLineEdit*>(GetDlgItem<QWidget>(this, ControlOf(plan->failedKey)))) {
+            box->setFocus(Qt::OtherFocusReason);
+            box->selectAll();
+        }
+        return false;
+    }
+    const CfgValues& v = plan->values;
+    m_strDevName = QString::fromLatin1(v.devName);
+    m_strRomVer = QString::fromLatin1(v.romVer);
+    m_strMacAddr = QString::fromLatin1(v.macAddr);
+    m_strSerialNum = QString::fromLatin1(v.serialNum);
+    m_strManufacturer = QString::fromLatin1(v.manufacturer);
+    m_strHostName = QString::fromLatin1(v.hostName);
+    m_uPrntPort = v.prntPort;
+    m_uPrntRcvTmo = v.prntRcvTmo;
+    m_nLineSpeed = v.lineSpeed;
+    m_nDhcp = v.dhcp;
+    std::memcpy(m_abyAddr, v.addr, sizeof m_abyAddr);
+    m_uOmitKeys = v.omit;
+    return true;
+}
+
+std::vector<FormEdit> CEdtCfgDlg::CollectEdits() const
+{
+    std::vector<FormEdit> out;
+    const CfgValues& shown = m_cfgDevice.values;
+    auto box = [this](int key) { return GetDlgItem<QLineEdit>(this, ControlOf(key)); };
+    // In the order the form checks them: the print numbers, the host name.
+    for (int key : {KEY_PRNT_PORT, KEY_PRNT_RCV_TMO}) {
+        const QString typed = box(key)->text().trimmed();
+        if (typed != QString::fromLatin1(m_cfgDevice.*FindCfgField(key)->box).trimmed())
+            out.push_back({key, typed.toLatin1()});
+    }
+    // A typed name goes as UTF-8, so that a character beyond ASCII is refused.
+    const QString hostName = box(KEY_HOST_NAME)->text();
+    if (hostName != QString::fromLatin1(m_cfgDevice.deviceHostName))
+        out.push_back({KEY_HOST_NAME, hostName.toUtf8()});
+    // A chosen item, Auto-detect (0) included, where it is not the device's.
+    for (int key : {KEY_ENET_SPD, KEY_DHCP}) {
+        const int chosen = GetDlgItem<QComboBox>(this, ControlOf(key))->currentIndex();
+        if (chosen >= 0 && chosen != shown.*FindCfgField(key)->choice)
+            out.push_back({key, QByteArray::number(chosen)});
+    }
+    // An address entered where the device had none or another; one the user
+    // blanked goes as 0.0.0.0. The hidden IP_DFLT is never entered.
+    for (int key : {KEY_IP, KEY_SUBNET_MASK, KEY_GATEWAY}) {
+        const CfgField* f = FindCfgField(key);
+        const auto* ctl = GetDlgItem<CIpAddressCtrl>(this, ControlOf(key));
+        const bool reported = (m_cfgDevice.reported & CfgKeyBit(key)) != 0;
+        uint8_t a[4] = {0, 0, 0, 0};
+        if (!ctl->IsBlank())
+            ctl->GetAddress(a);
+        else if (!reported)
+            continue;
+        uint8_t was[4];
+        CfgReverseOctets(shown.addr + 4 * f->group, was);
+        if (reported && std::memcmp(a, was, 4) == 0)
+            continue;
+        char dotted[16];
+        std::snprintf(dotted, sizeof dotted, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+        out.push_back({key, QByteArray(dotted)});
+    }
+    return out;
+}
+
+void CEdtCfgDlg::ShowEdits()
+{
+    for (const FormEdit& e : m_keep) {
+        const CfgField* f = FindCfgField(e.key);
+        if (!f)
+            continue;
+        QWidget* w = GetDlgItem<QWidget>(this, ControlOf(e.key));
         switch (f->kind) {
-        case CfgKind::Number:
-            if (!leftEmpty(box, f->key))
-                ok = Ddx::ExchangeUInt(this, box, f->min, f->max,
-                                       f->key == KEY_PRNT_PORT ? &m_uPrntPort : &m_uPrntRcvTmo);
-            break;
-        case CfgKind::FreeText:
-            if (box->text() == deviceHost)
-                ok = Ddx::ExchangeText(this, box, static_cast<int>(f->max), host.field);
-            else
-                ok = Ddx::ExchangeFreeText(this, box, *f, host.field);
-            break;
-        default:
-            for (const TextStep& s : before)
-                if (s.key == f->key)
-                    ok = Ddx::ExchangeText(this, box, static_cast<int>(f->max), s.field);
+        case CfgKind::Number: static_cast<QLineEdit*>(w)->setText(QString::fromLatin1(e.text)); break;
+        case CfgKind::FreeText: static_cast<QLineEdit*>(w)->setText(QString::fromUtf8(e.text)); break;
+        case CfgKind::Choice: static_cast<QComboBox*>(w)->setCurrentIndex(e.text.toInt()); break;
+        case CfgKind::Address: {
+            uint8_t o[4];
+            if (ParseCfgAddress(e.text.constData(), o))
+                static_cast<CIpAddressCtrl*>(w)->SetAddress(o[0], o[1], o[2], o[3]);
             break;
         }
-        if (!ok)
-            return false;
+        case CfgKind::Text: break;
+        }
     }
     m_nLineSpeed = m_cmbLineSpeed->currentIndex();
     m_nDhcp = m_cmbDhcp->currentIndex();
-    return true;
 }
 
 bool CEdtCfgDlg::OnInitDialog()
@@ -226,6 +308,7 @@ bool CEdtCfgDlg::OnInitDialog()
     m_cmbLineSpeed->setCurrentIndex(m_nLineSpeed);
     m_cmbDhcp->setCurrentIndex(m_nDhcp);
     FillFromReplyTable();
+    ShowEdits();
     return true;
 }
 
@@ -235,9 +318,8 @@ void CEdtCfgDlg::FillFromReplyTable()
     // be read fills its control; anything else leaves the control empty, an
     // address blank and a list without a choice, so that nothing the device
     // never had is written back unless the user enters it.
-    RecordTable reply;
-    CopyReplyTable(&reply);   // a consistent snapshot, whatever the worker does
-    CfgFormFromRecords(reply, m_strMacAddr.toLatin1().constData(), &m_cfgDevice);
+    CopyReplyTable(&m_shown);   // a consistent snapshot, whatever the worker does
+    CfgFormFromRecords(m_shown, m_strMacAddr.toLatin1().constData(), &m_cfgDevice);
     const CfgValues& v = m_cfgDevice.values;
     for (const CfgField& f : kCfgFields) {
         const int id = ControlOf(f.key);
@@ -297,33 +379,8 @@ void CEdtCfgDlg::OnSelChangeDhcp(int index)
 
 void CEdtCfgDlg::OnOK()
 {
-    CIpAddressCtrl* ctls[4] = {m_ipAddr, m_ipSubnet, m_ipGateway, m_ipDflt};
-    const int keys[4] = {KEY_IP, KEY_SUBNET_MASK, KEY_GATEWAY, KEY_IP_DFLT};
-    uint32_t entered = 0;
-    for (int group = 0; group < 4; ++group) {
-        uint8_t a[4];
-        ctls[group]->GetAddress(a);
-        CfgReverseOctets(a, m_abyAddr + 4 * group);
-        // The hidden IP_DFLT cannot be entered: it goes back only as reported.
-        if (group < 3 && !ctls[group]->IsBlank())
-            entered |= CfgKeyBit(keys[group]);
-    }
     if (!DoDataExchange(true))
         return;
-    auto boxTyped = [this](int id, const char* filled) {
-        return GetDlgItem<QLineEdit>(this, id)->text().trimmed() != QString::fromLatin1(filled).trimmed();
-    };
-    if (boxTyped(IDC_EDT_PRNT_PORT, m_cfgDevice.prntPort))
-        entered |= CfgKeyBit(KEY_PRNT_PORT);
-    if (boxTyped(IDC_EDT_PRNT_RCV_TMO, m_cfgDevice.prntRcvTmo))
-        entered |= CfgKeyBit(KEY_PRNT_RCV_TMO);
-    if (m_strHostName != QString::fromLatin1(m_cfgDevice.deviceHostName))
-        entered |= CfgKeyBit(KEY_HOST_NAME);
-    if (m_nLineSpeed >= 0)
-        entered |= CfgKeyBit(KEY_ENET_SPD);
-    if (m_nDhcp >= 0)
-        entered |= CfgKeyBit(KEY_DHCP);
-    m_uOmitKeys = CfgOmittedKeys(m_cfgDevice.reported, entered);
     done(IDOK);
 }
 

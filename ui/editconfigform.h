@@ -3,14 +3,23 @@
 // the edited values back in its value fields.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "cfgrules.h"
 #include "dialogbase.h"
 
 class QComboBox;
 class CIpAddressCtrl;
+
+// One value the user changed in the form, as typed: a box's text, an
+// address as dotted text, a list's code.
+struct FormEdit {
+    int key = -1;
+    QByteArray text;
+};
 
 class CEdtCfgDlg : public CDialogBase {
     Q_OBJECT
@@ -33,6 +42,17 @@ public:
     // Set by OK: the records the write leaves out (CfgKeyBit), those the
     // device did not report readably and the user did not enter.
     uint32_t m_uOmitKeys = 0;
+    // Set by OK: the values the user changed, in the order the form checks
+    // them; a write plans these on a fresh read of the device.
+    std::vector<FormEdit> m_edits;
+    // The configuration the form was filled from.
+    RecordTable m_shown{};
+
+    // Values to show over the fill when the form opens: the user's changes
+    // kept when the form is filled again from a newer read.
+    void KeepEdits(std::vector<FormEdit> edits) { m_keep = std::move(edits); }
+    // What the controls hold that differs from the fill.
+    std::vector<FormEdit> CollectEdits() const;
 
     // Control objects.
     CIpAddressCtrl* m_ipDflt = nullptr;
@@ -60,6 +80,8 @@ protected:
 
 private:
     void BuildTemplate();
+    void ShowEdits();
     // Which records the device reported, and with what, as the fill read them.
     CfgFormState m_cfgDevice{};
+    std::vector<FormEdit> m_keep;
 };

@@ -13,9 +13,11 @@
 
 #include "codec.h"
 #include "dialogbase.h"
+#include "editconfigform.h"
 #include "engine.h"
 #include "udp.h"
 #include "writecheck.h"
+#include "writeplan.h"
 
 struct JournalEntry;
 class QAction;
@@ -125,14 +127,20 @@ private:
     // After the re-read that follows a write: logs whether the device took
     // every written value.
     void LogWriteVerification();
-    // Sends the WriteTable to the selected device and reads it again 30 ms
-    // later, as the form's OK does; the check and the journal follow once
-    // that read has ended. before: the configuration the write was built
-    // from; restores: the journal entry a restore undoes, 0 for the form.
-    void WriteAndReread(const RecordTable& before, int restores);
+    // Sends the planned write (m_plan) to the selected device and reads it
+    // again 30 ms later; the check and the journal follow once that read
+    // has ended.
+    void WriteAndReread();
     // Records the write just checked in the journal (reread nullptr: no
     // answer). "" when recorded, else the sentence that says why not.
     std::string JournalWrite(const RecordTable* reread);
+    // Opens the form over the last read (keeping the given edits of an
+    // earlier fill) and, on OK, reads the device again before writing.
+    void OpenFormAndRead(const std::vector<FormEdit>& keep);
+    // Once the read before a form's write has ended: plans the form's edits
+    // on it and writes, or says why not. true when it has seen to the busy
+    // state itself (a write started, or the busy state cleared before a box).
+    bool WriteFormOnFreshRead();
     // The newest journal entry of the marked device. false when there is
     // none (or no device is marked); *path gets the journal's path.
     bool FindLastWriteOfMarked(JournalEntry* out, std::string* path) const;
@@ -164,7 +172,13 @@ private:
     bool m_bTickAgain = false;     // a tick came meanwhile and runs once it is over
     bool m_bVerifyWrite = false;   // the running fetch is the re-read after a write
     WriteCheck m_check;            // what that write sent, and to which device
-    RecordTable m_before{};        // the configuration it was built from
-    int m_nRestores = 0;           // the journal entry it undoes; 0: the form's write
+    // The write being sent and checked: its table, the configuration it was
+    // built from, its kind and the journal entry a restore undoes.
+    std::unique_ptr<WritePlan> m_plan;
+    // The running fetch is the read before the form's write: the edits it
+    // plans and the configuration the form showed.
+    bool m_bReadBeforeWrite = false;
+    std::vector<FormEdit> m_formEdits;
+    RecordTable m_formShown{};
     QAction* m_actRestore = nullptr;
 };

@@ -14,7 +14,7 @@
 #include "resource.h"
 #include "uiseam.h"
 #include "writecheck.h"
-#include "writetable.h"
+#include "writeplan.h"
 
 namespace {
 
@@ -27,6 +27,11 @@ const char kNothingToChange[] = "Nothing to change.";
 QString Shown(const std::string& bytes)
 {
     return CDeviceListCtrl::VisibleText(QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+QString Shown(const char* bytes)
+{
+    return Shown(std::string(bytes));
 }
 
 }  // namespace
@@ -92,28 +97,86 @@ void CKestrelDlg::OnEditConfig()
         ReleaseCmdMutex();
         return;
     }
-    auto dlg = std::make_unique<CEdtCfgDlg>(this);
-    dlg->m_strMacAddr = QString::fromLatin1(m_szSelMac);
-    if (dlg->DoModal() != IDOK) {
-        ReleaseCmdMutex();
-        return;
-    }
-    RecordTable before;
-    CopyReplyTable(&before);   // what the form was filled from
-    FillWriteTable(*dlg);
-    WriteAndReread(before, 0);
-    dlg.reset();
+    OpenFormAndRead({});
     ReleaseCmdMutex();
 }
 
-void CKestrelDlg::WriteAndReread(const RecordTable& before, int restores)
+void CKestrelDlg::OpenFormAndRead(const std::vector<FormEdit>& keep)
+{
+    auto dlg = std::make_unique<CEdtCfgDlg>(this);
+    dlg->m_strMacAddr = QString::fromLatin1(m_szSelMac);
+    dlg->KeepEdits(keep);
+    if (dlg->DoModal() != IDOK)
+        return;
+    // The form may have stood open for minutes: the write is planned on a
+    // read made now, so that it never carries back a value someone else
+    // changed meanwhile.
+    m_formEdits = dlg->m_edits;
+    m_formShown = dlg->m_shown;
+    dlg.reset();
+    SetBusyFlg();
+    m_bReadBeforeWrite = true;
+    StartFetchOfSelected();
+}
+
+bool CKestrelDlg::WriteFormOnFreshRead()
+{
+    m_bReadBeforeWrite = false;
+    auto stop = [this](const QString& text, MsgIcon icon) {
+        ClearBusyFlg();
+        ShowBusyState();
+        UiSeam::MessageBox(this, text, icon);
+        return true;
+    };
+    if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial))
+        return stop(QStringLiteral("The device did not answer; nothing was written."), MsgIcon::Stop);
+    RecordTable fresh;
+    CopyReplyTable(&fresh);
+    std::vector<WriteChange> asked;
+    for (const FormEdit& e : m_formEdits)
+        asked.push_back({e.key, e.text.constData(), false});
+    WritePlanInput in;
+    in.kind = WriteKind::FormEdit;
+    in.fresh = &fresh;
+    in.shown = &m_formShown;
+    in.mac = m_szSelMac;
+    in.serial = m_szSelSerial;
+    in.changes = asked.data();
+    in.changeCount = static_cast<int>(asked.size());
+    if (!m_plan)
+        m_plan = std::make_unique<WritePlan>();
+    PlanWrite(in, m_plan.get());
+    if (m_plan->result == PLAN_WRITE) {
+        WriteAndReread();
+        return true;
+    }
+    char text[1024];
+    FormatPlanRefusal(*m_plan, text, sizeof text);
+    if (m_plan->result == PLAN_NOTHING)
+        return stop(QString::fromLatin1(kNothingToChange), MsgIcon::Information);
+    if (m_plan->result != PLAN_CHANGED)
+        return stop(Shown(text), MsgIcon::Stop);
+    ClearBusyFlg();
+    ShowBusyState();
+    // Offered again over the newer read, with the user's own values kept.
+    const QString ask = Shown(text) + QStringLiteral("\n\nEdit the configuration as read now? "
+                                                     "Your changes are kept.");
+    if (UiSeam::Confirm(this, ask) == IDOK && WaitCmdMutex(100) == 0) {
+        const std::vector<FormEdit> keep = m_formEdits;
+        OpenFormAndRead(keep);
+        ReleaseCmdMutex();
+    }
+    return true;
+}
+
+void CKestrelDlg::WriteAndReread()
 {
     SetBusyFlg();
     AppendStatus("Start writing config.\r\n");
-    m_before = before;
-    m_nRestores = restores;
     m_bVerifyWrite = true;
-    SendCheckedWrite(&m_check, *GetWriteTable(), m_szSelMac, m_szSelSerial);
+    ClearWriteTable();
+    *GetWriteTable() = m_plan->table;
+    SendCheckedWrite(&m_check, m_plan->table, m_szSelMac, m_szSelSerial);
     LogSend();
     StartFetchOfSelected();   // the re-read, which the monitor sees to its end
 }
@@ -163,68 +226,60 @@ void CKestrelDlg::OnRestoreLastWrite()
                       MsgIcon::Stop);
 
     // The configuration shown, with every value the entry's write changed
-    // set back to what the device had before it.
+    // set back to what the device had before it, where the device still
+    // holds what the entry wrote.
     RecordTable now;
     CopyReplyTable(&now);
-    CfgFormState state;
-    CfgFormFromRecords(now, m_szSelMac, &state);
-    std::vector<std::string> kept;
-    const CfgField* failed = nullptr;
-    int check = CFG_OK;
-    for (const JournalRecord& v : RestoreValues(entry, &kept)) {
-        check = SetRestoredValue(&state, v);
-        if (check != CFG_OK) {
-            failed = FindCfgField(KeyIndexOf(v.key.c_str()));
-            break;
+    WritePlanInput in;
+    in.kind = WriteKind::Restore;
+    in.fresh = &now;
+    in.mac = m_szSelMac;
+    in.serial = m_szSelSerial;
+    in.restoring = &entry;
+    if (!m_plan)
+        m_plan = std::make_unique<WritePlan>();
+    PlanWrite(in, m_plan.get());
+    char text[1024];
+    if (m_plan->result == PLAN_OVERWRITES) {
+        FormatPlanRefusal(*m_plan, text, sizeof text);
+        if (UiSeam::Confirm(this, Shown(text) + QStringLiteral("\n\nRestore anyway?")) != IDOK) {
+            ReleaseCmdMutex();
+            return;
         }
+        in.force = true;
+        PlanWrite(in, m_plan.get());
     }
-    CfgValues values;
-    if (check == CFG_OK)
-        check = CheckCfgForm(state, &values, &failed);
-    if (check != CFG_OK) {
-        char msg[256];
-        FormatCfgMessage(msg, sizeof msg, check, *failed);
-        return refuse(QStringLiteral("%1: %2").arg(QString::fromLatin1(KeyTable[failed->key].key),
-                                                   QString::fromLatin1(msg)),
-                      MsgIcon::Stop);
+    if (m_plan->result < 0) {
+        FormatPlanRefusal(*m_plan, text, sizeof text);
+        return refuse(Shown(text), MsgIcon::Stop);
     }
-    RecordTable table;
-    BuildWriteTable(&table, values);
+    QStringList notes;
+    for (int i = 0; FormatPlanNote(*m_plan, i, text, sizeof text) > 0; ++i)
+        notes << Shown(text);
+    if (m_plan->result == PLAN_NOTHING) {
+        notes.prepend(QString::fromLatin1(kNothingToChange));
+        return refuse(notes.join(QStringLiteral("\n")), MsgIcon::Information);
+    }
 
     // What the write gives back, as the box shows it: KEY: now -> before.
-    const std::vector<JournalRecord> shown = JournalRecordsOf(now);
-    const std::vector<JournalRecord> writes = JournalRecordsOf(table);
     QString changes;
-    for (size_t i = 0; i < writes.size(); ++i) {
-        if (CfgRecordReadBack(table[static_cast<int>(i)], now))
-            continue;
-        QString current = QStringLiteral("(none)");
-        for (const JournalRecord& r : shown)
-            if (r.key == writes[i].key)
-                current = Shown(r.value);
+    for (int i = 0; i < m_plan->changeCount; ++i) {
+        const PlanValues& c = m_plan->changes[i];
         changes += QStringLiteral("\n%1: %2 -> %3")
-                       .arg(QString::fromLatin1(writes[i].key.c_str()), current, Shown(writes[i].value));
+                       .arg(QString::fromLatin1(KeyTable[c.key].key),
+                            c.had ? Shown(c.first) : QStringLiteral("(none)"), Shown(c.second));
     }
-    if (changes.isEmpty())
-        return refuse(QString::fromLatin1(kNothingToChange), MsgIcon::Information);
     QString question = QStringLiteral("Write back to %1 (%2) the values it had before its write of "
                                       "%3 (%4 %5)?\n%6")
                            .arg(Shown(entry.serial), Shown(entry.mac), Shown(entry.time),
                                 Shown(entry.program), Shown(entry.action), changes);
-    if (!kept.empty()) {
-        QStringList keys;
-        for (const std::string& k : kept)
-            keys << QString::fromLatin1(k.c_str());
-        question += QStringLiteral("\n\nLeft as they are (no value from before that write): %1.")
-                        .arg(keys.join(QStringLiteral(", ")));
-    }
+    if (!notes.isEmpty())
+        question += QStringLiteral("\n\n") + notes.join(QStringLiteral("\n"));
     if (UiSeam::Confirm(this, question) != IDOK) {
         ReleaseCmdMutex();
         return;
     }
-    ClearWriteTable();
-    *GetWriteTable() = table;
-    WriteAndReread(now, entry.number);
+    WriteAndReread();
     ReleaseCmdMutex();
 }
 
@@ -248,8 +303,7 @@ void CKestrelDlg::LogWriteVerification()
 std::string CKestrelDlg::JournalWrite(const RecordTable* reread)
 {
     m_bVerifyWrite = false;
-    JournalEntry e = MakeJournalEntry("pathlume", m_nRestores > 0 ? kJournalRestore : kJournalEdit,
-                                      m_check.serial, m_check.mac, m_before, m_check.written, reread);
-    e.restores = m_nRestores;
-    return RecordWrite(e);
+    if (!m_plan)
+        return std::string();
+    return RecordWrite(PlanJournalEntry(*m_plan, "pathlume", m_check.serial, m_check.mac, reread));
 }

@@ -185,8 +185,11 @@ void CKestrelDlg::OnTimer(int id)
             AppendStatus(line);
         }
         LogWriteVerification();
-        ClearBusyFlg();
-        ShowBusyState();
+        // The read before a form's write goes on into the write itself.
+        if (!(m_bReadBeforeWrite && WriteFormOnFreshRead())) {
+            ClearBusyFlg();
+            ShowBusyState();
+        }
     }
     m_bInTick = false;
     if (m_bTickAgain) {

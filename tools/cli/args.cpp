@@ -45,7 +45,7 @@ const char kUsage[] =
     "  history [DEVICE] [--format table|json]\n"
     "                                    list the writes recorded in the journal, newest\n"
     "                                    first, with what each changed\n"
-    "  restore DEVICE [--entry N] [--dry-run] [--format text|json]\n"
+    "  restore DEVICE [--entry N] [--force] [--dry-run] [--format text|json]\n"
     "                                    write back the values from before the device's\n"
     "                                    last recorded write (or entry N)\n"
     "  help [COMMAND]                    show this text, or one command's\n"
@@ -71,6 +71,7 @@ const char kUsage[] =
     "  --dry-run           read the device and show the changes; write nothing\n"
     "  --with-identity     load: write IP and HOST_NAME even from another device's file\n"
     "  --entry N           restore: the journal entry to undo (history shows the numbers)\n"
+    "  --force             restore: write back even over values changed since that entry\n"
     "  --quiet             no progress, and no verification line when a write is verified\n"
     "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
     "                      by default requests go out on every broadcast interface\n"
@@ -133,11 +134,14 @@ const CommandInfo kCommands[] = {
      "A damaged line is skipped and counted on standard error. The journal is\n"
      JOURNAL_PLACE_HISTORY ".\n"},
     {"restore", Command::Restore,
-     "restore DEVICE [--entry N] [--dry-run] [--quiet] [--format text|json]",
+     "restore DEVICE [--entry N] [--force] [--dry-run] [--quiet] [--format text|json]",
      "Writes back, for every key that a recorded write changed, the value it had\n"
      "before: of the device's newest entry in the journal, or of entry N (the number\n"
-     "history shows). The write is built, sent, read back and checked as set does,\n"
-     "and is recorded in the journal as a restore.\n"},
+     "history shows). The device must be the entry's (serial number and MAC). When\n"
+     "a key no longer holds what the entry wrote, nothing is restored (exit 3)\n"
+     "unless --force is given. A key that had no value before is left as it is.\n"
+     "The write is built, sent, read back and checked as set does, and is recorded\n"
+     "in the journal as a restore.\n"},
     {"help", Command::Help, "help [COMMAND]", "Shows the general help, or one command's.\n"},
 };
 
@@ -335,6 +339,8 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             o->entry = static_cast<int>(n);
         } else if (a == "--with-identity") {
             ok = flag(&o->withIdentity);
+        } else if (a == "--force") {
+            ok = flag(&o->force);
         } else if (a == "--quiet") {
             ok = flag(&o->quiet);
         } else if (a == "--interface") {
@@ -453,6 +459,10 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
     }
     if (o->entry != 0 && o->command != Command::Restore) {
         *error = "--entry applies to restore only";
+        return kExitUsage;
+    }
+    if (o->force && o->command != Command::Restore) {
+        *error = "--force applies to restore only";
         return kExitUsage;
     }
     if (o->withIdentity && o->command != Command::Load) {

@@ -39,6 +39,7 @@ struct Options {
     Format format = Format::Default;
     bool dryRun = false;
     bool withIdentity = false;   // load: also write IP and HOST_NAME from another device's file
+    bool force = false;          // restore: write over values changed since the entry's write
     bool quiet = false;          // no progress, no verification line on success
     int entry = 0;               // restore: the journal entry (its line), 0 for the newest
     std::string helpTopic;       // help COMMAND

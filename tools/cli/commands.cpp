@@ -17,6 +17,7 @@
 #include "platform.h"
 #include "session.h"
 #include "writecheck.h"
+#include "writeplan.h"
 
 namespace cli {
 
@@ -75,30 +76,111 @@ int DoGetOrSave(Session& s, const Options& o, FILE* out, FILE* err)
 struct WriteRequest {
     std::vector<Assignment> changes;
     SavedFrom source;                          // load: the device the file was saved from
-    const char* action = kJournalSet;          // as the journal records it
+    WriteKind kind = WriteKind::Set;
     const JournalEntry* restoring = nullptr;   // restore: the entry whose before values go back
 };
 
-// set, load and restore: the device's configuration with the given keys
-// changed, written as the form's OK writes it, then read back, checked and
-// recorded in the journal.
+}  // namespace
+
+int PlanAndWrite(Session& s, const Options& o, const Target& t, const WritePlanInput& in,
+                 FILE* out, FILE* err)
+{
+    static WritePlan plan;   // large; one write at a time per process
+    PlanWrite(in, &plan);
+    const int entryNumber = in.restoring ? in.restoring->number : 0;
+    if (plan.result == PLAN_WRONG_DEVICE) {
+        std::fprintf(err, "pathlume-cli: %s answered as %s (%s); entry %d is a write to %s (%s).\n",
+                     SafeText(o.device).c_str(), SafeText(t.serial).c_str(),
+                     SafeText(t.mac).c_str(), entryNumber, SafeText(in.restoring->serial).c_str(),
+                     SafeText(in.restoring->mac).c_str());
+        return kExitUsage;
+    }
+    char line[1024];
+    for (int i = 0; FormatPlanNote(plan, i, line, sizeof line) > 0; ++i)
+        std::fprintf(err, "pathlume-cli: %s\n", line);
+    if (plan.result == PLAN_BAD_VALUE || plan.result == PLAN_CHANGED ||
+        plan.result == PLAN_OVERWRITES) {
+        FormatPlanRefusal(plan, line, sizeof line, "--force restores anyway.");
+        std::fprintf(err, "pathlume-cli: %s\n", SafeText(line).c_str());
+        return plan.result == PLAN_BAD_VALUE ? kExitUsage : kExitNotVerified;
+    }
+
+    // What would change, in record order.
+    const bool json = o.format == Format::Json;
+    std::string jsonChanges;
+    for (int i = 0; i < plan.changeCount; ++i) {
+        const PlanValues& c = plan.changes[i];
+        const char* key = KeyTable[c.key].key;
+        if (json)
+            jsonChanges += std::string(i ? "," : "") + "\n    {\"key\": " + JsonString(key) +
+                           ", \"before\": " + JsonString(c.first) + ", \"after\": " +
+                           JsonString(c.second) + "}";
+        else
+            std::fprintf(out, "%s: %s -> %s\n", key, SafeText(c.first).c_str(),
+                         SafeText(c.second).c_str());
+    }
+    if (plan.result == PLAN_NOTHING || o.dryRun) {
+        const bool none = plan.result == PLAN_NOTHING;
+        if (json)
+            PrintWriteJson(out, t, entryNumber, jsonChanges, none ? "nothing to change" : "dry run", {});
+        else
+            std::fprintf(out, "%s\n", none ? "Nothing to change." : "Dry run: nothing written.");
+        return kExitOk;
+    }
+
+    ClearWriteTable();
+    RecordTable* table = GetWriteTable();
+    *table = plan.table;
+    WriteCheck check;
+    SendCheckedWrite(&check, plan.table, t.mac.c_str(), t.serial.c_str());
+    if (!s.Sent())
+        return kExitTransport;
+    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
+    RecordTable reread;
+    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
+    const bool answered = differ >= 0;
+    // Sent is written, whatever the check finds: the journal keeps it.
+    const JournalEntry entry = PlanJournalEntry(plan, "pathlume-cli", t.serial.c_str(), t.mac.c_str(),
+                                                answered ? &reread : nullptr);
+    const std::string unrecorded = RecordWrite(entry);
+    if (!unrecorded.empty())
+        std::fprintf(err, "pathlume-cli: %s\n", PathText(unrecorded).c_str());
+    if (s.failed())
+        return kExitTransport;
+    std::vector<KeyOutcome> keys;
+    for (const ConfigRecord& w : plan.table.rec) {
+        if (IsEmptyRecord(&w))
+            break;
+        std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
+        v.erase(v.find_last_not_of(' ') + 1);
+        keys.push_back({w.key, v, answered && CfgRecordReadBack(w, reread)});
+    }
+    if (json)
+        PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
+    if (differ == 0) {
+        if (!json && !o.quiet)
+            std::fprintf(out, "%s\n", line);
+        return kExitOk;
+    }
+    if (!answered && g_interrupted.load() != 0)
+        return kExitInterrupted;
+    std::fprintf(err, "pathlume-cli: %s\n", line);
+    return kExitNotVerified;
+}
+
+namespace {
+
+// set, load and restore: the device read just before the write, the write
+// planned on that read, then sent, read back, checked and journaled.
 int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err)
 {
     std::vector<Assignment>& changes = req.changes;
     Target t;
     RecordTable reply;
     char text[kCfgTextSize + 1];
-    int r = FetchTarget(s, o, &t, &reply, text, err);
+    const int r = FetchTarget(s, o, &t, &reply, text, err);
     if (r != 0)
         return r;
-    const JournalEntry* undo = req.restoring;
-    if (undo && (t.serial != undo->serial || NormalMac(t.mac) != NormalMac(undo->mac))) {
-        std::fprintf(err, "pathlume-cli: %s answered as %s (%s); entry %d is a write to %s (%s).\n",
-                     SafeText(o.device).c_str(), SafeText(t.serial).c_str(),
-                     SafeText(t.mac).c_str(), undo->number, SafeText(undo->serial).c_str(),
-                     SafeText(undo->mac).c_str());
-        return kExitUsage;
-    }
 
     // A backup of another device would give this one its address and name.
     const BackupOwner owner = WhoseBackup(req.source, t.serial, t.mac);
@@ -117,121 +199,24 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
         }
     }
 
-    CfgFormState state;
-    CfgFormFromRecords(reply, t.mac.c_str(), &state);
     // The device's own backup may restore its host name whatever its bytes:
-    // they came from the device. So do the journal's before values. Any
-    // other is held to what a user may type.
+    // they came from the device. Any other is held to what a user may type.
     const bool ownBackup = owner == BackupOwner::Own || owner == BackupOwner::OwnBySerial;
+    WriteChange asked[kMaxWriteChanges];
+    WritePlanInput in;
+    in.kind = req.kind;
+    in.fresh = &reply;
+    in.mac = t.mac.c_str();
+    in.serial = t.serial.c_str();
+    in.restoring = req.restoring;
+    in.force = o.force;
+    in.changes = asked;
     for (const Assignment& a : changes) {
-        if (a.key == KEY_HOST_NAME && a.value == state.deviceHostName)
-            continue;   // nothing to change
-        if (a.key == KEY_HOST_NAME && ownBackup) {
-            SetCfgDeviceHostName(&state, a.value.c_str());
-            continue;   // its length was checked with the file
-        }
-        const int check = undo ? SetRestoredValue(&state, {KeyTable[a.key].key, a.value})
-                               : SetCfgValue(&state, a.key, a.value.c_str());
-        if (check != CFG_OK) {
-            char msg[256];
-            FormatCfgMessage(msg, sizeof msg, check, *FindCfgField(a.key));
-            std::fprintf(err, "pathlume-cli: %s: %s\n", KeyTable[a.key].key, msg);
-            return kExitUsage;
-        }
-    }
-    CfgValues values;
-    const CfgField* failed = nullptr;
-    r = CheckCfgForm(state, &values, &failed);
-    if (r != CFG_OK) {
-        char msg[256];
-        FormatCfgMessage(msg, sizeof msg, r, *failed);
-        std::fprintf(err, "pathlume-cli: %s: %s\n", KeyTable[failed->key].key, msg);
-        return kExitUsage;
-    }
-
-    ClearWriteTable();
-    RecordTable* table = GetWriteTable();
-    BuildWriteTable(table, values);
-    const RecordTable written = *table;
-
-    const auto same = CfgRecordReadBack;
-    auto valueOf = [](const ConfigRecord& w) {
-        std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
-        return v.erase(v.find_last_not_of(' ') + 1);
-    };
-
-    // What would change, in record order.
-    const bool json = o.format == Format::Json;
-    std::string jsonChanges;
-    int changed = 0;
-    for (const ConfigRecord& w : written.rec) {
-        if (IsEmptyRecord(&w))
+        if (in.changeCount == kMaxWriteChanges)
             break;
-        if (same(w, reply))
-            continue;
-        const int key = KeyIndexOf(w.key);
-        const char* before = "";
-        for (const ConfigRecord& c : reply.rec) {
-            if (IsEmptyRecord(&c))
-                break;
-            if (std::strcmp(c.key, w.key) == 0)
-                before = c.value;
-        }
-        char after[kValueSize + 8];
-        CfgValueText(values, key, after, sizeof after);
-        if (json)
-            jsonChanges += std::string(changed ? "," : "") + "\n    {\"key\": " + JsonString(w.key) +
-                           ", \"before\": " + JsonString(before) + ", \"after\": " +
-                           JsonString(after) + "}";
-        else
-            std::fprintf(out, "%s: %s -> %s\n", w.key, SafeText(before).c_str(),
-                         SafeText(after).c_str());
-        ++changed;
+        asked[in.changeCount++] = {a.key, a.value.c_str(), ownBackup && a.key == KEY_HOST_NAME};
     }
-    if (changed == 0 || o.dryRun) {
-        const char* outcome = changed == 0 ? "nothing to change" : "dry run";
-        if (json)
-            PrintWriteJson(out, t, undo ? undo->number : 0, jsonChanges, outcome, {});
-        else
-            std::fprintf(out, "%s\n", changed == 0 ? "Nothing to change." : "Dry run: nothing written.");
-        return kExitOk;
-    }
-
-    WriteCheck check;
-    SendCheckedWrite(&check, written, t.mac.c_str(), t.serial.c_str());
-    if (!s.Sent())
-        return kExitTransport;
-    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
-    RecordTable reread;
-    char line[256];
-    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
-    const bool answered = differ >= 0;
-    // Sent is written, whatever the check finds: the journal keeps it.
-    JournalEntry entry = MakeJournalEntry("pathlume-cli", req.action, t.serial.c_str(),
-                                          t.mac.c_str(), reply, written, answered ? &reread : nullptr);
-    entry.restores = undo ? undo->number : 0;
-    const std::string unrecorded = RecordWrite(entry);
-    if (!unrecorded.empty())
-        std::fprintf(err, "pathlume-cli: %s\n", PathText(unrecorded).c_str());
-    if (s.failed())
-        return kExitTransport;
-    std::vector<KeyOutcome> keys;
-    for (const ConfigRecord& w : written.rec) {
-        if (IsEmptyRecord(&w))
-            break;
-        keys.push_back({w.key, valueOf(w), answered && same(w, reread)});
-    }
-    if (json)
-        PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
-    if (differ == 0) {
-        if (!json && !o.quiet)
-            std::fprintf(out, "%s\n", line);
-        return kExitOk;
-    }
-    if (!answered && g_interrupted.load() != 0)
-        return kExitInterrupted;
-    std::fprintf(err, "pathlume-cli: %s\n", line);
-    return kExitNotVerified;
+    return PlanAndWrite(s, o, t, in, out, err);
 }
 
 // Reads the journal; damaged lines are counted on err. 0, or kExitNoDevice
@@ -284,10 +269,8 @@ int DoHistory(const Options& o, FILE* out, FILE* err)
     return kExitOk;
 }
 
-// The entry a restore undoes and the values that undo it. 0, or an exit
-// code with the reason told.
-int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** chosen,
-                  std::vector<Assignment>* changes, FILE* err)
+// The entry a restore undoes. 0, or an exit code with the reason told.
+int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** chosen, FILE* err)
 {
     std::string path;
     const int r = ReadJournalFor(j, &path, err);
@@ -320,17 +303,6 @@ int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** cho
                          SafeText(o.device).c_str(), PathText(path).c_str());
             return kExitNoDevice;
         }
-    }
-    std::vector<std::string> kept;
-    for (const JournalRecord& v : RestoreValues(**chosen, &kept))
-        changes->push_back({KeyIndexOf(v.key.c_str()), v.value});
-    if (!kept.empty()) {
-        std::string keys;
-        for (const std::string& k : kept)
-            keys += (keys.empty() ? "" : ", ") + k;
-        std::fprintf(err, "pathlume-cli: Left as they are: %s (entry %d has no value of them from "
-                          "before its write that a write can give back).\n",
-                     keys.c_str(), (*chosen)->number);
     }
     return 0;
 }
@@ -366,8 +338,8 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
     JournalContents journal;
     if (o.command == Command::Restore) {
         // The entry is chosen before anything is sent.
-        write.action = kJournalRestore;
-        const int r = ChooseRestore(o, &journal, &write.restoring, &changes, err);
+        write.kind = WriteKind::Restore;
+        const int r = ChooseRestore(o, &journal, &write.restoring, err);
         if (r != 0)
             return r;
         if (o.format == Format::Text && !o.quiet)
@@ -377,7 +349,7 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
                          SafeText(write.restoring->action).c_str());
     }
     if (o.command == Command::Load) {
-        write.action = kJournalLoad;
+        write.kind = WriteKind::Load;
         // Checked whole before anything is sent.
         std::string text;
         std::string error;

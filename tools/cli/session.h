@@ -12,6 +12,7 @@
 #include "cli.h"
 #include "codec.h"
 #include "engine.h"
+#include "writeplan.h"
 
 namespace cli {
 
@@ -77,5 +78,14 @@ bool Fetch(Session& s, const Target& t, RecordTable* reply, char (&text)[kCfgTex
 // Resolve, then Fetch: 0, or an exit code with the reason told on err.
 int FetchTarget(Session& s, const Options& o, Target* t, RecordTable* reply,
                 char (&text)[kCfgTextSize + 1], FILE* err);
+
+// Plans one write on the target's configuration read just before it
+// (in.fresh) and, unless the plan refuses it or o.dryRun, performs it: the
+// change list on out (text or JSON), notes and refusals on err, the write
+// sent, read back, checked and journaled. An exit code: kExitOk, kExitUsage
+// (a value refused), kExitNotVerified (refused as a conflict, or not taken),
+// kExitTransport, kExitInterrupted.
+int PlanAndWrite(Session& s, const Options& o, const Target& t, const WritePlanInput& in,
+                 FILE* out, FILE* err);
 
 }  // namespace cli

@@ -7,12 +7,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "codec.h"
@@ -38,6 +40,8 @@ enum class Fault {
                     // from the device's own address
     SplitTerminator,// the reply without the last 5 bytes of its terminator,
                     // then those 5 bytes alone, then the whole reply
+    ChangeAfter,    // another writer: changeAfterMs after answering a
+                    // GetConfig, the device's changeRecords are set
 };
 
 struct Options {
@@ -58,6 +62,9 @@ struct Options {
     std::vector<int> refuseKeys;                 // SetConfig records refused whatever the value
     bool exclusive = false;                      // hold the port without sharing it
     std::string spliceAddress = "127.0.0.2";     // the second sender of Fault::Splice
+    int changeAfterMs = 0;                       // ChangeAfter: the delay
+    std::vector<std::pair<int, std::string>> changeRecords;   // ChangeAfter: KEY, value
+    int applyLateMs = 0;                         // a SetConfig's records take effect this late
 };
 
 // The value the second sender of Fault::Splice puts in the record it
@@ -65,6 +72,10 @@ struct Options {
 // Find reply.
 constexpr char kSplicedIp[] = "10.66.66.66";
 constexpr char kSplicedSerial[] = "SPLICED";
+
+// "change-after=MS" of --fault: the fault and its delay. false when the text
+// is not one.
+bool ParseChangeAfter(const std::string& text, Options* out);
 
 // One device: its configuration as key/value texts in key-table order. A
 // key in missing is a record the device does not have: its replies leave it
@@ -139,6 +150,9 @@ public:
     // serial number), in the order they came; empty before any.
     std::vector<WrittenRecord> LastWrite(size_t device) const;
     int RequestsHandled() const { return handled_.load(); }
+    // Leaves every request after the first count handled unanswered (a
+    // device that falls silent); 0 answers all.
+    void FallSilentAfter(int count) { silentAfter_.store(count); }
 
     // One line per request handled.
     std::function<void(const std::string&)> log;
@@ -157,6 +171,17 @@ private:
                                              std::vector<bool>* second) const;
     bool FaultActive() const;
     void Log(const std::string& line);
+    // Values set later (a late write, another writer's change): applied by
+    // the first request or poll at or after their time.
+    struct Pending {
+        std::chrono::steady_clock::time_point due;
+        size_t device;
+        std::vector<std::pair<int, std::string>> values;
+    };
+    void ApplyDue();
+    void ApplyLocked(size_t device, const std::vector<std::pair<int, std::string>>& values);
+    std::vector<Pending> pending_;   // guarded by mutex_
+    std::atomic<int> silentAfter_{0};
 
     Options opt_;
     std::vector<Device> devices_;

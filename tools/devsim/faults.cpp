@@ -20,6 +20,7 @@ bool ParseFault(const std::string& name, Fault* out)
         {"forged-config", Fault::ForgedConfig}, {"late-duplicate", Fault::LateDuplicate},
         {"splice", Fault::Splice},       {"splice-own", Fault::SpliceOwn},
         {"split-terminator", Fault::SplitTerminator},
+        {"change-after", Fault::ChangeAfter},
     };
     for (const auto& [n, f] : kNames) {
         if (name == n) {
@@ -44,8 +45,49 @@ const char* FaultName(Fault f)
     case Fault::Splice: return "splice";
     case Fault::SpliceOwn: return "splice-own";
     case Fault::SplitTerminator: return "split-terminator";
+    case Fault::ChangeAfter: return "change-after";
     }
     return "none";
+}
+
+bool ParseChangeAfter(const std::string& text, Options* out)
+{
+    static const std::string kPrefix = "change-after=";
+    if (text.compare(0, kPrefix.size(), kPrefix) != 0)
+        return false;
+    const std::string ms = text.substr(kPrefix.size());
+    if (ms.empty() || ms.size() > 5 || ms.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const int n = std::stoi(ms);
+    if (n > 60000)
+        return false;
+    out->fault = Fault::ChangeAfter;
+    out->changeAfterMs = n;
+    return true;
+}
+
+void Simulator::ApplyLocked(size_t device, const std::vector<std::pair<int, std::string>>& values)
+{
+    Device& d = devices_[device];
+    for (const auto& [key, value] : values)
+        d.values[key] = value;
+    if (d.values[KEY_DHCP] == "0")
+        d.values[KEY_IP_CUR] = d.values[KEY_IP];
+}
+
+void Simulator::ApplyDue()
+{
+    std::lock_guard<std::mutex> g(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    // In the order they were made, so a later change wins.
+    auto kept = pending_.begin();
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->due <= now)
+            ApplyLocked(it->device, it->values);
+        else
+            *kept++ = std::move(*it);
+    }
+    pending_.erase(kept, pending_.end());
 }
 
 bool Simulator::FaultActive() const
@@ -80,6 +122,7 @@ std::vector<uint8_t> Simulator::Damage(std::vector<uint8_t> frame)
     case Fault::Splice:
     case Fault::SpliceOwn:
     case Fault::SplitTerminator:
+    case Fault::ChangeAfter:
         break;
     }
     return frame;
@@ -163,7 +206,8 @@ void Simulator::SendReplies(std::vector<std::vector<uint8_t>> frames, uint32_t f
                                           opt_.fault == Fault::SpliceOwn ||
                                           opt_.fault == Fault::SplitTerminator);
     const bool damage = FaultActive() && !splice && opt_.fault != Fault::WrongMac &&
-                        opt_.fault != Fault::ForgedConfig && opt_.fault != Fault::LateDuplicate;
+                        opt_.fault != Fault::ForgedConfig && opt_.fault != Fault::LateDuplicate &&
+                        opt_.fault != Fault::ChangeAfter;
     for (auto& f : frames) {
         if (opt_.lossPercent > 0 && static_cast<int>(rng_() % 100) < opt_.lossPercent)
             continue;

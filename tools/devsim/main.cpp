@@ -43,6 +43,9 @@ const char kUsage[] =
     "                         reply's own rest), split-terminator (the terminator's\n"
     "                         last 5 bytes in a datagram of their own)\n"
     "  --splice-from ADDR     the second sender of --fault splice (default 127.0.0.2)\n"
+    "                         change-after=MS KEY=VALUE... (another writer: MS ms after\n"
+    "                         answering a GetConfig the device's KEYs take these values)\n"
+    "  --apply-late MS        a SetConfig's records take effect MS ms after it came\n"
     "  --late-ms MS           delay of the late copy (default 20)\n"
     "  --fault-count N        damage only the first N requests (default 0 = all)\n"
     "  --refuse KEY[,KEY]     refuse these SetConfig records whatever their value\n"
@@ -144,8 +147,28 @@ int main(int argc, char** argv)
         } else if (a == "--duplicate") {
             opt.duplicate = true;
         } else if (a == "--fault" && next(&v)) {
-            if (!devsim::ParseFault(v, &opt.fault))
+            if (devsim::ParseChangeAfter(v, &opt)) {
+                // The records another writer sets follow as KEY=VALUE.
+                for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos &&
+                       std::string(argv[i + 1]).rfind("--", 0) != 0;
+                     ++i) {
+                    const std::string kv = argv[i + 1];
+                    const std::string key = kv.substr(0, kv.find('='));
+                    const KeyInfo* k = FindKey(key.c_str());
+                    if (!k)
+                        return Fail("unknown key " + key + " in --fault change-after");
+                    opt.changeRecords.emplace_back(static_cast<int>(k - KeyTable),
+                                                   kv.substr(kv.find('=') + 1));
+                }
+                if (opt.changeRecords.empty())
+                    return Fail("--fault change-after=MS takes KEY=VALUE records");
+            } else if (!devsim::ParseFault(v, &opt.fault)) {
                 return Fail(std::string("unknown fault ") + v);
+            }
+        } else if (a == "--apply-late" && next(&v)) {
+            if (!ParseInt(v, 0, 60000, &n))
+                return Fail("bad --apply-late");
+            opt.applyLateMs = static_cast<int>(n);
         } else if (a == "--late-ms" && next(&v)) {
             if (!ParseInt(v, 0, 60000, &n))
                 return Fail("bad --late-ms");

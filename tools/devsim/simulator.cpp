@@ -104,7 +104,9 @@ uint16_t Simulator::BoundPort() const
 
 bool Simulator::Poll(int timeoutMs)
 {
-    if (socket_ == kNoSocket || !WaitReadable(socket_, timeoutMs))
+    const bool readable = socket_ != kNoSocket && WaitReadable(socket_, timeoutMs);
+    ApplyDue();
+    if (!readable)
         return false;
     uint8_t buf[4096];
     uint32_t fromAddr = 0;
@@ -191,6 +193,12 @@ void Simulator::Handle(const uint8_t* data, size_t len, uint32_t fromAddr, uint1
         return;
     const uint32_t cmd = data[7] | (data[8] << 8) | (data[9] << 16) |
                          (static_cast<uint32_t>(data[10]) << 24);
+    const int silentAfter = silentAfter_.load();
+    if (silentAfter > 0 && handled_.load() >= silentAfter) {
+        ++handled_;
+        Log("request " + std::to_string(cmd) + ": not answered (fallen silent)");
+        return;
+    }
     RecordTable req;
     const int parsed = ParseConfigTextInto(&req, reinterpret_cast<const char*>(data) + kFrameHeaderSize,
                                            len - kFrameHeaderSize, nullptr, nullptr);
@@ -254,6 +262,10 @@ void Simulator::HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint1
                 frames.push_back(BuildReply(RequestKind::GetConfig, other, all));
             }
             frames.push_back(BuildReply(RequestKind::GetConfig, d, all));
+            if (opt_.fault == Fault::ChangeAfter && FaultActive() && !opt_.changeRecords.empty())
+                pending_.push_back({std::chrono::steady_clock::now() +
+                                        std::chrono::milliseconds(opt_.changeAfterMs),
+                                    i, opt_.changeRecords});
             break;
         }
     }
@@ -305,6 +317,7 @@ void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint1
         } else {
             int applied = 0;
             std::string refused;
+            std::vector<std::pair<int, std::string>> late;   // what is taken, in order
             for (const ConfigRecord& r : req.rec) {
                 if (IsEmptyRecord(&r))
                     break;
@@ -321,11 +334,16 @@ void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint1
                     refused += std::string(" ") + r.key + " (" + why + ")";
                     continue;
                 }
-                it->values[key] = r.value;
+                late.emplace_back(key, r.value);
                 ++applied;
             }
-            if (it->values[KEY_DHCP] == "0")
-                it->values[KEY_IP_CUR] = it->values[KEY_IP];
+            const size_t device = static_cast<size_t>(it - devices_.begin());
+            if (opt_.applyLateMs > 0)
+                pending_.push_back({std::chrono::steady_clock::now() +
+                                        std::chrono::milliseconds(opt_.applyLateMs),
+                                    device, std::move(late)});
+            else
+                ApplyLocked(device, late);
             Log(line + ": applied " + std::to_string(applied) + " record(s)" +
                 (refused.empty() ? "" : ", refused:" + refused) + "; records:" + keys);
         }
