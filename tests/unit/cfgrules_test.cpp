@@ -2,10 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cfgrules.h"
 #include "codec.h"
+#include "journal.h"
+#include "writeplan.h"
 
 namespace {
 
@@ -245,6 +249,14 @@ TEST(CfgRules, AWriteCarriesNothingTheDeviceDidNotReport)
         {"the device's own host name goes back though it is not ASCII",
          Records({{KEY_MAC, "M4"}, {KEY_HOST_NAME, "caf\xE9"}, {KEY_SERIAL_NUM, "S4"}}),
          "DHCP=Enable", "MAC=M4;DHCP=1;HOST_NAME=caf\xE9;SERIAL_NUM=S4"},
+        {"numbers out of their range stay out like unreadable ones",
+         Records({{KEY_MAC, "M6"}, {KEY_PRNT_PORT, "70000"}, {KEY_PRNT_RCV_TMO, "10"},
+                  {KEY_SERIAL_NUM, "S6"}}),
+         "HOST_NAME=x", "MAC=M6;HOST_NAME=x;SERIAL_NUM=S6"},
+        {"a record reported readable, then again unreadable, stays out",
+         Records({{KEY_MAC, "M7"}, {KEY_IP, "10.0.0.1"}, {KEY_PRNT_PORT, "9100"}, {KEY_IP, "x"},
+                  {KEY_PRNT_PORT, "port"}, {KEY_SERIAL_NUM, "S7"}}),
+         "HOST_NAME=y", "MAC=M7;HOST_NAME=y;SERIAL_NUM=S7"},
     };
     for (const Case& c : cases) {
         CfgFormState state;
@@ -331,6 +343,203 @@ TEST(CfgRules, EveryFieldKeepsItsOwnValue)
                 << KeyTable[c.key].key << " set, " << KeyTable[f.key].key << " read";
         }
     }
+}
+
+// The one planner of every write: a table of the kinds of write and what
+// each must plan, refuse or leave. A device's reply is the fresh read; the
+// form's cases also give what the form showed; a restore gives its entry.
+TEST(WritePlanner, EachKindOfWritePlansRefusesOrLeavesAsItMust)
+{
+    const RecordTable device =
+        Records({{KEY_DEV, "NP"}, {KEY_MAC, "M1"}, {KEY_IP, "10.0.0.5"}, {KEY_PRNT_PORT, "9100"},
+                 {KEY_PRNT_RCV_TMO, "90"}, {KEY_HOST_NAME, "printer-a"}, {KEY_SERIAL_NUM, "S1"}});
+    // A write of HOST_NAME printer-a -> mine and PRNT_PORT (empty) -> 9100,
+    // also recording a change of DEV (which no write may give back).
+    JournalEntry entry;
+    entry.number = 12;
+    entry.serial = "S1";
+    entry.mac = "M1";
+    entry.before = {{"DEV", "OLD"}, {"MAC", "M1"}, {"PRNT_PORT", ""}, {"HOST_NAME", "printer-a"},
+                    {"SERIAL_NUM", "S1"}};
+    entry.written = {{"DEV", "NP"}, {"MAC", "M1"}, {"PRNT_PORT", "9100"}, {"HOST_NAME", "mine"},
+                     {"SERIAL_NUM", "S1"}};
+    const RecordTable afterEntry =
+        Records({{KEY_DEV, "NP"}, {KEY_MAC, "M1"}, {KEY_PRNT_PORT, "9100"}, {KEY_HOST_NAME, "mine"},
+                 {KEY_SERIAL_NUM, "S1"}});
+    const RecordTable overwritten =
+        Records({{KEY_DEV, "NP"}, {KEY_MAC, "M1"}, {KEY_PRNT_PORT, "9100"},
+                 {KEY_HOST_NAME, "colleague"}, {KEY_SERIAL_NUM, "S1"}});
+    JournalEntry portEntry = entry;   // the port's value before was out of its range
+    portEntry.before[2].value = "70000";
+    portEntry.before[3].value = "mine";
+
+    struct Case {
+        const char* what;
+        WriteKind kind;
+        RecordTable fresh;
+        std::vector<std::pair<int, const char*>> changes;
+        const RecordTable* shown;
+        const JournalEntry* restoring;
+        const char* serial;   // the device written to; "" for S1
+        const char* mac;      // "" for M1
+        bool force;
+        int result;
+        const char* listed;   // the change list "KEY: before -> after" joined by "; ", or the
+                              // refusal's sentence, then any notes after " | "
+        const char* written;  // the records of the table, "KEY=value;...", or nullptr
+    } cases[] = {
+        {"set: a changed value and the rest as reported", WriteKind::Set, device,
+         {{KEY_HOST_NAME, "lobby"}}, nullptr, nullptr, "", "", false, PLAN_WRITE,
+         "HOST_NAME: printer-a -> lobby",
+         "DEV=NP;MAC=M1;IP=10.0.0.5;PRNT_PORT=9100;PRNT_RCV_TMO=90;HOST_NAME=lobby;SERIAL_NUM=S1"},
+        {"set: the values the device has already", WriteKind::Set, device,
+         {{KEY_PRNT_PORT, "9100"}, {KEY_HOST_NAME, "printer-a"}}, nullptr, nullptr, "", "", false,
+         PLAN_NOTHING, "", nullptr},
+        {"set: a value its rule refuses", WriteKind::Set, device, {{KEY_PRNT_PORT, "65536"}},
+         nullptr, nullptr, "", "", false, PLAN_BAD_VALUE,
+         "PRNT_PORT: Enter an integer between 0 and 65535.", nullptr},
+        {"set: a read-only key", WriteKind::Set, device, {{KEY_DEV, "x"}}, nullptr, nullptr, "", "",
+         false, PLAN_BAD_VALUE, "DEV: Device name cannot be changed.", nullptr},
+        {"load: the device's own host name whatever its bytes", WriteKind::Load, device,
+         {{KEY_HOST_NAME, "caf\xE9"}}, nullptr, nullptr, "", "", false, PLAN_WRITE,
+         "HOST_NAME: printer-a -> caf\xE9",
+         "DEV=NP;MAC=M1;IP=10.0.0.5;PRNT_PORT=9100;PRNT_RCV_TMO=90;HOST_NAME=caf\xE9;SERIAL_NUM=S1"},
+        {"set: a reported value out of its range blocks nothing",
+         WriteKind::Set, Records({{KEY_MAC, "M1"}, {KEY_PRNT_PORT, "70000"}, {KEY_HOST_NAME, "a"}}),
+         {{KEY_HOST_NAME, "b"}}, nullptr, nullptr, "", "", false, PLAN_WRITE, "HOST_NAME: a -> b",
+         "MAC=M1;HOST_NAME=b"},
+        {"set: a key reported twice is listed with what will be written", WriteKind::Set,
+         Records({{KEY_MAC, "M1"}, {KEY_HOST_NAME, "first"}, {KEY_PRNT_PORT, "1"},
+                  {KEY_HOST_NAME, "last"}}),
+         {{KEY_PRNT_PORT, "2"}}, nullptr, nullptr, "", "", false, PLAN_WRITE,
+         "PRNT_PORT: 1 -> 2; HOST_NAME: first -> last", "MAC=M1;PRNT_PORT=2;HOST_NAME=last"},
+        {"form: the device changed a value the user did not touch", WriteKind::FormEdit,
+         overwritten, {{KEY_PRNT_PORT, "9101"}}, &afterEntry, nullptr, "", "", false, PLAN_CHANGED,
+         "The device's configuration changed since it was read: HOST_NAME: mine -> colleague. "
+         "Nothing was written.",
+         nullptr},
+        {"form: every changed value is named", WriteKind::FormEdit,
+         Records({{KEY_MAC, "M1"}, {KEY_IP, "10.0.0.6"}, {KEY_HOST_NAME, "colleague"}}),
+         {}, &device, nullptr, "", "", false, PLAN_CHANGED,
+         "The device's configuration changed since it was read: DEV: NP -> (none), IP: 10.0.0.5 -> "
+         "10.0.0.6, PRNT_PORT: 9100 -> (none), PRNT_RCV_TMO: 90 -> (none), HOST_NAME: printer-a -> "
+         "colleague, SERIAL_NUM: S1 -> (none). Nothing was written.",
+         nullptr},
+        {"form: a value the user changed is written as typed", WriteKind::FormEdit, overwritten,
+         {{KEY_HOST_NAME, "typed"}}, &afterEntry, nullptr, "", "", false, PLAN_WRITE,
+         "HOST_NAME: colleague -> typed", "DEV=NP;MAC=M1;PRNT_PORT=9100;HOST_NAME=typed;SERIAL_NUM=S1"},
+        {"form: Auto-detect chosen where the device reported no line speed", WriteKind::FormEdit,
+         device, {{KEY_ENET_SPD, "0"}}, &device, nullptr, "", "", false, PLAN_WRITE,
+         "ENET_SPD:  -> 0",
+         "DEV=NP;MAC=M1;ENET_SPD=0;IP=10.0.0.5;PRNT_PORT=9100;PRNT_RCV_TMO=90;HOST_NAME=printer-a;"
+         "SERIAL_NUM=S1"},
+        {"restore: what the entry changed goes back; a key empty before and a read-only key stay",
+         WriteKind::Restore, afterEntry, {}, nullptr, &entry, "", "", false, PLAN_WRITE,
+         "HOST_NAME: mine -> printer-a | PRNT_PORT had no value before entry 12; left as it is. | "
+         "DEV cannot be written; left as it is.",
+         "DEV=NP;MAC=M1;PRNT_PORT=9100;HOST_NAME=printer-a;SERIAL_NUM=S1"},
+        {"restore: a value changed since the entry refuses it", WriteKind::Restore, overwritten, {},
+         nullptr, &entry, "", "", false, PLAN_OVERWRITES,
+         "HOST_NAME is colleague now, not mine as entry 12 wrote it. Nothing was restored; "
+         "--force restores anyway. | PRNT_PORT had no value before entry 12; left as it is. | "
+         "DEV cannot be written; left as it is.",
+         nullptr},
+        {"restore: forced over a value changed since", WriteKind::Restore, overwritten, {}, nullptr,
+         &entry, "", "", true, PLAN_WRITE,
+         "HOST_NAME: colleague -> printer-a | PRNT_PORT had no value before entry 12; left as it "
+         "is. | DEV cannot be written; left as it is.",
+         "DEV=NP;MAC=M1;PRNT_PORT=9100;HOST_NAME=printer-a;SERIAL_NUM=S1"},
+        {"restore: a value out of its range before is no value", WriteKind::Restore, afterEntry, {},
+         nullptr, &portEntry, "", "", false, PLAN_NOTHING,
+         " | PRNT_PORT had no value before entry 12; left as it is. | DEV cannot be written; left "
+         "as it is.",
+         nullptr},
+        {"restore: a device sharing the entry's serial but not its MAC", WriteKind::Restore,
+         afterEntry, {}, nullptr, &entry, "S1", "M2", false, PLAN_WRONG_DEVICE,
+         "The device is not the one the entry's write went to.", nullptr},
+        {"restore: a device sharing the entry's MAC but not its serial", WriteKind::Restore,
+         afterEntry, {}, nullptr, &entry, "S2", "M1", false, PLAN_WRONG_DEVICE,
+         "The device is not the one the entry's write went to.", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<WriteChange> asked;
+        for (const auto& [key, text] : c.changes)
+            asked.push_back({key, text, c.kind == WriteKind::Load});
+        WritePlanInput in;
+        in.kind = c.kind;
+        in.fresh = &c.fresh;
+        in.shown = c.shown;
+        in.mac = c.mac[0] ? c.mac : "M1";
+        in.serial = c.serial[0] ? c.serial : "S1";
+        in.changes = asked.data();
+        in.changeCount = static_cast<int>(asked.size());
+        in.restoring = c.restoring;
+        in.force = c.force;
+        auto plan = std::make_unique<WritePlan>();
+        EXPECT_EQ(PlanWrite(in, plan.get()), c.result) << c.what;
+
+        std::string listed;
+        char line[512];
+        if (FormatPlanRefusal(*plan, line, sizeof line, "--force restores anyway.") > 0)
+            listed = line;
+        for (int i = 0; i < plan->changeCount; ++i) {
+            const PlanValues& v = plan->changes[i];
+            listed += std::string(i ? "; " : "") + KeyTable[v.key].key + ": " + v.first + " -> " +
+                      v.second;
+        }
+        for (int i = 0; FormatPlanNote(*plan, i, line, sizeof line) > 0; ++i)
+            listed += std::string(" | ") + line;
+        EXPECT_EQ(listed, c.listed) << c.what;
+
+        std::string written;
+        for (int i = 0; i < plan->records; ++i) {
+            std::string v(plan->table[i].value, static_cast<size_t>(plan->table[i].width));
+            v.erase(v.find_last_not_of(' ') + 1);
+            written += std::string(written.empty() ? "" : ";") + plan->table[i].key + "=" + v;
+        }
+        if (c.written) {
+            EXPECT_EQ(written, c.written) << c.what;
+        } else if (c.result != PLAN_NOTHING) {
+            EXPECT_EQ(plan->records, 0) << c.what << ": a refused write carries nothing";
+        }
+    }
+}
+
+// The journal entry of a planned write: its action and the entry it undoes
+// come from the plan, its before values are the fresh read.
+TEST(WritePlanner, TheJournalEntryRecordsThePlannedWrite)
+{
+    const RecordTable device = Records({{KEY_MAC, "M1"}, {KEY_HOST_NAME, "a"}, {KEY_SERIAL_NUM, "S1"}});
+    const WriteChange change{KEY_HOST_NAME, "b", false};
+    WritePlanInput in;
+    in.kind = WriteKind::Set;
+    in.fresh = &device;
+    in.mac = "M1";
+    in.serial = "S1";
+    in.changes = &change;
+    in.changeCount = 1;
+    auto plan = std::make_unique<WritePlan>();
+    ASSERT_EQ(PlanWrite(in, plan.get()), PLAN_WRITE);
+    const JournalEntry set = PlanJournalEntry(*plan, "pathlume-cli", "S1", "M1", &plan->table);
+    EXPECT_EQ(set.action, "set");
+    EXPECT_EQ(set.restores, 0);
+    EXPECT_EQ(set.outcome, "verified");
+    ASSERT_EQ(JournalChanges(set).size(), 1u);
+    EXPECT_EQ(JournalChanges(set)[0].before, "a");
+    EXPECT_EQ(JournalChanges(set)[0].after, "b");
+
+    JournalEntry undone = set;
+    undone.number = 7;
+    const RecordTable now = Records({{KEY_MAC, "M1"}, {KEY_HOST_NAME, "b"}, {KEY_SERIAL_NUM, "S1"}});
+    in.kind = WriteKind::Restore;
+    in.fresh = &now;
+    in.restoring = &undone;
+    ASSERT_EQ(PlanWrite(in, plan.get()), PLAN_WRITE);
+    const JournalEntry restore = PlanJournalEntry(*plan, "pathlume", "S1", "M1", nullptr);
+    EXPECT_EQ(restore.action, "restore");
+    EXPECT_EQ(restore.restores, 7);
+    EXPECT_EQ(restore.outcome, "no answer");
+    EXPECT_EQ(restore.written.size(), 3u);
 }
 
 }  // namespace
