@@ -726,4 +726,70 @@ TEST_F(CliJournal, AJournalThatCannotBeWrittenDoesNotStopTheWrite)
     fs::permissions(base + "/read-only", fs::perms::owner_all);
 }
 
+// A device that takes a write 20 ms after it came is still verified: the
+// re-read waits the 30 ms a device needs.
+TEST_F(CliRun, AWriteTheDeviceTakesLateIsStillVerified)
+{
+    auto opt = testrig::LoopbackSimOptions();
+    opt.applyLateMs = 20;
+    Start(devsim::GenerateDevices(1, 65), opt);
+    const CliResult r = Cli({"set", Named(0), "PRNT_PORT=9101", "--timeout", "1"});
+    EXPECT_EQ(r.exit, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "Configuration verified.\n");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), "9101");
+}
+
+// Restore checks what it overwrites: after another writer (the simulator's
+// change-after fault) has changed a key the entry wrote, nothing is written
+// unless --force; a key that had no value before the entry is left as it is.
+TEST_F(CliJournal, RestoreDoesNotUndoAnotherWritersChangeUnlessForced)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(1, 64);
+    devices[0].values[KEY_PRNT_PORT] = "";   // empty before the write
+    const std::string original = devices[0].values[KEY_HOST_NAME];
+    auto opt = testrig::LoopbackSimOptions();
+    opt.fault = devsim::Fault::ChangeAfter;
+    opt.changeAfterMs = 400;
+    opt.changeRecords = {{KEY_HOST_NAME, "colleague"}};
+    opt.faultCount = 1;   // after the set's own read only
+    Start(devices, opt);
+
+    const CliResult set = Cli({"set", Named(0), "HOST_NAME=mine", "PRNT_PORT=9100", "--timeout", "1"});
+    ASSERT_EQ(set.exit, cli::kExitOk) << set.out << set.err;
+    for (int i = 0; i < 100 && rig_->sim().Value(0, KEY_HOST_NAME) != "colleague"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), "colleague");
+
+    const std::string told =
+        "pathlume-cli: PRNT_PORT had no value before entry 1; left as it is.\n"
+        "pathlume-cli: HOST_NAME is colleague now, not mine as entry 1 wrote it. Nothing was "
+        "restored; --force restores anyway.\n";
+    for (const char* dry : {"--dry-run", "--quiet"}) {
+        const int requests = rig_->sim().RequestsHandled();
+        const CliResult r = Cli({"restore", Named(0), dry, "--timeout", "1"});
+        EXPECT_EQ(r.exit, cli::kExitNotVerified) << dry;
+        EXPECT_EQ(r.err, told) << dry;
+        EXPECT_EQ(r.out.find("->"), std::string::npos) << r.out;
+        EXPECT_EQ(rig_->sim().RequestsHandled(), requests + 1) << dry << ": one read, no write";
+        EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), "colleague");
+    }
+    EXPECT_EQ(ReadBack().entries.size(), 1u);
+
+    const CliResult forced = Cli({"restore", Named(0), "--force", "--timeout", "1"});
+    EXPECT_EQ(forced.exit, cli::kExitOk) << forced.err;
+    EXPECT_EQ(forced.err, "pathlume-cli: PRNT_PORT had no value before entry 1; left as it is.\n");
+    EXPECT_EQ(forced.out.substr(forced.out.find('\n') + 1),
+              "HOST_NAME: colleague -> " + original + "\nConfiguration verified.\n");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), original);
+    EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), "9100");
+    const JournalContents j = ReadBack();
+    ASSERT_EQ(j.entries.size(), 2u);
+    EXPECT_EQ(j.entries[1].restores, 1);
+
+    // --force is a restore's alone.
+    const CliResult misplaced = Cli({"set", Named(0), "PRNT_PORT=9101", "--force"});
+    EXPECT_EQ(misplaced.exit, cli::kExitUsage);
+    EXPECT_EQ(misplaced.err, "pathlume-cli: --force applies to restore only (see --help)\n");
+}
+
 }  // namespace

@@ -80,14 +80,14 @@ void Simulator::ApplyDue()
     std::lock_guard<std::mutex> g(mutex_);
     const auto now = std::chrono::steady_clock::now();
     // In the order they were made, so a later change wins.
-    auto kept = pending_.begin();
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-        if (it->due <= now)
-            ApplyLocked(it->device, it->values);
+    std::vector<Pending> later;
+    for (Pending& p : pending_) {
+        if (p.due <= now)
+            ApplyLocked(p.device, p.values);
         else
-            *kept++ = std::move(*it);
+            later.push_back(std::move(p));
     }
-    pending_.erase(kept, pending_.end());
+    pending_.swap(later);
 }
 
 bool Simulator::FaultActive() const
