@@ -244,6 +244,55 @@ TEST_F(ConfigFlowTest, WriteIsCheckedAgainstTheReRead)
     }
 }
 
+// The form writes only onto what it showed: a value someone else changed
+// while the form stood open stops the write; read again, the form shows the
+// device's new value and keeps the user's own.
+TEST_F(ConfigFlowTest, AChangeMadeWhileTheFormWasOpenStopsTheWrite)
+{
+    OpenAndSeek(2);
+    const size_t dev = DeviceOfRow(0);
+    const std::string host = rig_->sim().Value(dev, KEY_HOST_NAME);
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    int opened = 0;
+    bool writtenBeforeReopen = true;
+    QString hostShownAgain, portShownAgain;
+    onModal = [&](const SeamCall& call) {
+        QLineEdit* port = GetDlgItem<QLineEdit>(call.dialog, IDC_EDT_PRNT_PORT);
+        if (++opened == 1) {
+            port->setText(QStringLiteral("9101"));
+            rig_->sim().SetValue(dev, KEY_HOST_NAME, "colleague");   // meanwhile, elsewhere
+        } else {
+            writtenBeforeReopen = !rig_->sim().LastWrite(dev).empty();
+            hostShownAgain = GetDlgItem<QLineEdit>(call.dialog, IDC_EDT_HOST_NAME)->text();
+            portShownAgain = port->text();
+        }
+        QTest::mouseClick(GetDlgItem<QPushButton>(call.dialog, IDOK), Qt::LeftButton);
+        return IDCANCEL;
+    };
+    QStringList asked;
+    onConfirm = [&asked](const SeamCall& call) {
+        asked << call.text;
+        return IDOK;   // read again
+    };
+    Click(IDC_BTN_EDIT_CONFIG);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened == 2; }, 5000));
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].startsWith(QString::fromStdString(
+        "The device's configuration changed since it was read: HOST_NAME: " + host +
+        " -> colleague. Nothing was written.")))
+        << asked[0].toStdString();
+    EXPECT_FALSE(writtenBeforeReopen) << "a SetConfig was sent before the form was read again";
+
+    // Filled again: the device's new name and the user's own port, then written.
+    EXPECT_EQ(hostShownAgain, QStringLiteral("colleague"));
+    EXPECT_EQ(portShownAgain, QStringLiteral("9101"));
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("Configuration verified.\r\n"))) << Log().toStdString();
+    EXPECT_EQ(rig_->sim().Value(dev, KEY_PRNT_PORT), "9101");
+    EXPECT_EQ(rig_->sim().Value(dev, KEY_HOST_NAME), "colleague");
+}
+
 TEST_F(ConfigFlowTest, CancelSendsNothingAndLogsNothing)
 {
     OpenAndSeek(2);
@@ -539,6 +588,20 @@ TEST_F(JournalFlowTest, TheFormsWriteIsJournaledAndTheMenuGivesItBack)
     dlg_->restoreAction()->trigger();
     EXPECT_TRUE(asked.contains(QStringLiteral("(pathlume restore)?"))) << asked.toStdString();
     EXPECT_TRUE(asked.endsWith(QStringLiteral("-> lobby-printer"))) << asked.toStdString();
+
+    // Someone else renames the device: the restore would undo that, so it
+    // asks first, and Cancel writes nothing.
+    rig_->sim().SetValue(dev, KEY_HOST_NAME, "colleague");
+    ClickRow(0);
+    ASSERT_TRUE(WaitIdle());
+    asked.clear();
+    const int before = rig_->sim().RequestsHandled();
+    dlg_->restoreAction()->trigger();
+    EXPECT_EQ(asked.toStdString(), "HOST_NAME is colleague now, not " + original.values[KEY_HOST_NAME] +
+                                       " as entry 3 wrote it. Nothing was restored.\n\nRestore anyway?");
+    QTest::qWait(200);
+    EXPECT_EQ(rig_->sim().RequestsHandled(), before);
+    EXPECT_EQ(rig_->sim().Value(dev, KEY_HOST_NAME), "colleague");
 }
 
 // A journal that cannot be written is told in the status log; the write

@@ -192,6 +192,21 @@ TEST_F(EditConfigTest, LineSpeedCodesAndSelection)
     EXPECT_EQ(d->result(), IDOK);
     EXPECT_EQ(d->m_nLineSpeed, 2);
     EXPECT_EQ(d->m_nDhcp, 1);
+
+    // The first item chosen where the device reported no line speed is the
+    // user's value too: written as code 0, not left out.
+    d = OpenWith(Line(KEY_DEV, "only") + "*END* = \r\n", QStringLiteral("02C0EE000007"));
+    ASSERT_EQ(d->m_cmbLineSpeed->currentIndex(), -1);
+    d->m_cmbLineSpeed->setCurrentIndex(0);
+    d->OnOK();
+    ASSERT_EQ(d->result(), IDOK);
+    ASSERT_EQ(d->m_edits.size(), 1u);
+    EXPECT_EQ(d->m_edits[0].key, KEY_ENET_SPD);
+    FillWriteTable(*d);
+    const RecordTable& t = *GetWriteTable();
+    EXPECT_STREQ(t[2].key, "ENET_SPD");
+    EXPECT_EQ(t[2].value[0], '0');
+    EXPECT_TRUE(IsEmptyRecord(&t[3]));
 }
 
 TEST_F(EditConfigTest, LaterDuplicatesWinAndAFullTableIsReadToItsEnd)
