@@ -15,6 +15,7 @@
 #include "dialogbase.h"
 #include "editconfigform.h"
 #include "engine.h"
+#include "journal.h"
 #include "udp.h"
 #include "writecheck.h"
 #include "writeplan.h"
@@ -141,6 +142,9 @@ private:
     // on it and writes, or says why not. true when it has seen to the busy
     // state itself (a write started, or the busy state cleared before a box).
     bool WriteFormOnFreshRead();
+    // Once the read before a restore has ended: plans the restore on it,
+    // asks, and writes, or says why not. Sees to the busy state itself.
+    bool RestoreOnFreshRead();
     // The newest journal entry of the marked device. false when there is
     // none (or no device is marked); *path gets the journal's path.
     bool FindLastWriteOfMarked(JournalEntry* out, std::string* path) const;
@@ -178,6 +182,8 @@ private:
     // The running fetch is the read before the form's write: the edits it
     // plans and the configuration the form showed.
     bool m_bReadBeforeWrite = false;
+    bool m_bReadBeforeRestore = false;    // ... the read before a restore of this entry
+    std::unique_ptr<JournalEntry> m_restoring;
     std::vector<FormEdit> m_formEdits;
     RecordTable m_formShown{};
     QAction* m_actRestore = nullptr;

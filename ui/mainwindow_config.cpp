@@ -211,8 +211,8 @@ void CKestrelDlg::OnRestoreLastWrite()
     };
     if (m_szSelMac[0] == '\0')
         return refuse(QString::fromLatin1(kSelectMessage), MsgIcon::Stop);
-    // The write is built from the configuration shown, as the form's is: it
-    // must be the marked device's, which is the selected one.
+    // The restore is of the device shown, the marked one, which must be the
+    // selected one.
     if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial) ||
         m_lstDevice->MarkedSerial() != QString::fromLatin1(m_szSelSerial) ||
         m_lstDevice->MarkedMac() != QString::fromLatin1(m_szSelMac))
@@ -225,7 +225,36 @@ void CKestrelDlg::OnRestoreLastWrite()
                                QString::fromLocal8Bit(path.c_str())),
                       MsgIcon::Stop);
 
-    // The configuration shown, with every value the entry's write changed
+    // The values are planned on a read made now: a restore must see what it
+    // would write over.
+    m_restoring = std::make_unique<JournalEntry>(std::move(entry));
+    SetBusyFlg();
+    m_bReadBeforeRestore = true;
+    StartFetchOfSelected();
+    ReleaseCmdMutex();
+}
+
+bool CKestrelDlg::RestoreOnFreshRead()
+{
+    m_bReadBeforeRestore = false;
+    ClearBusyFlg();
+    ShowBusyState();
+    if (!m_restoring)
+        return true;
+    const JournalEntry entry = *m_restoring;
+    m_restoring.reset();
+    if (WaitCmdMutex(100) != 0)
+        return true;
+    auto refuse = [this](const QString& text, MsgIcon icon) {
+        UiSeam::MessageBox(this, text, icon);
+        ReleaseCmdMutex();
+    };
+    if (!ReplyTableHoldsConfigOf(m_szSelMac, m_szSelSerial)) {
+        refuse(QStringLiteral("The device did not answer; nothing was restored."), MsgIcon::Stop);
+        return true;
+    }
+
+    // The configuration read now, with every value the entry's write changed
     // set back to what the device had before it, where the device still
     // holds what the entry wrote.
     RecordTable now;
@@ -244,21 +273,23 @@ void CKestrelDlg::OnRestoreLastWrite()
         FormatPlanRefusal(*m_plan, text, sizeof text);
         if (UiSeam::Confirm(this, Shown(text) + QStringLiteral("\n\nRestore anyway?")) != IDOK) {
             ReleaseCmdMutex();
-            return;
+            return true;
         }
         in.force = true;
         PlanWrite(in, m_plan.get());
     }
     if (m_plan->result < 0) {
         FormatPlanRefusal(*m_plan, text, sizeof text);
-        return refuse(Shown(text), MsgIcon::Stop);
+        refuse(Shown(text), MsgIcon::Stop);
+        return true;
     }
     QStringList notes;
     for (int i = 0; FormatPlanNote(*m_plan, i, text, sizeof text) > 0; ++i)
         notes << Shown(text);
     if (m_plan->result == PLAN_NOTHING) {
         notes.prepend(QString::fromLatin1(kNothingToChange));
-        return refuse(notes.join(QStringLiteral("\n")), MsgIcon::Information);
+        refuse(notes.join(QStringLiteral("\n")), MsgIcon::Information);
+        return true;
     }
 
     // What the write gives back, as the box shows it: KEY: now -> before.
@@ -275,12 +306,10 @@ void CKestrelDlg::OnRestoreLastWrite()
                                 Shown(entry.program), Shown(entry.action), changes);
     if (!notes.isEmpty())
         question += QStringLiteral("\n\n") + notes.join(QStringLiteral("\n"));
-    if (UiSeam::Confirm(this, question) != IDOK) {
-        ReleaseCmdMutex();
-        return;
-    }
-    WriteAndReread();
+    if (UiSeam::Confirm(this, question) == IDOK)
+        WriteAndReread();
     ReleaseCmdMutex();
+    return true;
 }
 
 void CKestrelDlg::LogWriteVerification()

@@ -185,8 +185,9 @@ void CKestrelDlg::OnTimer(int id)
             AppendStatus(line);
         }
         LogWriteVerification();
-        // The read before a form's write goes on into the write itself.
-        if (!(m_bReadBeforeWrite && WriteFormOnFreshRead())) {
+        // The read before a form's write or a restore goes on into the write.
+        if (!(m_bReadBeforeWrite && WriteFormOnFreshRead()) &&
+            !(m_bReadBeforeRestore && RestoreOnFreshRead())) {
             ClearBusyFlg();
             ShowBusyState();
         }

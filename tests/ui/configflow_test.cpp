@@ -552,23 +552,31 @@ TEST_F(JournalFlowTest, TheFormsWriteIsJournaledAndTheMenuGivesItBack)
         asked = call.text;
         return IDCANCEL;
     };
+    // The device is read first: the restore is planned on what it holds now.
     dlg_->restoreAction()->trigger();
+    EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
+    ASSERT_TRUE(QTest::qWaitFor([&asked] { return !asked.isEmpty(); }, 5000));
     EXPECT_EQ(asked.toStdString(),
               "Write back to " + edit.serial + " (" + edit.mac + ") the values it had before its write of " +
                   edit.time + " (pathlume edit)?\n\nGATEWAY: 10.1.2.254 -> " +
                   original.values[KEY_GATEWAY] + "\nHOST_NAME: lobby-printer -> " +
                   original.values[KEY_HOST_NAME]);
     QTest::qWait(200);
-    EXPECT_EQ(rig_->sim().RequestsHandled(), requests);
-    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests + 1) << "the read, no write";
+    EXPECT_TRUE(rig_->sim().LastWrite(dev).size() == 14u &&
+                rig_->sim().LastWrite(dev)[12].value.rfind("lobby-printer", 0) == 0)
+        << "the form's write is still the last";
+    const QString read = QStringLiteral("Start getting config.\r\nDetect StopRecvFlg.\r\n");
+    EXPECT_EQ(Log(), log + read);
 
     // OK: written, read again and checked as the form's OK does, journaled as a restore.
     onConfirm = [](const SeamCall&) { return IDOK; };
     dlg_->restoreAction()->trigger();
     EXPECT_EQ(BusyText(), QStringLiteral("Busy"));
     ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Log(), log + QStringLiteral("Start writing config.\r\nStart getting config.\r\n"
-                                          "Detect StopRecvFlg.\r\nConfiguration verified.\r\n"));
+    EXPECT_EQ(Log(), log + read + read +
+                         QStringLiteral("Start writing config.\r\nStart getting config.\r\n"
+                                        "Detect StopRecvFlg.\r\nConfiguration verified.\r\n"));
     testrig::ExpectOnlyChanged(rig_->sim(), dev, original, -1);
     j = Journal();
     ASSERT_EQ(j.entries.size(), 2u);
@@ -586,21 +594,22 @@ TEST_F(JournalFlowTest, TheFormsWriteIsJournaledAndTheMenuGivesItBack)
         return IDCANCEL;
     };
     dlg_->restoreAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&asked] { return !asked.isEmpty(); }, 5000));
     EXPECT_TRUE(asked.contains(QStringLiteral("(pathlume restore)?"))) << asked.toStdString();
     EXPECT_TRUE(asked.endsWith(QStringLiteral("-> lobby-printer"))) << asked.toStdString();
 
-    // Someone else renames the device: the restore would undo that, so it
-    // asks first, and Cancel writes nothing.
-    rig_->sim().SetValue(dev, KEY_HOST_NAME, "colleague");
-    ClickRow(0);
+    // Someone else renames the device after it was read: the restore would
+    // undo that, so it asks first, and Cancel writes nothing.
     ASSERT_TRUE(WaitIdle());
+    rig_->sim().SetValue(dev, KEY_HOST_NAME, "colleague");
     asked.clear();
     const int before = rig_->sim().RequestsHandled();
     dlg_->restoreAction()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&asked] { return !asked.isEmpty(); }, 5000));
     EXPECT_EQ(asked.toStdString(), "HOST_NAME is colleague now, not " + original.values[KEY_HOST_NAME] +
                                        " as entry 3 wrote it. Nothing was restored.\n\nRestore anyway?");
     QTest::qWait(200);
-    EXPECT_EQ(rig_->sim().RequestsHandled(), before);
+    EXPECT_EQ(rig_->sim().RequestsHandled(), before + 1) << "the read, no write";
     EXPECT_EQ(rig_->sim().Value(dev, KEY_HOST_NAME), "colleague");
 }
 
