@@ -118,4 +118,32 @@ else
   echo "skipped: the read-only journal (the program cannot run as nobody here)"
 fi
 
+# Another writer: a simulator that renames its device 300 ms after answering
+# the first read. restore would undo that rename; it refuses, then --force
+# restores. PRNT_PORT had no value before the write and is left as it is.
+end_pids "$sim_pid"
+sim_pid=""
+printf '[device]\nSERIAL_NUM = ZQ-OTHER\nPRNT_PORT =\n' >"$work/other.txt"
+ip netns exec "${tag}d" "$devsim" --config "$work/other.txt" --seed 22 --state-file "$state" \
+  --fault change-after=300 HOST_NAME=colleague --fault-count 1 --time-limit 60 \
+  >"$work/sim-other.log" 2>&1 &
+sim_pid=$!
+sleep 0.5
+other_mac=$(value "$state" ZQ-OTHER MAC)
+other_host=$(value "$state" ZQ-OTHER HOST_NAME)
+run 0 other-set set "ZQ-OTHER@$other_mac" HOST_NAME=mine PRNT_PORT=9100
+sleep 0.6
+check "the other writer renamed the device" [ "$(value "$state" ZQ-OTHER HOST_NAME)" = colleague ]
+entry=$(grep -c . "$journal")
+run 3 other-restore restore "ZQ-OTHER@$other_mac"
+check "restore names what it would undo" grep -qx \
+  "pathlume-cli: HOST_NAME is colleague now, not mine as entry $entry wrote it. Nothing was restored; --force restores anyway." \
+  "$work/other-restore.err"
+check "... and the key that had no value" grep -qx \
+  "pathlume-cli: PRNT_PORT had no value before entry $entry; left as it is." "$work/other-restore.err"
+check "... and writes nothing" [ "$(value "$state" ZQ-OTHER HOST_NAME)" = colleague ]
+run 0 other-force restore "ZQ-OTHER@$other_mac" --force
+check "--force restores" [ "$(value "$state" ZQ-OTHER HOST_NAME)" = "$other_host" ]
+check "... leaving PRNT_PORT as the write left it" [ "$(value "$state" ZQ-OTHER PRNT_PORT)" = 9100 ]
+
 [ "$failures" -eq 0 ]

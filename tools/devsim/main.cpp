@@ -256,8 +256,8 @@ int main(int argc, char** argv)
     while (!g_stop) {
         if (timeLimit > 0 && std::chrono::steady_clock::now() >= end)
             break;
-        if (sim.Poll(50))
-            keepState();
+        sim.Poll(50);
+        keepState();   // a late change may come without a request
     }
     std::cout << "pathlume-devsim: stopped after " << sim.RequestsHandled() << " request(s)"
               << std::endl;
