@@ -20,8 +20,8 @@ _pathlume_cli_command_options()
         set) echo "--format --dry-run" ;;
         load) echo "--format --dry-run --with-identity" ;;
         history) echo "--format" ;;
-        restore) echo "--format --dry-run --entry" ;;
-        '') echo "--format --dry-run --with-identity --entry" ;;
+        restore) echo "--format --dry-run --entry --force" ;;
+        '') echo "--format --dry-run --with-identity --entry --force" ;;
     esac
 }
 
