@@ -12,7 +12,6 @@
 
 #include "cfgrules.h"
 #include "codec.h"
-#include "ddx.h"
 #include "engine.h"
 #include "ipaddressctrl.h"
 #include "resource.h"
@@ -153,29 +152,18 @@ void CEdtCfgDlg::BuildTemplate()
 
 bool CEdtCfgDlg::DoDataExchange(bool save)
 {
-    auto text = [this](int id) { return GetDlgItem<QLineEdit>(this, id); };
-    struct TextStep {
-        QString* field;
-        int key;
-        QLineEdit* box(const CEdtCfgDlg* d) const { return GetDlgItem<QLineEdit>(d, ControlOf(key)); }
-        int limit() const { return static_cast<int>(FindCfgField(key)->max); }
-    };
-    const TextStep before[] = {{&m_strDevName, KEY_DEV},
-                               {&m_strRomVer, KEY_VER},
-                               {&m_strMacAddr, KEY_MAC},
-                               {&m_strSerialNum, KEY_SERIAL_NUM},
-                               {&m_strManufacturer, KEY_MANUFACTURER}};
-    const TextStep host = {&m_strHostName, KEY_HOST_NAME};
-
     if (!save) {
-        for (const TextStep& s : before) {
-            s.box(this)->setMaxLength(s.limit());
-            s.box(this)->setText(*s.field);
+        const std::pair<QString*, int> boxes[] = {
+            {&m_strDevName, KEY_DEV},          {&m_strRomVer, KEY_VER},
+            {&m_strMacAddr, KEY_MAC},          {&m_strSerialNum, KEY_SERIAL_NUM},
+            {&m_strManufacturer, KEY_MANUFACTURER}, {&m_strHostName, KEY_HOST_NAME}};
+        for (const auto& [field, key] : boxes) {
+            QLineEdit* box = GetDlgItem<QLineEdit>(this, ControlOf(key));
+            box->setMaxLength(static_cast<int>(FindCfgField(key)->max));
+            box->setText(*field);
         }
-        text(IDC_EDT_PRNT_PORT)->setText(QString::number(m_uPrntPort));
-        text(IDC_EDT_PRNT_RCV_TMO)->setText(QString::number(m_uPrntRcvTmo));
-        host.box(this)->setMaxLength(host.limit());
-        host.box(this)->setText(*host.field);
+        GetDlgItem<QLineEdit>(this, IDC_EDT_PRNT_PORT)->setText(QString::number(m_uPrntPort));
+        GetDlgItem<QLineEdit>(this, IDC_EDT_PRNT_RCV_TMO)->setText(QString::number(m_uPrntRcvTmo));
         m_cmbLineSpeed->setCurrentIndex(m_nLineSpeed < m_cmbLineSpeed->count() ? m_nLineSpeed : -1);
         m_cmbDhcp->setCurrentIndex(m_nDhcp < m_cmbDhcp->count() ? m_nDhcp : -1);
         return true;
@@ -185,8 +173,6 @@ bool CEdtCfgDlg::DoDataExchange(bool save)
     // was filled from: the values the user changed are set by their rules,
     // then every value the write carries is checked (CheckCfgForm), in the
     // order and with the messages of the shared rules.
-    (void)text;
-    (void)host;
     m_edits = CollectEdits();
     std::vector<WriteChange> asked;
     for (const FormEdit& e : m_edits)
