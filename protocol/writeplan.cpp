@@ -178,7 +178,8 @@ bool PlanRestore(const WritePlanInput& in, CfgFormState* state, WritePlan* p)
     };
     Back back[kCfgFieldCount];
     int backCount = 0;
-    for (const JournalChange& c : JournalChanges(e)) {
+    const std::vector<JournalChange> changed = JournalChanges(e);   // back[] points into it
+    for (const JournalChange& c : changed) {
         const int key = KeyIndexOf(c.key.c_str());
         const CfgField* f = FindCfgField(key);
         if (!f || !f->writable) {
