@@ -216,21 +216,34 @@ constexpr char kSeparators[] = "\\/";
 using StatBuf = struct _stat64;
 int StatPath(const std::string& p, StatBuf* st) { return _stat64(p.c_str(), st); }
 int MakeDir(const std::string& p) { return _mkdir(p.c_str()); }
-bool IsDir(const StatBuf& st) { return (st.st_mode & _S_IFMT) == _S_IFDIR; }
 // Whether a folder has the name: Windows refuses to open one with "Access
 // is denied" alone, and it is named as POSIX names it.
 bool IsFolder(const std::string& p)
 {
     StatBuf st{};
-    return StatPath(p, &st) == 0 && IsDir(st);
+    return StatPath(p, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
 }
+std::string SystemText(DWORD error)
+{
+    char why[160];
+    SystemErrorText(static_cast<int>(error), why, sizeof why);
+    return why;
+}
+const char kFileIsLink[] = "it is a link (a reparse point)";
+const char kFolderIsLink[] = "its folder is a link (a reparse point)";
 #else
 constexpr char kSeparators[] = "/";
 using StatBuf = struct stat;
 int StatPath(const std::string& p, StatBuf* st) { return stat(p.c_str(), st); }
 int MakeDir(const std::string& p) { return mkdir(p.c_str(), 0700); }
-bool IsDir(const StatBuf& st) { return S_ISDIR(st.st_mode); }
+const char kFileIsLink[] = "it is a symbolic link";
+const char kFolderIsLink[] = "its folder is a symbolic link";
+const char kFileNotOwn[] = "it belongs to another user";
+const char kFileShared[] = "other users may write it";
+const char kFolderNotOwn[] = "its folder belongs to another user";
+const char kFolderShared[] = "other users may write in its folder";
 #endif
+const char kNotRegular[] = "it is not a regular file";
 
 // Makes a folder and every missing one above it, each with mode 0700.
 bool MakeFolders(const std::string& dir, int* error)
@@ -248,7 +261,340 @@ bool MakeFolders(const std::string& dir, int* error)
     return true;
 }
 
+// The journal's folder ("." for a bare name) and its own name in it.
+void SplitJournalPath(const std::string& path, std::string* folder, std::string* name)
+{
+    const auto slash = path.find_last_of(kSeparators);
+    *folder = slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
+
+// The journal is the user's own file: it is opened only through its folder
+// and by its name in it, never through a link at either (the journal would be
+// appended to, or read from, wherever the link points), only as a regular file
+// (a FIFO, a device or a socket records nothing and is never waited on), and
+// only where no other user may write (who could otherwise put a link, or a
+// journal of their own, in its place). Above its folder the path is the
+// user's own choice of place (XDG_STATE_HOME, HOME), which may pass through
+// links of theirs.
+class JournalFile {
+public:
+    JournalFile() = default;
+    ~JournalFile() { Close(); }
+    JournalFile(const JournalFile&) = delete;
+    JournalFile& operator=(const JournalFile&) = delete;
+
+    // Opens the journal at path to read (append false) or to append to,
+    // when it is not there made with mode 0600. false with the reason;
+    // *missing when the file or its folder does not exist.
+    bool Open(const std::string& path, bool append, std::string* reason, bool* missing);
+    // Reads up to size bytes at the file's position: the count, 0 at the
+    // end, -1 with errno.
+    long long Read(char* buf, size_t size);
+    // Reads up to size bytes at offset: the count, -1 with errno.
+    long long ReadAt(char* buf, size_t size, uint64_t offset);
+    // The last byte ('\n' for an empty file or one that cannot be read).
+    char LastByte();
+    // Appends all of text at the end in one write: the count written, -1
+    // with the reason.
+    long long Append(const std::string& text, std::string* reason);
+    // Closes the file; false with the reason when what was written may be lost.
+    bool Close(std::string* reason = nullptr);
+
+private:
+#ifdef _WIN32
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+#else
+    int fd_ = -1;
+#endif
+};
+
+#ifdef _WIN32
+
+// Windows keeps who may write a file or folder in its access list, not in
+// mode bits: the owner and other users' rights are not checked here (the
+// folder under LOCALAPPDATA is in the user's profile, which Windows gives to
+// the user alone). Links are: a reparse point (a symbolic link, a junction)
+// at the folder or at the file is refused, and the folder is held open
+// without sharing its deletion, so it cannot be renamed or replaced while
+// the journal is opened in it.
+bool JournalFile::Open(const std::string& path, bool append, std::string* reason, bool* missing)
+{
+    *missing = false;
+    auto isMissing = [](DWORD e) { return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND; };
+    std::string folder, name;
+    SplitJournalPath(path, &folder, &name);
+    const HANDLE dir = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        *missing = isMissing(e);
+        *reason = SystemText(e);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool ok = false;
+    if (!GetFileInformationByHandle(dir, &info))
+        *reason = SystemText(GetLastError());
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        *reason = kFolderIsLink;
+    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        *reason = std::strerror(ENOTDIR);
+    else if (IsFolder(path))
+        *reason = std::strerror(EISDIR);
+    else
+        ok = true;
+    if (ok) {
+        // Reading too, for the last byte of a journal appended to.
+        h_ = CreateFileA(path.c_str(), append ? FILE_READ_DATA | FILE_APPEND_DATA : GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         append ? OPEN_ALWAYS : OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h_ == INVALID_HANDLE_VALUE) {
+            const DWORD e = GetLastError();
+            *missing = isMissing(e);
+            *reason = SystemText(e);
+            ok = false;
+        } else if (!GetFileInformationByHandle(h_, &info)) {
+            *reason = SystemText(GetLastError());
+            ok = false;
+        } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            *reason = kFileIsLink;
+            ok = false;
+        } else if (GetFileType(h_) != FILE_TYPE_DISK) {
+            *reason = kNotRegular;
+            ok = false;
+        }
+        if (!ok)
+            Close();
+    }
+    CloseHandle(dir);
+    return ok;
+}
+
+long long JournalFile::Read(char* buf, size_t size)
+{
+    DWORD got = 0;
+    if (!ReadFile(h_, buf, static_cast<DWORD>(size), &got, nullptr)) {
+        errno = EIO;
+        return -1;
+    }
+    return got;
+}
+
+long long JournalFile::ReadAt(char* buf, size_t size, uint64_t offset)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(h_, buf, static_cast<DWORD>(size), &got, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : (errno = EIO, -1);
+    return got;
+}
+
+char JournalFile::LastByte()
+{
+    LARGE_INTEGER size{};
+    char last = '\n';
+    if (GetFileSizeEx(h_, &size) && size.QuadPart > 0 &&
+        ReadAt(&last, 1, static_cast<uint64_t>(size.QuadPart - 1)) != 1)
+        last = '\n';
+    return last;
+}
+
+long long JournalFile::Append(const std::string& text, std::string* reason)
+{
+    // Opened for appending alone (no right to write anywhere else), and the
+    // end found and written under a lock that every writer of the journal
+    // takes: the C library's _O_APPEND seeks to the end and then writes, so
+    // a record another writer added between the two would be written over.
+    // One byte far beyond any journal's end is the writers' lock; closing the
+    // handle releases it.
+    OVERLAPPED lock{};
+    lock.Offset = 0xFFFFFFFEu;
+    lock.OffsetHigh = 0x7FFFFFFFu;
+    if (!LockFileEx(h_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock)) {
+        *reason = SystemText(GetLastError());
+        return -1;
+    }
+    std::string line = text;
+    // A line cut short (a full disk, a crash) is ended first, so that it
+    // does not take this record down with it.
+    if (LastByte() != '\n')
+        line = "\n" + line;   // (insert(0, ...) trips a false -Wrestrict at -O3)
+    OVERLAPPED atEnd{};
+    atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFFu;   // the end, whatever the handle's position
+    DWORD put = 0;
+    if (!WriteFile(h_, line.data(), static_cast<DWORD>(line.size()), &put, &atEnd)) {
+        *reason = SystemText(GetLastError());
+        return -1;
+    }
+    return static_cast<long long>(put) - static_cast<long long>(line.size() - text.size());
+}
+
+bool JournalFile::Close(std::string*)
+{
+    if (h_ != INVALID_HANDLE_VALUE)
+        CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+    return true;
+}
+
+#else
+
+namespace {
+
+// Why name in the folder dir could not be opened: a link, or a file that is
+// neither regular nor a folder, is named as such; else the system's reason.
+std::string OpenRefusal(int dir, const char* name, int error, const char* link)
+{
+    struct stat st {};
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return link;
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return kNotRegular;
+    }
+    return std::strerror(error);
+}
+
+// The journal's folder, opened without following a link at it, when it is
+// the user's and no other user may write in it; -1 with the reason.
+int OpenJournalFolder(const std::string& folder, std::string* reason, bool* missing)
+{
+    std::string above = ".";
+    std::string name = folder;
+    const auto slash = folder.find_last_of('/');
+    if (slash != std::string::npos && folder != "/") {
+        above = slash == 0 ? "/" : folder.substr(0, slash);
+        name = folder.substr(slash + 1);
+    }
+    const int up = open(above.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (up < 0) {
+        *missing = errno == ENOENT;
+        *reason = std::strerror(errno);
+        return -1;
+    }
+    const int fd = openat(up, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        *missing = error == ENOENT;
+        *reason = OpenRefusal(up, name.c_str(), error, kFolderIsLink);
+        close(up);
+        return -1;
+    }
+    close(up);
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        *reason = std::strerror(errno);
+    else if (st.st_uid != geteuid())
+        *reason = kFolderNotOwn;
+    else if (st.st_mode & (S_IWGRP | S_IWOTH))
+        *reason = kFolderShared;
+    else
+        return fd;
+    close(fd);
+    return -1;
+}
+
+}  // namespace
+
+bool JournalFile::Open(const std::string& path, bool append, std::string* reason, bool* missing)
+{
+    *missing = false;
+    std::string folder, name;
+    SplitJournalPath(path, &folder, &name);
+    const int dir = OpenJournalFolder(folder, reason, missing);
+    if (dir < 0)
+        return false;
+    // Without waiting: a FIFO in its place opens at once, and is refused.
+    const int flags = (append ? O_RDWR | O_APPEND | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
+                      O_CLOEXEC;
+    fd_ = openat(dir, name.c_str(), flags, 0600);
+    if (fd_ < 0) {
+        const int error = errno;
+        *missing = error == ENOENT;
+        *reason = OpenRefusal(dir, name.c_str(), error, kFileIsLink);
+        close(dir);
+        return false;
+    }
+    close(dir);
+    struct stat st {};
+    if (fstat(fd_, &st) != 0)
+        *reason = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        *reason = std::strerror(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        *reason = kNotRegular;
+    else if (st.st_uid != geteuid())
+        *reason = kFileNotOwn;
+    else if (st.st_mode & (S_IWGRP | S_IWOTH))
+        *reason = kFileShared;
+    else
+        return true;
+    Close();
+    return false;
+}
+
+long long JournalFile::Read(char* buf, size_t size)
+{
+    ssize_t n;
+    do
+        n = read(fd_, buf, size);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+long long JournalFile::ReadAt(char* buf, size_t size, uint64_t offset)
+{
+    ssize_t n;
+    do
+        n = pread(fd_, buf, size, static_cast<off_t>(offset));
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+char JournalFile::LastByte()
+{
+    struct stat st {};
+    char last = '\n';
+    if (fstat(fd_, &st) == 0 && st.st_size > 0 &&
+        ReadAt(&last, 1, static_cast<uint64_t>(st.st_size - 1)) != 1)
+        last = '\n';
+    return last;
+}
+
+long long JournalFile::Append(const std::string& text, std::string* reason)
+{
+    std::string line = text;
+    // A line cut short (a full disk, a crash) is ended first, so that it
+    // does not take this record down with it.
+    if (LastByte() != '\n')
+        line = "\n" + line;   // (insert(0, ...) trips a false -Wrestrict at -O3)
+    ssize_t n = write(fd_, line.data(), line.size());
+    while (n < 0 && errno == EINTR)   // interrupted before any byte was written
+        n = write(fd_, line.data(), line.size());
+    if (n < 0) {
+        *reason = std::strerror(errno);
+        return -1;
+    }
+    return static_cast<long long>(n) - static_cast<long long>(line.size() - text.size());
+}
+
+bool JournalFile::Close(std::string* reason)
+{
+    const bool closed = fd_ < 0 || close(fd_) == 0;
+    if (!closed && reason)
+        *reason = std::strerror(errno);
+    fd_ = -1;
+    return closed;
+}
+
+#endif
 
 #ifdef _WIN32
 const char kJournalUnplaced[] = "LOCALAPPDATA is not set";
@@ -281,95 +627,29 @@ std::string JournalFailureText(const std::string& path, const std::string& reaso
 
 bool AppendJournalLine(const std::string& path, const std::string& line, std::string* reason)
 {
+    std::string folder, name;
+    SplitJournalPath(path, &folder, &name);
     int error = 0;
-    const auto slash = path.find_last_of(kSeparators);
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash), &error)) {
+    if (!MakeFolders(folder, &error)) {
         *reason = std::strerror(error);
         return false;
     }
-    std::string text = line;
-#ifdef _WIN32
-    // Opened for appending alone (no right to write anywhere else), and the
-    // end found and written under a lock that every writer of the journal
-    // takes: the C library's _O_APPEND seeks to the end and then writes, so
-    // a record another writer added between the two would be written over.
-    if (IsFolder(path)) {
-        *reason = std::strerror(EISDIR);
+    JournalFile file;
+    bool missing = false;
+    if (!file.Open(path, true, reason, &missing))
         return false;
-    }
-    const HANDLE h = CreateFileA(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    char why[160];
-    if (h == INVALID_HANDLE_VALUE) {
-        SystemErrorText(static_cast<int>(GetLastError()), why, sizeof why);
-        *reason = why;
+    const long long n = file.Append(line, reason);
+    std::string closing;
+    const bool closed = file.Close(&closing);
+    if (n < 0)
         return false;
-    }
-    // One byte far beyond any journal's end is the writers' lock; closing the
-    // handle releases it.
-    OVERLAPPED lock{};
-    lock.Offset = 0xFFFFFFFEu;
-    lock.OffsetHigh = 0x7FFFFFFFu;
-    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lock)) {
-        SystemErrorText(static_cast<int>(GetLastError()), why, sizeof why);
-        CloseHandle(h);
-        *reason = why;
-        return false;
-    }
-    // A line cut short (a full disk, a crash) is ended first, so that it
-    // does not take this record down with it.
-    LARGE_INTEGER size{};
-    char last = '\n';
-    DWORD got = 0;
-    if (GetFileSizeEx(h, &size) && size.QuadPart > 0) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(size.QuadPart - 1) & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(size.QuadPart - 1) >> 32);
-        if (!ReadFile(h, &last, 1, &got, &at) || got != 1)
-            last = '\n';
-    }
-    if (last != '\n')
-        text = "\n" + text;   // (insert(0, ...) trips a false -Wrestrict at -O3)
-    OVERLAPPED atEnd{};
-    atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFFu;   // the end, whatever the handle's position
-    DWORD put = 0;
-    const bool wrote = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &put, &atEnd) != 0;
-    const DWORD failure = wrote ? 0 : GetLastError();
-    CloseHandle(h);
-    if (!wrote) {
-        SystemErrorText(static_cast<int>(failure), why, sizeof why);
-        *reason = why;
-        return false;
-    }
-    const long long n = put;
-#else
-    const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *reason = std::strerror(errno);
-        return false;
-    }
-    // A line cut short (a full disk, a crash) is ended first, so that it
-    // does not take this record down with it.
-    struct stat st {};
-    char last = '\n';
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-        pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-        text = "\n" + text;   // (insert(0, ...) trips a false -Wrestrict at -O3)
-    ssize_t n = write(fd, text.data(), text.size());
-    while (n < 0 && errno == EINTR)   // interrupted before any byte was written
-        n = write(fd, text.data(), text.size());
-    error = n < 0 ? errno : 0;
-    if (close(fd) != 0 && error == 0 && n >= 0 && static_cast<size_t>(n) == text.size())
-        error = errno;
-#endif
-    if (n < 0 || error != 0) {
-        *reason = std::strerror(error != 0 ? error : EIO);
-        return false;
-    }
-    if (static_cast<size_t>(n) < text.size()) {
-        *reason = "only " + std::to_string(n) + " of " + std::to_string(text.size()) +
+    if (static_cast<size_t>(n) < line.size()) {
+        *reason = "only " + std::to_string(n) + " of " + std::to_string(line.size()) +
                   " bytes were written";
+        return false;
+    }
+    if (!closed) {
+        *reason = closing;
         return false;
     }
     return true;
@@ -386,76 +666,111 @@ std::string RecordWrite(const JournalEntry& entry)
     return "";
 }
 
+// --- Reading ------------------------------------------------------------------
+
+JournalReader::JournalReader() = default;
+JournalReader::~JournalReader() = default;
+
+bool JournalReader::Open(const std::string& path, std::string* reason)
+{
+    file_ = std::make_unique<JournalFile>();
+    bool missing = false;
+    if (!file_->Open(path, false, reason, &missing)) {
+        file_.reset();
+        return missing;   // nothing written yet: an empty journal
+    }
+    buf_.resize(kReadChunk);
+    return true;
+}
+
+bool JournalReader::Fill()
+{
+    base_ += end_;
+    pos_ = end_ = 0;
+    const long long n = file_->Read(buf_.data(), buf_.size());
+    if (n < 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    end_ = static_cast<size_t>(n);
+    return n > 0;
+}
+
+bool JournalReader::NextLine(bool* tooLong)
+{
+    line_.clear();
+    *tooLong = false;
+    start_ = base_ + pos_;
+    bool any = false;
+    for (;;) {
+        if (pos_ == end_ && !Fill())
+            return any && error_.empty();
+        any = true;
+        const char* from = buf_.data() + pos_;
+        const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - pos_));
+        const size_t n = nl ? static_cast<size_t>(nl - from) : end_ - pos_;
+        if (!*tooLong && line_.size() + n <= kMaxLine)
+            line_.append(from, n);
+        else
+            *tooLong = true;
+        pos_ += n;
+        if (nl) {
+            ++pos_;
+            return true;
+        }
+    }
+}
+
+bool JournalReader::Next(JournalEntry* out)
+{
+    if (!file_)
+        return false;
+    bool tooLong = false;
+    while (NextLine(&tooLong)) {
+        ++number_;
+        size_t n = line_.size();
+        if (n > 0 && line_[n - 1] == '\r')
+            --n;
+        if (!tooLong && line_.find_first_not_of(" \t") >= n)
+            continue;   // blank
+        if (!tooLong) {
+            line_.resize(n);
+            if (ParseJournalLine(line_, out)) {
+                out->number = number_;
+                last_ = {start_, static_cast<uint32_t>(line_.size()), number_};
+                return true;
+            }
+        }
+        damaged_.push_back(number_);
+    }
+    return false;
+}
+
+bool JournalReader::ReadAgain(const JournalPlace& place, JournalEntry* out)
+{
+    if (!file_)
+        return false;
+    again_.resize(place.length);
+    if (file_->ReadAt(again_.data(), place.length, place.offset) != static_cast<long long>(place.length) ||
+        !ParseJournalLine(again_, out))
+        return false;
+    out->number = place.number;
+    return true;
+}
+
 bool ReadJournal(const std::string& path, JournalContents* out, std::string* reason)
 {
     *out = JournalContents{};
-    std::string text;
-#ifdef _WIN32
-    const int fd = IsFolder(path) ? (errno = EISDIR, -1) : _open(path.c_str(), _O_RDONLY | _O_BINARY);
-#else
-    // Opened without waiting: a FIFO in its place must not hang the caller.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-#endif
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return true;   // nothing written yet
-        *reason = std::strerror(errno);
+    JournalReader reader;
+    if (!reader.Open(path, reason))
         return false;
-    }
-    StatBuf st{};
-#ifdef _WIN32
-    const bool stated = _fstat64(fd, &st) == 0;
-    const bool regular = stated && (st.st_mode & _S_IFMT) == _S_IFREG;
-#else
-    const bool stated = fstat(fd, &st) == 0;
-    const bool regular = stated && S_ISREG(st.st_mode);
-#endif
-    int error = 0;
-    if (stated && IsDir(st)) {
-        error = EISDIR;
-    } else if (regular) {
-        char buf[8192];
-        for (;;) {
-#ifdef _WIN32
-            const int n = _read(fd, buf, sizeof buf);
-#else
-            const ssize_t n = read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-#endif
-            if (n < 0)
-                error = errno;
-            if (n <= 0)
-                break;
-            text.append(buf, static_cast<size_t>(n));
-        }
-    }   // anything else (/dev/null, a FIFO) holds no records to read back
-#ifdef _WIN32
-    _close(fd);
-#else
-    close(fd);
-#endif
-    if (error != 0) {
-        *reason = std::strerror(error);
+    JournalEntry e;
+    while (reader.Next(&e))
+        out->entries.push_back(std::move(e));
+    out->damaged = reader.damaged();
+    if (!reader.error().empty()) {
+        *reason = reader.error();
         return false;
-    }
-    int number = 0;
-    for (size_t pos = 0; pos < text.size();) {
-        const size_t end = std::min(text.find('\n', pos), text.size());
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos)
-            continue;
-        JournalEntry e;
-        if (ParseJournalLine(line, &e)) {
-            e.number = number;
-            out->entries.push_back(std::move(e));
-        } else {
-            out->damaged.push_back(number);
-        }
     }
     return true;
 }

@@ -14,6 +14,9 @@
 // \u0080 to \u00ff and read back to that byte.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,11 +92,19 @@ std::string JournalPath();
 // Windows "LOCALAPPDATA is not set").
 extern const char kJournalUnplaced[];
 
+// The journal is the user's own file. It is opened only by its name in its
+// folder, without following a link at the folder or at the file, only as a
+// regular file (a FIFO, a device, a socket is refused, and never waited on),
+// and only when the folder and the file are the user's and no other user may
+// write them (on Windows, where rights are in access lists, links alone are
+// refused). Anything else is refused with a reason such as "it is a symbolic
+// link" or "other users may write in its folder".
+
 // Appends one line: the missing folders made with mode 0700, the file
 // opened for appending (created with mode 0600) and the whole line given to
 // one write. A journal whose last line was cut short gets its line end
 // first, so the new record stands on a line of its own. false with the
-// system's reason in *reason.
+// system's reason, or the reason of a refusal above, in *reason.
 bool AppendJournalLine(const std::string& path, const std::string& line, std::string* reason);
 
 // "Cannot record this write in PATH: REASON."
@@ -103,14 +114,69 @@ std::string JournalFailureText(const std::string& path, const std::string& reaso
 // the sentence of JournalFailureText, for the status log or standard error.
 std::string RecordWrite(const JournalEntry& entry);
 
+// Where an entry's line stands in the journal, to read it again.
+struct JournalPlace {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+    int number = 0;
+};
+
+class JournalFile;
+
+// Reads the journal as a stream, one line at a time: memory stays that of
+// one entry whatever the journal's length. A missing file (or folder) is an
+// empty journal; a damaged line (or one longer than any entry can be) is
+// skipped and its number kept; blank lines are skipped.
+class JournalReader {
+public:
+    JournalReader();
+    ~JournalReader();
+    JournalReader(const JournalReader&) = delete;
+    JournalReader& operator=(const JournalReader&) = delete;
+
+    // false with the reason when the journal is there but cannot be read,
+    // or is refused as above.
+    bool Open(const std::string& path, std::string* reason);
+    // The next entry, oldest first, with its number. false at the end, or
+    // when the file could not be read on (error() then says why).
+    bool Next(JournalEntry* out);
+    // Where the entry Next gave last stands.
+    const JournalPlace& place() const { return last_; }
+    // Reads an entry again from its place. false when it no longer reads as one.
+    bool ReadAgain(const JournalPlace& place, JournalEntry* out);
+
+    const std::vector<int>& damaged() const { return damaged_; }
+    const std::string& error() const { return error_; }
+
+    static constexpr size_t kReadChunk = 64 * 1024;
+    static constexpr size_t kMaxLine = 1024 * 1024;   // far beyond any entry's
+
+private:
+    bool Fill();
+    bool NextLine(bool* tooLong);
+
+    std::unique_ptr<JournalFile> file_;
+    std::vector<char> buf_;
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    uint64_t base_ = 0;    // the file offset of buf_[0]
+    uint64_t start_ = 0;   // the file offset of line_
+    std::string line_;
+    std::string again_;
+    int number_ = 0;
+    JournalPlace last_;
+    std::vector<int> damaged_;
+    std::string error_;
+};
+
 struct JournalContents {
     std::vector<JournalEntry> entries;   // oldest first, each with its number
     std::vector<int> damaged;            // numbers of the lines skipped as damaged
 };
 
-// Reads the whole journal. A missing file is an empty journal; a damaged
-// line is skipped and its number kept; blank lines are skipped. false with
-// the system's reason in *reason when the file cannot be read.
+// Reads the whole journal into memory, through a JournalReader (for a
+// journal known to be small; history and restore read it as a stream).
+// false with the reason when the file cannot be read.
 bool ReadJournal(const std::string& path, JournalContents* out, std::string* reason);
 
 // --- What a write changed, and its undoing ------------------------------

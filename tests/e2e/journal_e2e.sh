@@ -5,8 +5,9 @@
 # form, history shows both writes with before -> after, and restore of the
 # CLI's write gives the two keys back on the simulator (read from its state
 # file) while the window's host name stays, journaled as a restore. Then a
-# damaged line is skipped and counted, and a journal in a read-only folder
-# (the program run as nobody) is told while the write goes on. Needs root;
+# damaged line is skipped and counted, a link or a FIFO at the journal is
+# refused, and a journal in a read-only folder (the program run as nobody)
+# is told while the write goes on. Needs root;
 # skips (77) without.
 #   journal_e2e.sh CLI WINDOW_CLIENT DEVSIM
 set -euo pipefail
@@ -99,6 +100,25 @@ run 0 history-damaged history
 check "the damaged line is counted" grep -qx \
   "pathlume-cli: Skipped 1 damaged line of $journal (line 4)." "$work/history-damaged.err"
 check "the write after it is entry 5" grep -q "^5 .* $serial " "$work/history-damaged.out"
+
+# A link planted at the journal, and a FIFO in its place: refused and told,
+# nothing reaches the link's target, the FIFO is never waited on, and the
+# write goes on all the same.
+mv "$journal" "$work/journal-kept"
+printf 'not the journal\n' >"$work/link-target"
+ln -s "$work/link-target" "$journal"
+run 0 set-linked set "$serial" PRNT_PORT=9202
+check "a link at the journal is refused" grep -qx \
+  "pathlume-cli: Cannot record this write in $journal: it is a symbolic link." "$work/set-linked.err"
+check "... its target is untouched" [ "$(cat "$work/link-target")" = "not the journal" ]
+check "... and the device has the write" [ "$(value "$state" "$serial" PRNT_PORT)" = 9202 ]
+rm "$journal"
+mkfifo "$journal"
+run 0 set-fifo set "$serial" PRNT_PORT=9203
+check "a FIFO at the journal is refused" grep -qx \
+  "pathlume-cli: Cannot record this write in $journal: it is not a regular file." "$work/set-fifo.err"
+rm "$journal"
+mv "$work/journal-kept" "$journal"
 
 # A journal in a read-only folder, for a user who cannot write there: told,
 # and the write happens all the same.

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -324,8 +327,128 @@ TEST_F(JournalFile, AppendAndReadBack)
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
 
     // A journal that is not a file cannot be read, and says why.
-    EXPECT_FALSE(ReadJournal(dir_, &j, &reason));
+    EXPECT_FALSE(ReadJournal(dir_ + "/a/pathlume", &j, &reason));
     EXPECT_EQ(reason, "Is a directory");
+}
+
+// The journal is the user's own file: a link at it or at its folder, a file
+// that is not a regular one, a folder or file that others may write or that
+// is another user's is refused, for appending and for reading, and nothing
+// reaches wherever it pointed. A link above the journal's folder is the
+// user's own choice of place and is followed.
+TEST_F(JournalFile, OnlyTheUsersOwnFileIsUsed)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs, no /dev/null, no mode bits and no user ids on files; "
+                    "its links need a privilege the tests do not have";
+#else
+    namespace fs = std::filesystem;
+    const std::string elsewhere = dir_ + "/elsewhere";   // where a link points
+    fs::create_directory(elsewhere);
+    const std::string target = elsewhere + "/target.txt";
+    const std::string targetText = "someone's own file\n";
+    std::ofstream(target) << targetText;
+    fs::create_directory(dir_ + "/chosen");
+    const bool root = testrig::IsRoot();
+    int fifoReader = -1;
+
+    struct Case {
+        const char* what;
+        const char* reason;   // "": recorded
+        bool needsRoot;
+        std::function<void(const std::string& folder, const std::string& file)> plant;
+    } cases[] = {
+        {"a symbolic link at the file", "it is a symbolic link", false,
+         [&](const std::string&, const std::string& file) { fs::create_symlink(target, file); }},
+        {"a symbolic link at the folder", "its folder is a symbolic link", false,
+         [&](const std::string& folder, const std::string&) {
+             fs::remove(folder);
+             fs::create_directory_symlink(elsewhere, folder);
+         }},
+        {"a link to /dev/null", "it is a symbolic link", false,
+         [](const std::string&, const std::string& file) { fs::create_symlink("/dev/null", file); }},
+        {"a FIFO with a reader waiting", "it is not a regular file", false,
+         [&](const std::string&, const std::string& file) {
+             ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+             fifoReader = open(file.c_str(), O_RDONLY | O_NONBLOCK);
+             ASSERT_GE(fifoReader, 0);
+         }},
+        {"a FIFO alone", "it is not a regular file", false,
+         [](const std::string&, const std::string& file) { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }},
+        {"a folder others may write", "other users may write in its folder", false,
+         [](const std::string& folder, const std::string&) { ASSERT_EQ(chmod(folder.c_str(), 0777), 0); }},
+        {"a folder its group may write", "other users may write in its folder", false,
+         [](const std::string& folder, const std::string&) { ASSERT_EQ(chmod(folder.c_str(), 0770), 0); }},
+        {"a file others may write", "other users may write it", false,
+         [](const std::string&, const std::string& file) {
+             std::ofstream(file) << "x\n";
+             ASSERT_EQ(chmod(file.c_str(), 0622), 0);
+         }},
+        {"a folder of another user", "its folder belongs to another user", true,
+         [](const std::string& folder, const std::string&) { ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0); }},
+        {"a file of another user", "it belongs to another user", true,
+         [](const std::string&, const std::string& file) {
+             std::ofstream(file) << "x\n";
+             ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+         }},
+        {"a private folder reached through the user's own link above it", "", false,
+         [&](const std::string&, const std::string&) {}},
+    };
+    const char* saved = std::getenv(testrig::kStateVariable);
+    const std::string savedState = saved ? saved : "";
+    int n = 0;
+    for (const Case& c : cases) {
+        if (c.needsRoot && !root)
+            continue;
+        // The state folder, and the journal's own folder in it, as the program makes them.
+        std::string state = dir_ + "/state" + std::to_string(++n);
+        fs::create_directory(state);
+        fs::permissions(state, fs::perms::owner_all);
+        if (c.reason[0] == '\0') {   // the user's XDG_STATE_HOME is a link of theirs
+            fs::create_directory_symlink(state, dir_ + "/link" + std::to_string(n));
+            state = dir_ + "/link" + std::to_string(n);
+        }
+        const std::string folder = state + "/pathlume";
+        const std::string file = folder + "/writes.jsonl";
+        fs::create_directory(folder);
+        fs::permissions(folder, fs::perms::owner_all);
+        c.plant(folder, file);
+        if (::testing::Test::HasFatalFailure())
+            return;
+
+        testrig::SetEnv(testrig::kStateVariable, state);
+        const std::string said = RecordWrite(SampleEntry());
+        JournalContents j;
+        std::string readReason;
+        const bool wasRead = ReadJournal(file, &j, &readReason);
+        testrig::SetEnv(testrig::kStateVariable, savedState);
+
+        if (c.reason[0] == '\0') {
+            EXPECT_EQ(said, "") << c.what;
+            EXPECT_TRUE(wasRead) << c.what << ": " << readReason;
+            EXPECT_EQ(j.entries.size(), 1u) << c.what;
+            continue;
+        }
+        EXPECT_EQ(said, "Cannot record this write in " + file + ": " + c.reason + ".") << c.what;
+        EXPECT_FALSE(wasRead) << c.what << ": a refused journal was read";
+        EXPECT_EQ(readReason, c.reason) << c.what;
+        // Nothing reached where the link points, nor anything in the folder.
+        EXPECT_EQ(Slurp(target), targetText) << c.what;
+        EXPECT_FALSE(fs::exists(elsewhere + "/writes.jsonl")) << c.what;
+        if (fifoReader >= 0) {
+            char byte = 0;
+            EXPECT_LE(read(fifoReader, &byte, 1), 0) << c.what << ": the record went into the FIFO";
+            close(fifoReader);
+            fifoReader = -1;
+        }
+        struct stat st {};
+        if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            EXPECT_EQ(Slurp(file), "x\n") << c.what << ": a refused file was appended to";
+        } else if (std::string(c.what).find("folder") != std::string::npos && !fs::is_symlink(folder)) {
+            EXPECT_FALSE(fs::exists(file)) << c.what << ": a journal was made in a refused folder";
+        }
+    }
+#endif
 }
 
 // Writers that append at the same moment (the window and a script, two
