@@ -188,17 +188,22 @@ bool CKestrelDlg::FindLastWriteOfMarked(JournalEntry* out, std::string* path) co
     *path = JournalPath();
     if (serial.isEmpty() || mac.isEmpty() || path->empty())
         return false;
-    JournalContents journal;
+    // Read as a stream, the newest write to the device kept.
+    JournalReader journal;
     std::string reason;
-    if (!ReadJournal(*path, &journal, &reason))
+    if (!journal.Open(*path, &reason))
         return false;
-    for (auto e = journal.entries.rbegin(); e != journal.entries.rend(); ++e) {
-        if (e->serial == serial.toStdString() && JournalEntryNames(*e, mac.toStdString())) {
-            *out = *e;
-            return true;
+    const std::string serialText = serial.toStdString();
+    const std::string macText = mac.toStdString();
+    bool found = false;
+    JournalEntry e;
+    while (journal.Next(&e)) {
+        if (e.serial == serialText && JournalEntryNames(e, macText)) {
+            *out = e;
+            found = true;
         }
     }
-    return false;
+    return found && journal.error().empty();
 }
 
 void CKestrelDlg::OnRestoreLastWrite()

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "cfgrules.h"
 #include "cli.h"
@@ -219,9 +220,11 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
     return PlanAndWrite(s, o, t, in, out, err);
 }
 
-// Reads the journal; damaged lines are counted on err. 0, or kExitNoDevice
-// with the reason told.
-int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
+// Reads the journal through as a stream, giving each entry to visit (the
+// reader tells where it stands); damaged lines are counted on err. 0, or
+// kExitNoDevice with the reason told.
+int ReadJournalFor(JournalReader* j, std::string* path, FILE* err,
+                   const std::function<void(const JournalEntry&)>& visit)
 {
     *path = JournalPath();
     if (path->empty()) {
@@ -229,16 +232,22 @@ int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
         return kExitNoDevice;
     }
     std::string reason;
-    if (!ReadJournal(*path, j, &reason)) {
+    if (j->Open(*path, &reason)) {
+        JournalEntry e;
+        while (j->Next(&e))
+            visit(e);
+        reason = j->error();
+    }
+    if (!reason.empty()) {
         std::fprintf(err, "pathlume-cli: Cannot read %s: %s.\n", PathText(*path).c_str(),
                      reason.c_str());
         return kExitNoDevice;
     }
-    const size_t n = j->damaged.size();
+    const size_t n = j->damaged().size();
     if (n > 0) {
         std::string lines;
         for (size_t i = 0; i < n && i < 10; ++i)
-            lines += (i ? ", " : "") + std::to_string(j->damaged[i]);
+            lines += (i ? ", " : "") + std::to_string(j->damaged()[i]);
         std::fprintf(err, "pathlume-cli: Skipped %zu damaged line%s of %s (line%s %s%s).\n", n,
                      n == 1 ? "" : "s", PathText(*path).c_str(), n == 1 ? "" : "s", lines.c_str(),
                      n > 10 ? ", ..." : "");
@@ -246,63 +255,84 @@ int ReadJournalFor(JournalContents* j, std::string* path, FILE* err)
     return 0;
 }
 
+// Newest first. The journal is read twice, so that however long it is only
+// one entry is held at a time: once to find the entries shown (their places
+// kept) and the table's widths, then each shown entry again from its place.
 int DoHistory(const Options& o, FILE* out, FILE* err)
 {
-    JournalContents j;
+    JournalReader j;
     std::string path;
-    const int r = ReadJournalFor(&j, &path, err);
+    std::vector<JournalPlace> shown;
+    HistoryTable table;
+    const bool json = o.format == Format::Json;
+    const int r = ReadJournalFor(&j, &path, err, [&](const JournalEntry& e) {
+        if (!o.device.empty() && !JournalEntryNames(e, o.device))
+            return;
+        shown.push_back(j.place());
+        if (!json)
+            table.Measure(e);
+    });
     if (r != 0)
         return r;
-    std::vector<const JournalEntry*> shown;
-    for (auto e = j.entries.rbegin(); e != j.entries.rend(); ++e)
-        if (o.device.empty() || JournalEntryNames(*e, o.device))
-            shown.push_back(&*e);
-    if (o.format == Format::Json) {
-        PrintHistoryJson(out, shown);
-    } else if (shown.empty()) {
+    if (!json && shown.empty()) {
         std::fprintf(err, "pathlume-cli: No write%s%s is recorded in %s.\n",
                      o.device.empty() ? "" : " to ", SafeText(o.device).c_str(),
                      PathText(path).c_str());
-    } else {
-        PrintHistoryTable(out, shown);
+        return kExitOk;
     }
+    if (json)
+        std::fputs("[", out);
+    else
+        table.PrintHeading(out);
+    bool first = true;
+    JournalEntry e;
+    for (auto p = shown.rbegin(); p != shown.rend(); ++p) {
+        if (!j.ReadAgain(*p, &e))
+            continue;   // rewritten since the first reading, which a journal is not
+        if (json)
+            PrintHistoryJsonEntry(out, e, first);
+        else
+            table.PrintEntry(out, e);
+        first = false;
+    }
+    if (json)
+        std::fputs(first ? "]\n" : "\n]\n", out);
     return kExitOk;
 }
 
-// The entry a restore undoes. 0, or an exit code with the reason told.
-int ChooseRestore(const Options& o, JournalContents* j, const JournalEntry** chosen, FILE* err)
+// The entry a restore undoes, read through the journal as a stream. 0, or
+// an exit code with the reason told.
+int ChooseRestore(const Options& o, JournalEntry* chosen, FILE* err)
 {
+    JournalReader j;
     std::string path;
-    const int r = ReadJournalFor(j, &path, err);
+    bool found = false;
+    const int r = ReadJournalFor(&j, &path, err, [&](const JournalEntry& e) {
+        if (o.entry > 0 ? e.number == o.entry : JournalEntryNames(e, o.device)) {
+            *chosen = e;   // without --entry, the newest naming the device
+            found = true;
+        }
+    });
     if (r != 0)
         return r;
-    *chosen = nullptr;
     if (o.entry > 0) {
-        for (const JournalEntry& e : j->entries)
-            if (e.number == o.entry)
-                *chosen = &e;
-        if (!*chosen) {
+        if (!found) {
             const bool damaged =
-                std::find(j->damaged.begin(), j->damaged.end(), o.entry) != j->damaged.end();
+                std::find(j.damaged().begin(), j.damaged().end(), o.entry) != j.damaged().end();
             std::fprintf(err, damaged ? "pathlume-cli: Entry %d of %s is damaged.\n"
                                       : "pathlume-cli: There is no entry %d in %s.\n",
                          o.entry, PathText(path).c_str());
             return kExitUsage;
         }
-        if (!JournalEntryNames(**chosen, o.device)) {
+        if (!JournalEntryNames(*chosen, o.device)) {
             std::fprintf(err, "pathlume-cli: Entry %d is a write to %s, not to %s.\n", o.entry,
-                         DeviceText(**chosen).c_str(), SafeText(o.device).c_str());
+                         DeviceText(*chosen).c_str(), SafeText(o.device).c_str());
             return kExitUsage;
         }
-    } else {
-        for (auto e = j->entries.rbegin(); e != j->entries.rend() && !*chosen; ++e)
-            if (JournalEntryNames(*e, o.device))
-                *chosen = &*e;
-        if (!*chosen) {
-            std::fprintf(err, "pathlume-cli: No write to %s is recorded in %s.\n",
-                         SafeText(o.device).c_str(), PathText(path).c_str());
-            return kExitNoDevice;
-        }
+    } else if (!found) {
+        std::fprintf(err, "pathlume-cli: No write to %s is recorded in %s.\n",
+                     SafeText(o.device).c_str(), PathText(path).c_str());
+        return kExitNoDevice;
     }
     return 0;
 }
@@ -335,13 +365,14 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
     WriteRequest write;
     std::vector<Assignment>& changes = write.changes;
     changes = o.assignments;
-    JournalContents journal;
+    JournalEntry restored;
     if (o.command == Command::Restore) {
         // The entry is chosen before anything is sent.
         write.kind = WriteKind::Restore;
-        const int r = ChooseRestore(o, &journal, &write.restoring, err);
+        const int r = ChooseRestore(o, &restored, err);
         if (r != 0)
             return r;
+        write.restoring = &restored;
         if (o.format == Format::Text && !o.quiet)
             std::fprintf(out, "Restoring entry %d of %s (%s %s).\n", write.restoring->number,
                          SafeText(write.restoring->time).c_str(),

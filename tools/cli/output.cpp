@@ -2,6 +2,7 @@
 #include "output.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "findreport.h"
@@ -211,80 +212,88 @@ std::string DeviceText(const JournalEntry& e)
     return SafeText(e.serial) + " (" + SafeText(e.mac) + ")";
 }
 
-void PrintHistoryJson(FILE* out, const std::vector<const JournalEntry*>& shown)
+void PrintHistoryJsonEntry(FILE* out, const JournalEntry& e, bool first)
 {
-    std::string s = "[";
-    for (size_t i = 0; i < shown.size(); ++i) {
-        const JournalEntry& e = *shown[i];
-        s += std::string(i ? "," : "") + "\n  {\"entry\": " + std::to_string(e.number) +
-             ", \"time\": " + JsonString(e.time) + ", \"program\": " + JsonString(e.program) +
-             ", \"action\": " + JsonString(e.action);
-        if (e.restores > 0)
-            s += ", \"restores\": " + std::to_string(e.restores);
-        s += ", \"serial\": " + JsonString(e.serial) + ", \"mac\": " + JsonString(e.mac) +
-             ", \"changes\": [";
-        const std::vector<JournalChange> changes = JournalChanges(e);
-        for (size_t c = 0; c < changes.size(); ++c)
-            s += std::string(c ? ", " : "") + "{\"key\": " + JsonString(changes[c].key) +
-                 ", \"before\": " + (changes[c].hadBefore ? JsonString(changes[c].before) : "null") +
-                 ", \"after\": " + JsonString(changes[c].after) + "}";
-        s += "], \"outcome\": " + JsonString(e.outcome) + ", \"not_taken\": [";
-        for (size_t k = 0; k < e.notTaken.size(); ++k)
-            s += (k ? ", " : "") + JsonString(e.notTaken[k]);
-        s += "]}";
-    }
-    s += shown.empty() ? "]\n" : "\n]\n";
+    std::string s = std::string(first ? "" : ",") + "\n  {\"entry\": " + std::to_string(e.number) +
+                    ", \"time\": " + JsonString(e.time) + ", \"program\": " + JsonString(e.program) +
+                    ", \"action\": " + JsonString(e.action);
+    if (e.restores > 0)
+        s += ", \"restores\": " + std::to_string(e.restores);
+    s += ", \"serial\": " + JsonString(e.serial) + ", \"mac\": " + JsonString(e.mac) +
+         ", \"changes\": [";
+    const std::vector<JournalChange> changes = JournalChanges(e);
+    for (size_t c = 0; c < changes.size(); ++c)
+        s += std::string(c ? ", " : "") + "{\"key\": " + JsonString(changes[c].key) +
+             ", \"before\": " + (changes[c].hadBefore ? JsonString(changes[c].before) : "null") +
+             ", \"after\": " + JsonString(changes[c].after) + "}";
+    s += "], \"outcome\": " + JsonString(e.outcome) + ", \"not_taken\": [";
+    for (size_t k = 0; k < e.notTaken.size(); ++k)
+        s += (k ? ", " : "") + JsonString(e.notTaken[k]);
+    s += "]}";
     std::fputs(s.c_str(), out);
 }
 
-// One row per write, its changes on the lines below it.
-void PrintHistoryTable(FILE* out, const std::vector<const JournalEntry*>& shown)
+namespace {
+
+constexpr const char* kHistoryHeadings[HistoryTable::kColumns] = {
+    "Entry", "Time", "Serial Number", "Mac Address", "Program", "Action", "Outcome"};
+
+std::array<std::string, HistoryTable::kColumns> HistoryCells(const JournalEntry& e)
 {
-    constexpr size_t kColumns = 7;
-    static const char* const kHeadings[kColumns] = {"Entry",   "Time",   "Serial Number",
-                                                    "Mac Address", "Program", "Action",
-                                                    "Outcome"};
-    auto cells = [](const JournalEntry& e) {
-        std::string action = SafeText(e.action);
-        if (e.restores > 0) {
-            action += ' ';
-            action += std::to_string(e.restores);
-        }
-        return std::vector<std::string>{std::to_string(e.number), SafeText(e.time),
-                                        SafeText(e.serial),       SafeText(e.mac),
-                                        SafeText(e.program),      action,
-                                        OutcomeText(e)};
-    };
-    size_t width[kColumns];
+    std::string action = SafeText(e.action);
+    if (e.restores > 0) {
+        action += ' ';
+        action += std::to_string(e.restores);
+    }
+    return {std::to_string(e.number), SafeText(e.time),    SafeText(e.serial), SafeText(e.mac),
+            SafeText(e.program),      std::move(action), OutcomeText(e)};
+}
+
+}  // namespace
+
+HistoryTable::HistoryTable()
+{
     for (size_t k = 0; k < kColumns; ++k)
-        width[k] = std::strlen(kHeadings[k]);
-    for (const JournalEntry* e : shown) {
-        const std::vector<std::string> row = cells(*e);
-        for (size_t k = 0; k < kColumns; ++k)
-            width[k] = std::max(width[k], row[k].size());
+        width_[k] = std::strlen(kHistoryHeadings[k]);
+}
+
+void HistoryTable::Measure(const JournalEntry& e)
+{
+    const auto row = HistoryCells(e);
+    for (size_t k = 0; k < kColumns; ++k)
+        width_[k] = std::max(width_[k], row[k].size());
+}
+
+void HistoryTable::PrintRow(FILE* out, const std::string* row) const
+{
+    std::string l;
+    for (size_t k = 0; k < kColumns; ++k) {
+        std::string c = row[k];
+        if (k + 1 < kColumns)
+            c.resize(width_[k] + 2, ' ');
+        l += c;
     }
-    auto line = [&](const std::vector<std::string>& row) {
-        std::string l;
-        for (size_t k = 0; k < kColumns; ++k) {
-            std::string c = row[k];
-            if (k + 1 < kColumns)
-                c.resize(width[k] + 2, ' ');
-            l += c;
-        }
-        std::fprintf(out, "%s\n", l.c_str());
-    };
-    line(std::vector<std::string>(kHeadings, kHeadings + kColumns));
-    const std::string indent(width[0] + 2, ' ');
-    for (const JournalEntry* e : shown) {
-        line(cells(*e));
-        const std::vector<JournalChange> changes = JournalChanges(*e);
-        if (changes.empty())
-            std::fprintf(out, "%s(nothing changed)\n", indent.c_str());
-        for (const JournalChange& c : changes)
-            std::fprintf(out, "%s%s: %s -> %s\n", indent.c_str(), SafeText(c.key).c_str(),
-                         c.hadBefore ? SafeText(c.before).c_str() : "(none)",
-                         SafeText(c.after).c_str());
-    }
+    std::fprintf(out, "%s\n", l.c_str());
+}
+
+void HistoryTable::PrintHeading(FILE* out) const
+{
+    std::string row[kColumns];
+    for (size_t k = 0; k < kColumns; ++k)
+        row[k] = kHistoryHeadings[k];
+    PrintRow(out, row);
+}
+
+void HistoryTable::PrintEntry(FILE* out, const JournalEntry& e) const
+{
+    PrintRow(out, HistoryCells(e).data());
+    const std::string indent(width_[0] + 2, ' ');
+    const std::vector<JournalChange> changes = JournalChanges(e);
+    if (changes.empty())
+        std::fprintf(out, "%s(nothing changed)\n", indent.c_str());
+    for (const JournalChange& c : changes)
+        std::fprintf(out, "%s%s: %s -> %s\n", indent.c_str(), SafeText(c.key).c_str(),
+                     c.hadBefore ? SafeText(c.before).c_str() : "(none)", SafeText(c.after).c_str());
 }
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 // it and exact in JSON and CSV. Not part of the program's interface.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -38,9 +39,24 @@ void PrintWriteJson(FILE* out, const Target& t, int restores, const std::string&
 // "SERIAL (MAC)" of a journal entry, escaped.
 std::string DeviceText(const JournalEntry& e);
 
-// The journal's entries, in the order given: JSON, or one row per write
-// with its changes on the lines below it.
-void PrintHistoryJson(FILE* out, const std::vector<const JournalEntry*>& shown);
-void PrintHistoryTable(FILE* out, const std::vector<const JournalEntry*>& shown);
+// The journal's history, an entry at a time so that no more than one is
+// held. JSON: "[", each entry (first without its comma), then "\n]\n" ("]\n"
+// when none was shown).
+void PrintHistoryJsonEntry(FILE* out, const JournalEntry& e, bool first);
+
+// A table of one row per write with its changes on the lines below it: every
+// shown entry measured first, then the heading and the entries printed.
+class HistoryTable {
+public:
+    static constexpr size_t kColumns = 7;
+    HistoryTable();
+    void Measure(const JournalEntry& e);
+    void PrintHeading(FILE* out) const;
+    void PrintEntry(FILE* out, const JournalEntry& e) const;
+
+private:
+    void PrintRow(FILE* out, const std::string* row) const;
+    size_t width_[kColumns];
+};
 
 }  // namespace cli
