@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,9 +34,22 @@ const char kJournalNoAnswer[] = "no answer";
 
 namespace {
 
+// A key's index in KeyTable, or -1: its length first, so that most keys
+// are told apart without comparing their bytes (history reads two lists of
+// keys on every line of the journal).
 int KeyIndexOf(const std::string& key)
 {
-    return ::KeyIndexOf(key.c_str());
+    static const auto lengths = [] {
+        std::array<size_t, kKeyCount> n{};
+        for (int k = 0; k < kKeyCount; ++k)
+            n[static_cast<size_t>(k)] = std::strlen(KeyTable[k].key);
+        return n;
+    }();
+    for (int k = 0; k < kKeyCount; ++k)
+        if (lengths[static_cast<size_t>(k)] == key.size() &&
+            std::memcmp(KeyTable[k].key, key.data(), key.size()) == 0)
+            return k;
+    return -1;
 }
 
 // A record of a table for the shared value comparisons.
@@ -168,7 +182,251 @@ std::string JournalLine(const JournalEntry& e)
     return s + "]}\n";
 }
 
-bool ParseJournalLine(const std::string& line, JournalEntry* out)
+namespace {
+
+// The journal's lines as JournalLine writes them, read without building a
+// tree of JSON values: the members the entry has, in any order, each of the
+// kind it must be; strings with the escapes JournalLine writes (\u0000 to
+// \u00ff among them). Anything else it is not sure of (another member, a
+// code point beyond one byte, a number that is not plain digits) it leaves
+// to the whole JSON reader, which then decides: what this reader takes, the
+// whole reader takes the same way. The strings of the entry it fills keep
+// their room from line to line.
+class LineReader {
+public:
+    LineReader(const std::string& line, JournalEntry* e)
+        : p_(line.data()), end_(line.data() + line.size()), e_(e)
+    {
+    }
+
+    bool Entry()
+    {
+        enum : unsigned { kTime = 1, kProgram = 2, kAction = 4, kSerial = 8, kMac = 16,
+                          kOutcome = 32, kBefore = 64, kWritten = 128, kAll = 255 };
+        unsigned seen = 0;
+        e_->restores = 0;
+        e_->notTaken.clear();
+        Blanks();
+        if (!Take('{'))
+            return false;
+        Blanks();
+        if (Take('}'))
+            return false;
+        for (;;) {
+            if (!String(&name_))
+                return false;
+            Blanks();
+            if (!Take(':'))
+                return false;
+            Blanks();
+            bool ok = true;
+            if (name_ == "time")
+                ok = String(&e_->time), seen |= kTime;
+            else if (name_ == "program")
+                ok = String(&e_->program), seen |= kProgram;
+            else if (name_ == "action")
+                ok = String(&e_->action), seen |= kAction;
+            else if (name_ == "serial")
+                ok = String(&e_->serial), seen |= kSerial;
+            else if (name_ == "mac")
+                ok = String(&e_->mac), seen |= kMac;
+            else if (name_ == "outcome")
+                ok = String(&e_->outcome), seen |= kOutcome;
+            else if (name_ == "before")
+                ok = Records(&e_->before), seen |= kBefore;
+            else if (name_ == "written")
+                ok = Records(&e_->written), seen |= kWritten;
+            else if (name_ == "not_taken")
+                ok = Keys(&e_->notTaken);
+            else if (name_ == "restores")
+                ok = Count(&e_->restores);
+            else
+                return false;
+            if (!ok)
+                return false;
+            Blanks();
+            if (Take('}'))
+                break;
+            if (!Take(','))
+                return false;
+            Blanks();
+        }
+        Blanks();
+        return p_ == end_ && seen == kAll && IsDeviceText(e_->serial, 16) &&
+               IsDeviceText(e_->mac, 12);
+    }
+
+private:
+    void Blanks()
+    {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r'))
+            ++p_;
+    }
+
+    bool Take(char c)
+    {
+        if (p_ < end_ && *p_ == c) {
+            ++p_;
+            return true;
+        }
+        return false;
+    }
+
+    static int HexDigit(char c)
+    {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    }
+
+    bool String(std::string* out)
+    {
+        if (!Take('"'))
+            return false;
+        out->clear();
+        for (;;) {
+            const char* run = p_;
+            while (p_ < end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20)
+                ++p_;
+            out->append(run, static_cast<size_t>(p_ - run));
+            if (p_ == end_)
+                return false;
+            const char c = *p_++;
+            if (c == '"')
+                return true;
+            if (c != '\\' || p_ == end_)
+                return false;   // a control character, or a line ending in an escape
+            switch (*p_++) {
+            case '"': *out += '"'; break;
+            case '\\': *out += '\\'; break;
+            case '/': *out += '/'; break;
+            case 'b': *out += '\b'; break;
+            case 'f': *out += '\f'; break;
+            case 'n': *out += '\n'; break;
+            case 'r': *out += '\r'; break;
+            case 't': *out += '\t'; break;
+            case 'u': {
+                if (end_ - p_ < 4 || p_[0] != '0' || p_[1] != '0')
+                    return false;   // beyond one byte: the whole reader's
+                const int hi = HexDigit(p_[2]);
+                const int lo = HexDigit(p_[3]);
+                if (hi < 0 || lo < 0)
+                    return false;
+                *out += static_cast<char>(hi * 16 + lo);
+                p_ += 4;
+                break;
+            }
+            default: return false;
+            }
+        }
+    }
+
+    bool Record(JournalRecord* r)
+    {
+        if (!Take('{'))
+            return false;
+        bool key = false;
+        bool value = false;
+        for (;;) {
+            Blanks();
+            if (!String(&name_))
+                return false;
+            Blanks();
+            if (!Take(':'))
+                return false;
+            Blanks();
+            if (name_ == "key")
+                key = String(&r->key);
+            else if (name_ == "value")
+                value = String(&r->value);
+            else
+                return false;
+            if (!key && !value)
+                return false;
+            Blanks();
+            if (Take('}'))
+                break;
+            if (!Take(','))
+                return false;
+        }
+        return key && value && KeyIndexOf(r->key) >= 0 && IsDeviceText(r->value, kMaxValueWidth);
+    }
+
+    // An array of records into out, whose elements keep their room.
+    bool Records(std::vector<JournalRecord>* out)
+    {
+        if (!Take('['))
+            return false;
+        size_t n = 0;
+        Blanks();
+        if (!Take(']')) {
+            for (;;) {
+                if (n == out->size())
+                    out->emplace_back();
+                if (!Record(&(*out)[n++]))
+                    return false;
+                Blanks();
+                if (Take(']'))
+                    break;
+                if (!Take(','))
+                    return false;
+                Blanks();
+            }
+        }
+        out->resize(n);
+        return true;
+    }
+
+    bool Keys(std::vector<std::string>* out)
+    {
+        out->clear();
+        if (!Take('['))
+            return false;
+        Blanks();
+        if (Take(']'))
+            return true;
+        for (;;) {
+            out->emplace_back();
+            if (!String(&out->back()) || KeyIndexOf(out->back()) < 0)
+                return false;
+            Blanks();
+            if (Take(']'))
+                return true;
+            if (!Take(','))
+                return false;
+            Blanks();
+        }
+    }
+
+    // A count from 1 to 2147483647 in plain digits.
+    bool Count(int* out)
+    {
+        if (p_ == end_ || *p_ < '1' || *p_ > '9')
+            return false;
+        long long n = 0;
+        for (int digits = 0; p_ < end_ && *p_ >= '0' && *p_ <= '9'; ++digits, ++p_) {
+            if (digits == 10)
+                return false;
+            n = n * 10 + (*p_ - '0');
+        }
+        if (n > 2147483647 || (p_ < end_ && (*p_ == '.' || *p_ == 'e' || *p_ == 'E')))
+            return false;
+        *out = static_cast<int>(n);
+        return true;
+    }
+
+    const char* p_;
+    const char* end_;
+    JournalEntry* e_;
+    std::string name_;
+};
+
+// Any JSON text: through the whole reader's tree of values.
+bool ParseJsonJournalLine(const std::string& line, JournalEntry* out)
 {
     JsonValue v;
     if (!ParseJson(line, &v) || v.type != JsonValue::Type::Object)
@@ -206,6 +464,31 @@ bool ParseJournalLine(const std::string& line, JournalEntry* out)
     *out = std::move(e);
     return true;
 }
+
+}  // namespace
+
+bool ParseJournalLine(const std::string& line, JournalEntry* out)
+{
+    JournalEntry e;
+    if (LineReader(line, &e).Entry() || ParseJsonJournalLine(line, &e)) {
+        *out = std::move(e);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+// ParseJournalLine through a scratch entry whose room the next line reuses.
+bool ParseJournalLineInto(const std::string& line, JournalEntry* scratch, JournalEntry* out)
+{
+    if (!LineReader(line, scratch).Entry() && !ParseJsonJournalLine(line, scratch))
+        return false;
+    std::swap(*scratch, *out);
+    return true;
+}
+
+}  // namespace
 
 // --- The file -----------------------------------------------------------------
 
@@ -735,7 +1018,7 @@ bool JournalReader::Next(JournalEntry* out)
             continue;   // blank
         if (!tooLong) {
             line_.resize(n);
-            if (ParseJournalLine(line_, out)) {
+            if (ParseJournalLineInto(line_, &scratch_, out)) {
                 out->number = number_;
                 last_ = {start_, static_cast<uint32_t>(line_.size()), number_};
                 return true;
@@ -752,7 +1035,7 @@ bool JournalReader::ReadAgain(const JournalPlace& place, JournalEntry* out)
         return false;
     again_.resize(place.length);
     if (file_->ReadAt(again_.data(), place.length, place.offset) != static_cast<long long>(place.length) ||
-        !ParseJournalLine(again_, out))
+        !ParseJournalLineInto(again_, &scratch_, out))
         return false;
     out->number = place.number;
     return true;

@@ -163,6 +163,7 @@ private:
     uint64_t start_ = 0;   // the file offset of line_
     std::string line_;
     std::string again_;
+    JournalEntry scratch_;   // the line being read, its room kept
     int number_ = 0;
     JournalPlace last_;
     std::vector<int> damaged_;
