@@ -555,8 +555,9 @@ int OnFindReply(const char* text, size_t length, const RxOrigin* from)
         return kEngineTableFull;
     }
     if (merged == kMergeAdded) {
-        SetRecvEvent(EVT_UPDATE_INFO);
+        // The count first: a monitor woken by the event reads the new row.
         DevCount.fetch_add(1, std::memory_order_acq_rel);
+        SetRecvEvent(EVT_UPDATE_INFO);
     } else if (newOrigin) {
         SetRecvEvent(EVT_UPDATE_INFO);   // its row now lists one more origin
     }
@@ -629,16 +630,6 @@ void MakeDevEntry(const RecordTable* table, DeviceEntry* entry)
     }
 }
 
-
-int MergeDevEntry(unsigned count, const RecordTable* table)
-{
-    if (!table)
-        return kEngineBadArgument;
-    DeviceEntry fresh;
-    MakeDevEntry(table, &fresh);
-    const int merged = MergeEntry(count, fresh);
-    return merged == kEngineTableFull ? kEngineBadArgument : merged;
-}
 
 void SetRecvEvent(uint8_t code)
 {

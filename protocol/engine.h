@@ -24,7 +24,8 @@ constexpr int kEngineUnknownKind = -4;   // StartRequest with a kind that is no 
 constexpr int kEngineTableFull = -9;     // a device the full table has no room for
 constexpr int kEngineNoAddress = -10;    // a Find reply naming no serial number or MAC
 constexpr int kEngineOtherDevice = -11;  // a configuration reply from another device
-// MergeDevEntry: a row was added, or a known device's row rewritten.
+// What merging a Find reply into the device table did: a row was added,
+// or a known device's row rewritten.
 constexpr int kMergeAdded = 1;
 constexpr int kMergeReplaced = 2;
 
@@ -99,7 +100,6 @@ int SendFind();
 int SendGetConfig(const char* mac, const char* serial);
 int SendSetConfig(const RecordTable* table);
 void MakeDevEntry(const RecordTable* table, DeviceEntry* entry);
-int MergeDevEntry(unsigned count, const RecordTable* table);
 
 // One look of a monitor at the running request: the events raised since
 // the last look (bits), and whether the request has ended. A look takes the

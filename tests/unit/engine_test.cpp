@@ -500,33 +500,49 @@ TEST_F(EngineTest, WorkerSleepsWhileTheRingIsEmpty)
     EXPECT_LT(RxRingWakeCount() - before, 30u);
 }
 
-TEST_F(EngineTest, MergeDevEntryRefusesBadArgumentsAndAFullTable)
+// A Find reply into a full table: a known device's row is rewritten, a new
+// one finds no room (counted) and the slot after the last kept one stays
+// empty. The count is raised before the event that announces the row, so a
+// monitor woken by it reads the new row.
+int g_countAtWake = -1;
+
+TEST_F(EngineTest, FindRepliesFillTheTableAndCountBeforeTheirEvent)
 {
     ClearDevTable();
-    EXPECT_EQ(MergeDevEntry(kDeviceTableMax + 1, &ReplyTable), -1);
-    EXPECT_EQ(MergeDevEntry(0, nullptr), -1);
     const DeviceEntry zero{};
-    EXPECT_EQ(std::memcmp(&GetDevTable()[0], &zero, sizeof zero), 0);
-
-    // Full: a known device is rewritten; a new one finds no room, and the
-    // slot after the last kept one stays empty.
     SetDeviceCapacity(2);
-    auto parse = [](const char* mac, const char* serial, const char* dev) {
+    SetMonitorWake([](void*) { g_countAtWake = GetDevCount(); }, nullptr);
+    auto reply = [](const char* mac, const char* dev) {
         const std::string text = Line(KEY_DEV, dev) + Line(KEY_MAC, mac) +
-                                 Line(KEY_SERIAL_NUM, serial) + "*END* = \r\n";
-        ClearReplyTable();
-        ASSERT_EQ(ParseConfigText(text.c_str(), text.size(), nullptr, nullptr), 0);
+                                 Line(KEY_SERIAL_NUM, "S1") + "*END* = \r\n";
+        return OnFindReply(text.c_str(), text.size());
     };
-    parse("02C0EE000001", "S1", "a");
-    EXPECT_EQ(MergeDevEntry(0, &ReplyTable), 1);
-    parse("02C0EE000002", "S1", "b");
-    EXPECT_EQ(MergeDevEntry(1, &ReplyTable), 1);
-    parse("02C0EE000003", "S1", "c");
-    EXPECT_EQ(MergeDevEntry(2, &ReplyTable), -1);
+    struct Step {
+        const char* mac;
+        const char* dev;
+        int result;
+        int count;   // DevCount after it
+        bool added;
+    } steps[] = {
+        {"02C0EE000001", "a", 0, 1, true},
+        {"02C0EE000002", "b", 0, 2, true},
+        {"02C0EE000003", "c", kEngineTableFull, 2, false},
+        {"02C0EE000002", "b2", 0, 2, false},   // a known device: its row rewritten
+    };
+    const uint32_t leftOut = GetDevicesLeftOut();
+    for (const Step& s : steps) {
+        g_countAtWake = -1;
+        TakeRequestProgress();   // a look, so the next event wakes again
+        EXPECT_EQ(reply(s.mac, s.dev), s.result) << s.dev;
+        EXPECT_EQ(GetDevCount(), s.count) << s.dev;
+        if (s.added) {
+            EXPECT_EQ(g_countAtWake, s.count) << s.dev << ": woken before the row was counted";
+        }
+    }
+    SetMonitorWake(nullptr, nullptr);
     EXPECT_EQ(std::memcmp(&GetDevTable()[2], &zero, sizeof zero), 0);
-    parse("02C0EE000002", "S1", "b2");
-    EXPECT_EQ(MergeDevEntry(2, &ReplyTable), 2);
     EXPECT_STREQ(GetDevTable()[1].dev, "b2");
+    EXPECT_EQ(GetDevicesLeftOut() - leftOut, 1u);
 }
 
 TEST_F(EngineTest, MakeDevEntryTakesTheSixKeysLaterRecordsWinning)
