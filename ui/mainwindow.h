@@ -157,10 +157,6 @@ private:
 
     UdpEndpoints m_endpoints;
     QPixmap m_bmpLogo;
-    // MonitorLock: held by every tick of the monitor. It lives as long as the
-    // window, so a close that comes while a tick is being served (from an
-    // event loop run inside the tick) cannot take it from under that tick.
-    std::recursive_mutex m_monitorLock;
     QSocketNotifier* m_pNotifier = nullptr;
     SocketHandle m_hWatched = kNoSocket;
     // The device table as the list shows it (slot by slot), and a copy of

@@ -163,7 +163,6 @@ void CKestrelDlg::OnTimer(int id)
         m_bTickAgain = true;
         return;
     }
-    std::lock_guard<std::recursive_mutex> lock(m_monitorLock);
     m_bInTick = true;
     const RequestProgress progress = TakeRequestProgress();
     HandleRecvEvents(progress.events);
