@@ -159,6 +159,12 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
         std::memcpy(q.ifr_name, listed.ifr_name, sizeof q.ifr_name);
         if (ioctl(fd, SIOCGIFFLAGS, &q) != 0)
             continue;
+        // One rule on both platforms: a link is searched when it is running,
+        // that is up with a carrier (Windows lists that as IFF_UP). A link
+        // that is up without a carrier would take the broadcast and reach no
+        // device: a send there is useless and its failures only noise. A link
+        // that comes up during a search is missed either way; the next Find
+        // walks the interfaces again.
         const int flags = q.ifr_flags;
         if (!(flags & IFF_UP) || !(flags & IFF_RUNNING) || !(flags & IFF_BROADCAST) ||
             (flags & IFF_LOOPBACK))

@@ -204,6 +204,9 @@ int ListBroadcastInterfaces(SocketHandle s, std::vector<NetInterface>* out, int*
     const MIB_IPADDRTABLE* addresses = AddressTable();
     for (size_t i = 0; i < n; ++i) {
         const INTERFACE_INFO& info = g_listed[i];
+        // The rule of the POSIX walk, a running link: Windows' IFF_UP in this
+        // list is the running state (an adapter without its cable is not
+        // up here), so it needs no second flag as IFF_RUNNING is on POSIX.
         const u_long flags = info.iiFlags;
         if (!(flags & IFF_UP) || !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
             continue;
