@@ -193,6 +193,15 @@ namespace {
 // whole reader takes the same way. The strings of the entry it fills keep
 // their room from line to line.
 class LineReader {
+    // The bytes a string holds as they are: not its quote, not an escape,
+    // not a control character.
+    static constexpr auto kPlain = [] {
+        std::array<bool, 256> plain{};
+        for (int c = 0x20; c < 256; ++c)
+            plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+        return plain;
+    }();
+
 public:
     LineReader(const std::string& line, JournalEntry* e)
         : p_(line.data()), end_(line.data() + line.size()), e_(e)
@@ -287,10 +296,19 @@ private:
     {
         if (!Take('"'))
             return false;
-        out->clear();
+        // Most strings have no escape: found whole, then given in one assign.
+        const char* run = p_;
+        while (p_ < end_ && kPlain[static_cast<unsigned char>(*p_)])
+            ++p_;
+        if (p_ < end_ && *p_ == '"') {
+            out->assign(run, static_cast<size_t>(p_ - run));
+            ++p_;
+            return true;
+        }
+        out->assign(run, static_cast<size_t>(p_ - run));
         for (;;) {
-            const char* run = p_;
-            while (p_ < end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20)
+            run = p_;
+            while (p_ < end_ && kPlain[static_cast<unsigned char>(*p_)])
                 ++p_;
             out->append(run, static_cast<size_t>(p_ - run));
             if (p_ == end_)
@@ -325,6 +343,16 @@ private:
         }
     }
 
+    // A name as JournalLine writes it, without escapes, taken when the text
+    // holds it quoted; else nothing is taken.
+    bool Name(const char* quoted, size_t n)
+    {
+        if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, quoted, n) != 0)
+            return false;
+        p_ += n;
+        return true;
+    }
+
     bool Record(JournalRecord* r)
     {
         if (!Take('{'))
@@ -333,20 +361,21 @@ private:
         bool value = false;
         for (;;) {
             Blanks();
-            if (!String(&name_))
-                return false;
+            int which = Name("\"key\"", 5) ? 1 : Name("\"value\"", 7) ? 2 : 0;
+            if (which == 0) {
+                if (!String(&name_))
+                    return false;
+                which = name_ == "key" ? 1 : name_ == "value" ? 2 : 0;
+                if (which == 0)
+                    return false;
+            }
             Blanks();
             if (!Take(':'))
                 return false;
             Blanks();
-            if (name_ == "key")
-                key = String(&r->key);
-            else if (name_ == "value")
-                value = String(&r->value);
-            else
+            if (!String(which == 1 ? &r->key : &r->value))
                 return false;
-            if (!key && !value)
-                return false;
+            (which == 1 ? key : value) = true;
             Blanks();
             if (Take('}'))
                 break;

@@ -124,8 +124,29 @@ TEST(Journal, DamagedLinesAreRefused)
         const char* what;
         std::string line;
         bool ok;
+        const char* front = nullptr;   // the written HOST_NAME read back, when checked
     } cases[] = {
         {"an unknown field, for later versions", replaced("\"time\"", "\"host\": 1, \"time\""), true},
+        {"an unknown field in a record", replaced("\"value\": \"front\"", "\"value\": \"front\", \"x\": [{}]"),
+         true, "front"},
+        {"a record's key repeated, the last counting",
+         replaced("{\"key\": \"HOST_NAME\", \"value\": \"front\"}",
+                  "{\"value\": \"back\", \"key\": \"IP\", \"key\": \"HOST_NAME\", \"value\": \"fr\\u00e9nt\"}"),
+         true, "fr\xe9nt"},
+        {"blanks around everything", replaced("{\"key\": \"HOST_NAME\", \"value\": \"front\"}",
+                                              "{ \"key\" :\t\"HOST_NAME\" , \"value\"\r\n: \"front\" }"),
+         true, "front"},
+        {"escapes of every kind", replaced("\"front\"", "\"\\/\\b\\f\\n\\r\\t\\\"\\\\\""), true, "/\b\f\n\r\t\"\\"},
+        {"a code point beyond one byte", replaced("\"front\"", "\"\\u0101\""), true, "\xc4\x81"},
+        {"a raw control character", replaced("\"front\"", "\"fr\tnt\""), false},
+        {"an unknown escape", replaced("\"front\"", "\"fr\\xnt\""), false},
+        {"a short \\u escape", replaced("\"front\"", "\"fr\\u00\""), false},
+        {"restores with a leading zero", replaced("\"restores\": 7", "\"restores\": 07"), false},
+        {"restores below one", replaced("\"restores\": 7", "\"restores\": 0"), false},
+        {"restores beyond an int, in digits", replaced("\"restores\": 7", "\"restores\": 2147483648"), false},
+        {"restores at the most an int holds", replaced("\"restores\": 7", "\"restores\": 2147483647"), true},
+        {"a written list that is not a list", replaced("\"written\": [", "\"written\": {\"a\": ["), false},
+        {"an unknown key in not_taken", replaced("[\"HOST_NAME\"]", "[\"COLOUR\"]"), false},
         {"not_taken left out", replaced(", \"not_taken\": [\"HOST_NAME\"]", ""), true},
         {"cut short", good.substr(0, good.size() / 2), false},
         {"JSON, not an object", "[1, 2]", false},
@@ -144,7 +165,13 @@ TEST(Journal, DamagedLinesAreRefused)
     for (const Case& c : cases) {
         JournalEntry e;
         EXPECT_EQ(ParseJournalLine(c.line, &e), c.ok) << c.what << ": " << c.line;
+        if (c.ok && c.front) {
+            ASSERT_EQ(e.written.size(), 3u) << c.what;
+            EXPECT_EQ(e.written[2].key, "HOST_NAME") << c.what;
+            EXPECT_EQ(e.written[2].value, c.front) << c.what;
+        }
     }
+
 }
 
 TEST(Journal, JsonReaderTakesJsonAndNothingElse)
