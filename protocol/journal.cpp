@@ -34,19 +34,44 @@ const char kJournalNoAnswer[] = "no answer";
 
 namespace {
 
-// A key's index in KeyTable, or -1: its length first, so that most keys
-// are told apart without comparing their bytes (history reads two lists of
+// A key's index in KeyTable, or -1, found through a small hash of its
+// length and end bytes and then compared whole (history reads two lists of
 // keys on every line of the journal).
 int KeyIndexOf(const std::string& key)
 {
-    static const auto lengths = [] {
-        std::array<size_t, kKeyCount> n{};
-        for (int k = 0; k < kKeyCount; ++k)
-            n[static_cast<size_t>(k)] = std::strlen(KeyTable[k].key);
-        return n;
+    // (Chosen so that today's twenty keys fall in twenty buckets.)
+    constexpr size_t kBuckets = 64;
+    auto hash = [](const char* k, size_t n) {
+        return n == 0 ? 0
+                      : (n + static_cast<unsigned char>(k[0]) + static_cast<unsigned char>(k[n - 1]) * 2 +
+                         static_cast<unsigned char>(k[n / 2]) * 8) %
+                            kBuckets;
+    };
+    struct Index {
+        std::array<int8_t, kBuckets> slot;   // -1 none, -2 shared by two keys
+        std::array<size_t, kKeyCount> length;
+    };
+    static const Index index = [&hash] {
+        Index x{};
+        x.slot.fill(-1);
+        for (int k = 0; k < kKeyCount; ++k) {
+            const size_t n = std::strlen(KeyTable[k].key);
+            x.length[static_cast<size_t>(k)] = n;
+            int8_t& s = x.slot[hash(KeyTable[k].key, n)];
+            s = s == -1 ? static_cast<int8_t>(k) : -2;
+        }
+        return x;
     }();
-    for (int k = 0; k < kKeyCount; ++k)
-        if (lengths[static_cast<size_t>(k)] == key.size() &&
+    const int8_t s = index.slot[hash(key.data(), key.size())];
+    if (s == -1)
+        return -1;
+    if (s >= 0)
+        return index.length[static_cast<size_t>(s)] == key.size() &&
+                       std::memcmp(KeyTable[s].key, key.data(), key.size()) == 0
+                   ? s
+                   : -1;
+    for (int k = 0; k < kKeyCount; ++k)   // two keys in one bucket
+        if (index.length[static_cast<size_t>(k)] == key.size() &&
             std::memcmp(KeyTable[k].key, key.data(), key.size()) == 0)
             return k;
     return -1;
@@ -63,15 +88,6 @@ bool RecordOf(const JournalRecord& r, ConfigRecord* out)
     out->width = KeyTable[k].width;
     std::memcpy(out->value, r.value.data(), r.value.size());
     return true;
-}
-
-void TableOf(const std::vector<JournalRecord>& records, RecordTable* table)
-{
-    ClearRecordTable(table);
-    int slot = 0;
-    for (const JournalRecord& r : records)
-        if (slot < kRecordSlots && RecordOf(r, &(*table)[slot]))
-            ++slot;
 }
 
 std::string RecordsJson(const std::vector<JournalRecord>& records)
@@ -1091,21 +1107,41 @@ bool ReadJournal(const std::string& path, JournalContents* out, std::string* rea
 
 std::vector<JournalChange> JournalChanges(const JournalEntry& e)
 {
-    RecordTable before;
-    TableOf(e.before, &before);
+    // For each key, the before record a written one is compared with (the
+    // last of the first kRecordSlots that a table can hold, as a table of
+    // them would give it) and the before value told (the last of all).
+    std::array<const JournalRecord*, kKeyCount> compared{};
+    std::array<const JournalRecord*, kKeyCount> told{};
+    int slots = 0;
+    for (const JournalRecord& b : e.before) {
+        const int k = KeyIndexOf(b.key);
+        if (k < 0)
+            continue;
+        told[static_cast<size_t>(k)] = &b;
+        if (slots < kRecordSlots && b.value.size() <= static_cast<size_t>(kMaxValueWidth)) {
+            compared[static_cast<size_t>(k)] = &b;
+            ++slots;
+        }
+    }
+    // A table of one record, the compared one, for the shared comparison.
+    RecordTable one;
+    ClearRecordTable(&one);
     std::vector<JournalChange> out;
     for (const JournalRecord& w : e.written) {
         ConfigRecord r;
-        if (!RecordOf(w, &r) || CfgRecordReadBack(r, before))
+        if (!RecordOf(w, &r))
+            continue;
+        const JournalRecord* b = compared[static_cast<size_t>(KeyIndexOf(w.key))];
+        if (!b || !RecordOf(*b, &one[0]))
+            ClearRecord(&one[0]);
+        if (CfgRecordReadBack(r, one))
             continue;
         JournalChange c;
         c.key = w.key;
         c.after = w.value;
-        for (const JournalRecord& b : e.before) {
-            if (b.key == w.key) {   // the last of duplicate keys counts
-                c.hadBefore = true;
-                c.before = b.value;
-            }
+        if (const JournalRecord* t = told[static_cast<size_t>(KeyIndexOf(w.key))]) {
+            c.hadBefore = true;   // the last of duplicate keys counts
+            c.before = t->value;
         }
         out.push_back(std::move(c));
     }

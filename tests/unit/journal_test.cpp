@@ -110,6 +110,35 @@ TEST(Journal, ALineReadsBackToTheSameBytes)
     EXPECT_EQ(JournalLine(set).find("restores"), std::string::npos);
 }
 
+// Every key reads back as itself, and a name that is almost a key (one byte
+// more, less or other) is no key.
+TEST(Journal, EveryKeyReadsBackAndNoOtherName)
+{
+    JournalEntry e = SampleEntry();
+    e.before.clear();
+    for (const KeyInfo& k : KeyTable)
+        e.before.push_back({k.key, "1"});
+    std::string line = JournalLine(e);
+    line.pop_back();
+    JournalEntry back;
+    ASSERT_TRUE(ParseJournalLine(line, &back)) << line;
+    ASSERT_EQ(back.before.size(), static_cast<size_t>(kKeyCount));
+    for (int k = 0; k < kKeyCount; ++k)
+        EXPECT_EQ(back.before[static_cast<size_t>(k)].key, KeyTable[k].key);
+    for (const KeyInfo& k : KeyTable) {
+        const std::string key = k.key;
+        std::string other = key;
+        other.back() = other.back() == 'X' ? 'Y' : 'X';
+        for (const std::string& name : {key + "S", key.substr(0, key.size() - 1), other, "x" + key}) {
+            JournalEntry named = SampleEntry();
+            named.before = {{name, "1"}};
+            std::string l = JournalLine(named);
+            l.pop_back();
+            EXPECT_FALSE(ParseJournalLine(l, &back)) << name << " was taken for a key";
+        }
+    }
+}
+
 TEST(Journal, DamagedLinesAreRefused)
 {
     std::string good = JournalLine(SampleEntry());
