@@ -24,6 +24,7 @@
 #include "devicelist.h"
 #include "engine.h"
 #include "journal.h"
+#include "mainwindow_layout.h"
 #include "mainwindow_p.h"
 #include "resource.h"
 #include "uiseam.h"
@@ -73,42 +74,54 @@ CKestrelDlg::~CKestrelDlg()
 
 void CKestrelDlg::BuildTemplate()
 {
-    SetClientSize(383, 282);
+    SetClientSize(kMainWindowWidth, kMainWindowHeight);
+    auto rect = [this](int id) {
+        const ControlPlace& c = MainWindowControl(id);
+        return Dlu().Rect(c.x, c.y, c.w, c.h);
+    };
+    auto button = [this](int id) {
+        const ControlPlace& c = MainWindowControl(id);
+        return AddButton(id, QString::fromLatin1(c.text), c.x, c.y, c.w, c.h);
+    };
+    auto edit = [this](int id, const QString& name) {
+        const ControlPlace& c = MainWindowControl(id);
+        return AddEdit(id, name, c.x, c.y, c.w, c.h);
+    };
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
     // Alt+S, Alt+E and Alt+T press the buttons; F5 is Seek too.
-    QPushButton* seek = AddButton(IDC_BTN_SEEK, QStringLiteral("&Seek"), 7, 7, 50, 17);
-    QPushButton* edit = AddButton(IDC_BTN_EDIT_CONFIG, QStringLiteral("&Edit config"), 65, 7, 50, 17);
+    QPushButton* seek = button(IDC_BTN_SEEK);
+    QPushButton* editConfig = button(IDC_BTN_EDIT_CONFIG);
 
     m_lstDevice = new CDeviceListCtrl(Page());
-    m_lstDevice->setGeometry(Dlu().Rect(7, 33, 369, 139));
+    m_lstDevice->setGeometry(rect(IDC_LST_DEVICE));
     SetControlId(m_lstDevice, IDC_LST_DEVICE, QStringLiteral("Devices"));
 
     AddGroup(QString(), 7, 172, 369, 103);
     QLabel* configLabel = AddLabel(QStringLiteral("Config:"), right, 12, 179, 27, 12);
     m_edtConfig = new CMultiLineEdit(Page());
-    m_edtConfig->setGeometry(Dlu().Rect(15, 192, 198, 75));
+    m_edtConfig->setGeometry(rect(IDC_EDT_CONFIG));
     m_edtConfig->setFocusPolicy(Qt::ClickFocus);
     SetControlId(m_edtConfig, IDC_EDT_CONFIG, QStringLiteral("Config"));
     configLabel->setBuddy(m_edtConfig);   // spoken with the box on focus
 
     QGroupBox* cond = AddGroup(QStringLiteral("Client conditon"), 224, 188, 74, 31);
     cond->setAlignment(Qt::AlignHCenter);
-    QLineEdit* busy = AddEdit(IDC_EDT_BUSY, QStringLiteral("Client condition"), 236, 200, 23, 12);
+    QLineEdit* busy = edit(IDC_EDT_BUSY, QStringLiteral("Client condition"));
     busy->setReadOnly(true);
     busy->setAlignment(Qt::AlignCenter);
     busy->setFocusPolicy(Qt::ClickFocus);
     busy->setContextMenuPolicy(Qt::NoContextMenu);   // a right click there is the window's
-    QPushButton* stop = AddButton(IDC_BTN_STOP, QStringLiteral("S&top"), 262, 199, 26, 14);
+    QPushButton* stop = button(IDC_BTN_STOP);
 
     QGroupBox* tmoGroup = AddGroup(QStringLiteral("Timeout"), 312, 188, 51, 31);
     tmoGroup->setAlignment(Qt::AlignHCenter);
-    QLineEdit* tmo = AddEdit(IDC_EDT_TIMEOUT, QStringLiteral("Timeout"), 319, 200, 16, 12);
+    QLineEdit* tmo = edit(IDC_EDT_TIMEOUT, QStringLiteral("Timeout"));
     tmo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     QLabel* statusLabel = AddLabel(QStringLiteral("Status:"), right, 219, 228, 29, 12);
     auto* status = new CMultiLineEdit(Page());
-    status->setGeometry(Dlu().Rect(224, 241, 140, 26));
+    status->setGeometry(rect(IDC_EDT_STATUS));
     status->setFocusPolicy(Qt::ClickFocus);
     SetControlId(status, IDC_EDT_STATUS, QStringLiteral("Status"));
     statusLabel->setBuddy(status);
@@ -116,15 +129,15 @@ void CKestrelDlg::BuildTemplate()
     AddLabel(QStringLiteral("Ver. 1.1"), Qt::AlignCenter, 335, 21, 41, 9);
     AddLabel(QStringLiteral("[Sec.]"), Qt::AlignLeft | Qt::AlignVCenter, 337, 203, 18, 11);
 
-    setTabOrder(seek, edit);
-    setTabOrder(edit, m_lstDevice);
+    setTabOrder(seek, editConfig);
+    setTabOrder(editConfig, m_lstDevice);
     setTabOrder(m_lstDevice, stop);
     setTabOrder(stop, tmo);
 
     connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
             &CKestrelDlg::OnSeek);
     connect(seek, &QPushButton::clicked, this, &CKestrelDlg::OnSeek);
-    connect(edit, &QPushButton::clicked, this, &CKestrelDlg::OnEditConfig);
+    connect(editConfig, &QPushButton::clicked, this, &CKestrelDlg::OnEditConfig);
     connect(stop, &QPushButton::clicked, this, &CKestrelDlg::OnStop);
     // The way back from the marked device's last write, beside the list's own
     // entries; offered when the journal holds a write of that device.

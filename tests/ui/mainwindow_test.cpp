@@ -25,6 +25,7 @@
 #include "controls.h"
 #include "kestrelapp.h"
 #include "loopback_peer.h"
+#include "mainwindow_layout.h"
 #include "rxring.h"
 #include "window_fixture.h"
 
@@ -69,17 +70,7 @@ TEST_F(MainWindowTest, ControlsCarryIdsNamesAndTemplatePositions)
 {
     Open({});
     const DialogUnits dlu(dlg_->font());
-    struct Ctl {
-        int id;
-        int x, y, w, h;
-        const char* text;
-    } ctls[] = {
-        {IDC_BTN_SEEK, 7, 7, 50, 17, "&Seek"},      {IDC_BTN_EDIT_CONFIG, 65, 7, 50, 17, "&Edit config"},
-        {IDC_LST_DEVICE, 7, 33, 369, 139, nullptr}, {IDC_EDT_CONFIG, 15, 192, 198, 75, nullptr},
-        {IDC_EDT_BUSY, 236, 200, 23, 12, nullptr},  {IDC_BTN_STOP, 262, 199, 26, 14, "S&top"},
-        {IDC_EDT_TIMEOUT, 319, 200, 16, 12, nullptr}, {IDC_EDT_STATUS, 224, 241, 140, 26, nullptr},
-    };
-    for (const Ctl& c : ctls) {
+    for (const ControlPlace& c : kMainWindowControls) {
         QWidget* w = FindControl(dlg_.get(), c.id);
         ASSERT_NE(w, nullptr) << c.id;
         EXPECT_EQ(w->property("controlId").toInt(), c.id);
@@ -91,7 +82,7 @@ TEST_F(MainWindowTest, ControlsCarryIdsNamesAndTemplatePositions)
             EXPECT_EQ(w->accessibleName(), QString::fromLatin1(c.text).remove(QLatin1Char('&')));
         }
     }
-    EXPECT_EQ(dlg_->size(), QSize(dlu.X(383), dlu.Y(282)));
+    EXPECT_EQ(dlg_->size(), QSize(dlu.X(kMainWindowWidth), dlu.Y(kMainWindowHeight)));
     EXPECT_TRUE(Edit(IDC_EDT_BUSY)->isReadOnly());
     EXPECT_FALSE(Edit(IDC_EDT_TIMEOUT)->isReadOnly());
     EXPECT_EQ(Edit(IDC_EDT_TIMEOUT)->alignment() & Qt::AlignRight, Qt::AlignRight);
