@@ -337,20 +337,6 @@ void CEdtCfgDlg::FillFromReplyTable()
     std::memcpy(m_abyAddr, v.addr, sizeof m_abyAddr);
 }
 
-void CEdtCfgDlg::SetIpControl(const char* text, CIpAddressCtrl* ctl, int group)
-{
-    // Four decimal numbers, leading zeros allowed; anything else leaves the
-    // control blank, so an address that cannot be read is never written back.
-    uint8_t octets[4] = {0, 0, 0, 0};
-    const bool readable = ParseCfgAddress(text, octets);
-    CfgReverseOctets(octets, m_abyAddr + 4 * group);
-    if (readable) {
-        ctl->SetAddress(octets[0], octets[1], octets[2], octets[3]);
-    } else {
-        ctl->Clear();
-    }
-}
-
 void CEdtCfgDlg::OnSelChangeLineSpeed(int index)
 {
     (void)index;

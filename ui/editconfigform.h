@@ -65,7 +65,6 @@ public:
     // true to save (form -> fields, with validation), false to load.
     bool DoDataExchange(bool save);
     void FillFromReplyTable();
-    void SetIpControl(const char* text, CIpAddressCtrl* ctl, int group);
 
 public slots:
     void OnOK();

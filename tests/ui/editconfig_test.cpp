@@ -161,15 +161,14 @@ TEST_F(EditConfigTest, AddressTextsAreFourDecimalNumbers)
         {"", nullptr},                    {"1.2.3.999", nullptr},
         {"printer", nullptr},
     };
-    CEdtCfgDlg* d = OpenWith("*END* = \r\n");
     for (const Case& c : cases) {
-        d->SetIpControl(c.text, d->m_ipGateway, 2);
+        CEdtCfgDlg* d = OpenWith(Line(KEY_GATEWAY, c.text) + "*END* = \r\n");
         EXPECT_EQ(d->m_ipGateway->IsBlank(), c.shown == nullptr) << c.text;
         if (c.shown) {
             EXPECT_EQ(d->m_ipGateway->Text(), QString::fromLatin1(c.shown)) << c.text;
         }
     }
-    d->SetIpControl("192.168.000.010", d->m_ipAddr, 0);
+    CEdtCfgDlg* d = OpenWith(Line(KEY_IP, "192.168.000.010") + "*END* = \r\n");
     EXPECT_EQ(Group(d->m_abyAddr, 0), QStringLiteral("0A 00 A8 C0"));
 }
 
