@@ -7,7 +7,6 @@
 #include <QPixmap>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
