@@ -387,6 +387,78 @@ TEST_F(JournalFile, AppendAndReadBack)
     EXPECT_EQ(reason, "Is a directory");
 }
 
+// The reader goes a buffer at a time: lines that straddle its buffer's
+// ends, CR LF line ends, blank lines, a line longer than any entry (skipped
+// as damaged, never held whole) and a last line without its end all read
+// as the whole text would, and each entry reads again the same from its
+// place.
+TEST_F(JournalFile, AStreamReadsAsTheWholeText)
+{
+    const std::string path = dir_ + "/pathlume/writes.jsonl";
+    std::filesystem::create_directory(dir_ + "/pathlume");
+    std::filesystem::permissions(dir_ + "/pathlume", std::filesystem::perms::owner_all);
+    std::string text;
+    std::vector<std::string> serials;   // by line, "" for a line that is no entry
+    std::vector<size_t> lengths;        // by line, the before host name's
+    int overLong = 0;
+    JournalEntry e = SampleEntry();
+    for (int i = 0; text.size() < 3 * JournalReader::kReadChunk + 5000; ++i) {
+        e.serial = "SN-" + std::to_string(i);
+        // Lines of many lengths, so that line ends fall all over the buffer.
+        e.before[2].value = std::string(static_cast<size_t>(i * 7 % 32), 'h');
+        std::string line = JournalLine(e);
+        if (i % 5 == 1)
+            line.insert(line.size() - 1, "\r");
+        text += line;
+        serials.push_back(e.serial);
+        lengths.push_back(e.before[2].value.size());
+        if (i % 9 == 4) {
+            text += "\n";
+            serials.push_back("");
+            lengths.push_back(0);
+        }
+        if (i == 40) {
+            text += std::string(JournalReader::kMaxLine + 10, 'x') + "\n";
+            serials.push_back("");
+            lengths.push_back(0);
+            overLong = static_cast<int>(serials.size());
+        }
+    }
+    e.serial = "SN-LAST";
+    std::string last = JournalLine(e);
+    last.pop_back();   // no line end
+    text += last;
+    serials.push_back(e.serial);
+    lengths.push_back(e.before[2].value.size());
+    std::ofstream(path, std::ios::binary) << text;
+
+    JournalReader reader;
+    std::string reason;
+    ASSERT_TRUE(reader.Open(path, &reason)) << reason;
+    std::vector<JournalPlace> places;
+    std::vector<std::string> read;
+    JournalEntry got;
+    while (reader.Next(&got)) {
+        ASSERT_LE(got.number, static_cast<int>(serials.size()));
+        EXPECT_EQ(got.serial, serials[static_cast<size_t>(got.number - 1)]) << "line " << got.number;
+        EXPECT_EQ(reader.place().number, got.number);
+        places.push_back(reader.place());
+        read.push_back(got.serial);
+    }
+    EXPECT_EQ(reader.error(), "");
+    const size_t entries = static_cast<size_t>(std::count_if(serials.begin(), serials.end(),
+                                                             [](const std::string& s) { return !s.empty(); }));
+    EXPECT_EQ(read.size(), entries);
+    EXPECT_EQ(read.back(), "SN-LAST");
+    EXPECT_EQ(reader.damaged(), (std::vector<int>{overLong}));
+    for (size_t i = places.size(); i-- > 0;) {   // newest first, as history reads them
+        ASSERT_TRUE(reader.ReadAgain(places[i], &got)) << places[i].number;
+        EXPECT_EQ(got.serial, read[i]);
+        EXPECT_EQ(got.number, places[i].number);
+        EXPECT_EQ(got.before[2].value.size(), lengths[static_cast<size_t>(got.number - 1)]) << read[i];
+    }
+}
+
 // The journal is the user's own file: a link at it or at its folder, a file
 // that is not a regular one, a folder or file that others may write or that
 // is another user's is refused, for appending and for reading, and nothing
