@@ -148,8 +148,17 @@ raw = open(out + ".csv", newline="", encoding="utf-8").read()
 if re.search(r"(?<!\r)\n", raw):
     print("CSV has a line end other than CR LF"); ok = False
 rows = list(csv.DictReader(io.StringIO(raw, newline="")))
-if [{k: str(v) for k, v in d.items()} for d in devices] != [
-        {k: r[k] for k in d} for r, d in zip(rows, devices)] or len(rows) != len(devices):
+def flat(d):
+    # A device as its CSV row holds it: the sources as three joined lists.
+    row = {k: str(v) for k, v in d.items() if k != "sources"}
+    for part, name in (("address", "source_address"), ("port", "source_port"),
+                       ("interface", "interface")):
+        row[name] = ";".join(str(s[part]) for s in d["sources"])
+    return row
+if any(not d["sources"] for d in devices):
+    print("a device without the address it answered from:", devices); ok = False
+if [flat(d) for d in devices] != [
+        {k: r.get(k) for k in flat(d)} for r, d in zip(rows, devices)] or len(rows) != len(devices):
     print("CSV rows differ from the JSON:", rows); ok = False
 report = json.load(open(out + ".sites.json", encoding="utf-8"))
 if not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", str(report.get("time"))):
@@ -177,8 +186,8 @@ check "the end names each site's outcome" \
 # The Latin-1 byte of the north site reaches the playbook's CSV as
 # pathlume-cli's own CSV writes it: the same UTF-8 bytes.
 ip netns exec "${north}h" timeout 30 "$cli" find --timeout 1 --format csv >"$work/north.csv" || true
-check "the CLI's CSV holds the host name in UTF-8" grep -q $',caf\xc3\xa9\r$' "$work/north.csv"
-check "the playbook's CSV holds the same bytes" grep -q $',"caf\xc3\xa9"\r$' "$work/new/folder/two.csv"
+check "the CLI's CSV holds the host name in UTF-8" grep -q $',caf\xc3\xa9,' "$work/north.csv"
+check "the playbook's CSV holds the same bytes" grep -q $',"caf\xc3\xa9","' "$work/new/folder/two.csv"
 
 # A site whose host refuses the connection (ssh to a closed loopback port)
 # and one whose find cannot run (no such namespace): both named with their
