@@ -1,0 +1,52 @@
+// One device's write, as set, load and restore make it and as apply makes it
+// for each of its devices: the changes worked out from the configuration just
+// read, only the changed records written, the write check, the journal. Not
+// part of the program's interface.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "codec.h"
+#include "journal.h"
+#include "output.h"
+#include "session.h"
+
+namespace cli {
+
+// What a write asks beyond its options.
+struct WriteRequest {
+    std::vector<Assignment> changes;
+    SavedFrom source;                          // load: the device the file was saved from
+    const char* action = "set";                // as the journal records it
+    const JournalEntry* restoring = nullptr;   // restore: the entry whose before values go back
+};
+
+// One value a write changes, as the device had it and as it is written.
+struct PlannedChange {
+    std::string key;
+    std::string before;
+    std::string after;
+};
+
+// How one device's write went.
+struct DeviceWrite {
+    bool planned = false;                // the changes were worked out (the values passed)
+    std::vector<PlannedChange> changes;  // in record order
+    std::string outcome;                 // "nothing to change", "dry run", or the journal's
+    std::vector<KeyOutcome> keys;        // every written record and whether it came back
+    std::string line;                    // the write check's line, once there was one
+};
+
+// Writes the request's values to the device t, whose configuration reply was
+// just read, as the Edit Config form's OK writes them; then reads it again,
+// checks it and records the write in the journal. With o.dryRun nothing is
+// sent. Returns 0 (verified, or nothing to change, or a dry run), or the
+// exit code with its reason told on err: kExitUsage for a value refused
+// before anything was sent, kExitNotVerified, kExitTransport, kExitInterrupted.
+int WriteDevice(Session& s, const Options& o, const Target& t, const RecordTable& reply,
+                WriteRequest req, DeviceWrite* w, FILE* err);
+
+}  // namespace cli
