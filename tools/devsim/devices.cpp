@@ -145,20 +145,30 @@ bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>
             out->push_back(MakeDevice(static_cast<int>(out->size()), rng));
             continue;
         }
-        if (line.compare(0, 5, "omit ") == 0 && line.find('=') == std::string::npos) {
+        if (line == "find-only") {
             if (out->empty()) {
-                *error = "line " + std::to_string(lineNo) + ": omit before [device]";
+                *error = "line " + std::to_string(lineNo) + ": find-only before [device]";
                 return false;
             }
-            std::istringstream keys(line.substr(5));
+            out->back().findOnly = true;
+            continue;
+        }
+        const bool omit = line.compare(0, 5, "omit ") == 0;
+        if ((omit || line.compare(0, 7, "refuse ") == 0) && line.find('=') == std::string::npos) {
+            const std::string verb = omit ? "omit" : "refuse";
+            if (out->empty()) {
+                *error = "line " + std::to_string(lineNo) + ": " + verb + " before [device]";
+                return false;
+            }
+            std::istringstream keys(line.substr(verb.size() + 1));
             std::string name;
             while (keys >> name) {
                 const int key = KeyIndexOf(name.c_str());
                 if (key < 0 || key == KEY_MAC || key == KEY_SERIAL_NUM) {
-                    *error = "line " + std::to_string(lineNo) + ": cannot omit " + name;
+                    *error = "line " + std::to_string(lineNo) + ": cannot " + verb + " " + name;
                     return false;
                 }
-                out->back().missing |= 1u << key;
+                (omit ? out->back().missing : out->back().refused) |= 1u << key;
             }
             continue;
         }

@@ -79,10 +79,14 @@ bool ParseChangeAfter(const std::string& text, Options* out);
 
 // One device: its configuration as key/value texts in key-table order. A
 // key in missing is a record the device does not have: its replies leave it
-// out and a SetConfig record for it is refused.
+// out and a SetConfig record for it is refused. A key in refused is a record
+// it has but never takes from a SetConfig; a device that is findOnly answers
+// a Find and nothing else (as one whose configuration service has hung).
 struct Device {
     std::string values[kKeyCount];
     uint32_t missing = 0;   // bit (1 << key)
+    uint32_t refused = 0;   // bit (1 << key)
+    bool findOnly = false;
     const std::string& Get(int key) const { return values[key]; }
     bool Has(int key) const { return (missing & (1u << key)) == 0; }
 };
@@ -100,7 +104,9 @@ constexpr int kMostGeneratedDevices = 4096;
 
 // Reads devices from text: "[device]" starts a device, "KEY = value" or
 // "KEY=value" lines set its keys ("KEY =" holds an empty value), "omit KEY
-// [KEY...]" leaves records out of the device, '#' starts a comment. Keys not
+// [KEY...]" leaves records out of the device, "refuse KEY [KEY...]" makes it
+// refuse those records of a SetConfig, "find-only" makes it answer Find
+// alone, '#' starts a comment. Keys not
 // given are generated. Returns false with a message on a bad line.
 bool ParseDeviceText(const std::string& text, uint32_t seed, std::vector<Device>* out,
                      std::string* error);

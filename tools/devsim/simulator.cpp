@@ -174,6 +174,14 @@ std::string Simulator::StateText() const
         }
         if (!omitted.empty())
             s += "omit" + omitted + "\n";
+        std::string refused;
+        for (int k = 0; k < kKeyCount; ++k)
+            if (d.refused & (1u << k))
+                refused += std::string(" ") + KeyTable[k].key;
+        if (!refused.empty())
+            s += "refuse" + refused + "\n";
+        if (d.findOnly)
+            s += "find-only\n";
     }
     return s;
 }
@@ -254,6 +262,8 @@ void Simulator::HandleGetConfig(const RecordTable& req, uint32_t fromAddr, uint1
             const Device& d = devices_[i];
             if (d.values[KEY_MAC] != mac || d.values[KEY_SERIAL_NUM] != serial)
                 continue;
+            if (d.findOnly)
+                break;
             if (opt_.fault == Fault::WrongMac && FaultActive()) {
                 Device other = d;
                 other.values[KEY_MAC] = devices_.size() > 1
@@ -287,8 +297,8 @@ void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint1
         auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& d) {
             return d.values[KEY_MAC] == mac && d.values[KEY_SERIAL_NUM] == serial;
         });
-        if (it == devices_.end()) {
-            Log(line + ": no such device");
+        if (it == devices_.end() || it->findOnly) {
+            Log(line + (it == devices_.end() ? ": no such device" : ": ignored (find only)"));
             return;
         }
         std::vector<WrittenRecord>& written =
@@ -326,7 +336,8 @@ void Simulator::HandleSetConfig(const RecordTable& req, uint32_t fromAddr, uint1
                     continue;
                 std::string why = CheckRecord(key, r.value);
                 if (std::find(opt_.refuseKeys.begin(), opt_.refuseKeys.end(), key) !=
-                    opt_.refuseKeys.end())
+                        opt_.refuseKeys.end() ||
+                    (key >= 0 && (it->refused & (1u << key)) != 0))
                     why = "refused by this device";
                 if (key >= 0 && !it->Has(key))
                     why = "no such record on this device";
