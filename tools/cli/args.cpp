@@ -1,7 +1,10 @@
 // pathlume-cli: the command line, its help texts and the checks of what it
 // names (keys and values, devices, endpoints).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <utility>
 
 #include "cfgrules.h"
@@ -48,12 +51,21 @@ const char kUsage[] =
     "  restore DEVICE [--entry N] [--force] [--dry-run] [--format text|json]\n"
     "                                    write back the values from before the device's\n"
     "                                    last recorded write (or entry N)\n"
+    "  diff DEVICE FILE [--format table|json]\n"
+    "  diff FILE FILE [--format table|json]\n"
+    "                                    show the keys of FILE whose values differ, compared\n"
+    "                                    by value as the write check compares them; exit 3\n"
+    "                                    when any differs\n"
+    "  apply FILE [--match KEY=PATTERN]... [--all | DEVICE...] [--dry-run]\n"
+    "        [--format table|json]       write FILE's values to every device selected, one\n"
+    "                                    after another, as set does; a summary at the end\n"
     "  help [COMMAND]                    show this text, or one command's\n"
     "\n"
     "DEVICE is a serial number or a MAC address (found by a Find first), or\n"
     "SERIAL@MAC to name the device without a Find. When two devices answer to the\n"
     "name (a shared serial number or MAC address), nothing is done: name one as\n"
-    "SERIAL@MAC.\n"
+    "SERIAL@MAC. diff takes its first argument for a FILE when it is -, holds a /\n"
+    "or names an existing file.\n"
     "\n"
     "Writable keys (checked by the Edit Config form's rules):\n"
     "  HOST_NAME     up to 32 printable ASCII characters\n"
@@ -69,9 +81,14 @@ const char kUsage[] =
     "                      collected for S+1 seconds, the protocol's first second included\n"
     "  --format F          output format (see the commands)\n"
     "  --dry-run           read the device and show the changes; write nothing\n"
-    "  --with-identity     load: write IP and HOST_NAME even from another device's file\n"
+    "  --with-identity     load, apply: write IP and HOST_NAME even from another\n"
+    "                      device's file\n"
     "  --entry N           restore: the journal entry to undo (history shows the numbers)\n"
     "  --force             restore: write back even over values changed since that entry\n"
+    "  --match KEY=PATTERN apply: only the devices whose Find field KEY (SERIAL_NUM,\n"
+    "                      MAC, DEV, VER, IP_CUR, HOST_NAME) matches the shell-style\n"
+    "                      PATTERN (* ? [...]); every --match must hold\n"
+    "  --all               apply: every device that answers (and matches)\n"
     "  --quiet             no progress, and no verification line when a write is verified\n"
     "  --interface NAME    send on this network interface only (name or IPv4 address);\n"
     "                      by default requests go out on every broadcast interface\n"
@@ -88,9 +105,11 @@ const char kUsage[] =
     "  0  done (and verified, for writes)\n"
     "  1  device not found or no answer; or standard output or a file could not be written\n"
     "  2  usage or validation error, or a DEVICE two devices answer to (nothing written)\n"
-    "  3  written but not verified\n"
+    "  3  written but not verified; diff: the values differ\n"
     "  4  transport failure (for example the port is held by another program)\n"
-    "  130  interrupted (Ctrl-C); find prints the devices found so far\n"
+    "  130  interrupted (Ctrl-C); find prints the devices found so far, apply its\n"
+    "       summary so far\n"
+    "apply exits with the worst of its devices' statuses.\n"
     "\n"
     "For testing only:\n"
     "  --send-to ADDR:PORT   send requests to this address instead of the broadcast\n"
@@ -142,6 +161,31 @@ const CommandInfo kCommands[] = {
      "unless --force is given. A key that had no value before is left as it is.\n"
      "The write is built, sent, read back and checked as set does, and is recorded\n"
      "in the journal as a restore.\n"},
+    {"diff", Command::Diff, "diff DEVICE|FILE FILE [--format table|json]",
+     "Compares the values FILE sets (a settings file as load reads it) with the\n"
+     "device's, or with another file's, by value as the write check compares them:\n"
+     "addresses as four numbers, numbers as numbers, texts without their trailing\n"
+     "blanks. Lists each key that differs, and a key missing on the one side; two\n"
+     "files are compared key by key both ways. Exit 0 when they agree, 3 when they\n"
+     "differ. The first argument is a FILE when it is -, holds a / or names an\n"
+     "existing file; else it is a DEVICE.\n"},
+    {"apply", Command::Apply,
+     "apply FILE [--match KEY=PATTERN]... [--all | DEVICE...] [--dry-run] [--quiet] "
+     "[--format table|json]",
+     "Checks FILE whole, runs one Find, then writes FILE's values to each device\n"
+     "selected, one after another, as set does: a fresh read, only the records that\n"
+     "change, the write check and the journal (action \"apply\"). The devices are\n"
+     "those named (DEVICE...), or with --all every device that answers; --match\n"
+     "KEY=PATTERN keeps those whose Find field KEY (SERIAL_NUM, MAC, DEV, VER, IP_CUR,\n"
+     "HOST_NAME) matches the shell-style PATTERN (* any run, ? any one character,\n"
+     "[...] one of a set; a MAC is matched as 12 upper-case digits, the pattern's\n"
+     "':' and '-' left out); every --match must hold. A file that sets IP or\n"
+     "HOST_NAME is refused unless it names exactly one DEVICE. --dry-run prints the\n"
+     "plan (device, key, before, after) and writes nothing. Progress goes to standard\n"
+     "error; at the end a summary (device, keys changed, outcome: changed, already\n"
+     "so, not taken, no answer, refused) goes to standard output. A device's failure\n"
+     "does not stop the others; the exit status is the worst device's. Ctrl-C stops\n"
+     "before the next device and prints the summary so far (exit 130).\n"},
     {"help", Command::Help, "help [COMMAND]", "Shows the general help, or one command's.\n"},
 };
 
@@ -181,7 +225,59 @@ bool CheckNamedDevice(std::string* device, std::string* error)
     return true;
 }
 
+// DEVICE as a command names one: SERIAL@MAC checked and its MAC made plain.
+bool CheckDeviceWord(std::string* device, std::string* error)
+{
+    const auto at = device->rfind('@');
+    if (device->empty() || at == 0 || (at != std::string::npos && at + 1 == device->size())) {
+        *error = "DEVICE is a serial number, a MAC address or SERIAL@MAC";
+        return false;
+    }
+    return CheckNamedDevice(device, error);
+}
+
+// diff's first argument is a file when it is -, holds a folder separator or
+// names an existing file; else a device.
+bool NamesAFile(const std::string& word)
+{
+    if (word == "-" || word.find('/') != std::string::npos)
+        return true;
+#ifdef _WIN32
+    if (word.find('\\') != std::string::npos)
+        return true;
+#endif
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::u8path(word), ec);
+}
+
+// The Find fields a --match may name.
+constexpr int kMatchKeys[] = {KEY_SERIAL_NUM, KEY_MAC, KEY_DEV, KEY_VER, KEY_IP_CUR, KEY_HOST_NAME};
+
 }  // namespace
+
+int ParseMatch(const std::string& text, DeviceMatch* out, std::string* error)
+{
+    const auto eq = text.find('=');
+    const std::string name = Upper(TrimBlanks(text.substr(0, eq)));
+    const int key = KeyIndexOf(name.c_str());
+    if (eq == std::string::npos || std::find(std::begin(kMatchKeys), std::end(kMatchKeys), key) ==
+                                       std::end(kMatchKeys)) {
+        *error = "--match takes KEY=PATTERN, KEY one of SERIAL_NUM, MAC, DEV, VER, IP_CUR, "
+                 "HOST_NAME; got \"" + SafeText(text) + "\"";
+        return kExitUsage;
+    }
+    out->key = key;
+    out->pattern = text.substr(eq + 1);
+    if (key == KEY_MAC) {
+        // Matched against the plain form: 12 upper-case digits, no separators.
+        std::string plain;
+        for (char c : Upper(out->pattern))
+            if (c != ':' && c != '-')
+                plain += c;
+        out->pattern = plain;
+    }
+    return 0;
+}
 
 const char* UsageText()
 {
@@ -337,6 +433,15 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
                 return kExitUsage;
             }
             o->entry = static_cast<int>(n);
+        } else if (a == "--match") {
+            if (!(ok = value()))
+                break;
+            DeviceMatch m;
+            if (ParseMatch(v, &m, error) != 0)
+                return kExitUsage;
+            o->matches.push_back(m);
+        } else if (a == "--all") {
+            ok = flag(&o->all);
         } else if (a == "--with-identity") {
             ok = flag(&o->withIdentity);
         } else if (a == "--force") {
@@ -428,33 +533,64 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
             return kExitUsage;
         o->file = words[2];
         break;
+    case Command::Diff:
+        if (!arity(args == 2))
+            return kExitUsage;
+        o->file = words[2];
+        if (NamesAFile(words[1]))
+            o->leftFile = words[1];
+        if (o->leftFile == "-" && o->file == "-") {
+            *error = "diff reads standard input for one FILE only";
+            return kExitUsage;
+        }
+        break;
+    case Command::Apply:
+        if (!arity(args >= 1))
+            return kExitUsage;
+        o->file = words[1];
+        for (size_t i = 2; i < words.size(); ++i) {
+            std::string device = words[i];
+            if (!CheckDeviceWord(&device, error))
+                return kExitUsage;
+            o->devices.push_back(device);
+        }
+        if (o->all && !o->devices.empty()) {
+            *error = "apply takes --all or DEVICE..., not both";
+            return kExitUsage;
+        }
+        if (!o->all && o->devices.empty() && o->matches.empty()) {
+            *error = "apply needs the devices: DEVICE..., --match KEY=PATTERN or --all";
+            return kExitUsage;
+        }
+        break;
     default:
         break;
     }
-    if (args >= 1) {
+    if (args >= 1 && o->command != Command::Apply && o->leftFile.empty()) {
         o->device = words[1];
-        const auto at = o->device.rfind('@');
-        if (o->device.empty() || at == 0 || (at != std::string::npos && at + 1 == o->device.size())) {
-            *error = "DEVICE is a serial number, a MAC address or SERIAL@MAC";
+        if (!CheckDeviceWord(&o->device, error))
             return kExitUsage;
-        }
-        if (!CheckNamedDevice(&o->device, error))
-            return kExitUsage;
+    }
+    if ((o->all || !o->matches.empty()) && o->command != Command::Apply) {
+        *error = std::string(o->all ? "--all" : "--match") + " applies to apply only";
+        return kExitUsage;
     }
     const bool listFormat = o->format == Format::Table || o->format == Format::Csv;
     const bool writes = o->command == Command::Set || o->command == Command::Load ||
                         o->command == Command::Restore;
     const bool history = o->command == Command::History;
+    // diff and apply print tables, as history does.
+    const bool tabled = history || o->command == Command::Diff || o->command == Command::Apply;
     if ((o->format != Format::Default && o->command != Command::Find &&
-         o->command != Command::Get && !writes && !history) ||
+         o->command != Command::Get && !writes && !tabled) ||
         (o->command == Command::Find && o->format == Format::Text) ||
         ((o->command == Command::Get || writes) && listFormat) ||
-        (history && (o->format == Format::Csv || o->format == Format::Text))) {
+        (tabled && (o->format == Format::Csv || o->format == Format::Text))) {
         *error = "this --format does not apply to " + words[0];
         return kExitUsage;
     }
-    if (o->dryRun && !writes) {
-        *error = "--dry-run applies to set, load and restore only";
+    if (o->dryRun && !writes && o->command != Command::Apply) {
+        *error = "--dry-run applies to set, load, restore and apply only";
         return kExitUsage;
     }
     if (o->entry != 0 && o->command != Command::Restore) {
@@ -465,12 +601,12 @@ int ParseArgs(int argc, const char* const* argv, Options* o, std::string* error)
         *error = "--force applies to restore only";
         return kExitUsage;
     }
-    if (o->withIdentity && o->command != Command::Load) {
-        *error = "--with-identity applies to load only";
+    if (o->withIdentity && o->command != Command::Load && o->command != Command::Apply) {
+        *error = "--with-identity applies to load and apply only";
         return kExitUsage;
     }
     if (o->format == Format::Default)
-        o->format = o->command == Command::Find || history ? Format::Table : Format::Text;
+        o->format = o->command == Command::Find || tabled ? Format::Table : Format::Text;
     return 0;
 }
 

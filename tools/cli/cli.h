@@ -16,18 +16,29 @@ enum Exit : int {
     kExitNoDevice = 1,     // device not found, or no answer
     kExitUsage = 2,        // usage or validation error; nothing written
     kExitNotVerified = 3,  // written, but the re-read did not show every value
+    kExitDiffer = 3,       // diff: the values differ
     kExitTransport = 4,    // the UDP transport could not be used
     kExitOutput = 1,       // standard output or a file could not be written
     kExitInterrupted = 130,   // Ctrl-C
 };
 
-enum class Command { None, Find, Get, Set, Save, Load, History, Restore, Help, Version };
+enum class Command {
+    None, Find, Get, Set, Save, Load, History, Restore, Diff, Apply, Help, Version
+};
 enum class Format { Default, Table, Json, Csv, Text };
 
 // One KEY=VALUE of a write; key is a KeyIndex of a writable key.
 struct Assignment {
     int key = -1;
     std::string value;
+};
+
+// apply's --match KEY=PATTERN: one field of a device's Find answer (a
+// KeyIndex of SERIAL_NUM, MAC, DEV, VER, IP_CUR or HOST_NAME) and a
+// shell-style pattern it must match.
+struct DeviceMatch {
+    int key = -1;
+    std::string pattern;
 };
 
 struct Options {
@@ -43,6 +54,10 @@ struct Options {
     bool quiet = false;          // no progress, no verification line on success
     int entry = 0;               // restore: the journal entry (its line), 0 for the newest
     std::string helpTopic;       // help COMMAND
+    std::string leftFile;        // diff FILE FILE: the first file (else diff compares o.device)
+    std::vector<std::string> devices;    // apply: the devices named
+    std::vector<DeviceMatch> matches;    // apply: every one must hold
+    bool all = false;                    // apply: every device that answers (and matches)
     std::string interfaceName;
     // For testing only: requests to ADDR:PORT, replies received on ADDR:PORT.
     std::string sendTo;
@@ -64,6 +79,16 @@ enum class AssignmentFrom { Argument, File };
 // with a message in *error.
 int ParseAssignment(const std::string& text, Assignment* out, std::string* error,
                     AssignmentFrom from = AssignmentFrom::Argument);
+
+// Parses one --match "KEY=PATTERN" (KEY in any letter case). 0, or
+// kExitUsage with a message in *error.
+int ParseMatch(const std::string& text, DeviceMatch* out, std::string* error);
+
+// Whether text matches a shell-style pattern as a whole: '*' any run of
+// characters, '?' any one, "[abc]", "[a-z]" and "[!abc]" (or "[^abc]") one of
+// (or none of) a set, a backslash takes the next character as it is. Byte for byte,
+// letter case counting. A '[' without its ']' stands for itself.
+bool MatchesPattern(const std::string& pattern, const std::string& text);
 
 // The general help, and one command's ("" for an unknown command).
 const char* UsageText();

@@ -12,6 +12,7 @@
 #include "codec.h"
 #include "engine.h"
 #include "findreport.h"
+#include "fleet.h"
 #include "internal.h"
 #include "journal.h"
 #include "output.h"
@@ -362,6 +363,10 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
     }
     if (o.command == Command::History)
         return DoHistory(o, out, err);
+    if (o.command == Command::Diff)
+        return RunDiff(o, out, err);
+    if (o.command == Command::Apply)
+        return RunApply(o, out, err);
     WriteRequest write;
     std::vector<Assignment>& changes = write.changes;
     changes = o.assignments;

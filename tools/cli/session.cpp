@@ -205,7 +205,7 @@ uint8_t Session::Run(RequestKind kind, const char* what, bool (*stopWhen)(void*,
             SetStopReqFlg();
             stopAsked = true;
         }
-        if (g_interrupted.load() != 0 && GetStopReqFlg() == 0)
+        if (!holdInterrupts_ && g_interrupted.load() != 0 && GetStopReqFlg() == 0)
             SetStopReqFlg();
         if (std::chrono::steady_clock::now() > deadline) {
             ShutdownEngine();

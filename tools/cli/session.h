@@ -33,6 +33,10 @@ public:
 
     bool failed() const { return failed_; }
 
+    // While held, Ctrl-C does not cut a request short (a write's check runs
+    // to its end); it is still seen by whoever asks g_interrupted.
+    void HoldInterrupts(bool hold) { holdInterrupts_ = hold; }
+
     // Runs one Find or GetConfig as the window's monitor does: delivers
     // datagrams into the ring and collects the engine's events until the
     // worker ends. stopWhen, if given, is asked at every turn (with whether
@@ -51,6 +55,7 @@ private:
     std::string recvAddr_;
     bool open_ = false;
     bool failed_ = false;
+    bool holdInterrupts_ = false;
 };
 
 // The device table after a Find: static, as large as the engine's.
