@@ -7,10 +7,12 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -524,6 +526,79 @@ TEST_F(CliRun, InterruptedFindPrintsWhatItFound)
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;
 }
 
+// diff compares as the write check does: values written differently but
+// equal by value agree; a different value, or a key the device lacks, differs.
+TEST_F(CliRun, DiffComparesByValue)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(1, 71);
+    devices[0].values[KEY_PRNT_RCV_TMO] = "300";
+    devices[0].values[KEY_GATEWAY] = "192.168.077.001";
+    devices[0].values[KEY_DHCP] = "1";
+    devices[0].values[KEY_HOST_NAME] = "lobby";
+    devices[0].missing = 1u << KEY_SUBNET_MASK;
+    Start(devices);
+    struct Case {
+        const char* file;
+        int exit;
+        std::vector<std::string> differ;   // the keys, in record order
+        bool lacking;                      // the device lacks the first of them
+    } cases[] = {
+        {"PRNT_RCV_TMO = 00300\nGATEWAY = 192.168.77.1\nDHCP = Enable\nHOST_NAME = lobby\n",
+         cli::kExitOk, {}, false},
+        {"PRNT_RCV_TMO = 301\nGATEWAY = 192.168.77.1\nHOST_NAME = Lobby\n", cli::kExitDiffer,
+         {"PRNT_RCV_TMO", "HOST_NAME"}, false},
+        {"DHCP = Disable\nGATEWAY=192.168.77.10\n", cli::kExitDiffer, {"DHCP", "GATEWAY"}, false},
+        {"SUBNET_MASK = 255.255.255.0\nPRNT_RCV_TMO = 300\n", cli::kExitDiffer, {"SUBNET_MASK"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string file = Write("pathlume-diff.txt", c.file);
+        const CliResult json = Cli({"diff", Named(0), file, "--timeout", "1", "--format", "json"});
+        EXPECT_EQ(json.exit, c.exit) << json.err;
+        JsonValue v;
+        ASSERT_TRUE(ParseJson(json.out, &v)) << json.out;
+        EXPECT_EQ(v.Find("agree")->boolean, c.differ.empty());
+        EXPECT_EQ(v.Find("left")->Find("device")->Find("serial")->text,
+                  devices[0].values[KEY_SERIAL_NUM]);
+        const std::vector<JsonValue>& d = v.Find("differences")->items;
+        ASSERT_EQ(d.size(), c.differ.size()) << json.out;
+        for (size_t i = 0; i < d.size(); ++i)
+            EXPECT_EQ(d[i].Find("key")->text, c.differ[i]);
+        if (c.lacking) {
+            EXPECT_EQ(d[0].Find("left")->type, JsonValue::Type::Null) << json.out;
+        }
+
+        const CliResult table = Cli({"diff", Named(0), file, "--timeout", "1"});
+        EXPECT_EQ(table.exit, c.exit);
+        if (c.differ.empty())
+            EXPECT_EQ(table.out, "The 4 keys of " + file + " agree.\n");
+        else
+            EXPECT_EQ(table.out.rfind("Key ", 0), 0u) << table.out;
+        EXPECT_EQ(table.out.find("(not on the device)") != std::string::npos, c.lacking)
+            << table.out;
+    }
+    EXPECT_EQ(rig_->sim().LastWrite(0).size(), 0u) << "diff wrote";
+
+    // Two files: key by key both ways, with nothing sent.
+    const int requests = rig_->sim().RequestsHandled();
+    const std::string a = Write("pathlume-diff-a.txt", "PRNT_PORT = 09100\nDHCP = 0\nIP = 10.0.0.9\n");
+    const std::string b =
+        Write("pathlume-diff-b.txt", "DHCP = Disable\nPRNT_PORT = 9100\nGATEWAY = 10.0.0.1\n");
+    const CliResult files = Cli({"diff", a, b, "--format", "json"});
+    EXPECT_EQ(files.exit, cli::kExitDiffer) << files.err;
+    JsonValue v;
+    ASSERT_TRUE(ParseJson(files.out, &v)) << files.out;
+    const std::vector<JsonValue>& d = v.Find("differences")->items;
+    ASSERT_EQ(d.size(), 2u) << files.out;
+    EXPECT_EQ(d[0].Find("key")->text, "IP");
+    EXPECT_EQ(d[0].Find("right")->type, JsonValue::Type::Null);
+    EXPECT_EQ(d[1].Find("key")->text, "GATEWAY");
+    EXPECT_EQ(d[1].Find("left")->type, JsonValue::Type::Null);
+    EXPECT_EQ(Cli({"diff", a, a}).exit, cli::kExitOk);
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests) << "two files need no device";
+}
+
 }  // namespace
 
 namespace {
@@ -790,6 +865,163 @@ TEST_F(CliJournal, RestoreDoesNotUndoAnotherWritersChangeUnlessForced)
     const CliResult misplaced = Cli({"set", Named(0), "PRNT_PORT=9101", "--force"});
     EXPECT_EQ(misplaced.exit, cli::kExitUsage);
     EXPECT_EQ(misplaced.err, "pathlume-cli: --force applies to restore only (see --help)\n");
+}
+
+// One file applied to three devices: one already agrees, one refuses a key,
+// one answers a Find and nothing more. Each is told; the worst sets the exit
+// status; only the device written to has a journal entry. A dry run first
+// shows the plan and writes nothing.
+TEST_F(CliJournal, ApplyGoesThroughEveryDeviceAndTellsEach)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(3, 81);
+    devices[0].values[KEY_PRNT_RCV_TMO] = "600";
+    devices[0].values[KEY_GATEWAY] = "10.0.0.1";
+    devices[1].values[KEY_PRNT_RCV_TMO] = "90";
+    devices[1].refused = 1u << KEY_GATEWAY;
+    devices[2].findOnly = true;
+    Start(devices);
+    const std::string standard =
+        Write("pathlume-standard.txt", "PRNT_RCV_TMO = 600\nGATEWAY = 010.0.0.1\n");
+    const std::string agrees = devices[0].values[KEY_SERIAL_NUM];
+    const std::string refuses = devices[1].values[KEY_SERIAL_NUM];
+    const std::string silent = devices[2].values[KEY_SERIAL_NUM];
+    auto outcomes = [](const JsonValue& v) {
+        std::map<std::string, std::string> o;
+        for (const JsonValue& d : v.Find("devices")->items)
+            o[d.Find("serial")->text] = d.Find("outcome")->text;
+        return o;
+    };
+
+    const CliResult dry = Cli({"apply", standard, "--all", "--dry-run", "--timeout", "1", "--format", "json"});
+    EXPECT_EQ(dry.exit, cli::kExitNoDevice) << dry.err;
+    JsonValue v;
+    ASSERT_TRUE(ParseJson(dry.out, &v)) << dry.out;
+    EXPECT_TRUE(v.Find("dry_run")->boolean);
+    EXPECT_EQ(outcomes(v), (std::map<std::string, std::string>{
+                               {agrees, "already so"}, {refuses, "would change"}, {silent, "no answer"}}));
+    EXPECT_EQ(rig_->sim().LastWrite(1).size(), 0u) << "a dry run wrote";
+    EXPECT_TRUE(ReadBack().entries.empty());
+
+    const CliResult r = Cli({"apply", standard, "--all", "--timeout", "1"});
+    EXPECT_EQ(r.exit, cli::kExitNotVerified) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("Serial Number  Mac Address", 0), 0u) << r.out;
+    // The summary's rows, their columns split at the blanks between them.
+    auto row = [&r](const std::string& serial) {
+        const size_t at = r.out.find("\n" + serial + " ");
+        std::string line = at == std::string::npos ? "" : r.out.substr(at + 1);
+        line = line.substr(0, line.find('\n'));
+        std::string cells;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line.compare(i, 2, "  ") != 0) {
+                cells += line[i];
+                continue;
+            }
+            cells += '|';
+            while (i + 1 < line.size() && line[i + 1] == ' ')
+                ++i;
+        }
+        return cells;
+    };
+    EXPECT_EQ(row(refuses), refuses + "|" + devices[1].values[KEY_MAC] +
+                                "|GATEWAY, PRNT_RCV_TMO|not taken: GATEWAY") << r.out;
+    EXPECT_EQ(row(agrees), agrees + "|" + devices[0].values[KEY_MAC] + "|-|already so");
+    EXPECT_EQ(row(silent), silent + "|" + devices[2].values[KEY_MAC] + "|-|no answer");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;
+    EXPECT_NE(r.err.find("[3/3] "), std::string::npos) << r.err;
+    EXPECT_EQ(rig_->sim().Value(1, KEY_PRNT_RCV_TMO), "600");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_GATEWAY), devices[1].values[KEY_GATEWAY]);
+    EXPECT_EQ(rig_->sim().LastWrite(0).size(), 0u) << "the device that agrees was written";
+    const JournalContents j = ReadBack();
+    ASSERT_EQ(j.entries.size(), 1u);
+    EXPECT_EQ(j.entries[0].serial, refuses);
+    EXPECT_EQ(j.entries[0].action, "apply");
+    EXPECT_EQ(j.entries[0].outcome, "not taken");
+    EXPECT_EQ(j.entries[0].notTaken, std::vector<std::string>{"GATEWAY"});
+
+    // Named devices: the one that agrees alone is fine; a name nobody answers to is told.
+    EXPECT_EQ(Cli({"apply", standard, agrees, "--timeout", "1"}).exit, cli::kExitOk);
+    const CliResult nobody = Cli({"apply", standard, agrees, "SN-NOBODY", "--timeout", "1", "--quiet"});
+    EXPECT_EQ(nobody.exit, cli::kExitNoDevice);
+    EXPECT_EQ(nobody.err, "pathlume-cli: No device SN-NOBODY answered.\n");
+    // --match keeps the devices whose Find field matches.
+    const CliResult matched = Cli({"apply", standard, "--match", "SERIAL_NUM=" + agrees.substr(0, 2) + "*",
+                                   "--match", "HOST_NAME=" + devices[1].values[KEY_HOST_NAME],
+                                   "--dry-run", "--timeout", "1", "--format", "json"});
+    ASSERT_TRUE(ParseJson(matched.out, &v)) << matched.out;
+    EXPECT_EQ(outcomes(v), (std::map<std::string, std::string>{{refuses, "would change"}}));
+}
+
+// A device's address and name are never given to many devices: refused before
+// anything is sent, unless one DEVICE is named.
+TEST_F(CliJournal, ApplyKeepsEachDevicesIdentity)
+{
+    std::vector<devsim::Device> devices = devsim::GenerateDevices(2, 82);
+    Start(devices);
+    const std::string named = Write("pathlume-named.txt", "HOST_NAME = front-desk\nPRNT_RCV_TMO = 45\n");
+    const std::string addressed = Write("pathlume-addressed.txt", "IP = 10.1.2.3\n");
+    const int requests = rig_->sim().RequestsHandled();
+    struct Case {
+        std::vector<std::string> args;
+        std::string keys;
+    } cases[] = {
+        {{"apply", named, "--all"}, "HOST_NAME"},
+        {{"apply", addressed, "--match", "DEV=*"}, "IP"},
+        {{"apply", named, Named(0), Named(1)}, "HOST_NAME"},
+        {{"apply", named, "--match", "SERIAL_NUM=" + devices[0].values[KEY_SERIAL_NUM]}, "HOST_NAME"},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = Cli(c.args);
+        EXPECT_EQ(r.exit, cli::kExitUsage) << c.args[2];
+        EXPECT_EQ(r.err, "pathlume-cli: " + c.args[1] + " sets " + c.keys +
+                             ", which are applied to one named DEVICE only, never to many devices; "
+                             "nothing was written.\n");
+        EXPECT_EQ(r.out, "");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rig_->sim().RequestsHandled(), requests) << "a refused apply sent a request";
+
+    const CliResult one = Cli({"apply", named, Named(1), "--timeout", "1"});
+    EXPECT_EQ(one.exit, cli::kExitOk) << one.err;
+    EXPECT_EQ(rig_->sim().Value(1, KEY_HOST_NAME), "front-desk");
+    EXPECT_EQ(rig_->sim().Value(0, KEY_HOST_NAME), devices[0].values[KEY_HOST_NAME]);
+}
+
+// Ctrl-C while a device is written: its write is checked and journaled
+// whole, no other device is written, and the summary so far is printed.
+TEST_F(CliJournal, InterruptedApplyStopsBeforeTheNextDevice)
+{
+    devsim::Options slow = testrig::LoopbackSimOptions();
+    slow.delayMs = 150;   // each reply: time for Ctrl-C to come while one device is written
+    Start(devsim::GenerateDevices(3, 83), slow);
+    const std::string standard = Write("pathlume-slow.txt", "PRNT_RCV_TMO = 4321\n");
+    std::atomic<bool> done{false};
+    std::thread interrupt([this, &done] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done.load() && std::chrono::steady_clock::now() < until) {
+            for (size_t i = 0; i < 3; ++i)
+                if (!rig_->sim().LastWrite(i).empty()) {
+                    cli::RequestInterrupt();
+                    return;
+                }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const CliResult r = Cli({"apply", standard, "--all", "--timeout", "1", "--format", "json"});
+    done.store(true);
+    interrupt.join();
+    EXPECT_EQ(r.exit, cli::kExitInterrupted) << r.err;
+    JsonValue v;
+    ASSERT_TRUE(ParseJson(r.out, &v)) << r.out;
+    EXPECT_TRUE(v.Find("interrupted")->boolean);
+    ASSERT_EQ(v.Find("devices")->items.size(), 1u) << r.out;
+    EXPECT_EQ(v.Find("devices")->items[0].Find("outcome")->text, "changed");
+    int written = 0;
+    for (size_t i = 0; i < 3; ++i)
+        written += rig_->sim().Value(i, KEY_PRNT_RCV_TMO) == "4321";
+    EXPECT_EQ(written, 1);
+    const JournalContents j = ReadBack();
+    ASSERT_EQ(j.entries.size(), 1u);
+    EXPECT_EQ(j.entries[0].outcome, "verified");
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
         {{"get", "SN1@02C0EE00000A@"}, "DEVICE is a serial number, a MAC address or SERIAL@MAC"},
         {{"get", "SN\r\n1@02C0EE00000A"}, "SERIAL@MAC: the serial number \"SN\\r\\n1\" is not 1 to 16"},
         {{"get", "SERIAL-NUMBER-17X@02C0EE00000A"}, "SERIAL@MAC: the serial number"},
-        {{"get", "SN1", "--dry-run"}, "--dry-run applies to set, load and restore only"},
+        {{"get", "SN1", "--dry-run"}, "--dry-run applies to set, load, restore and apply only"},
         {{"history"}, nullptr},
         {{"history", "02:c0:ee:00:00:01", "--format", "json"}, nullptr},
         {{"history", "SN1", "SN2"}, "usage: pathlume-cli history [DEVICE]"},
@@ -104,7 +104,29 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
         {{"set", "SN1", "IP=167772161"}, "IP: Enter an IPv4 address as four numbers"},
         {{"set", "SN1", "IP=1.2.3.4 x"}, "IP: Enter an IPv4 address as four numbers"},
         {{"load", "SN1", "f.txt", "--with-identity"}, nullptr},
-        {{"set", "SN1", "IP=1.2.3.4", "--with-identity"}, "--with-identity applies to load only"},
+        {{"set", "SN1", "IP=1.2.3.4", "--with-identity"}, "--with-identity applies to load and apply only"},
+        {{"diff", "SN1", "std.txt", "--format", "json"}, nullptr},
+        {{"diff", "./a.txt", "b.txt"}, nullptr},
+        {{"diff", "-", "-"}, "diff reads standard input for one FILE only"},
+        {{"diff", "SN1"}, "usage: pathlume-cli diff DEVICE|FILE FILE"},
+        {{"diff", "SN1@02C0EE0000", "b.txt"}, "SERIAL@MAC: the MAC address"},
+        {{"diff", "SN1", "b.txt", "--format", "text"}, "this --format does not apply to diff"},
+        {{"diff", "SN1", "b.txt", "--dry-run"}, "--dry-run applies to set, load, restore and apply only"},
+        {{"apply", "std.txt", "--all", "--dry-run", "--format", "json"}, nullptr},
+        {{"apply", "std.txt", "SN1", "SN2@02C0EE000002"}, nullptr},
+        {{"apply", "std.txt", "--match", "dev=NP-*", "--match=MAC=02:c0:*"}, nullptr},
+        {{"apply", "std.txt", "SN1", "--with-identity"}, nullptr},
+        {{"apply", "std.txt"}, "apply needs the devices: DEVICE..., --match KEY=PATTERN or --all"},
+        {{"apply"}, "usage: pathlume-cli apply FILE"},
+        {{"apply", "std.txt", "--all", "SN1"}, "apply takes --all or DEVICE..., not both"},
+        {{"apply", "std.txt", "--all=yes"}, "--all takes no value"},
+        {{"apply", "std.txt", "SN1@"}, "DEVICE is a serial number, a MAC address or SERIAL@MAC"},
+        {{"apply", "std.txt", "--match", "GATEWAY=10.*"}, "--match takes KEY=PATTERN, KEY one of"},
+        {{"apply", "std.txt", "--match", "SERIAL_NUM"}, "--match takes KEY=PATTERN, KEY one of"},
+        {{"apply", "std.txt", "--all", "--format", "csv"}, "this --format does not apply to apply"},
+        {{"apply", "std.txt", "--all", "--entry", "2"}, "--entry applies to restore only"},
+        {{"find", "--all"}, "--all applies to apply only"},
+        {{"set", "SN1", "IP=1.2.3.4", "--match", "DEV=x"}, "--match applies to apply only"},
     };
     for (const Case& c : cases) {
         cli::Options o;
@@ -146,6 +168,29 @@ TEST(CliArgs, CommandsOptionsAndTheirErrors)
     ASSERT_EQ(Parse({"restore", "SN1", "--entry=12"}, &o, &error), 0);
     EXPECT_EQ(o.entry, 12);
     EXPECT_EQ(o.format, cli::Format::Text);
+    // apply: the file, the devices named, the matches (a MAC pattern in its plain form).
+    ASSERT_EQ(Parse({"apply", "std.txt", "SN1", "sn2@02-c0-ee-00-00-02", "--match", "mac=02:c0:ee:*"},
+                    &o, &error), 0) << error;
+    EXPECT_EQ(o.file, "std.txt");
+    EXPECT_EQ(o.device, "");
+    EXPECT_EQ(o.devices, (std::vector<std::string>{"SN1", "sn2@02C0EE000002"}));
+    ASSERT_EQ(o.matches.size(), 1u);
+    EXPECT_EQ(o.matches[0].key, KEY_MAC);
+    EXPECT_EQ(o.matches[0].pattern, "02C0EE*");
+    EXPECT_EQ(o.format, cli::Format::Table);
+    // diff: a first argument that names a file is one, else a device.
+    const std::string existing = ::testing::TempDir() + "pathlume-diff-left.txt";
+    std::ofstream(existing) << "PRNT_PORT = 9100\n";
+    const std::string bare = std::filesystem::path(existing).filename().string();
+    const std::string here = std::filesystem::current_path().string();
+    std::filesystem::current_path(::testing::TempDir());
+    ASSERT_EQ(Parse({"diff", bare.c_str(), "b.txt"}, &o, &error), 0) << error;
+    EXPECT_EQ(o.leftFile, bare);
+    ASSERT_EQ(Parse({"diff", "SN-NOT-A-FILE", "b.txt"}, &o, &error), 0) << error;
+    EXPECT_EQ(o.leftFile, "");
+    EXPECT_EQ(o.device, "SN-NOT-A-FILE");
+    std::filesystem::current_path(here);
+    std::remove(existing.c_str());
     ASSERT_EQ(Parse({"help", "set"}, &o, &error), 0);
     EXPECT_EQ(o.command, cli::Command::Help);
     EXPECT_EQ(cli::CommandHelp(o.helpTopic).rfind("Usage: pathlume-cli set DEVICE", 0), 0u);
@@ -369,6 +414,44 @@ TEST(CliFiles, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
     for (const Case& c : cases)
         EXPECT_EQ(cli::PathText(c.name), c.shown);
     fs::remove_all(dir);
+}
+
+// --match's shell-style patterns, as apply matches a device's Find fields.
+TEST(CliArgs, MatchPatterns)
+{
+    struct Case {
+        const char* pattern;
+        const char* text;
+        bool match;
+    } cases[] = {
+        {"SN*", "SN0001", true},
+        {"SN*", "XSN0001", false},
+        {"*", "", true},
+        {"", "", true},
+        {"", "a", false},
+        {"?", "", false},
+        {"print-??", "print-07", true},
+        {"print-??", "print-7", false},
+        {"*lobby*", "east-lobby-2", true},
+        {"*a*b*c", "aXbYbZc", true},
+        {"*a*b*c", "aXbYbZcd", false},
+        {"NP-[23]*", "NP-2400", true},
+        {"NP-[23]*", "NP-4100", false},
+        {"NP-[!23]*", "NP-4100", true},
+        {"NP-[^23]*", "NP-2400", false},
+        {"192.168.[0-9].*", "192.168.7.20", true},
+        {"192.168.[0-9].*", "192.168.77.20", false},
+        {"[]x]", "]", true},
+        {"[a-]", "-", true},
+        {"a\\*", "a*", true},
+        {"a\\*", "ab", false},
+        {"[ab", "[ab", true},
+        {"[ab", "a", false},
+        {"sn*", "SN01", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cli::MatchesPattern(c.pattern, c.text), c.match)
+            << "'" << c.pattern << "' against '" << c.text << "'";
 }
 
 TEST(CliArgs, OutputQuoting)

@@ -45,17 +45,23 @@ TEST(DevSim, DeviceTextFiles)
     std::vector<devsim::Device> devs;
     std::string err;
     ASSERT_TRUE(devsim::ParseDeviceText("# two devices\n[device]\nHOST_NAME = alpha\n"
-                                        "SERIAL_NUM=A1\n\n[device]\nIP = 10.0.0.9\n",
+                                        "SERIAL_NUM=A1\nrefuse GATEWAY PRNT_PORT\n\n[device]\n"
+                                        "IP = 10.0.0.9\nfind-only\n",
                                         1, &devs, &err))
         << err;
     ASSERT_EQ(devs.size(), 2u);
     EXPECT_EQ(devs[0].values[KEY_HOST_NAME], "alpha");
     EXPECT_EQ(devs[0].values[KEY_SERIAL_NUM], "A1");
+    EXPECT_EQ(devs[0].refused, (1u << KEY_GATEWAY) | (1u << KEY_PRNT_PORT));
+    EXPECT_FALSE(devs[0].findOnly);
     EXPECT_EQ(devs[1].values[KEY_IP], "10.0.0.9");
     EXPECT_FALSE(devs[1].values[KEY_MAC].empty());
+    EXPECT_TRUE(devs[1].findOnly);
+    EXPECT_EQ(devs[1].refused, 0u);
 
     const char* bad[] = {"HOST_NAME = x\n", "[device]\nCOLOUR = red\n",
-                         "[device]\nMAC = 00112233445566\n", "[device]\nnonsense\n"};
+                         "[device]\nMAC = 00112233445566\n", "[device]\nnonsense\n",
+                         "find-only\n", "[device]\nrefuse MAC\n", "[device]\nrefuse COLOUR\n"};
     for (const char* text : bad)
         EXPECT_FALSE(devsim::ParseDeviceText(text, 1, &devs, &err)) << text;
 }
