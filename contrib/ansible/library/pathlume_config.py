@@ -267,8 +267,8 @@ def main():
             result["diff"] = dict(
                 before=diff_text(result["changes"], "before"),
                 after=diff_text(result["changes"], "after"),
-                before_header=name + " before",
-                after_header=name + " after",
+                before_header=name,
+                after_header=name,
             )
     if rc != 0 or row is None:
         module.fail_json(msg=message_of(stderr, row), **result)
