@@ -176,6 +176,38 @@ check "the second real run changes nothing" \
   [ "$(changed north-probe "$work/again.log") $(changed south-probe "$work/again.log")" = "0 0" ]
 check "the second run journals nothing more" [ "$(wc -l <"$work/state/pathlume/writes.jsonl")" -eq 3 ]
 
+# The module alone fails with pathlume-cli's message: a value it refuses, and
+# a device that does not take a value (a third simulator on the north site).
+cat >"$work/stubborn.txt" <<'EOF'
+[device]
+SERIAL_NUM = SN10000009
+MAC = 02C0EE000109
+refuse GATEWAY
+EOF
+ip netns exec "${north}d" "$devsim" --config "$work/stubborn.txt" --time-limit 60 \
+  >"$work/stubborn-sim.log" 2>&1 &
+pids+=($!)
+sleep 0.5
+# module NAME DEVICE SETTINGS: pathlume_config on the north site's host
+module() {
+  local rc=0
+  timeout 60 ansible north-probe -i "$work/inventory.yml" -M "$src/contrib/ansible/library" \
+    -m pathlume_config -a "{\"device\": \"$2\", \"settings\": $3, \"timeout\": 1,
+      \"executable\": \"$cli\", \"command_prefix\": [\"ip\", \"netns\", \"exec\", \"${north}h\"]}" \
+    >"$work/$1.log" 2>&1 || rc=$?
+  echo "$1: ansible exit $rc"
+  return "$rc"
+}
+status=0
+module refused SN10000001 '{"PRNT_RCV_TMO": 5}' || status=$?
+check "a refused value fails the task" [ "$status" -ne 0 ]
+check "with pathlume-cli's message" grep -q "PRNT_RCV_TMO: Enter an integer between 30 and 65535." \
+  "$work/refused.log"
+status=0
+module stubborn SN10000009 '{"GATEWAY": "10.20.0.9"}' || status=$?
+check "a value the device does not take fails the task" [ "$status" -ne 0 ]
+check "and names the key" grep -q "Device did not take: GATEWAY." "$work/stubborn.log"
+
 status=0
 ansible-doc -M "$src/contrib/ansible/library" pathlume_config >"$work/doc.txt" 2>&1 || status=$?
 check "ansible-doc renders the module" [ "$status" -eq 0 ]
@@ -183,5 +215,5 @@ check "ansible-doc shows its options and return values" \
   grep -q "= settings" "$work/doc.txt"
 check "ansible-doc shows its return values" grep -q "RETURN VALUES" "$work/doc.txt"
 
-for f in check.log apply.log again.log north.log south.log; do echo "--- $f"; cat "$work/$f"; done
+for f in check.log apply.log again.log refused.log stubborn.log north.log south.log; do echo "--- $f"; cat "$work/$f"; done
 [ "$failures" -eq 0 ]
