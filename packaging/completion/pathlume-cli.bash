@@ -4,13 +4,15 @@
 # key is one entry here (and one in pathlume-cli(1)). DEVICE is never
 # completed: that would need a broadcast on the network at every Tab.
 
-_pathlume_cli_commands="find get set save load history restore help"
+_pathlume_cli_commands="find get set save load history restore diff apply help"
 # Options that every command takes.
 _pathlume_cli_common_options="--timeout --interface --quiet --help --version"
 # Options that follow with a value of their own (the test-only ones too, so
 # that their value is not taken for a command).
-_pathlume_cli_valued_options="--timeout --format --entry --interface --send-to --listen"
+_pathlume_cli_valued_options="--timeout --format --entry --match --interface --send-to --listen"
 _pathlume_cli_keys="HOST_NAME ENET_SPD DHCP IP SUBNET_MASK GATEWAY PRNT_PORT PRNT_RCV_TMO"
+# The Find fields that apply's --match names.
+_pathlume_cli_match_keys="SERIAL_NUM MAC DEV VER IP_CUR HOST_NAME"
 
 # Options of one command only.
 _pathlume_cli_command_options()
@@ -21,7 +23,9 @@ _pathlume_cli_command_options()
         load) echo "--format --dry-run --with-identity" ;;
         history) echo "--format" ;;
         restore) echo "--format --dry-run --entry --force" ;;
-        '') echo "--format --dry-run --with-identity --entry --force" ;;
+        diff) echo "--format" ;;
+        apply) echo "--format --dry-run --with-identity --match --all" ;;
+        '') echo "--format --dry-run --with-identity --entry --force --match --all" ;;
     esac
 }
 
@@ -30,7 +34,7 @@ _pathlume_cli_formats()
 {
     case $1 in
         find) echo "table json csv" ;;
-        history) echo "table json" ;;
+        history | diff | apply) echo "table json" ;;
         get | set | load | restore) echo "text json" ;;
         *) echo "table text json csv" ;;
     esac
@@ -98,6 +102,13 @@ _pathlume_cli()
         --interface)
             candidates=$(command ls /sys/class/net 2>/dev/null)
             ;;
+        --match)
+            # KEY= first; a pattern is the user's own.
+            [[ $match == *=* ]] && return 0
+            local key
+            for key in $_pathlume_cli_match_keys; do candidates+=" $key="; done
+            compopt -o nospace 2>/dev/null
+            ;;
         ?*)
             return 0 # a number or an address: nothing to offer
             ;;
@@ -122,7 +133,7 @@ _pathlume_cli()
                         compopt -o nospace 2>/dev/null
                     fi
                     ;;
-                save:1 | load:1)
+                save:1 | load:1 | diff:0 | diff:1 | apply:0)
                     compopt -o filenames 2>/dev/null
                     mapfile -t reply < <(compgen -f -- "$cur")
                     [[ - == "$cur"* ]] && reply+=(-)

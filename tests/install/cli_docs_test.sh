@@ -72,7 +72,7 @@ done
 touch "$work/lobby.txt" "$work/lab.txt" "$work/other.cfg"
 cases=(
   "pathlume-cli f|find"
-  "pathlume-cli --timeout 5 |find get help history load restore save set"
+  "pathlume-cli --timeout 5 |apply diff find get help history load restore save set"
   "pathlume-cli --timeout 5 find --f|--format"
   "pathlume-cli find --format |csv json table"
   "pathlume-cli get 02:C0:EE:32:E4:00 --format |json text"
@@ -89,7 +89,7 @@ cases=(
   "pathlume-cli load SN1 $work/l|$work/lab.txt $work/lobby.txt"
   "pathlume-cli save --timeout 1 SN1 $work/o|$work/other.cfg"
   "pathlume-cli save SN1 $work/lobby.txt |"
-  "pathlume-cli help |find get help history load restore save set"
+  "pathlume-cli help |apply diff find get help history load restore save set"
   "pathlume-cli find --format=j|json"
   "pathlume-cli set SN1 DHCP=1 --format |json text"
   "pathlume-cli load SN1 f --w|--with-identity"
@@ -99,6 +99,18 @@ cases=(
   "pathlume-cli restore SN1 --entry |"
   "pathlume-cli restore SN1 --entry 3 --format |json text"
   "pathlume-cli history SN1 --e|"
+  "pathlume-cli d|diff"
+  "pathlume-cli diff SN1 $work/l|$work/lab.txt $work/lobby.txt"
+  "pathlume-cli diff $work/lab.txt $work/o|$work/other.cfg"
+  "pathlume-cli diff SN1 f --format |json table"
+  "pathlume-cli apply $work/l|$work/lab.txt $work/lobby.txt"
+  "pathlume-cli apply f --a|--all"
+  "pathlume-cli apply f --match |DEV= HOST_NAME= IP_CUR= MAC= SERIAL_NUM= VER="
+  "pathlume-cli apply f --match=S|SERIAL_NUM="
+  "pathlume-cli apply f --match DEV=NP|"
+  "pathlume-cli apply f SN1 |"
+  "pathlume-cli apply f --all --format |json table"
+  "pathlume-cli get SN1 --m|"
 )
 for c in "${cases[@]}"; do
   line=${c%%|*}

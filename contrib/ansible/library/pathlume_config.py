@@ -271,7 +271,11 @@ def main():
                 after_header=name,
             )
     if rc != 0 or row is None:
-        module.fail_json(msg=message_of(stderr, row), **result)
+        msg = message_of(stderr, row)
+        # "FILE:LINE: KEY: why" of the settings file written here: the key and why.
+        if msg.startswith(path + ":"):
+            msg = msg[len(path) + 1:].partition(": ")[2] or msg
+        module.fail_json(msg=msg, **result)
     module.exit_json(**result)
 
 
