@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <utility>
 
 #include "cfgrules.h"
 #include "cli.h"
+#include "cliplatform.h"
 #include "codec.h"
 #include "internal.h"
 
@@ -246,8 +246,13 @@ bool NamesAFile(const std::string& word)
     if (word.find('\\') != std::string::npos)
         return true;
 #endif
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::u8path(word), ec);
+    // Opened without waiting on whatever has the name; one that is there but
+    // is no regular file is a file too, which diff then refuses with its reason.
+    std::string why;
+    const int handle = OpenRegularFile(word, &why);
+    if (handle >= 0)
+        CloseRegularFile(handle);
+    return handle >= 0 || why == "it is a directory" || why == "not a regular file";
 }
 
 // The Find fields a --match may name.
