@@ -340,21 +340,30 @@ int ChooseRestore(const Options& o, JournalEntry* chosen, FILE* err)
 
 // Flushes what was written to out; false with the reason when any of it
 // could not be written.
+// A text longer than the stream's buffer is written past it at once: when
+// that write fails, the flush at the end has nothing left to write and so no
+// reason to give, and the reason is the one kept here.
+int g_outputErrno = 0;
+
+void PutText(const char* text, FILE* out)
+{
+    errno = 0;
+    if (std::fputs(text, out) == EOF && g_outputErrno == 0)
+        g_outputErrno = errno;
+}
+
 bool OutputReached(FILE* out, int* error)
 {
     errno = 0;
     const bool flushed = std::fflush(out) == 0;
-    *error = errno != 0 ? errno : EIO;
+    *error = errno != 0 ? errno : g_outputErrno != 0 ? g_outputErrno : EIO;
     return flushed && !std::ferror(out);
 }
 
 int RunCommand(const Options& o, FILE* out, FILE* err)
 {
     if (o.command == Command::Help) {
-        if (o.helpTopic.empty())
-            std::fputs(UsageText(), out);
-        else
-            std::fputs(CommandHelp(o.helpTopic).c_str(), out);
+        PutText(o.helpTopic.empty() ? UsageText() : CommandHelp(o.helpTopic).c_str(), out);
         return kExitOk;
     }
     if (o.command == Command::Version) {
@@ -416,6 +425,7 @@ int RunCommand(const Options& o, FILE* out, FILE* err)
 int Main(int argc, const char* const* argv, FILE* out, FILE* err)
 {
     g_interrupted.store(0);
+    g_outputErrno = 0;
     Options o;
     std::string error;
     if (ParseArgs(argc, argv, &o, &error) != 0) {
