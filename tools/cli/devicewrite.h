@@ -1,7 +1,7 @@
-// One device's write, as set, load and restore make it and as apply makes it
-// for each of its devices: the changes worked out from the configuration just
-// read, only the changed records written, the write check, the journal. Not
-// part of the program's interface.
+// One device's write as apply makes it for each of its devices, on the write
+// planner as set and load make theirs: the changes worked out from the
+// configuration just read, only the changed records written, the write
+// check, the journal. Not part of the program's interface.
 #pragma once
 
 #include <cstdio>
@@ -40,8 +40,8 @@ struct DeviceWrite {
     std::string line;                    // the write check's line, once there was one
 };
 
-// Writes the request's values to the device t, whose configuration reply was
-// just read, as the Edit Config form's OK writes them; then reads it again,
+// Writes the request's values (planned as a load's) to the device t, whose
+// configuration reply was just read; then reads it again,
 // checks it and records the write in the journal. With o.dryRun nothing is
 // sent. Returns 0 (verified, or nothing to change, or a dry run), or the
 // exit code with its reason told on err: kExitUsage for a value refused
