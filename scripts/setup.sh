@@ -10,13 +10,21 @@ packages+=(librsvg2-bin desktop-file-utils appstream)
 # Memory checking of the one window test the sanitizers cannot see into.
 packages+=(valgrind)
 if [ "${PATHLUME_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev valgrind); fi
-if [ "${PATHLUME_WITH_CROSS:-0}" = 1 ]; then packages+=(g++-mingw-w64-x86-64-posix); fi
+# The cross compiler; Qt for mingw-w64 is built from Debian's qt6-base source
+# (scripts/qt-mingw.sh: apt-get source unpacks it with dpkg-source, the host's
+# Qt tools generate its code); nsis makes the installer.
+if [ "${PATHLUME_WITH_CROSS:-0}" = 1 ]; then
+  packages+=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils qt6-base-dev-tools nsis)
+fi
 # The Windows programs and test suites run under Wine (console programs: no
 # display, none of the recommended desktop libraries); googletest gives the
 # framework's sources, which the cross-build compiles for Windows.
 lean=()
+# The window runs under Wine on a virtual X screen (xvfb), driven by
+# xdotool, and its picture is taken with xwd and converted by ImageMagick.
 if [ "${PATHLUME_WITH_WINE:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix googletest groff-base)
+  packages+=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils qt6-base-dev-tools nsis googletest groff-base
+             xvfb xauth x11-apps xdotool imagemagick)
   lean+=(wine wine64)
 fi
 if [ "${PATHLUME_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
