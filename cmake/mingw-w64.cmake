@@ -1,8 +1,12 @@
-# Cross-compiling the toolkit-free parts (protocol library and simulator) for
-# 64-bit Windows with Debian's mingw-w64 (package g++-mingw-w64-x86-64-posix).
+# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (package
+# g++-mingw-w64-x86-64-posix). The toolkit-free parts alone:
 #   cmake -S . -B build/mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-#         -DPATHLUME_BUILD_UI=OFF -DPATHLUME_BUILD_TESTS=OFF
-# scripts/cross-build.sh does exactly this.
+#         -DPATHLUME_BUILD_UI=OFF
+# with the window too, through the toolchain file of the Qt that
+# scripts/qt-mingw.sh builds, which loads this one:
+#   -DCMAKE_TOOLCHAIN_FILE=QT_PREFIX/lib/cmake/Qt6/qt.toolchain.cmake
+#   -DQT_CHAINLOAD_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+# scripts/cross-build.sh does this.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -25,7 +29,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of a Release build")
 set(CMAKE_C_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of a Release build")
 
-# Windows 7 and later (inet_pton, WSAPoll); the programs carry their C++
-# runtime, so they run without the compiler's DLLs beside them.
+# Windows 7 and later (inet_pton, WSAPoll). The programs without the toolkit
+# carry their C++ runtime (-static, per target in CMakeLists.txt), so they run
+# without the compiler's DLLs beside them; the window shares the runtime DLLs
+# with the toolkit's own.
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

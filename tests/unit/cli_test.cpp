@@ -406,6 +406,16 @@ TEST(CliFiles, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
     } cases[] = {
 #ifdef _WIN32
         {"C:\\Users\\ann\\a\x1b.txt", "C:\\Users\\ann\\a\\x1b.txt"},
+        // UTF-8 names as typed; a cut, an overlong or a surrogate sequence
+        // and a C1 control escaped byte by byte.
+        {"\xcf\x84\x65st.txt", "\xcf\x84\x65st.txt"},
+        {"\xe8\xa8\xad\xe5\xae\x9a.txt", "\xe8\xa8\xad\xe5\xae\x9a.txt"},
+        {"\xf0\x9f\x96\xa8.txt", "\xf0\x9f\x96\xa8.txt"},
+        {"a\xcf.txt", "a\\xcf.txt"},
+        {"a\xe8\xa8", "a\\xe8\\xa8"},
+        {"\xc0\xaf", "\\xc0\\xaf"},
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+        {"\xc2\x85", "\\xc2\\x85"},
 #else
         {"/home/ann/a\\b\x1b.txt", "/home/ann/a\\\\b\\x1b.txt"},
 #endif

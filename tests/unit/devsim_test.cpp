@@ -265,6 +265,14 @@ TEST(DevSimProgram, HelpAndARealRun)
     EXPECT_EQ(testrig::ExitStatusOf(pclose(help)), 0);
     EXPECT_NE(std::string(buf, n).find("--fault"), std::string::npos);
 
+    // --version answers as the other two programs do, and alone.
+    FILE* version = popen(testrig::CommandLine(devsim, "--version").c_str(), "r");
+    ASSERT_NE(version, nullptr);
+    char vbuf[256] = {};
+    const size_t vn = fread(vbuf, 1, sizeof vbuf - 1, version);
+    EXPECT_EQ(testrig::ExitStatusOf(pclose(version)), 0);
+    EXPECT_EQ(std::string(vbuf, vn), "pathlume-devsim " PATHLUME_VERSION "\n");
+
     // One device more than it makes: refused before any socket is opened.
     const std::string badArgs = "--devices " + std::to_string(devsim::kMostGeneratedDevices + 1) +
                                 " 2>" + testrig::kNullDevice;

@@ -577,6 +577,26 @@ TEST_F(JournalFile, OnlyTheUsersOwnFileIsUsed)
         }
     }
 #endif
+// Folders named beyond ASCII hold the journal under that very name: on
+// Windows the programs' manifest makes UTF-8 their code page, so "τest" is
+// neither refused nor mapped to a best-fit "test" beside it.
+TEST_F(JournalFile, FoldersNamedBeyondAsciiHoldTheJournalAsNamed)
+{
+    auto exists = [](const std::string& utf8) {
+        return std::filesystem::exists(
+            std::filesystem::path(std::u8string(utf8.begin(), utf8.end())));
+    };
+    for (const char* folder : {"\xcf\x84\x65st", "\xce\x97\xce\xbc\xce\xad\xcf\x81\xce\xb1",
+                               "\xe6\x97\xa5\xe5\xbf\x97"}) {   // "τest", "Ημέρα", "日志"
+        const std::string path = dir_ + "/" + folder + "/pathlume/writes.jsonl";
+        std::string reason;
+        ASSERT_TRUE(AppendJournalLine(path, JournalLine(SampleEntry()), &reason)) << folder << ": " << reason;
+        JournalContents j;
+        ASSERT_TRUE(ReadJournal(path, &j, &reason)) << folder << ": " << reason;
+        EXPECT_EQ(j.entries.size(), 1u) << folder;
+        EXPECT_TRUE(exists(path)) << folder;
+    }
+    EXPECT_FALSE(exists(dir_ + "/test"));
 }
 
 // Writers that append at the same moment (the window and a script, two

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli.h"
@@ -34,6 +35,13 @@ std::string SystemText(DWORD error)
     return text;
 }
 
+UINT g_consoleOutputPage = 0;
+
+void RestoreConsoleOutputPage()
+{
+    SetConsoleOutputCP(g_consoleOutputPage);
+}
+
 }  // namespace
 
 void PrepareStandardStreams()
@@ -43,6 +51,14 @@ void PrepareStandardStreams()
     for (FILE* f : {stdin, stdout, stderr})
         if (_fileno(f) >= 0 && !(f == stdin && IsTerminal(stdin)))
             _setmode(_fileno(f), _O_BINARY);
+    // The program's text is UTF-8 (its manifest makes UTF-8 the process's
+    // code page, so file names in messages are as typed); a console shows
+    // it so while the program runs, and gets its own code page back after.
+    if (IsTerminal(stdout) || IsTerminal(stderr)) {
+        g_consoleOutputPage = GetConsoleOutputCP();
+        if (g_consoleOutputPage != CP_UTF8 && g_consoleOutputPage != 0 && SetConsoleOutputCP(CP_UTF8))
+            std::atexit(RestoreConsoleOutputPage);
+    }
 }
 
 void CatchInterrupt()

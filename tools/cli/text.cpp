@@ -31,17 +31,56 @@ std::string WritableKeyList()
 
 namespace {
 
-std::string Escaped(const std::string& bytes, bool keepBackslash)
+// The length of the well-formed UTF-8 sequence at s[i] when it is one
+// character from U+00A0 up (no C1 control), or 0.
+size_t PrintableUtf8At(const std::string& s, size_t i)
+{
+    const unsigned char lead = static_cast<unsigned char>(s[i]);
+    size_t n = 0;
+    unsigned long cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+        cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        cp = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        cp = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (s.size() - i < n)
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        const unsigned char b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    static const unsigned long kLeast[] = {0, 0, 0xA0, 0x800, 0x10000};   // shortest form only
+    if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+// keepUtf8: characters beyond ASCII stay as they are when they are whole
+// and printable (a file name on Windows, where names are UTF-8 text).
+std::string Escaped(const std::string& bytes, bool keepBackslash, bool keepUtf8 = false)
 {
     std::string s;
-    for (unsigned char c : bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
         switch (c) {
         case '\\': s += keepBackslash ? "\\" : "\\\\"; break;
         case '\r': s += "\\r"; break;
         case '\n': s += "\\n"; break;
         case '\t': s += "\\t"; break;
         default:
-            if (c < 0x20 || c >= 0x7F) {
+            if (const size_t n = keepUtf8 && c >= 0x80 ? PrintableUtf8At(bytes, i) : 0) {
+                s.append(bytes, i, n);
+                i += n - 1;
+            } else if (c < 0x20 || c >= 0x7F) {
                 static const char kHex[] = "0123456789abcdef";
                 s += "\\x";
                 s += kHex[c >> 4];
@@ -64,7 +103,7 @@ std::string SafeText(const std::string& bytes)
 std::string PathText(const std::string& path)
 {
 #ifdef _WIN32
-    return Escaped(path, true);
+    return Escaped(path, true, true);   // a name as typed, in UTF-8 (the manifest's code page)
 #else
     return Escaped(path, false);
 #endif
