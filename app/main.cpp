@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QSettings>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "consolestreams.h"
 #include "controls.h"
 #include "kestrelapp.h"
 
@@ -118,6 +120,10 @@ void NameTheApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Pathlume"));
     QCoreApplication::setApplicationName(QStringLiteral("pathlume"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PATHLUME_VERSION));
+#ifdef _WIN32
+    // A file (%APPDATA%\Pathlume\pathlume.ini), as on Linux, not the registry.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+#endif
 }
 
 // The program takes no arguments of its own but --help and --version. Runs
@@ -176,6 +182,7 @@ int main(int argc, char** argv)
     if (own.size() > 1) {
         int ownCount = static_cast<int>(own.size());
         own.push_back(nullptr);
+        UseParentConsole();
         return AnswerCommandLine(ownCount, own.data());
     }
     if (!DisplayConfigured(platform, display)) {

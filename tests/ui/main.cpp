@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -15,6 +16,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
+#ifdef _WIN32
+    QSettings::setDefaultFormat(QSettings::IniFormat);   // as the program keeps them there
+#endif
     QApplication app(argc, argv);
     QTemporaryDir settingsDir;
     if (!settingsDir.isValid())
@@ -25,7 +29,11 @@ int main(int argc, char** argv)
     QTemporaryDir stateDir;
     if (!stateDir.isValid())
         return 1;
+#ifdef _WIN32
+    qputenv("LOCALAPPDATA", QFile::encodeName(QDir::toNativeSeparators(stateDir.path())));
+#else
     qputenv("XDG_STATE_HOME", QFile::encodeName(stateDir.path()));
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
