@@ -25,7 +25,9 @@ lean=()
 if [ "${PATHLUME_WITH_WINE:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix dpkg-dev xz-utils qt6-base-dev-tools nsis googletest groff-base
              xvfb xauth x11-apps xdotool imagemagick)
-  lean+=(wine wine64)
+  # fonts-wine: Wine's own fonts (Tahoma, and Marlett for the title bars'
+  # buttons), which the window as Windows draws it needs.
+  lean+=(wine wine64 fonts-wine)
 fi
 if [ "${PATHLUME_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 if [ "${PATHLUME_WITH_SCREENSHOT:-0}" = 1 ]; then packages+=(xvfb xauth x11-apps imagemagick); fi

@@ -8,8 +8,11 @@
 #   Tab, Home, Space   the first row's configuration read;
 #   Alt+E, Tab, a host name, Enter   a write, verified (the device holds it,
 #                 the journal says "verified");
-#   a Timeout of 30, F5, Alt+T   Stop ends the Seek: a row is read at once
-#                 (a busy window would refuse it).
+#   Tab Tab to the Timeout, 30, F5, Alt+T, back to the list, Space   Stop
+#                 ends the Seek: a row is read at once (a busy window would
+#                 refuse it).
+# A mnemonic presses its button without taking the focus, and a dialog that
+# closes gives it back to the list, so the keys above find their controls.
 # The window as Windows draws it is kept as $win_build/main-window-windows.png
 # (docs/main-window-windows.png is a copy).
 # shellcheck shell=bash
@@ -60,14 +63,17 @@ journal_says() {
     grep -F '"program": "pathlume", ' | grep -qF "\"outcome\": \"$1\""
 }
 window_gone() { ! kill -0 "$window_pid" 2>/dev/null; }
+# The keys go to the virtual desktop's X window, which hands them to the
+# window Wine has in front.
+refocus() { inside xdotool windowfocus "$desktop" 2>/dev/null || true; sleep 0.3; }
 
 # The desktop window takes the keys; the program's window has the focus in it.
 wait_for 60 has_desktop || true
 desktop=$(desktop_id)
 check "the window's desktop opened" [ -n "$desktop" ]
 if [ -n "$desktop" ]; then
-  inside xdotool mousemove 1000 760   # the pointer out of the way
-  inside xdotool windowfocus "$desktop" 2>/dev/null || true
+  inside xdotool mousemove 1010 760   # the pointer out of the way
+  refocus
 
   # Seek, once the window takes keys (a first Alt+S may come before it is up).
   seek_seen=1
@@ -92,6 +98,7 @@ if [ -n "$desktop" ]; then
   key ctrl+a
   typed "$(winpath "$work")\\devices.csv"
   key Return
+  refocus
   check "the list is exported" wait_for 15 test -s "$work/devices.csv"
   sleep 0.5
   tr -d '\r' <"$work/devices.csv" 2>/dev/null | tail -n +2 | cut -d, -f1 | LC_ALL=C sort >"$work/window-listed.txt" || true
@@ -106,6 +113,7 @@ if [ -n "$desktop" ]; then
   key Tab ctrl+a
   typed "wine-window"
   key Return
+  refocus
   check "the write reaches the device" wait_for 15 device_holds wine-window
   check "... and is verified, as the journal says" wait_for 10 journal_says verified
   sleep 1
@@ -113,15 +121,15 @@ if [ -n "$desktop" ]; then
     convert "xwd:$work/window.xwd" -crop 1000x700+0+0 +repage "png:$win_build/main-window-windows.png" 2>/dev/null || true
   check "a picture of the window was taken" test -s "$win_build/main-window-windows.png"
 
-  # Stop: the Timeout at 30 s (Tab from Edit config: the list, Stop, Timeout).
-  key Tab Tab Tab ctrl+a
+  # Stop: the Timeout at 30 s (Tab from the list: Stop, Timeout).
+  key Tab Tab ctrl+a
   typed "30"
   before_finds=$(finds)
   key F5
   check "F5 seeks again" wait_for 5 more_than finds "$before_finds"
   before_reads=$(reads)
   key alt+t
-  key shift+Tab space
+  key shift+Tab shift+Tab space
   check "Stop ends the Seek: a row is read at once" wait_for 8 more_than reads "$before_reads"
 
   key alt+F4
