@@ -11,6 +11,9 @@
 #   DEPLOY_SEARCH   folders holding the DLLs to ship (first match wins)
 #   DEPLOY_SYSTEM   the list of Windows' own DLLs
 #   DEPLOY_OBJDUMP  the target's objdump
+#   DEPLOY_STRIP    the target's strip: a stripped install (cpack) strips the
+#                   DLLs it copies too (the compiler's libstdc++-6.dll comes
+#                   with its symbols, 23 MB)
 file(STRINGS "${DEPLOY_SYSTEM}" system_dlls REGEX "^[^#]")
 list(TRANSFORM system_dlls TOLOWER)
 
@@ -53,7 +56,14 @@ while(queue)
       endif()
     endforeach()
     if(found)
-      file(COPY "${found}" DESTINATION "${DEPLOY_ROOT}")
+      file(COPY_FILE "${found}" "${DEPLOY_ROOT}/${name}" ONLY_IF_DIFFERENT)   # a link copied as the file it names
+      if(CMAKE_INSTALL_DO_STRIP AND DEPLOY_STRIP)
+        execute_process(COMMAND "${DEPLOY_STRIP}" --strip-unneeded "${DEPLOY_ROOT}/${name}"
+                        RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+          message(FATAL_ERROR "strip ${DEPLOY_ROOT}/${name} failed (${status})")
+        endif()
+      endif()
       list(APPEND shipped "${name}")
       list(APPEND queue "${DEPLOY_ROOT}/${name}")
     elseif(NOT key IN_LIST system_dlls AND NOT key MATCHES "^(api|ext)-ms-win-")
