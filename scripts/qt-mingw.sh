@@ -30,6 +30,9 @@ jobs=${PATHLUME_QT_JOBS:-2}
 niceness=${PATHLUME_QT_NICE:-5}
 triple=x86_64-w64-mingw32
 
+# No tablet events: Debian's source leaves out the Wintab header (its licence
+# allows no changes), without which the windows platform plugin does not
+# build with them.
 # The options that decide what is built. Changing any of these lines makes a
 # new cache folder. Optimized for size (-Os): smaller DLLs to ship, and a
 # shorter build than Qt's default -O3.
@@ -48,6 +51,7 @@ options=(
   -DINPUT_opengl=no
   -DFEATURE_vulkan=OFF
   -DFEATURE_direct2d=OFF
+  -DFEATURE_tabletevent=OFF
   -DFEATURE_sql=OFF
   -DFEATURE_network=OFF
   -DFEATURE_dbus=OFF
