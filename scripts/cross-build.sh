@@ -36,7 +36,13 @@ fi
 # toolchain file loads the project's.
 toolchain=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake")
 ui=OFF
-if scripts/qt-mingw.sh --check; then
+# Until the window has passed its checks under Wine, it is built only when
+# asked for (PATHLUME_WITH_WINDOW=1, or PATHLUME_REQUIRE_WINDOW=1).
+want_window=0
+if [ "${PATHLUME_WITH_WINDOW:-0}" = 1 ] || [ "${PATHLUME_REQUIRE_WINDOW:-0}" = 1 ]; then want_window=1; fi
+if [ "$want_window" = 0 ]; then
+  echo "cross-build: no window (PATHLUME_WITH_WINDOW=1 builds it with the Qt of scripts/qt-mingw.sh)"
+elif scripts/qt-mingw.sh --check; then
   qt=$(scripts/qt-mingw.sh --prefix)
   toolchain=(-DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake"
              -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake")
