@@ -577,6 +577,8 @@ TEST_F(JournalFile, OnlyTheUsersOwnFileIsUsed)
         }
     }
 #endif
+}
+
 // Folders named beyond ASCII hold the journal under that very name: on
 // Windows the programs' manifest makes UTF-8 their code page, so "τest" is
 // neither refused nor mapped to a best-fit "test" beside it.
