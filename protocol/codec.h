@@ -17,6 +17,12 @@ constexpr int kFrameHeaderSize = 11;
 constexpr int kEndRecordSize = 10;
 constexpr int kValueSize = 33;      // 32 characters and a terminating zero
 constexpr int kMaxValueWidth = 32;
+// A device's MAC address as twelve hex digits and its serial number of up to
+// sixteen characters; their buffers hold one more for the terminating zero.
+constexpr int kMacDigits = 12;
+constexpr int kSerialChars = 16;
+constexpr int kMacSize = kMacDigits + 1;
+constexpr int kSerialSize = kSerialChars + 1;
 constexpr int kRecordSlots = 21;
 constexpr int kKeyCount = 20;
 constexpr int kMaxKeyPrefix = 17;   // longest key plus " = "

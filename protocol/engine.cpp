@@ -15,8 +15,8 @@
 DeviceEntry DeviceTable[kDeviceTableMax + 1];
 char CfgText[kCfgTextSize];
 DeviceEntry CfgSummary;
-char TargetMac[12 + 1];
-char TargetSerial[16 + 1];
+char TargetMac[kMacSize];
+char TargetSerial[kSerialSize];
 
 namespace {
 
@@ -104,8 +104,8 @@ bool ReplyHoldsAcceptedCfg = false;
 
 // The name a Find looks for, and the devices answering to it that the full
 // table left out. Fixed storage: the receive path allocates nothing.
-char LookupSerial[16 + 1];
-char LookupMac[12 + 1];
+char LookupSerial[kSerialSize];
+char LookupMac[kMacSize];
 DeviceEntry LookupBeyond[kLookupMatchesMax];
 int LookupBeyondCount = 0;
 bool LookupBeyondMore = false;

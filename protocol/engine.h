@@ -61,10 +61,10 @@ constexpr int kMaxReplyOrigins = 4;
 struct DeviceEntry {
     char dev[16 + 1];
     char ver[16 + 1];
-    char mac[12 + 1];
+    char mac[kMacSize];
     char ipCur[15 + 1];
     char hostName[32 + 1];
-    char serial[16 + 1];
+    char serial[kSerialSize];
     uint8_t originCount;
     ReplyOrigin origins[kMaxReplyOrigins];
 };
@@ -73,8 +73,8 @@ struct DeviceEntry {
 extern DeviceEntry DeviceTable[kDeviceTableMax + 1];
 extern char CfgText[kCfgTextSize];
 extern DeviceEntry CfgSummary;
-extern char TargetMac[12 + 1];
-extern char TargetSerial[16 + 1];
+extern char TargetMac[kMacSize];
+extern char TargetSerial[kSerialSize];
 
 void InitEngine();
 int StartRequest(RequestKind kind, const RecordTable* table);

@@ -14,8 +14,8 @@ constexpr int kRereadDelayMs = 30;
 
 struct WriteCheck {
     RecordTable written{};   // the records the write carried
-    char mac[12 + 1] = {};
-    char serial[16 + 1] = {};
+    char mac[kMacSize] = {};
+    char serial[kSerialSize] = {};
 };
 
 // Names the device (mac, serial) as the target of the next GetConfig, sends

@@ -42,8 +42,8 @@ public:
     QIcon m_hIcon;
     char m_szTmoText[256] = {};
     char m_szStatus[2048] = {};
-    char m_szSelMac[13] = {};
-    char m_szSelSerial[17] = {};
+    char m_szSelMac[kMacSize] = {};
+    char m_szSelSerial[kSerialSize] = {};
     int m_nSelItem = -1;
     int m_bDblClk = 0;
     int m_bInDblClk = 0;

@@ -46,8 +46,8 @@ void CKestrelDlg::OnClickDeviceList()
         return;
     }
     SetBusyFlg();
-    CopyLatin1(m_szSelMac, sizeof m_szSelMac, m_lstDevice->GetItemText(m_nSelItem, 1), 12);
-    CopyLatin1(m_szSelSerial, sizeof m_szSelSerial, m_lstDevice->GetItemText(m_nSelItem, 0), 16);
+    CopyLatin1(m_szSelMac, sizeof m_szSelMac, m_lstDevice->GetItemText(m_nSelItem, 1), kMacDigits);
+    CopyLatin1(m_szSelSerial, sizeof m_szSelSerial, m_lstDevice->GetItemText(m_nSelItem, 0), kSerialChars);
     StartFetchOfSelected();
     ReleaseCmdMutex();
 }

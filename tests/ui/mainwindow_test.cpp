@@ -148,7 +148,7 @@ TEST_F(MainWindowTest, ColumnsShowTheirLongestValuesInTheFontInUse)
 
     // Full-length values: typical ones, and the widest letters the fields may hold.
     struct Row {
-        char serial[17], mac[13], dev[17], ver[17], ip[16], host[33];
+        char serial[kSerialSize], mac[kMacSize], dev[17], ver[17], ip[16], host[33];
     } rows[] = {
         {"SN20260000001234", "02C0EEA40002", "NP-2400", "1.15.5", "192.168.177.222", "print-A40002"},
         {"SN20260000005678", "02C0EE407D00", "NP-3100 PLUS", "10.105.1235.0", "10.0.0.1", "lobby"},

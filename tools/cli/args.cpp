@@ -208,12 +208,12 @@ bool CheckNamedDevice(std::string* device, std::string* error)
         return true;
     const std::string serial = device->substr(0, at);
     const std::string mac = NormalMac(device->substr(at + 1));
-    if (serial.empty() || serial.size() > 16 || !IsPrintableAscii(serial.c_str())) {
+    if (serial.empty() || serial.size() > static_cast<size_t>(kSerialChars) || !IsPrintableAscii(serial.c_str())) {
         *error = "SERIAL@MAC: the serial number \"" + SafeText(serial) +
                  "\" is not 1 to 16 printable ASCII characters";
         return false;
     }
-    bool hex = mac.size() == 12;
+    bool hex = mac.size() == static_cast<size_t>(kMacDigits);
     for (char c : mac)
         hex = hex && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
     if (!hex) {
