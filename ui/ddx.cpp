@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "uiseam.h"
 
 namespace Ddx {

@@ -15,7 +15,7 @@
 #include <QtMath>
 #include <algorithm>
 
-#include "textutil.h"
+#include "protocol.h"
 #include "uiseam.h"
 #include "windowsettings.h"
 

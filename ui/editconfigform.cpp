@@ -10,13 +10,10 @@
 #include <memory>
 #include <utility>
 
-#include "cfgrules.h"
-#include "codec.h"
-#include "engine.h"
+#include "protocol.h"
 #include "ipaddressctrl.h"
 #include "resource.h"
 #include "uiseam.h"
-#include "writeplan.h"
 
 namespace {
 

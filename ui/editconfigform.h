@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "dialogbase.h"
 
 class QComboBox;

@@ -19,11 +19,9 @@
 #include <cstring>
 
 #include "aboutdlg.h"
-#include "codec.h"
+#include "protocol.h"
 #include "ddx.h"
 #include "devicelist.h"
-#include "engine.h"
-#include "journal.h"
 #include "mainwindow_layout.h"
 #include "mainwindow_p.h"
 #include "resource.h"

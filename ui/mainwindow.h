@@ -10,14 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "protocol.h"
 #include "dialogbase.h"
 #include "editconfigform.h"
-#include "engine.h"
-#include "journal.h"
-#include "udp.h"
-#include "writecheck.h"
-#include "writeplan.h"
 
 struct JournalEntry;
 class QAction;

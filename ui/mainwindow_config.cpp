@@ -4,17 +4,13 @@
 // journal recorded; every write is read again, checked and journaled.
 #include <memory>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "devicelist.h"
 #include "editconfigform.h"
-#include "engine.h"
-#include "journal.h"
 #include "mainwindow.h"
 #include "mainwindow_p.h"
 #include "resource.h"
 #include "uiseam.h"
-#include "writecheck.h"
-#include "writeplan.h"
 
 namespace {
 

@@ -9,10 +9,8 @@
 #include <cstring>
 
 #include "devicelist.h"
-#include "engine.h"
-#include "findreport.h"
+#include "protocol.h"
 #include "mainwindow.h"
-#include "udp.h"
 
 namespace {
 

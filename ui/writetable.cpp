@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "editconfigform.h"
-#include "engine.h"
+#include "protocol.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // widths are the shared rules of cfgrules.h; this adds the form's side.
 #pragma once
 
-#include "cfgrules.h"
+#include "protocol.h"
 
 class CEdtCfgDlg;
 

@@ -6,10 +6,9 @@
 #include <iterator>
 #include <utility>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "cli.h"
 #include "cliplatform.h"
-#include "codec.h"
 #include "internal.h"
 
 namespace cli {

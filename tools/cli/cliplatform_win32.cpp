@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "cli.h"
-#include "platform.h"
+#include "protocol.h"
 
 namespace cli {
 

@@ -7,19 +7,12 @@
 #include <cstring>
 #include <functional>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "cli.h"
-#include "codec.h"
-#include "engine.h"
-#include "findreport.h"
 #include "fleet.h"
 #include "internal.h"
-#include "journal.h"
 #include "output.h"
-#include "platform.h"
 #include "session.h"
-#include "writecheck.h"
-#include "writeplan.h"
 
 namespace cli {
 

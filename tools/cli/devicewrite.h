@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "cli.h"
-#include "codec.h"
-#include "journal.h"
+#include "protocol.h"
 #include "output.h"
 #include "session.h"
 

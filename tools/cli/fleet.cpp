@@ -6,13 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "devicewrite.h"
 #include "internal.h"
 #include "output.h"
 #include "session.h"
-#include "writecheck.h"
-#include "writeplan.h"
 
 namespace cli {
 

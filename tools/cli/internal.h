@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "textutil.h"   // TrimBlanks, NormalMac, CsvQuote
+#include "protocol.h"
 
 namespace cli {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-#include "findreport.h"
+#include "protocol.h"
 #include "internal.h"
 
 namespace cli {

@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "cli.h"
-#include "codec.h"
-#include "engine.h"
-#include "journal.h"
+#include "protocol.h"
 #include "session.h"
 
 namespace cli {

@@ -6,10 +6,8 @@
 #include <vector>
 
 #include "cliplatform.h"
-#include "findreport.h"
+#include "protocol.h"
 #include "internal.h"
-#include "platform.h"
-#include "udp.h"
 
 namespace cli {
 

@@ -10,9 +10,7 @@
 #include <string>
 
 #include "cli.h"
-#include "codec.h"
-#include "engine.h"
-#include "writeplan.h"
+#include "protocol.h"
 
 namespace cli {
 

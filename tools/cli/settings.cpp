@@ -8,10 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "cli.h"
 #include "cliplatform.h"
-#include "codec.h"
 #include "internal.h"
 
 namespace cli {

@@ -3,12 +3,9 @@
 // device byte read as Latin-1).
 #include <cstdio>
 
-#include "cfgrules.h"
+#include "protocol.h"
 #include "cli.h"
-#include "codec.h"
 #include "internal.h"
-#include "journal.h"
-#include "textutil.h"
 
 namespace cli {
 

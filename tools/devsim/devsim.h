@@ -17,6 +17,9 @@
 #include <utility>
 #include <vector>
 
+// The simulator plays a device, not a front end: it builds and parses frames
+// with the codec and opens its sockets through socketio directly, where the
+// window and pathlume-cli go through protocol.h.
 #include "codec.h"
 
 namespace devsim {

@@ -14,7 +14,7 @@
 
 #include "devicelist.h"
 #include "devsim.h"
-#include "engine.h"
+#include "protocol.h"
 #include "mainwindow.h"
 #include "resource.h"
 #include "uiseam.h"
