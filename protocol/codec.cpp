@@ -163,6 +163,9 @@ int ParseConfigTextInto(RecordTable* table, const char* text, size_t length,
 {
     if (!text)
         return -1;
+    // A zero byte ends the text, as it always has: no record holds one, and a
+    // value read past it would be cut at it wherever it is used as text.
+    length = strnlen(text, length);
     if (!HoldsTerminator(text, length))
         return -8;
 

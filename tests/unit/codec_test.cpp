@@ -242,6 +242,8 @@ TEST_F(CodecTest, ParserOnHostileText)
 TEST_F(CodecTest, TheParserReadsOnlyTheLengthItIsGiven)
 {
     const std::string full = Line("DEV", "D1") + Line("MAC", "02C0EE000001") + kEnd;
+    const std::string zeroInValue =
+        Line("DEV", "D1") + std::string("IP =  \0", 8) + std::string(12, ' ') + "\r\n" + kEnd;
     const struct Case {
         const char* name;
         std::string bytes;
@@ -257,6 +259,7 @@ TEST_F(CodecTest, TheParserReadsOnlyTheLengthItIsGiven)
         {"a key cut at the end after a terminator in a value", "HOST_NAME = " + kEnd + "MA", 24, -2, 1},
         {"the terminator's star alone at the end", "DEV = x*", 8, -8, 0},
         {"empty", "", 0, -8, 0},
+        {"a zero inside a value ends the text", zeroInValue, zeroInValue.size(), -8, 0},
     };
     for (const Case& c : cases) {
         ClearReplyTable();
