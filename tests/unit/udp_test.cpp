@@ -420,6 +420,11 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
     if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
         GTEST_SKIP() << "needs root to make a private network namespace";
     home.left = true;
+    // The kernel tells a link's carrier a little after the change that made
+    // it: each step waits (at most 5 s) until its links show the state the
+    // step counts on, instead of racing it.
+#define RUNNING(l) "for i in $(seq 50); do ip link show " l " | grep -q NO-CARRIER || break; sleep 0.1; done; "
+#define NO_CARRIER(l) "for i in $(seq 50); do ip link show " l " | grep -q NO-CARRIER && break; sleep 0.1; done; "
     struct Step {
         const char* command;   // run inside the namespace before the send
         const char* interfaceName;
@@ -432,20 +437,20 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
         {"ip link add plA type veth peer name plA2 && ip link add plB type veth peer name plB2 && "
          "ip addr add 10.231.1.1/24 dev plA && ip addr add 10.232.1.1/24 dev plB && "
          "ip addr add 10.232.1.9/24 dev plB && "
-         "for l in lo plA plA2 plB plB2; do ip link set $l up; done",
+         "for l in lo plA plA2 plB plB2; do ip link set $l up; done && " RUNNING("plA") RUNNING("plB"),
          nullptr, 2, "", false},   // two addresses on plB: still one datagram there
         {"true", "plB", 1, "", false},
         {"true", "10.231.1.1", 1, "", false},
         {"true", "lo", 0, "Cannot send to UDP port 9: no broadcast interface lo is up.", false},
         {"true", "127.0.0.1", 0, "Cannot send to UDP port 9: no broadcast interface 127.0.0.1 is up.", false},
         {"true", "nosuch0", 0, "Cannot send to UDP port 9: no broadcast interface nosuch0 is up.", false},
-        {"ip link set plB2 down", nullptr, 1, "", false},   // plB is up but has no link
+        {"ip link set plB2 down && " NO_CARRIER("plB"), nullptr, 1, "", false},   // plB is up but has no link
         {"ip link set plA down", "plA", 0, "Cannot send to UDP port 9: no broadcast interface plA is up.", false},
         // More addresses than the first listing had room for (64): the
         // interface listed after them still gets its datagram.
         {"ip link set plA up && for i in $(seq 2 80); do ip addr add 10.231.1.$i/24 dev plA; done && "
          "ip link add plC type veth peer name plC2 && ip addr add 10.233.1.1/24 dev plC && "
-         "ip link set plC up && ip link set plC2 up",
+         "ip link set plC up && ip link set plC2 up && " RUNNING("plA") RUNNING("plC"),
          nullptr, 2, "", false},
         {"true", "plC", 1, "", false},
         {"true", "10.233.1.1", 1, "", false},
@@ -455,6 +460,8 @@ TEST(UdpInterfaces, LimitedBroadcastGoesOutOncePerUsableInterface)
          "supported), so nothing was sent on plC.",
          true},
     };
+#undef RUNNING
+#undef NO_CARRIER
     for (const Step& step : steps) {
         ASSERT_EQ(std::system(step.command), 0) << step.command;
         const BroadcastOutcome got = FindOnBroadcast(step.interfaceName, step.listingFails);
