@@ -127,6 +127,12 @@ enum class BackupOwner {
     Other,         // saved from another device
 };
 BackupOwner WhoseBackup(const SavedFrom& from, const std::string& serial, const std::string& mac);
+// A write from a settings file: whose backup it is (said on err when taken
+// as the device's own by its serial number alone), and, for another
+// device's backup, IP and HOST_NAME taken out of changes unless
+// withIdentity (said on err when there were any).
+BackupOwner KeepIdentity(const SavedFrom& from, const std::string& serial, const std::string& mac,
+                         bool withIdentity, std::vector<Assignment>* changes, FILE* err);
 
 // The settings text that save writes for a configuration's record text:
 // every value escaped so that it stays on its line and reads back exactly.

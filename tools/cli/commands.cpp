@@ -178,21 +178,7 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
         return r;
 
     // A backup of another device would give this one its address and name.
-    const BackupOwner owner = WhoseBackup(req.source, t.serial, t.mac);
-    if (owner == BackupOwner::OwnBySerial)
-        std::fprintf(err, "pathlume-cli: The file names no MAC address; taken as this device's own "
-                          "backup by its serial number.\n");
-    if (owner == BackupOwner::Other && !o.withIdentity) {
-        const auto identity = [](const Assignment& a) {
-            return a.key == KEY_IP || a.key == KEY_HOST_NAME;
-        };
-        const auto kept = std::remove_if(changes.begin(), changes.end(), identity);
-        if (kept != changes.end()) {
-            changes.erase(kept, changes.end());
-            std::fprintf(err, "pathlume-cli: Kept this device's IP and HOST_NAME; --with-identity "
-                              "writes them too.\n");
-        }
-    }
+    const BackupOwner owner = KeepIdentity(req.source, t.serial, t.mac, o.withIdentity, &changes, err);
 
     // The device's own backup may restore its host name whatever its bytes:
     // they came from the device. Any other is held to what a user may type.

@@ -398,21 +398,7 @@ int WriteDevice(Session& s, const Options& o, const Target& t, const RecordTable
     *w = DeviceWrite{};
     std::vector<Assignment>& changes = req.changes;
     // A backup of another device would give this one its address and name.
-    const BackupOwner owner = WhoseBackup(req.source, t.serial, t.mac);
-    if (owner == BackupOwner::OwnBySerial)
-        std::fprintf(err, "pathlume-cli: The file names no MAC address; taken as this device's own "
-                          "backup by its serial number.\n");
-    if (owner == BackupOwner::Other && !o.withIdentity) {
-        const auto identity = [](const Assignment& a) {
-            return a.key == KEY_IP || a.key == KEY_HOST_NAME;
-        };
-        const auto kept = std::remove_if(changes.begin(), changes.end(), identity);
-        if (kept != changes.end()) {
-            changes.erase(kept, changes.end());
-            std::fprintf(err, "pathlume-cli: Kept this device's IP and HOST_NAME; --with-identity "
-                              "writes them too.\n");
-        }
-    }
+    const BackupOwner owner = KeepIdentity(req.source, t.serial, t.mac, o.withIdentity, &changes, err);
     if (changes.size() > static_cast<size_t>(kMaxWriteChanges)) {
         std::fprintf(err, "pathlume-cli: More than %d values in one write.\n", kMaxWriteChanges);
         return kExitUsage;

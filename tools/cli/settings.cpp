@@ -5,6 +5,7 @@
 // everything after the '=', without the blanks around it, with the escapes
 // \\ \r \n \t \xNN for the bytes that cannot stand in a line. The first line
 // of a saved file names the device it came from.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -173,6 +174,27 @@ std::string SettingsTextOf(const char* configText, const char* mac, const char* 
         s += std::string(key) + " = " + EscapeValue(v) + "\n";
     }
     return s;
+}
+
+BackupOwner KeepIdentity(const SavedFrom& from, const std::string& serial, const std::string& mac,
+                         bool withIdentity, std::vector<Assignment>* changes, FILE* err)
+{
+    const BackupOwner owner = WhoseBackup(from, serial, mac);
+    if (owner == BackupOwner::OwnBySerial)
+        std::fprintf(err, "pathlume-cli: The file names no MAC address; taken as this device's own "
+                          "backup by its serial number.\n");
+    if (owner == BackupOwner::Other && !withIdentity) {
+        const auto identity = [](const Assignment& a) {
+            return a.key == KEY_IP || a.key == KEY_HOST_NAME;
+        };
+        const auto kept = std::remove_if(changes->begin(), changes->end(), identity);
+        if (kept != changes->end()) {
+            changes->erase(kept, changes->end());
+            std::fprintf(err, "pathlume-cli: Kept this device's IP and HOST_NAME; --with-identity "
+                              "writes them too.\n");
+        }
+    }
+    return owner;
 }
 
 }  // namespace cli
