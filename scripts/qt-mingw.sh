@@ -30,6 +30,10 @@ jobs=${PATHLUME_QT_JOBS:-2}
 niceness=${PATHLUME_QT_NICE:-5}
 triple=x86_64-w64-mingw32
 
+# No Direct2D, and so no DirectWrite 3 font database either: QtGui builds
+# that database only with Direct2D, while the windows platform plugin asks
+# for it whenever DirectWrite 3 is on, and then fails to link. Fonts come
+# through GDI and FreeType, as on older Windows.
 # No tablet events: Debian's source leaves out the Wintab header (its licence
 # allows no changes), without which the windows platform plugin does not
 # build with them.
@@ -51,6 +55,7 @@ options=(
   -DINPUT_opengl=no
   -DFEATURE_vulkan=OFF
   -DFEATURE_direct2d=OFF
+  -DFEATURE_directwrite3=OFF
   -DFEATURE_tabletevent=OFF
   -DFEATURE_sql=OFF
   -DFEATURE_network=OFF
