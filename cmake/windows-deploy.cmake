@@ -14,6 +14,10 @@
 #   DEPLOY_STRIP    the target's strip: a stripped install (cpack) strips the
 #                   DLLs it copies too (the compiler's libstdc++-6.dll comes
 #                   with its symbols, 23 MB)
+# An install script runs without the project's policies: if(IN_LIST) needs
+# this one, set for this file only.
+cmake_policy(PUSH)
+cmake_policy(SET CMP0057 NEW)
 file(STRINGS "${DEPLOY_SYSTEM}" system_dlls REGEX "^[^#]")
 list(TRANSFORM system_dlls TOLOWER)
 
@@ -75,3 +79,4 @@ endwhile()
 list(SORT shipped)
 list(JOIN shipped " " shipped_text)
 message(STATUS "Shipped beside the programs: ${shipped_text}")
+cmake_policy(POP)

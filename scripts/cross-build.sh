@@ -80,7 +80,7 @@ if [ "$ui" = ON ]; then
            libwinpthread-1.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll; do
     [[ " $listing " == *" $f "* ]] || { echo "cross-build failed: $zip_file lacks $f" >&2; exit 1; }
   done
-  listing=$(tr ' ' '\n' <<<"$listing" | grep -vE '^(pathlume\.exe|.*\.dll|.*/)$' | tr '\n' ' ')
+  listing=$(tr ' ' '\n' <<<"$listing" | grep -vE '^(|pathlume\.exe|.*\.dll|.*/)$' | tr '\n' ' ')
 fi
 if [ "$listing" != "$want" ]; then
   echo "cross-build failed: $zip_file holds: $listing (expected: $want)" >&2

@@ -203,7 +203,7 @@ check "... which took it" grep -q "^setconfig .*$serial" "$work/devsim-linux.log
 # (checked in the list's CSV export), a row read, a write verified, Stop
 # ending a Seek. The devices' logs and state say what the window did.
 zip_file=$(ls "$win_build"/pathlume-*-windows-x64.zip 2>/dev/null | head -n 1 || true)
-if [ -f "$win_build/pathlume.exe" ] && [ -n "$zip_file" ]; then
+if [ -f "$win_build/app/pathlume.exe" ] && [ -n "$zip_file" ]; then
   mkdir -p "$work/zip"
   (cd "$work/zip" && cmake -E tar xf "$zip_file")
   app_dir=$(find "$work/zip" -mindepth 1 -maxdepth 1 -type d | head -n 1)
@@ -246,7 +246,7 @@ if [ -n "$installer" ]; then
   check "... and an uninstaller" test -f "$programs/Uninstall.exe"
   check "the installed programs' DLL imports are all there" \
     "$(dirname "$0")/../install/windows_dlls_test.sh" "$programs"
-  if [ -f "$win_build/pathlume.exe" ]; then
+  if [ -f "$win_build/app/pathlume.exe" ]; then
     check "... pathlume.exe among them" test -f "$programs/pathlume.exe"
     check "a Start-menu shortcut to the window" bash -c \
       "find \"\$1/drive_c\" -ipath '*start menu*' -iname 'Pathlume.lnk' | grep -q ." _ "$WINEPREFIX"
