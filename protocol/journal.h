@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "cfgrules.h"
-#include "codec.h"
+#include "records.h"
 #include "json.h"
 
 // --- Entries ------------------------------------------------------------

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "codec.h"
+#include "records.h"
 
 constexpr int kRereadDelayMs = 30;
 

@@ -34,10 +34,10 @@ void CfgValuesFromDialog(const CEdtCfgDlg& d, CfgValues* v)
     v->omit = d.m_uOmitKeys;
 }
 
-void FillWriteTable(const CEdtCfgDlg& d)
+void FillWriteTable(const CEdtCfgDlg& d, RecordTable* out)
 {
     CfgValues v;
     CfgValuesFromDialog(d, &v);
-    ClearWriteTable();
-    BuildWriteTable(GetWriteTable(), v);
+    ClearRecordTable(out);
+    BuildWriteTable(out, v);
 }

@@ -10,6 +10,6 @@ class CEdtCfgDlg;
 // The form's value fields as plain values.
 void CfgValuesFromDialog(const CEdtCfgDlg& dialog, CfgValues* out);
 
-// Clears the WriteTable and fills it from the form's values, fourteen keys in
-// their fixed order; a refused record is left out and the rest move up.
-void FillWriteTable(const CEdtCfgDlg& dialog);
+// Clears *out and fills it from the form's values, fourteen keys in their
+// fixed order; a refused record is left out and the rest move up.
+void FillWriteTable(const CEdtCfgDlg& dialog, RecordTable* out);

@@ -125,7 +125,7 @@ TEST_F(EditConfigTest, MissingRecordsAreBlankAndLeftOutOfTheWrite)
     d->OnOK();
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(d->result(), IDOK);
-    FillWriteTable(*d);
+    FillWriteTable(*d, GetWriteTable());
     const RecordTable& t = *GetWriteTable();
     EXPECT_STREQ(t[0].key, "DEV");
     EXPECT_STREQ(t[1].key, "MAC");
@@ -141,7 +141,7 @@ TEST_F(EditConfigTest, MissingRecordsAreBlankAndLeftOutOfTheWrite)
     Edit(IDC_EDT_PRNT_RCV_TMO)->setText(QStringLiteral("30"));
     d->OnOK();
     EXPECT_EQ(d->result(), IDOK);
-    FillWriteTable(*d);
+    FillWriteTable(*d, GetWriteTable());
     EXPECT_STREQ(t[2].key, "GATEWAY");
     EXPECT_EQ(std::string(t[2].value, 8), "10.0.0.1");
     EXPECT_STREQ(t[3].key, "PRNT_RCV_TMO");
@@ -201,7 +201,7 @@ TEST_F(EditConfigTest, LineSpeedCodesAndSelection)
     ASSERT_EQ(d->result(), IDOK);
     ASSERT_EQ(d->m_edits.size(), 1u);
     EXPECT_EQ(d->m_edits[0].key, KEY_ENET_SPD);
-    FillWriteTable(*d);
+    FillWriteTable(*d, GetWriteTable());
     const RecordTable& t = *GetWriteTable();
     EXPECT_STREQ(t[2].key, "ENET_SPD");
     EXPECT_EQ(t[2].value[0], '0');
@@ -392,7 +392,7 @@ TEST(WriteTable, TypicalConfigurationGivesTheExactFrame)
     d.m_strManufacturer = QStringLiteral("Ostrander Print");
     d.m_strHostName = QStringLiteral("print");
     d.m_strSerialNum = QStringLiteral("SN42");
-    FillWriteTable(d);
+    FillWriteTable(d, GetWriteTable());
 
     uint8_t buf[640];
     const int n = BuildSetConfigFrame(buf, GetWriteTable(), sizeof buf);
@@ -425,7 +425,7 @@ TEST_F(EditConfigTest, FormAndSharedRulesBuildTheSameFrame)
         Edit(IDC_EDT_HOST_NAME)->setText(QStringLiteral("lobby"));
         d->OnOK();
         ASSERT_EQ(d->result(), IDOK);
-        FillWriteTable(*d);
+        FillWriteTable(*d, GetWriteTable());
         uint8_t form[640];
         const int formLen = BuildSetConfigFrame(form, GetWriteTable(), sizeof form);
 
@@ -453,7 +453,7 @@ TEST(WriteTable, UnchosenListsAreLeftOutAndTheRestMovesUp)
     CEdtCfgDlg d;
     d.m_nLineSpeed = -1;
     d.m_nDhcp = 0;
-    FillWriteTable(d);
+    FillWriteTable(d, GetWriteTable());
     const RecordTable& t = *GetWriteTable();
     EXPECT_STREQ(t[2].key, "MAC");
     EXPECT_STREQ(t[3].key, "DHCP");

@@ -123,9 +123,6 @@ int PlanAndWrite(Session& s, const Options& o, const Target& t, const WritePlanI
         return kExitOk;
     }
 
-    ClearWriteTable();
-    RecordTable* table = GetWriteTable();
-    *table = plan.table;
     WriteCheck check;
     SendCheckedWrite(&check, plan.table, t.mac.c_str(), t.serial.c_str());
     if (!s.Sent())

@@ -430,8 +430,6 @@ int WriteDevice(Session& s, const Options& o, const Target& t, const RecordTable
         w->outcome = plan.result == PLAN_NOTHING ? "nothing to change" : "dry run";
         return kExitOk;
     }
-    ClearWriteTable();
-    *GetWriteTable() = plan.table;
     WriteCheck check;
     SendCheckedWrite(&check, plan.table, t.mac.c_str(), t.serial.c_str());
     if (!s.Sent())
