@@ -37,7 +37,7 @@ struct FrameHeader {
 static_assert(sizeof(FrameHeader) == kFrameHeaderSize, "header is 11 bytes on the wire");
 
 extern RecordTable ReplyTable;   // filled by the parser from every reply
-extern RecordTable WriteTable;   // a table for tests and tools to build a SetConfig in
+extern RecordTable WriteTable;   // filled by the write flow (SendCheckedWrite), sent by SetConfig
 
 int BuildFrameHeader(uint8_t* dst, uint8_t direction, uint32_t command);
 int AppendEndRecord(uint8_t* dst);
