@@ -62,16 +62,18 @@ void MakeDevEntry(const RecordTable* table, DeviceEntry* entry);
 
 // --- Starting and ending -------------------------------------------------
 
-// Empties the record tables the replies are parsed into (ResetCodec) and
-// puts the engine in its first state: no request, no device, the default
-// timeout, the full device capacity (InitEngine). Both before the first
-// request, while no worker runs.
+// Empties the ReplyTable (ResetCodec), and puts the engine in its first
+// state (InitEngine): no request, no device, an empty WriteTable, the
+// default timeout, the full device capacity. Both before the first request,
+// while no worker runs.
 void ResetCodec();
 void InitEngine();
 
 // Starts a request: a Find or a GetConfig gets a worker that reads the
-// replies until the request ends; a SetConfig sends table and is done.
+// replies until the request ends; a SetConfig sends table and is done (a
+// front end sends a planned write with SendCheckedWrite, writecheck.h).
 // A GetConfig asks the device SetTargetMac and SetTargetSerial named.
+// 0, or -4 for a kind that is no request.
 int StartRequest(RequestKind kind, const RecordTable* table);
 
 // The device a GetConfig asks for. A text longer than its field (16, 12) is
@@ -124,8 +126,8 @@ RequestProgress TakeRequestProgress();
 using MonitorWake = void (*)(void* ctx);
 void SetMonitorWake(MonitorWake wake, void* ctx);
 
-// The front end's own "a command is under way" flag, kept here so that every
-// part of the window sees one value.
+// BusyFlg: a request of the front end is running. Set and cleared by the
+// front end only; kept here so that every part of it sees one value.
 void SetBusyFlg();
 uint8_t GetBusyFlg();
 void ClearBusyFlg();
