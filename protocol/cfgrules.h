@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec.h"
+#include "records.h"
 
 // Result of a value check; 0 is fine.
 enum CfgCheck : int {

@@ -393,6 +393,12 @@ void ShutdownEngine()
     WaitRecvThread();
 }
 
+void AbandonRequest()
+{
+    ShutdownEngine();
+    ClearStopRecvFlg();
+}
+
 bool IsRecvTimeout(int32_t seconds)
 {
     const int32_t elapsed = static_cast<int32_t>(

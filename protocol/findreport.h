@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "engine.h"
+#include "requests.h"
 
 // Orders devices by serial number, then by MAC address (byte order).
 void SortDevices(DeviceEntry* devices, int count);

@@ -1156,33 +1156,3 @@ bool JournalEntryNames(const JournalEntry& e, const std::string& device)
                NormalMac(e.mac) == NormalMac(device.substr(at + 1));
     return device == e.serial || (!e.mac.empty() && NormalMac(device) == NormalMac(e.mac));
 }
-
-std::vector<JournalRecord> RestoreValues(const JournalEntry& e, std::vector<std::string>* unrestorable)
-{
-    std::vector<JournalRecord> out;
-    for (const JournalChange& c : JournalChanges(e)) {
-        const CfgField* f = FindCfgField(KeyIndexOf(c.key));
-        if (c.hadBefore && f && f->writable)
-            out.push_back({c.key, c.before});
-        else if (unrestorable)
-            unrestorable->push_back(c.key);
-    }
-    return out;
-}
-
-int SetRestoredValue(CfgFormState* state, const JournalRecord& value)
-{
-    const int k = KeyIndexOf(value.key);
-    if (k == KEY_HOST_NAME) {
-        if (!IsDeviceText(value.value, kMaxValueWidth))
-            return CFG_TOO_LONG;
-        SetCfgDeviceHostName(state, value.value.c_str());
-        return CFG_OK;
-    }
-    // A number as the device wrote it ("09100", " 1") is the number.
-    uint32_t n = 0;
-    const CfgKind kind = CfgKindOfKey(k);
-    if ((kind == CfgKind::Number || kind == CfgKind::Choice) && ParseCfgNumber(value.value.c_str(), &n))
-        return SetCfgValue(state, k, std::to_string(n).c_str());
-    return SetCfgValue(state, k, value.value.c_str());
-}

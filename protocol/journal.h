@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "cfgrules.h"
-#include "codec.h"
+#include "records.h"
 #include "json.h"
 
 // --- Entries ------------------------------------------------------------
@@ -180,7 +180,7 @@ struct JournalContents {
 // false with the reason when the file cannot be read.
 bool ReadJournal(const std::string& path, JournalContents* out, std::string* reason);
 
-// --- What a write changed, and its undoing ------------------------------
+// --- What a write changed -----------------------------------------------
 
 struct JournalChange {
     std::string key;
@@ -197,15 +197,3 @@ std::vector<JournalChange> JournalChanges(const JournalEntry& entry);
 // number, its MAC address (with or without ':' or '-', any case), or
 // SERIAL@MAC for both.
 bool JournalEntryNames(const JournalEntry& entry, const std::string& device);
-
-// The values that undo an entry's write: for each key it changed, the
-// value before. A key without one (the device did not report it) cannot be
-// given back and is listed in *unrestorable instead; so is a key the form
-// does not let a user change.
-std::vector<JournalRecord> RestoreValues(const JournalEntry& entry,
-                                         std::vector<std::string>* unrestorable);
-
-// Sets one value of a restore on a form state: a host name whatever its
-// bytes (it came from the device), any other value by SetCfgValue's rules.
-// 0 or the CfgCheck of SetCfgValue.
-int SetRestoredValue(CfgFormState* state, const JournalRecord& value);

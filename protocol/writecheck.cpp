@@ -23,7 +23,11 @@ int SendCheckedWrite(WriteCheck* check, const RecordTable& table, const char* ma
     CopyName(check->serial, sizeof check->serial, serial);
     SetTargetMac(check->mac);
     SetTargetSerial(check->serial);
-    const int r = StartRequest(RequestKind::SetConfig, &check->written);
+    // The write goes out from the process-wide WriteTable, where it stays
+    // until the next one; the check keeps its own copy.
+    ClearWriteTable();
+    WriteTable = check->written;
+    const int r = StartRequest(RequestKind::SetConfig, &WriteTable);
     SleepMs(kRereadDelayMs);
     return r;
 }

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "codec.h"
+#include "records.h"
 
 constexpr int kRereadDelayMs = 30;
 
@@ -18,9 +18,11 @@ struct WriteCheck {
     char serial[kSerialSize] = {};
 };
 
-// Names the device (mac, serial) as the target of the next GetConfig, sends
-// table to it as a SetConfig, keeps what was sent in *check, and waits the
-// 30 ms before the re-read may start. StartRequest's result.
+// Names the device (mac, serial) as the target of the next GetConfig, puts
+// table into the WriteTable and sends it to the device as a SetConfig, keeps
+// what was sent in *check, and waits the 30 ms before the re-read may
+// start. StartRequest's result. This is how a front end sends a planned
+// write (WritePlan's table).
 int SendCheckedWrite(WriteCheck* check, const RecordTable& table, const char* mac,
                      const char* serial);
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "cfgrules.h"
-#include "codec.h"
+#include "records.h"
 
 struct JournalEntry;
 

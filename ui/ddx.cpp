@@ -22,41 +22,7 @@ void Refuse(QWidget* dlg, QLineEdit* ctl, int check, const CfgField& field)
     UiSeam::MessageBox(dlg, QString::fromLatin1(msg), MsgIcon::Exclamation);
     FailOn(ctl);
 }
-
-CfgField LimitField(int limit)
-{
-    return CfgField{0, CfgKind::Text, 0, static_cast<uint32_t>(limit < 0 ? 0 : limit), ""};
-}
 }  // namespace
-
-bool ParseUnsigned(const QString& text, uint64_t* out)
-{
-    return ParseCfgUnsigned(text.toLatin1().constData(), out);
-}
-
-bool ExchangeText(QWidget* dlg, QLineEdit* ctl, int limit, QString* out)
-{
-    const QString t = ctl->text();
-    if (t.size() > limit) {
-        Refuse(dlg, ctl, CFG_TOO_LONG, LimitField(limit));
-        return false;
-    }
-    *out = t;
-    return true;
-}
-
-bool ExchangeFreeText(QWidget* dlg, QLineEdit* ctl, const CfgField& field, QString* out)
-{
-    const QString t = ctl->text();
-    // UTF-8: any character beyond ASCII becomes bytes the check refuses.
-    const int check = CheckCfgText(t.toUtf8().constData(), field);
-    if (check != CFG_OK) {
-        Refuse(dlg, ctl, check, field);
-        return false;
-    }
-    *out = t;
-    return true;
-}
 
 bool ExchangeUInt(QWidget* dlg, QLineEdit* ctl, uint32_t min, uint32_t max, uint32_t* out)
 {

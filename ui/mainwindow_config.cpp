@@ -170,8 +170,6 @@ void CKestrelDlg::WriteAndReread()
     SetBusyFlg();
     AppendStatus("Start writing config.\r\n");
     m_bVerifyWrite = true;
-    ClearWriteTable();
-    *GetWriteTable() = m_plan->table;
     SendCheckedWrite(&m_check, m_plan->table, m_szSelMac, m_szSelSerial);
     LogSend();
     StartFetchOfSelected();   // the re-read, which the monitor sees to its end

@@ -6,12 +6,10 @@
 
 #include "codec.h"
 #include "controls.h"
-#include "ddx.h"
 #include "editconfigform.h"
 #include "ipaddressctrl.h"
 #include "record_lines.h"
 #include "window_fixture.h"
-#include "writetable.h"
 
 namespace {
 
@@ -70,6 +68,32 @@ protected:
         return QStringLiteral("%1 %2 %3 %4").arg(p[0], 2, 16, QLatin1Char('0')).arg(p[1], 2, 16, QLatin1Char('0'))
             .arg(p[2], 2, 16, QLatin1Char('0')).arg(p[3], 2, 16, QLatin1Char('0')).toUpper();
     }
+    // The records the window writes for a form closed with OK: the form's
+    // edits planned over the configuration it was filled from.
+    static RecordTable PlannedWrite(const CEdtCfgDlg& d)
+    {
+        std::vector<WriteChange> asked;
+        for (const FormEdit& e : d.m_edits)
+            asked.push_back({e.key, e.text.constData(), false});
+        const QByteArray mac = d.m_strMacAddr.toLatin1();
+        WritePlanInput in;
+        in.kind = WriteKind::FormEdit;
+        in.fresh = &d.m_shown;
+        in.shown = &d.m_shown;
+        in.mac = mac.constData();
+        in.changes = asked.data();
+        in.changeCount = static_cast<int>(asked.size());
+        auto plan = std::make_unique<WritePlan>();
+        EXPECT_GE(PlanWrite(in, plan.get()), PLAN_WRITE);
+        return plan->table;
+    }
+    static std::string SetConfigFrame(const RecordTable& t)
+    {
+        uint8_t buf[640];
+        const int n = BuildSetConfigFrame(buf, &t, sizeof buf);
+        EXPECT_GT(n, 0);
+        return std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(n > 0 ? n : 0));
+    }
     std::unique_ptr<CEdtCfgDlg> dlg_;
 };
 
@@ -125,8 +149,7 @@ TEST_F(EditConfigTest, MissingRecordsAreBlankAndLeftOutOfTheWrite)
     d->OnOK();
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(d->result(), IDOK);
-    FillWriteTable(*d);
-    const RecordTable& t = *GetWriteTable();
+    RecordTable t = PlannedWrite(*d);
     EXPECT_STREQ(t[0].key, "DEV");
     EXPECT_STREQ(t[1].key, "MAC");
     EXPECT_TRUE(IsEmptyRecord(&t[2]));
@@ -141,7 +164,7 @@ TEST_F(EditConfigTest, MissingRecordsAreBlankAndLeftOutOfTheWrite)
     Edit(IDC_EDT_PRNT_RCV_TMO)->setText(QStringLiteral("30"));
     d->OnOK();
     EXPECT_EQ(d->result(), IDOK);
-    FillWriteTable(*d);
+    t = PlannedWrite(*d);
     EXPECT_STREQ(t[2].key, "GATEWAY");
     EXPECT_EQ(std::string(t[2].value, 8), "10.0.0.1");
     EXPECT_STREQ(t[3].key, "PRNT_RCV_TMO");
@@ -201,8 +224,7 @@ TEST_F(EditConfigTest, LineSpeedCodesAndSelection)
     ASSERT_EQ(d->result(), IDOK);
     ASSERT_EQ(d->m_edits.size(), 1u);
     EXPECT_EQ(d->m_edits[0].key, KEY_ENET_SPD);
-    FillWriteTable(*d);
-    const RecordTable& t = *GetWriteTable();
+    const RecordTable t = PlannedWrite(*d);
     EXPECT_STREQ(t[2].key, "ENET_SPD");
     EXPECT_EQ(t[2].value[0], '0');
     EXPECT_TRUE(IsEmptyRecord(&t[3]));
@@ -268,7 +290,7 @@ TEST_F(EditConfigTest, ValidationMessagesIconAndFocus)
     }
 }
 
-TEST_F(EditConfigTest, HostNameLimitAndTextLimitMessage)
+TEST_F(EditConfigTest, HostNameLimitAndDigitsOnlyBoxes)
 {
     CEdtCfgDlg* d = OpenWith(FullConfig());
     QLineEdit* host = Edit(IDC_EDT_HOST_NAME);
@@ -286,15 +308,6 @@ TEST_F(EditConfigTest, HostNameLimitAndTextLimitMessage)
     port->setFocus();
     QTest::keyClicks(port, QStringLiteral("9a1-0"));
     EXPECT_EQ(port->text(), QStringLiteral("910"));
-
-    // An over-long text, where a field allows one, gets the limit message.
-    QLineEdit free;
-    free.setText(QString(17, QLatin1Char('x')));
-    QString out;
-    UiSeam::ClearCalls();
-    EXPECT_FALSE(Ddx::ExchangeText(nullptr, &free, 16, &out));
-    ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0].text, QStringLiteral("Enter no more than 16 characters."));
 }
 
 TEST_F(EditConfigTest, IpAddressControlTyping)
@@ -375,44 +388,31 @@ TEST_F(EditConfigTest, CancelLeavesNothingToWrite)
     EXPECT_TRUE(Messages().empty());
 }
 
-// --- WriteTable ------------------------------------------------------------
+// --- The write -------------------------------------------------------------
 
-TEST(WriteTable, TypicalConfigurationGivesTheExactFrame)
+TEST_F(EditConfigTest, TypicalConfigurationGivesTheExactFrame)
 {
-    CEdtCfgDlg d;
-    d.m_strDevName = QStringLiteral("NP-2400");
-    d.m_strRomVer = QStringLiteral("1.02.3");
-    d.m_strMacAddr = QStringLiteral("02C0EE000042");
-    d.m_nLineSpeed = 4;
-    d.m_nDhcp = 1;
-    const uint8_t addr[16] = {5, 0, 168, 192, 0, 255, 255, 255, 1, 0, 168, 192, 0, 0, 0, 0};
-    std::memcpy(d.m_abyAddr, addr, 16);
-    d.m_uPrntPort = 9100;
-    d.m_uPrntRcvTmo = 90;
-    d.m_strManufacturer = QStringLiteral("Ostrander Print");
-    d.m_strHostName = QStringLiteral("print");
-    d.m_strSerialNum = QStringLiteral("SN42");
-    FillWriteTable(d);
-
-    uint8_t buf[640];
-    const int n = BuildSetConfigFrame(buf, GetWriteTable(), sizeof buf);
+    CEdtCfgDlg* d = OpenWith(FullConfig());
+    Edit(IDC_EDT_HOST_NAME)->setText(QStringLiteral("print"));
+    d->OnOK();
+    ASSERT_EQ(d->result(), IDOK);
+    const RecordTable t = PlannedWrite(*d);
     const std::string expected =
         std::string("\x00\x0D\xAC\x00\x0D\xAC\x00\x03\x00\x00\x00", 11) +
         "DEV = NP-2400         \r\n" + "VER = 1.02.3          \r\n" + "MAC = 02C0EE000042\r\n" +
-        "ENET_SPD = 4\r\n" + "DHCP = 1\r\n" + "IP = 192.168.0.5    \r\n" +
+        "ENET_SPD = 3\r\n" + "DHCP = 1\r\n" + "IP = 192.168.0.10   \r\n" +
         "SUBNET_MASK = 255.255.255.0  \r\n" + "GATEWAY = 192.168.0.1    \r\n" +
-        "IP_DFLT = 0.0.0.0        \r\n" + "PRNT_PORT = 9100 \r\n" + "PRNT_RCV_TMO = 90   \r\n" +
+        "IP_DFLT = 192.168.0.250  \r\n" + "PRNT_PORT = 9100 \r\n" + "PRNT_RCV_TMO = 90   \r\n" +
         "MANUFACTURER = Ostrander Print                 \r\n" +
         "HOST_NAME = print" + std::string(27, ' ') + "\r\n" + "SERIAL_NUM = SN42            \r\n" +
         "*END* = \r\n";
-    ASSERT_EQ(n, static_cast<int>(expected.size()));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), static_cast<size_t>(n)), expected);
-    EXPECT_TRUE(IsEmptyRecord(&(*GetWriteTable())[14]));
+    EXPECT_EQ(SetConfigFrame(t), expected);
+    EXPECT_TRUE(IsEmptyRecord(&t[14]));
 }
 
-// The command-line program builds its write from the same configuration
-// without the form; both must put the same bytes on the wire.
-TEST_F(EditConfigTest, FormAndSharedRulesBuildTheSameFrame)
+// pathlume-cli asks for the same change without the form; both must put
+// the same bytes on the wire.
+TEST_F(EditConfigTest, FormAndCommandLineBuildTheSameFrame)
 {
     const std::string odd = Line(KEY_DEV, "LX-200") + Line(KEY_MAC, "02C0EE0000AB") +
                             Line(KEY_ENET_SPD, "9") + Line(KEY_IP, "192.168.000.010") +
@@ -425,36 +425,37 @@ TEST_F(EditConfigTest, FormAndSharedRulesBuildTheSameFrame)
         Edit(IDC_EDT_HOST_NAME)->setText(QStringLiteral("lobby"));
         d->OnOK();
         ASSERT_EQ(d->result(), IDOK);
-        FillWriteTable(*d);
-        uint8_t form[640];
-        const int formLen = BuildSetConfigFrame(form, GetWriteTable(), sizeof form);
+        const std::string form = SetConfigFrame(PlannedWrite(*d));
 
         RecordTable reply;
         ClearRecordTable(&reply);
         ASSERT_EQ(ParseConfigTextInto(&reply, text.c_str(), text.size(), nullptr, nullptr), 0);
-        CfgFormState state;
-        CfgFormFromRecords(reply, "02C0EE0000AB", &state);
-        ASSERT_EQ(SetCfgValue(&state, KEY_HOST_NAME, "lobby"), CFG_OK);
-        CfgValues values;
-        ASSERT_EQ(CheckCfgForm(state, &values, nullptr), CFG_OK);
-        RecordTable shared;
-        BuildWriteTable(&shared, values);
-        uint8_t cli[640];
-        const int cliLen = BuildSetConfigFrame(cli, &shared, sizeof cli);
-
-        ASSERT_GT(formLen, 0);
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(cli), static_cast<size_t>(cliLen)),
-                  std::string(reinterpret_cast<char*>(form), static_cast<size_t>(formLen)));
+        const WriteChange set{KEY_HOST_NAME, "lobby", false};
+        WritePlanInput in;
+        in.kind = WriteKind::Set;
+        in.fresh = &reply;
+        in.mac = "02C0EE0000AB";
+        in.changes = &set;
+        in.changeCount = 1;
+        auto plan = std::make_unique<WritePlan>();
+        ASSERT_EQ(PlanWrite(in, plan.get()), PLAN_WRITE);
+        EXPECT_EQ(SetConfigFrame(plan->table), form);
     }
 }
 
-TEST(WriteTable, UnchosenListsAreLeftOutAndTheRestMovesUp)
+// A list the device reported no choice for is left out of the write, and
+// the records after it move up.
+TEST_F(EditConfigTest, UnchosenListsAreLeftOutAndTheRestMovesUp)
 {
-    CEdtCfgDlg d;
-    d.m_nLineSpeed = -1;
-    d.m_nDhcp = 0;
-    FillWriteTable(d);
-    const RecordTable& t = *GetWriteTable();
+    std::string text = FullConfig();
+    text.erase(text.find("ENET_SPD"), Line(KEY_ENET_SPD, "3").size());
+    text.replace(text.find("DHCP = 1"), 8, "DHCP = 0");
+    CEdtCfgDlg* d = OpenWith(text);
+    ASSERT_EQ(d->m_cmbLineSpeed->currentIndex(), -1);
+    Edit(IDC_EDT_HOST_NAME)->setText(QStringLiteral("moved"));
+    d->OnOK();
+    ASSERT_EQ(d->result(), IDOK);
+    const RecordTable t = PlannedWrite(*d);
     EXPECT_STREQ(t[2].key, "MAC");
     EXPECT_STREQ(t[3].key, "DHCP");
     EXPECT_EQ(t[3].value[0], '0');

@@ -18,6 +18,7 @@
 #include "rxring.h"
 #include "socketio.h"
 #include "udp.h"
+#include "writecheck.h"
 
 namespace {
 
@@ -684,6 +685,29 @@ TEST_F(EngineTest, SetConfigIsAppliedAndReadBack)
     EXPECT_EQ(rig_->sim().Value(1, KEY_IP), "10.20.30.40");
     EXPECT_EQ(rig_->sim().Value(1, KEY_PRNT_PORT), "9101");
     EXPECT_NE(rig_->sim().Value(0, KEY_HOST_NAME), "renamed-host");
+
+    // A front end's write: sent from the WriteTable, which keeps it, and
+    // checked against the re-read that follows.
+    RecordTable planned = *GetWriteTable();
+    std::memset(planned[1].value, ' ', static_cast<size_t>(planned[1].width));
+    std::memcpy(planned[1].value, "checked-host", 12);
+    ClearWriteTable();
+    WriteCheck check;
+    EXPECT_EQ(SendCheckedWrite(&check, planned, mac.c_str(), serial.c_str()), 0);
+    for (int i = 0; i < kRecordSlots; ++i) {
+        const ConfigRecord& sent = (*GetWriteTable())[i];
+        EXPECT_EQ(sent.key, planned[i].key) << i;
+        EXPECT_EQ(sent.width, planned[i].width) << i;
+        EXPECT_EQ(std::memcmp(sent.value, planned[i].value, kValueSize), 0) << i;
+    }
+    EXPECT_STREQ(TargetMac, mac.c_str());
+    StartRequest(RequestKind::GetConfig, nullptr);
+    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_CONFIG_RECV));
+    RecordTable reread;
+    char line[128];
+    EXPECT_EQ(FinishWriteCheck(check, &reread, line, sizeof line), 0);
+    EXPECT_STREQ(line, "Configuration verified.");
+    EXPECT_EQ(rig_->sim().Value(1, KEY_HOST_NAME), "checked-host");
 }
 
 // The re-read after a write must be answered after it was sent. A device
@@ -827,13 +851,23 @@ TEST_F(EngineTest, TruncatedReplyDelaysNeitherStopNorTimeout)
     EXPECT_EQ(FinishRequest(), 0);
     EXPECT_LT(MsSince(t0), 300);
 
-    // Shutdown with a worker inside such a frame returns at once too.
-    StartRequest(RequestKind::Find, nullptr);
-    PumpUntil([] { return false; }, 200);
-    t0 = Clock::now();
-    ShutdownEngine();
-    EXPECT_LT(MsSince(t0), 300);
-    EXPECT_EQ(GetStopRecvFlg(), 1);
+    // Shutdown, or giving the request up, with a worker inside such a frame
+    // returns at once too. A shutdown leaves the request's end for the next
+    // look; giving up takes it, so no later look reports an end.
+    struct Stop {
+        const char* name;
+        void (*stop)();
+        bool endLeft;
+    } stops[] = {{"shutdown", ShutdownEngine, true}, {"abandon", AbandonRequest, false}};
+    for (const Stop& st : stops) {
+        StartRequest(RequestKind::Find, nullptr);
+        PumpUntil([] { return false; }, 200);
+        t0 = Clock::now();
+        st.stop();
+        EXPECT_LT(MsSince(t0), 300) << st.name;
+        EXPECT_EQ(GetStopRecvFlg(), st.endLeft ? 1 : 0) << st.name;
+        EXPECT_EQ(TakeRequestProgress().ended, st.endLeft) << st.name;
+    }
 }
 
 TEST_F(EngineTest, SimulatorFaultsAsSeenByTheEngine)

@@ -9,6 +9,7 @@
 
 #include "protocol.h"
 #include "cli.h"
+#include "devicewrite.h"
 #include "fleet.h"
 #include "internal.h"
 #include "output.h"
@@ -77,6 +78,46 @@ struct WriteRequest {
 
 }  // namespace
 
+int SendPlannedWrite(Session& s, const Target& t, const WritePlan& plan, const char* action,
+                     WriteDone* done, FILE* err)
+{
+    *done = WriteDone{};
+    WriteCheck check;
+    SendCheckedWrite(&check, plan.table, t.mac.c_str(), t.serial.c_str());
+    if (!s.Sent())
+        return kExitTransport;
+    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
+    RecordTable reread;
+    char line[1024];
+    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
+    const bool answered = differ >= 0;
+    // Sent is written, whatever the check finds: the journal keeps it.
+    JournalEntry entry = PlanJournalEntry(plan, "pathlume-cli", t.serial.c_str(), t.mac.c_str(),
+                                          answered ? &reread : nullptr);
+    if (action)
+        entry.action = action;
+    const std::string unrecorded = RecordWrite(entry);
+    if (!unrecorded.empty())
+        std::fprintf(err, "pathlume-cli: %s\n", PathText(unrecorded).c_str());
+    if (s.failed())
+        return kExitTransport;
+    for (const ConfigRecord& w : plan.table.rec) {
+        if (IsEmptyRecord(&w))
+            break;
+        std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
+        v.erase(v.find_last_not_of(' ') + 1);
+        done->keys.push_back({w.key, v, answered && CfgRecordReadBack(w, reread)});
+    }
+    done->line = line;
+    done->outcome = entry.outcome;
+    done->restores = entry.restores;
+    if (differ == 0)
+        return kExitOk;
+    if (!answered && g_interrupted.load() != 0)
+        return kExitInterrupted;
+    return kExitNotVerified;
+}
+
 int PlanAndWrite(Session& s, const Options& o, const Target& t, const WritePlanInput& in,
                  FILE* out, FILE* err)
 {
@@ -123,44 +164,20 @@ int PlanAndWrite(Session& s, const Options& o, const Target& t, const WritePlanI
         return kExitOk;
     }
 
-    ClearWriteTable();
-    RecordTable* table = GetWriteTable();
-    *table = plan.table;
-    WriteCheck check;
-    SendCheckedWrite(&check, plan.table, t.mac.c_str(), t.serial.c_str());
-    if (!s.Sent())
-        return kExitTransport;
-    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
-    RecordTable reread;
-    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
-    const bool answered = differ >= 0;
-    // Sent is written, whatever the check finds: the journal keeps it.
-    const JournalEntry entry = PlanJournalEntry(plan, "pathlume-cli", t.serial.c_str(), t.mac.c_str(),
-                                                answered ? &reread : nullptr);
-    const std::string unrecorded = RecordWrite(entry);
-    if (!unrecorded.empty())
-        std::fprintf(err, "pathlume-cli: %s\n", PathText(unrecorded).c_str());
-    if (s.failed())
-        return kExitTransport;
-    std::vector<KeyOutcome> keys;
-    for (const ConfigRecord& w : plan.table.rec) {
-        if (IsEmptyRecord(&w))
-            break;
-        std::string v(w.value, strnlen(w.value, static_cast<size_t>(w.width)));
-        v.erase(v.find_last_not_of(' ') + 1);
-        keys.push_back({w.key, v, answered && CfgRecordReadBack(w, reread)});
-    }
+    WriteDone done;
+    const int sent = SendPlannedWrite(s, t, plan, nullptr, &done, err);
+    if (sent == kExitTransport)
+        return sent;
     if (json)
-        PrintWriteJson(out, t, entry.restores, jsonChanges, entry.outcome, keys);
-    if (differ == 0) {
+        PrintWriteJson(out, t, done.restores, jsonChanges, done.outcome, done.keys);
+    if (sent == kExitOk) {
         if (!json && !o.quiet)
-            std::fprintf(out, "%s\n", line);
+            std::fprintf(out, "%s\n", done.line.c_str());
         return kExitOk;
     }
-    if (!answered && g_interrupted.load() != 0)
-        return kExitInterrupted;
-    std::fprintf(err, "pathlume-cli: %s\n", line);
-    return kExitNotVerified;
+    if (sent == kExitNotVerified)
+        std::fprintf(err, "pathlume-cli: %s\n", done.line.c_str());
+    return sent;
 }
 
 namespace {

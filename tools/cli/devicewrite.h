@@ -1,7 +1,9 @@
 // One device's write as apply makes it for each of its devices, on the write
 // planner as set and load make theirs: the changes worked out from the
 // configuration just read, only the changed records written, the write
-// check, the journal. Not part of the program's interface.
+// check, the journal; and the sending, checking and journaling of a planned
+// write, one function for set, load, restore and apply. Not part of the
+// program's interface.
 #pragma once
 
 #include <cstdio>
@@ -14,6 +16,23 @@
 #include "session.h"
 
 namespace cli {
+
+// How a planned write went, once sent, read back, checked and journaled.
+struct WriteDone {
+    std::string line;              // the write check's line
+    std::string outcome;           // the journal's: verified, not taken, no answer
+    int restores = 0;              // the journal entry's (a restore's entry number)
+    std::vector<KeyOutcome> keys;  // every written record and whether it came back
+};
+
+// Sends plan's write to t, reads the device again, checks every written
+// value and records the write in the journal (as action; nullptr: the
+// plan's kind's). A journal that cannot be written is told on err; nothing
+// else is. kExitOk when every value came back, kExitNotVerified (not taken,
+// or no answer), kExitInterrupted (no answer after Ctrl-C) or
+// kExitTransport (*done then says nothing when the send did not go out).
+int SendPlannedWrite(Session& s, const Target& t, const WritePlan& plan, const char* action,
+                     WriteDone* done, FILE* err);
 
 // What a write asks beyond its options.
 struct WriteRequest {

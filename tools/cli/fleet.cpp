@@ -430,38 +430,14 @@ int WriteDevice(Session& s, const Options& o, const Target& t, const RecordTable
         w->outcome = plan.result == PLAN_NOTHING ? "nothing to change" : "dry run";
         return kExitOk;
     }
-    ClearWriteTable();
-    *GetWriteTable() = plan.table;
-    WriteCheck check;
-    SendCheckedWrite(&check, plan.table, t.mac.c_str(), t.serial.c_str());
-    if (!s.Sent())
-        return kExitTransport;
-    s.Run(RequestKind::GetConfig, "Checking");   // the re-read
-    RecordTable reread;
-    const int differ = FinishWriteCheck(check, &reread, line, sizeof line);
-    const bool answered = differ >= 0;
-    // Sent is written, whatever the check finds: the journal keeps it.
-    JournalEntry entry = PlanJournalEntry(plan, "pathlume-cli", t.serial.c_str(), t.mac.c_str(),
-                                          answered ? &reread : nullptr);
-    entry.action = req.action;
-    const std::string unrecorded = RecordWrite(entry);
-    if (!unrecorded.empty())
-        std::fprintf(err, "pathlume-cli: %s\n", PathText(unrecorded).c_str());
-    if (s.failed())
-        return kExitTransport;
-    for (const ConfigRecord& rec : plan.table.rec) {
-        if (IsEmptyRecord(&rec))
-            break;
-        w->keys.push_back({rec.key, Trimmed(rec.value, static_cast<size_t>(rec.width)),
-                           answered && CfgRecordReadBack(rec, reread)});
-    }
-    w->outcome = entry.outcome;
-    w->line = line;
-    if (differ == 0)
-        return kExitOk;
-    if (!answered && g_interrupted.load() != 0)
-        return kExitInterrupted;
-    return kExitNotVerified;
+    WriteDone done;
+    const int sent = SendPlannedWrite(s, t, plan, req.action, &done, err);
+    if (sent == kExitTransport)
+        return sent;
+    w->keys = std::move(done.keys);
+    w->outcome = done.outcome;
+    w->line = done.line;
+    return sent;
 }
 
 int RunDiff(const Options& o, FILE* out, FILE* err)

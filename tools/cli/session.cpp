@@ -179,8 +179,7 @@ uint8_t Session::Run(RequestKind kind, const char* what, bool (*stopWhen)(void*,
     SetRecvTmo(opt_.timeout);
     StartRequest(kind, nullptr);
     if (!Sent()) {
-        ShutdownEngine();
-        ClearStopRecvFlg();
+        AbandonRequest();
         return 0;
     }
     uint8_t events = 0;
@@ -206,8 +205,7 @@ uint8_t Session::Run(RequestKind kind, const char* what, bool (*stopWhen)(void*,
         if (!holdInterrupts_ && g_interrupted.load() != 0 && GetStopReqFlg() == 0)
             SetStopReqFlg();
         if (std::chrono::steady_clock::now() > deadline) {
-            ShutdownEngine();
-            ClearStopRecvFlg();
+            AbandonRequest();
             break;
         }
         if (++ticks % 10 == 0)
@@ -286,10 +284,12 @@ int Resolve(Session& s, const Options& o, Target* t, FILE* err)
 bool Fetch(Session& s, const Target& t, RecordTable* reply, char (&text)[kCfgTextSize + 1],
            const char* what)
 {
-    SetTargetMac(t.mac.c_str());
-    SetTargetSerial(t.serial.c_str());
+    // The names as the engine keeps them: one too long for its field is
+    // kept as none.
+    const char* mac = SetTargetMac(t.mac.c_str()) ? t.mac.c_str() : "";
+    const char* serial = SetTargetSerial(t.serial.c_str()) ? t.serial.c_str() : "";
     s.Run(RequestKind::GetConfig, what);
-    if (!ReplyTableHoldsConfigOf(TargetMac, TargetSerial))
+    if (!ReplyTableHoldsConfigOf(mac, serial))
         return false;
     CopyReplyTable(reply);
     CopyCfgText(text);
