@@ -210,7 +210,13 @@ if [ -f "$win_build/app/pathlume.exe" ] && [ -n "$zip_file" ]; then
   qt_prefix=$(sed -n 's|^Qt6_DIR:PATH=\(.*\)/lib/cmake/Qt6$|\1|p' "$win_build/CMakeCache.txt")
   # The suite beside the shipped DLLs, and the offscreen platform it runs on.
   cp "$win_build/ui_tests.exe" "$app_dir/"
+  cp "$qt_prefix/bin/Qt6Test.dll" "$app_dir/"
   cp "$qt_prefix/plugins/platforms/qoffscreen.dll" "$app_dir/platforms/"
+  # The offscreen platform on Windows knows only the fonts in lib/fonts beside
+  # the program, and without one it measures every letter as a box: the
+  # suites run on DejaVu Sans, as they do on Linux.
+  mkdir -p "$app_dir/lib/fonts"
+  cp /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$app_dir/lib/fonts/"
   rc=0
   QT_QPA_PLATFORM=offscreen inside timeout 600 wine "$app_dir/ui_tests.exe" >"$work/ui_tests.log" 2>&1 || rc=$?
   tr -d '\r' <"$work/ui_tests.log" >"$work/ui_tests.txt"
@@ -218,7 +224,7 @@ if [ -f "$win_build/app/pathlume.exe" ] && [ -n "$zip_file" ]; then
     | sed "s/^/  ui_tests skipped: /" || true
   check "ui_tests.exe passes ($(grep -E '^\[  PASSED  \]' "$work/ui_tests.txt" | tr -s ' '))" [ "$rc" -eq 0 ]
   [ "$rc" -eq 0 ] || grep -E -B2 -A12 '^\[  FAILED  \]|Failure$' "$work/ui_tests.txt" | head -n 150
-  rm -f "$app_dir/ui_tests.exe" "$app_dir/platforms/qoffscreen.dll"
+  rm -rf "$app_dir/ui_tests.exe" "$app_dir/Qt6Test.dll" "$app_dir/platforms/qoffscreen.dll" "$app_dir/lib"
 
   rc=0
   inside timeout 60 wine "$app_dir/pathlume.exe" --version >"$work/window-version.out" 2>&1 || rc=$?

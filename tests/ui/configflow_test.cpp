@@ -71,9 +71,17 @@ TEST_F(ConfigFlowTest, ClickFetchesTheConfigurationAndRefreshesTheRow)
     EXPECT_EQ(dlg_->m_nSelItem, 1);
     // The records, a blank line, then where they came from: the simulator's loopback
     // address and port, which is not the IP address the device reports.
-    const QString from = QStringLiteral("Answered from 127.0.0.1:%1 (lo), not from its IP address %2.")
+    // The interface it came in on is named as the system names it: Winsock
+    // names none, so an interface is known there by its address.
+#ifdef _WIN32
+    const QString loopback = QStringLiteral("127.0.0.1");
+#else
+    const QString loopback = QStringLiteral("lo");
+#endif
+    const QString from = QStringLiteral("Answered from 127.0.0.1:%1 (%3), not from its IP address %2.")
                              .arg(rig_->port())
-                             .arg(QString::fromStdString(rig_->sim().Value(dev, KEY_IP_CUR)));
+                             .arg(QString::fromStdString(rig_->sim().Value(dev, KEY_IP_CUR)))
+                             .arg(loopback);
     EXPECT_TRUE(cfg.endsWith(QStringLiteral("*END* = \r\n\r\n") + from)) << cfg.toStdString();
     // The row says the same of the Find's reply, on every cell.
     for (int col = 0; col < 6; ++col)
