@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #ifdef _WIN32
 #include <direct.h>
@@ -17,6 +19,10 @@
 #include <windows.h>
 #else
 #include <unistd.h>
+#endif
+
+#ifdef __SSE2__
+#include <emmintrin.h>
 #endif
 
 #include "platform.h"
@@ -34,60 +40,94 @@ const char kJournalNoAnswer[] = "no answer";
 
 namespace {
 
-// A key's index in KeyTable, or -1, found through a small hash of its
-// length and end bytes and then compared whole (history reads two lists of
-// keys on every line of the journal).
-int KeyIndexOf(const std::string& key)
+// A key's index in KeyTable, or -1. History reads two lists of keys on
+// every line of the journal: a key of up to 16 bytes is taken as two words
+// (its bytes, then zeros), hashed into a table of 64 slots and compared
+// with the slot's key as the same two words; a longer one is compared with
+// every key.
+struct KeyWords {
+    uint64_t a = 0;
+    uint64_t b = 0;
+};
+
+KeyWords KeyWordsOf(std::string_view k)
 {
-    // (Chosen so that today's twenty keys fall in twenty buckets.)
-    constexpr size_t kBuckets = 64;
-    auto hash = [](const char* k, size_t n) {
-        return n == 0 ? 0
-                      : (n + static_cast<unsigned char>(k[0]) + static_cast<unsigned char>(k[n - 1]) * 2 +
-                         static_cast<unsigned char>(k[n / 2]) * 8) %
-                            kBuckets;
+    char text[16] = {};
+    std::memcpy(text, k.data(), k.size());
+    KeyWords w;
+    std::memcpy(&w.a, text, 8);
+    std::memcpy(&w.b, text + 8, 8);
+    return w;
+}
+
+int KeyIndexOfWords(const KeyWords& w, size_t n)
+{
+    constexpr size_t kSlots = 64;
+    auto slot = [](const KeyWords& x, size_t size) {
+        return static_cast<size_t>(((x.a ^ (x.b * 31) ^ size) * 0x9E3779B97F4A7C15u) >> 58);
     };
     struct Index {
-        std::array<int8_t, kBuckets> slot;   // -1 none, -2 shared by two keys
+        std::array<int8_t, kSlots> key;   // -1: an empty slot; filled in order from the hashed one
+        std::array<KeyWords, kKeyCount> words;
         std::array<size_t, kKeyCount> length;
     };
-    static const Index index = [&hash] {
+    static const Index index = [&slot] {
         Index x{};
-        x.slot.fill(-1);
+        x.key.fill(-1);
         for (int k = 0; k < kKeyCount; ++k) {
-            const size_t n = std::strlen(KeyTable[k].key);
-            x.length[static_cast<size_t>(k)] = n;
-            int8_t& s = x.slot[hash(KeyTable[k].key, n)];
-            s = s == -1 ? static_cast<int8_t>(k) : -2;
+            const std::string_view name = KeyTable[k].key;
+            x.length[static_cast<size_t>(k)] = name.size();
+            if (name.size() > 16)
+                continue;
+            x.words[static_cast<size_t>(k)] = KeyWordsOf(name);
+            size_t s = slot(x.words[static_cast<size_t>(k)], name.size());
+            while (x.key[s] >= 0)
+                s = (s + 1) % kSlots;
+            x.key[s] = static_cast<int8_t>(k);
         }
         return x;
     }();
-    const int8_t s = index.slot[hash(key.data(), key.size())];
-    if (s == -1)
-        return -1;
-    if (s >= 0)
-        return index.length[static_cast<size_t>(s)] == key.size() &&
-                       std::memcmp(KeyTable[s].key, key.data(), key.size()) == 0
-                   ? s
-                   : -1;
-    for (int k = 0; k < kKeyCount; ++k)   // two keys in one bucket
-        if (index.length[static_cast<size_t>(k)] == key.size() &&
-            std::memcmp(KeyTable[k].key, key.data(), key.size()) == 0)
+    for (size_t s = slot(w, n);; s = (s + 1) % kSlots) {
+        const int k = index.key[s];
+        if (k < 0)
+            return -1;
+        const auto i = static_cast<size_t>(k);
+        if (index.length[i] == n && index.words[i].a == w.a && index.words[i].b == w.b)
             return k;
-    return -1;
+    }
 }
 
-// A record of a table for the shared value comparisons.
-bool RecordOf(const JournalRecord& r, ConfigRecord* out)
+int KeyIndexOf(std::string_view key)
 {
-    const int k = KeyIndexOf(r.key);
-    if (k < 0 || r.value.size() > static_cast<size_t>(kMaxValueWidth))
-        return false;
-    ClearRecord(out);
-    out->key = KeyTable[k].key;
-    out->width = KeyTable[k].width;
-    std::memcpy(out->value, r.value.data(), r.value.size());
-    return true;
+    if (key.size() > 16) {
+        for (int k = 0; k < kKeyCount; ++k)
+            if (key == KeyTable[k].key)
+                return k;
+        return -1;
+    }
+    return KeyIndexOfWords(KeyWordsOf(key), key.size());
+}
+
+// KeyIndexOf of a key with at least 16 bytes that may be read from its
+// start (the line goes on past it): its words loaded at once.
+int KeyIndexOfInLine(std::string_view key)
+{
+    if constexpr (std::endian::native != std::endian::little)
+        return KeyIndexOf(key);
+    const size_t n = key.size();
+    if (n > 16)
+        return KeyIndexOf(key);
+    KeyWords w;
+    std::memcpy(&w.a, key.data(), 8);
+    std::memcpy(&w.b, key.data() + 8, 8);
+    // Only the key's own bytes, the first in memory being the lowest.
+    if (n < 8) {
+        w.a &= (uint64_t{1} << (8 * n)) - 1;
+        w.b = 0;
+    } else if (n < 16) {
+        w.b &= (uint64_t{1} << (8 * (n - 8))) - 1;
+    }
+    return KeyIndexOfWords(w, n);
 }
 
 std::string RecordsJson(const std::vector<JournalRecord>& records)
@@ -100,7 +140,7 @@ std::string RecordsJson(const std::vector<JournalRecord>& records)
 }
 
 // Device text as the protocol holds it: at most max bytes, no zero byte.
-bool IsDeviceText(const std::string& s, size_t max)
+bool IsDeviceText(std::string_view s, size_t max)
 {
     return s.size() <= max && s.find('\0') == std::string::npos;
 }
@@ -200,15 +240,37 @@ std::string JournalLine(const JournalEntry& e)
 
 namespace {
 
+// One entry seen without copying its texts: each is a view into the line it
+// was read from, or into the reader's room for a text that held escapes, or
+// into a JournalEntry's strings. Keys are indices in KeyTable (-1 only in an
+// entry made by hand with a key the table does not know).
+struct RecordView {
+    int key = -1;
+    std::string_view value;
+};
+
+struct EntryView {
+    std::string_view time;
+    std::string_view program;
+    std::string_view action;
+    std::string_view serial;
+    std::string_view mac;
+    std::string_view outcome;
+    int restores = 0;
+    std::vector<RecordView> before;    // their room kept from line to line
+    std::vector<RecordView> written;
+    std::vector<int> notTaken;
+};
+
 // The journal's lines as JournalLine writes them, read without building a
 // tree of JSON values: the members the entry has, in any order, each of the
 // kind it must be; strings with the escapes JournalLine writes (\u0000 to
 // \u00ff among them). Anything else it is not sure of (another member, a
 // code point beyond one byte, a number that is not plain digits) it leaves
 // to the whole JSON reader, which then decides: what this reader takes, the
-// whole reader takes the same way. The strings of the entry it fills keep
-// their room from line to line.
-class LineReader {
+// whole reader takes the same way. Nothing is copied but the strings that
+// hold escapes, which are written out once into room as long as the line.
+class LineScanner {
     // The bytes a string holds as they are: not its quote, not an escape,
     // not a control character.
     static constexpr auto kPlain = [] {
@@ -219,52 +281,64 @@ class LineReader {
     }();
 
 public:
-    LineReader(const std::string& line, JournalEntry* e)
-        : p_(line.data()), end_(line.data() + line.size()), e_(e)
+    // Views of the line's texts in *v, valid while the line and this
+    // scanner are. false when the line is not as described above.
+    bool Scan(std::string_view line, EntryView* v)
     {
+        p_ = line.data();
+        end_ = line.data() + line.size();
+        v_ = v;
+        // Escaped text is never longer once read, so the room never moves
+        // while a line is read and the views into it stay good.
+        if (room_.size() < line.size())
+            room_.resize(line.size());
+        used_ = 0;
+        return Entry();
     }
 
+private:
     bool Entry()
     {
         enum : unsigned { kTime = 1, kProgram = 2, kAction = 4, kSerial = 8, kMac = 16,
                           kOutcome = 32, kBefore = 64, kWritten = 128, kAll = 255 };
         unsigned seen = 0;
-        e_->restores = 0;
-        e_->notTaken.clear();
+        v_->restores = 0;
+        v_->notTaken.clear();
         Blanks();
         if (!Take('{'))
             return false;
         Blanks();
         if (Take('}'))
             return false;
+        std::string_view name;
         for (;;) {
-            if (!String(&name_))
+            if (!String(&name))
                 return false;
             Blanks();
             if (!Take(':'))
                 return false;
             Blanks();
             bool ok = true;
-            if (name_ == "time")
-                ok = String(&e_->time), seen |= kTime;
-            else if (name_ == "program")
-                ok = String(&e_->program), seen |= kProgram;
-            else if (name_ == "action")
-                ok = String(&e_->action), seen |= kAction;
-            else if (name_ == "serial")
-                ok = String(&e_->serial), seen |= kSerial;
-            else if (name_ == "mac")
-                ok = String(&e_->mac), seen |= kMac;
-            else if (name_ == "outcome")
-                ok = String(&e_->outcome), seen |= kOutcome;
-            else if (name_ == "before")
-                ok = Records(&e_->before), seen |= kBefore;
-            else if (name_ == "written")
-                ok = Records(&e_->written), seen |= kWritten;
-            else if (name_ == "not_taken")
-                ok = Keys(&e_->notTaken);
-            else if (name_ == "restores")
-                ok = Count(&e_->restores);
+            if (Is(name, "time"))
+                ok = String(&v_->time), seen |= kTime;
+            else if (Is(name, "program"))
+                ok = String(&v_->program), seen |= kProgram;
+            else if (Is(name, "action"))
+                ok = String(&v_->action), seen |= kAction;
+            else if (Is(name, "serial"))
+                ok = String(&v_->serial), seen |= kSerial;
+            else if (Is(name, "mac"))
+                ok = String(&v_->mac), seen |= kMac;
+            else if (Is(name, "outcome"))
+                ok = String(&v_->outcome), seen |= kOutcome;
+            else if (Is(name, "before"))
+                ok = Records(&v_->before), seen |= kBefore;
+            else if (Is(name, "written"))
+                ok = Records(&v_->written), seen |= kWritten;
+            else if (Is(name, "not_taken"))
+                ok = Keys(&v_->notTaken);
+            else if (Is(name, "restores"))
+                ok = Count(&v_->restores);
             else
                 return false;
             if (!ok)
@@ -277,14 +351,21 @@ public:
             Blanks();
         }
         Blanks();
-        return p_ == end_ && seen == kAll && IsDeviceText(e_->serial, 16) &&
-               IsDeviceText(e_->mac, 12);
+        return p_ == end_ && seen == kAll && IsDeviceText(v_->serial, 16) &&
+               IsDeviceText(v_->mac, 12);
     }
 
-private:
+    // Whether a name is the given one (its length known when compiled).
+    template <size_t N>
+    static bool Is(std::string_view name, const char (&text)[N])
+    {
+        return name.size() == N - 1 && std::memcmp(name.data(), text, N - 1) == 0;
+    }
+
     void Blanks()
     {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r'))
+        while (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ' &&
+               (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r'))
             ++p_;
     }
 
@@ -308,41 +389,83 @@ private:
         return -1;
     }
 
-    bool String(std::string* out)
+    // Past the plain bytes of a string: eight at a time while none of them
+    // is a quote, a backslash or a control character, then one at a time.
+    void Plain()
+    {
+#ifdef __SSE2__
+        // Sixteen at a time, each byte compared on its own.
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i slash = _mm_set1_epi8('\\');
+        const __m128i control = _mm_set1_epi8(0x1F);
+        while (end_ - p_ >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+            const __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
+                _mm_cmpeq_epi8(_mm_min_epu8(v, control), v));   // v <= 0x1F
+            if (const int mask = _mm_movemask_epi8(hit)) {
+                p_ += std::countr_zero(static_cast<unsigned>(mask));
+                return;
+            }
+            p_ += 16;
+        }
+#endif
+        constexpr uint64_t kOnes = 0x0101010101010101u;
+        constexpr uint64_t kHigh = 0x8080808080808080u;
+        while (end_ - p_ >= 8) {
+            uint64_t v;
+            std::memcpy(&v, p_, 8);
+            const uint64_t quote = v ^ (kOnes * '"');
+            const uint64_t slash = v ^ (kOnes * '\\');
+            // A byte below 0x20 (or equal to the quote or backslash, made
+            // zero above) sets its high bit here; a byte from 0x80 never does.
+            const uint64_t hit = ((v - kOnes * 0x20) | (quote - kOnes) | (slash - kOnes)) & ~v & kHigh;
+            if (hit) {
+                // No byte before the first such one is marked, so the lowest
+                // mark is it (the first in memory on a little-endian machine).
+                if constexpr (std::endian::native == std::endian::little)
+                    p_ += std::countr_zero(hit) / 8;
+                break;
+            }
+            p_ += 8;
+        }
+        while (p_ < end_ && kPlain[static_cast<unsigned char>(*p_)])
+            ++p_;
+    }
+
+    bool String(std::string_view* out)
     {
         if (!Take('"'))
             return false;
-        // Most strings have no escape: found whole, then given in one assign.
+        // Most strings have no escape: a view of the line.
         const char* run = p_;
-        while (p_ < end_ && kPlain[static_cast<unsigned char>(*p_)])
-            ++p_;
+        Plain();
         if (p_ < end_ && *p_ == '"') {
-            out->assign(run, static_cast<size_t>(p_ - run));
+            *out = std::string_view(run, static_cast<size_t>(p_ - run));
             ++p_;
             return true;
         }
-        out->assign(run, static_cast<size_t>(p_ - run));
+        char* const text = room_.data() + used_;
+        char* to = text;
         for (;;) {
-            run = p_;
-            while (p_ < end_ && kPlain[static_cast<unsigned char>(*p_)])
-                ++p_;
-            out->append(run, static_cast<size_t>(p_ - run));
+            std::memcpy(to, run, static_cast<size_t>(p_ - run));
+            to += p_ - run;
             if (p_ == end_)
                 return false;
             const char c = *p_++;
             if (c == '"')
-                return true;
+                break;
             if (c != '\\' || p_ == end_)
                 return false;   // a control character, or a line ending in an escape
             switch (*p_++) {
-            case '"': *out += '"'; break;
-            case '\\': *out += '\\'; break;
-            case '/': *out += '/'; break;
-            case 'b': *out += '\b'; break;
-            case 'f': *out += '\f'; break;
-            case 'n': *out += '\n'; break;
-            case 'r': *out += '\r'; break;
-            case 't': *out += '\t'; break;
+            case '"': *to++ = '"'; break;
+            case '\\': *to++ = '\\'; break;
+            case '/': *to++ = '/'; break;
+            case 'b': *to++ = '\b'; break;
+            case 'f': *to++ = '\f'; break;
+            case 'n': *to++ = '\n'; break;
+            case 'r': *to++ = '\r'; break;
+            case 't': *to++ = '\t'; break;
             case 'u': {
                 if (end_ - p_ < 4 || p_[0] != '0' || p_[1] != '0')
                     return false;   // beyond one byte: the whole reader's
@@ -350,13 +473,18 @@ private:
                 const int lo = HexDigit(p_[3]);
                 if (hi < 0 || lo < 0)
                     return false;
-                *out += static_cast<char>(hi * 16 + lo);
+                *to++ = static_cast<char>(hi * 16 + lo);
                 p_ += 4;
                 break;
             }
             default: return false;
             }
+            run = p_;
+            Plain();
         }
+        *out = std::string_view(text, static_cast<size_t>(to - text));
+        used_ += out->size();
+        return true;
     }
 
     // A name as JournalLine writes it, without escapes, taken when the text
@@ -369,19 +497,55 @@ private:
         return true;
     }
 
-    bool Record(JournalRecord* r)
+    // A record exactly as JournalLine writes it, {"key": "K", "value": "V"}
+    // with no escape in K or V, read in one go; anything else is left to
+    // Record, which reads these the same way.
+    bool WrittenRecord(RecordView* r)
     {
+        static constexpr char kHead[] = "{\"key\": \"";
+        static constexpr char kMiddle[] = "\", \"value\": \"";
+        constexpr size_t kHeadSize = sizeof kHead - 1;
+        constexpr size_t kMiddleSize = sizeof kMiddle - 1;
+        if (static_cast<size_t>(end_ - p_) < kHeadSize || std::memcmp(p_, kHead, kHeadSize) != 0)
+            return false;
+        p_ += kHeadSize;
+        const char* key = p_;
+        Plain();
+        const std::string_view keyText(key, static_cast<size_t>(p_ - key));
+        if (static_cast<size_t>(end_ - p_) < kMiddleSize || std::memcmp(p_, kMiddle, kMiddleSize) != 0)
+            return false;
+        p_ += kMiddleSize;
+        const char* value = p_;
+        Plain();
+        if (end_ - p_ < 2 || p_[0] != '"' || p_[1] != '}')
+            return false;
+        r->value = std::string_view(value, static_cast<size_t>(p_ - value));
+        p_ += 2;
+        // The key is followed by kMiddle, so 16 bytes from its start are
+        // in the line when it has 3 or more; a plain value holds no zero byte.
+        r->key = keyText.size() >= 3 ? KeyIndexOfInLine(keyText) : KeyIndexOf(keyText);
+        return r->key >= 0 && r->value.size() <= static_cast<size_t>(kMaxValueWidth);
+    }
+
+    bool Record(RecordView* r)
+    {
+        const char* const at = p_;
+        if (WrittenRecord(r))
+            return true;
+        p_ = at;
         if (!Take('{'))
             return false;
         bool key = false;
         bool value = false;
+        std::string_view keyText;
         for (;;) {
             Blanks();
             int which = Name("\"key\"", 5) ? 1 : Name("\"value\"", 7) ? 2 : 0;
             if (which == 0) {
-                if (!String(&name_))
+                std::string_view name;
+                if (!String(&name))
                     return false;
-                which = name_ == "key" ? 1 : name_ == "value" ? 2 : 0;
+                which = name == "key" ? 1 : name == "value" ? 2 : 0;
                 if (which == 0)
                     return false;
             }
@@ -389,7 +553,7 @@ private:
             if (!Take(':'))
                 return false;
             Blanks();
-            if (!String(which == 1 ? &r->key : &r->value))
+            if (!String(which == 1 ? &keyText : &r->value))
                 return false;
             (which == 1 ? key : value) = true;
             Blanks();
@@ -398,11 +562,14 @@ private:
             if (!Take(','))
                 return false;
         }
-        return key && value && KeyIndexOf(r->key) >= 0 && IsDeviceText(r->value, kMaxValueWidth);
+        if (!key || !value)
+            return false;
+        r->key = KeyIndexOf(keyText);
+        return r->key >= 0 && IsDeviceText(r->value, kMaxValueWidth);
     }
 
-    // An array of records into out, whose elements keep their room.
-    bool Records(std::vector<JournalRecord>* out)
+    // An array of records into out, whose room is kept.
+    bool Records(std::vector<RecordView>* out)
     {
         if (!Take('['))
             return false;
@@ -414,6 +581,10 @@ private:
                     out->emplace_back();
                 if (!Record(&(*out)[n++]))
                     return false;
+                if (end_ - p_ >= 3 && p_[0] == ',' && p_[1] == ' ' && p_[2] == '{') {
+                    p_ += 2;   // the next record, as JournalLine writes it
+                    continue;
+                }
                 Blanks();
                 if (Take(']'))
                     break;
@@ -426,7 +597,7 @@ private:
         return true;
     }
 
-    bool Keys(std::vector<std::string>* out)
+    bool Keys(std::vector<int>* out)
     {
         out->clear();
         if (!Take('['))
@@ -435,9 +606,13 @@ private:
         if (Take(']'))
             return true;
         for (;;) {
-            out->emplace_back();
-            if (!String(&out->back()) || KeyIndexOf(out->back()) < 0)
+            std::string_view key;
+            if (!String(&key))
                 return false;
+            const int k = KeyIndexOf(key);
+            if (k < 0)
+                return false;
+            out->push_back(k);
             Blanks();
             if (Take(']'))
                 return true;
@@ -464,10 +639,11 @@ private:
         return true;
     }
 
-    const char* p_;
-    const char* end_;
-    JournalEntry* e_;
-    std::string name_;
+    const char* p_ = nullptr;
+    const char* end_ = nullptr;
+    EntryView* v_ = nullptr;
+    std::vector<char> room_;
+    size_t used_ = 0;
 };
 
 // Any JSON text: through the whole reader's tree of values.
@@ -510,30 +686,182 @@ bool ParseJsonJournalLine(const std::string& line, JournalEntry* out)
     return true;
 }
 
+
+// Views of an entry's own strings.
+void ViewOf(const JournalEntry& e, EntryView* v)
+{
+    v->time = e.time;
+    v->program = e.program;
+    v->action = e.action;
+    v->serial = e.serial;
+    v->mac = e.mac;
+    v->outcome = e.outcome;
+    v->restores = e.restores;
+    auto records = [](const std::vector<JournalRecord>& from, std::vector<RecordView>* to) {
+        to->resize(from.size());
+        for (size_t i = 0; i < from.size(); ++i)
+            (*to)[i] = {KeyIndexOf(from[i].key), from[i].value};
+    };
+    records(e.before, &v->before);
+    records(e.written, &v->written);
+    v->notTaken.clear();
+    for (const std::string& k : e.notTaken)
+        v->notTaken.push_back(KeyIndexOf(k));
+}
+
+// An entry from the views of a line that was read whole (every key known);
+// its before and written records only when records is true, else left empty.
+// The entry's strings keep their room.
+void FillEntry(const EntryView& v, bool records, JournalEntry* e)
+{
+    e->time.assign(v.time);
+    e->program.assign(v.program);
+    e->action.assign(v.action);
+    e->restores = v.restores;
+    e->serial.assign(v.serial);
+    e->mac.assign(v.mac);
+    e->outcome.assign(v.outcome);
+    e->notTaken.resize(v.notTaken.size());
+    for (size_t i = 0; i < v.notTaken.size(); ++i)
+        e->notTaken[i].assign(KeyTable[v.notTaken[i]].key);
+    auto fill = [records](const std::vector<RecordView>& from, std::vector<JournalRecord>* to) {
+        to->resize(records ? from.size() : 0);
+        for (size_t i = 0; i < to->size(); ++i) {
+            (*to)[i].key.assign(KeyTable[from[i].key].key);
+            (*to)[i].value.assign(from[i].value);
+        }
+    };
+    fill(v.before, &e->before);
+    fill(v.written, &e->written);
+}
+
+// Whether a written value reads back as the value before the write, as the
+// write check compares them (before is nullptr when there was none). The
+// answer depends on the key and the two texts alone, and the entries of a
+// journal mostly repeat their values: answers are kept in a small table
+// found by a hash of the three, each checked whole before it is used.
+class ReadBackCheck {
+public:
+    bool Same(const RecordView& w, const RecordView* before)
+    {
+        const std::string_view b = before ? before->value : std::string_view();
+        // Both at most kMaxValueWidth bytes, as ChangesOf sees to. The hash
+        // takes the sizes and the bytes where values mostly differ, the last.
+        auto ends = [](std::string_view t) {
+            return t.empty() ? 0u : static_cast<unsigned char>(t.back()) * 256u + static_cast<unsigned char>(t[t.size() / 2]);
+        };
+        const uint64_t h = ((static_cast<uint64_t>(w.key) << 48) ^ (uint64_t{before ? 1u : 2u} << 44) ^
+                            (uint64_t{w.value.size()} << 38) ^ (uint64_t{b.size()} << 32) ^
+                            (uint64_t{ends(w.value)} << 16) ^ ends(b)) *
+                           0x9E3779B97F4A7C15u;
+        Answer& a = answers_[(h >> 40) % kAnswers];
+        if (a.key == w.key && a.hadBefore == (before != nullptr) &&
+            std::string_view(a.written, a.writtenSize) == w.value &&
+            std::string_view(a.before, a.beforeSize) == b)
+            return a.same;
+        ConfigRecord r;
+        ClearRecord(&r);
+        r.key = KeyTable[w.key].key;
+        r.width = KeyTable[w.key].width;
+        std::memcpy(r.value, w.value.data(), w.value.size());
+        char got[kValueSize] = {};
+        std::memcpy(got, b.data(), b.size());
+        a.same = CfgRecordMatches(r, before ? got : nullptr);
+        a.key = w.key;
+        a.hadBefore = before != nullptr;
+        a.writtenSize = static_cast<uint8_t>(w.value.size());
+        a.beforeSize = static_cast<uint8_t>(b.size());
+        std::memcpy(a.written, w.value.data(), w.value.size());
+        std::memcpy(a.before, b.data(), b.size());
+        return a.same;
+    }
+
+private:
+    static constexpr size_t kAnswers = 512;
+    struct Answer {
+        int key = -1;   // none yet
+        bool hadBefore = false;
+        bool same = false;
+        uint8_t writtenSize = 0;
+        uint8_t beforeSize = 0;
+        char written[kMaxValueWidth];
+        char before[kMaxValueWidth];
+    };
+    std::vector<Answer> answers_ = std::vector<Answer>(kAnswers);
+};
+
+// JournalChanges of an entry's views into *out, whose room is kept.
+void ChangesOf(const EntryView& e, ReadBackCheck* check, std::vector<JournalChange>* out)
+{
+    // For each key, the before record a written one is compared with (the
+    // last of the first kRecordSlots that a table can hold, as a table of
+    // them would give it) and the before value told (the last of all).
+    std::array<const RecordView*, kKeyCount> compared{};
+    std::array<const RecordView*, kKeyCount> told{};
+    int slots = 0;
+    for (const RecordView& b : e.before) {
+        if (b.key < 0)
+            continue;
+        told[static_cast<size_t>(b.key)] = &b;
+        if (slots < kRecordSlots && b.value.size() <= static_cast<size_t>(kMaxValueWidth)) {
+            compared[static_cast<size_t>(b.key)] = &b;
+            ++slots;
+        }
+    }
+    size_t n = 0;
+    for (const RecordView& w : e.written) {
+        if (w.key < 0 || w.value.size() > static_cast<size_t>(kMaxValueWidth))
+            continue;   // no record of a table could hold it
+        if (check->Same(w, compared[static_cast<size_t>(w.key)]))
+            continue;
+        if (n == out->size())
+            out->emplace_back();
+        JournalChange& c = (*out)[n++];
+        c.key.assign(KeyTable[w.key].key);
+        c.after.assign(w.value);
+        const RecordView* t = told[static_cast<size_t>(w.key)];
+        c.hadBefore = t != nullptr;   // the last of duplicate keys counts
+        c.before.assign(t ? t->value : std::string_view());
+    }
+    out->resize(n);
+}
+
 }  // namespace
+
+// What a reader keeps from line to line: the scanner and its room, the
+// views of the last line read, an entry for the lines only the whole JSON
+// reader takes, and the read-back answers of the last entry.
+class JournalScan {
+public:
+    // The views of one line in view(). false when it is not an entry.
+    bool Read(std::string_view line)
+    {
+        if (scanner_.Scan(line, &view_))
+            return true;
+        if (!ParseJsonJournalLine(std::string(line), &whole_))
+            return false;
+        ViewOf(whole_, &view_);
+        return true;
+    }
+    const EntryView& view() const { return view_; }
+    void Changes(std::vector<JournalChange>* out) { ChangesOf(view_, &check_, out); }
+
+private:
+    LineScanner scanner_;
+    EntryView view_;
+    JournalEntry whole_;
+    ReadBackCheck check_;
+};
 
 bool ParseJournalLine(const std::string& line, JournalEntry* out)
 {
-    JournalEntry e;
-    if (LineReader(line, &e).Entry() || ParseJsonJournalLine(line, &e)) {
-        *out = std::move(e);
-        return true;
-    }
-    return false;
-}
-
-namespace {
-
-// ParseJournalLine through a scratch entry whose room the next line reuses.
-bool ParseJournalLineInto(const std::string& line, JournalEntry* scratch, JournalEntry* out)
-{
-    if (!LineReader(line, scratch).Entry() && !ParseJsonJournalLine(line, scratch))
+    JournalScan scan;
+    if (!scan.Read(line))
         return false;
-    std::swap(*scratch, *out);
+    FillEntry(scan.view(), true, out);
+    out->number = 0;
     return true;
 }
-
-}  // namespace
 
 // --- The file -----------------------------------------------------------------
 
@@ -1007,6 +1335,7 @@ bool JournalReader::Open(const std::string& path, std::string* reason)
         file_.reset();
         return missing;   // nothing written yet: an empty journal
     }
+    scan_ = std::make_unique<JournalScan>();
     buf_.resize(kReadChunk);
     return true;
 }
@@ -1024,15 +1353,23 @@ bool JournalReader::Fill()
     return n > 0;
 }
 
-bool JournalReader::NextLine(bool* tooLong)
+bool JournalReader::NextLine(std::string_view* line, bool* tooLong)
 {
-    line_.clear();
     *tooLong = false;
     start_ = base_ + pos_;
+    // Mostly the whole line is in the buffer: a view of it there.
+    if (const void* nl = std::memchr(buf_.data() + pos_, '\n', end_ - pos_)) {
+        const size_t n = static_cast<size_t>(static_cast<const char*>(nl) - (buf_.data() + pos_));
+        *tooLong = n > kMaxLine;
+        *line = std::string_view(buf_.data() + pos_, n);
+        pos_ += n + 1;
+        return true;
+    }
+    line_.clear();
     bool any = false;
     for (;;) {
         if (pos_ == end_ && !Fill())
-            return any && error_.empty();
+            break;
         any = true;
         const char* from = buf_.data() + pos_;
         const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - pos_));
@@ -1044,45 +1381,88 @@ bool JournalReader::NextLine(bool* tooLong)
         pos_ += n;
         if (nl) {
             ++pos_;
-            return true;
+            break;
         }
     }
+    *line = line_;
+    return any && error_.empty();
 }
 
-bool JournalReader::Next(JournalEntry* out)
+bool JournalReader::NextEntry(JournalEntry* out, bool records)
 {
     if (!file_)
         return false;
     bool tooLong = false;
-    while (NextLine(&tooLong)) {
+    std::string_view line;
+    while (NextLine(&line, &tooLong)) {
         ++number_;
-        size_t n = line_.size();
-        if (n > 0 && line_[n - 1] == '\r')
+        size_t n = line.size();
+        if (n > 0 && line[n - 1] == '\r')
             --n;
-        if (!tooLong && line_.find_first_not_of(" \t") >= n)
+        if (!tooLong && line.find_first_not_of(" \t") >= n)
             continue;   // blank
-        if (!tooLong) {
-            line_.resize(n);
-            if (ParseJournalLineInto(line_, &scratch_, out)) {
-                out->number = number_;
-                last_ = {start_, static_cast<uint32_t>(line_.size()), number_};
-                return true;
-            }
+        if (!tooLong && scan_->Read(line.substr(0, n))) {
+            FillEntry(scan_->view(), records, out);
+            out->number = number_;
+            last_ = {start_, static_cast<uint32_t>(n), number_};
+            return true;
         }
         damaged_.push_back(number_);
     }
     return false;
 }
 
-bool JournalReader::ReadAgain(const JournalPlace& place, JournalEntry* out)
+bool JournalReader::Next(JournalEntry* out)
+{
+    return NextEntry(out, true);
+}
+
+bool JournalReader::NextListed(JournalEntry* out)
+{
+    return NextEntry(out, false);
+}
+
+bool JournalReader::LineAt(const JournalPlace& place, std::string_view* line)
 {
     if (!file_)
         return false;
-    again_.resize(place.length);
-    if (file_->ReadAt(again_.data(), place.length, place.offset) != static_cast<long long>(place.length) ||
-        !ParseJournalLineInto(again_, &scratch_, out))
+    const uint64_t end = place.offset + place.length;
+    if (place.offset < againBase_ || end > againBase_ + againSize_) {
+        // A block that ends with this line, so that the lines before it,
+        // read next when going newest first, are in it too.
+        const size_t want = std::max<size_t>(4 * kReadChunk, place.length);
+        const uint64_t from = end > want ? end - want : 0;
+        if (again_.size() < want)
+            again_.resize(want);
+        const long long n = file_->ReadAt(again_.data(), static_cast<size_t>(end - from), from);
+        againBase_ = from;
+        againSize_ = n < 0 ? 0 : static_cast<size_t>(n);
+        if (end > againBase_ + againSize_)
+            return false;
+    }
+    *line = std::string_view(again_.data() + (place.offset - againBase_), place.length);
+    return true;
+}
+
+bool JournalReader::ReadAgain(const JournalPlace& place, JournalEntry* out)
+{
+    std::string_view line;
+    if (!LineAt(place, &line) || !scan_->Read(line))
         return false;
+    FillEntry(scan_->view(), true, out);
     out->number = place.number;
+    return true;
+}
+
+bool JournalReader::ReadAgainChanges(const JournalPlace& place, JournalEntry* out,
+                                     std::vector<JournalChange>* changes)
+{
+    std::string_view line;
+    if (!LineAt(place, &line) || !scan_->Read(line))
+        return false;
+    FillEntry(scan_->view(), false, out);
+    out->number = place.number;
+    scan_->Changes(changes);
     return true;
 }
 
@@ -1107,44 +1487,11 @@ bool ReadJournal(const std::string& path, JournalContents* out, std::string* rea
 
 std::vector<JournalChange> JournalChanges(const JournalEntry& e)
 {
-    // For each key, the before record a written one is compared with (the
-    // last of the first kRecordSlots that a table can hold, as a table of
-    // them would give it) and the before value told (the last of all).
-    std::array<const JournalRecord*, kKeyCount> compared{};
-    std::array<const JournalRecord*, kKeyCount> told{};
-    int slots = 0;
-    for (const JournalRecord& b : e.before) {
-        const int k = KeyIndexOf(b.key);
-        if (k < 0)
-            continue;
-        told[static_cast<size_t>(k)] = &b;
-        if (slots < kRecordSlots && b.value.size() <= static_cast<size_t>(kMaxValueWidth)) {
-            compared[static_cast<size_t>(k)] = &b;
-            ++slots;
-        }
-    }
-    // A table of one record, the compared one, for the shared comparison.
-    RecordTable one;
-    ClearRecordTable(&one);
+    EntryView v;
+    ViewOf(e, &v);
+    ReadBackCheck check;
     std::vector<JournalChange> out;
-    for (const JournalRecord& w : e.written) {
-        ConfigRecord r;
-        if (!RecordOf(w, &r))
-            continue;
-        const JournalRecord* b = compared[static_cast<size_t>(KeyIndexOf(w.key))];
-        if (!b || !RecordOf(*b, &one[0]))
-            ClearRecord(&one[0]);
-        if (CfgRecordReadBack(r, one))
-            continue;
-        JournalChange c;
-        c.key = w.key;
-        c.after = w.value;
-        if (const JournalRecord* t = told[static_cast<size_t>(KeyIndexOf(w.key))]) {
-            c.hadBefore = true;   // the last of duplicate keys counts
-            c.before = t->value;
-        }
-        out.push_back(std::move(c));
-    }
+    ChangesOf(v, &check, &out);
     return out;
 }
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -122,6 +123,8 @@ struct JournalPlace {
 };
 
 class JournalFile;
+class JournalScan;
+struct JournalChange;
 
 // Reads the journal as a stream, one line at a time: memory stays that of
 // one entry whatever the journal's length. A missing file (or folder) is an
@@ -140,10 +143,18 @@ public:
     // The next entry, oldest first, with its number. false at the end, or
     // when the file could not be read on (error() then says why).
     bool Next(JournalEntry* out);
+    // As Next, for a listing: every line is read and judged whole all the
+    // same, but the entry's before and written records are left empty.
+    bool NextListed(JournalEntry* out);
     // Where the entry Next gave last stands.
     const JournalPlace& place() const { return last_; }
     // Reads an entry again from its place. false when it no longer reads as one.
     bool ReadAgain(const JournalPlace& place, JournalEntry* out);
+    // As ReadAgain, with what its write changed (JournalChanges) in
+    // *changes and its before and written records left empty. Places read
+    // newest first are read from one block of the file at a time.
+    bool ReadAgainChanges(const JournalPlace& place, JournalEntry* out,
+                          std::vector<JournalChange>* changes);
 
     const std::vector<int>& damaged() const { return damaged_; }
     const std::string& error() const { return error_; }
@@ -153,17 +164,21 @@ public:
 
 private:
     bool Fill();
-    bool NextLine(bool* tooLong);
+    bool NextLine(std::string_view* line, bool* tooLong);
+    bool NextEntry(JournalEntry* out, bool records);
+    bool LineAt(const JournalPlace& place, std::string_view* line);
 
     std::unique_ptr<JournalFile> file_;
+    std::unique_ptr<JournalScan> scan_;
     std::vector<char> buf_;
     size_t pos_ = 0;
     size_t end_ = 0;
     uint64_t base_ = 0;    // the file offset of buf_[0]
-    uint64_t start_ = 0;   // the file offset of line_
-    std::string line_;
-    std::string again_;
-    JournalEntry scratch_;   // the line being read, its room kept
+    uint64_t start_ = 0;   // the file offset of the line read last
+    std::string line_;     // a line that crossed the end of buf_
+    std::vector<char> again_;   // a block read again, from againBase_
+    uint64_t againBase_ = 0;
+    size_t againSize_ = 0;
     int number_ = 0;
     JournalPlace last_;
     std::vector<int> damaged_;

@@ -218,10 +218,11 @@ int DoWrite(Session& s, const Options& o, WriteRequest req, FILE* out, FILE* err
 }
 
 // Reads the journal through as a stream, giving each entry to visit (the
-// reader tells where it stands); damaged lines are counted on err. 0, or
-// kExitNoDevice with the reason told.
+// reader tells where it stands; records false: without its before and
+// written records); damaged lines are counted on err. 0, or kExitNoDevice
+// with the reason told.
 int ReadJournalFor(JournalReader* j, std::string* path, FILE* err,
-                   const std::function<void(const JournalEntry&)>& visit)
+                   const std::function<void(const JournalEntry&)>& visit, bool records = true)
 {
     *path = JournalPath();
     if (path->empty()) {
@@ -231,7 +232,7 @@ int ReadJournalFor(JournalReader* j, std::string* path, FILE* err,
     std::string reason;
     if (j->Open(*path, &reason)) {
         JournalEntry e;
-        while (j->Next(&e))
+        while (records ? j->Next(&e) : j->NextListed(&e))
             visit(e);
         reason = j->error();
     }
@@ -268,7 +269,7 @@ int DoHistory(const Options& o, FILE* out, FILE* err)
         shown.push_back(j.place());
         if (!json)
             table.Measure(e);
-    });
+    }, false);
     if (r != 0)
         return r;
     if (!json && shown.empty()) {
@@ -283,13 +284,14 @@ int DoHistory(const Options& o, FILE* out, FILE* err)
         table.PrintHeading(out);
     bool first = true;
     JournalEntry e;
+    std::vector<JournalChange> changes;
     for (auto p = shown.rbegin(); p != shown.rend(); ++p) {
-        if (!j.ReadAgain(*p, &e))
+        if (!j.ReadAgainChanges(*p, &e, &changes))
             continue;   // rewritten since the first reading, which a journal is not
         if (json)
-            PrintHistoryJsonEntry(out, e, first);
+            PrintHistoryJsonEntry(out, e, changes, first);
         else
-            table.PrintEntry(out, e);
+            table.PrintEntry(out, e, changes);
         first = false;
     }
     if (json)

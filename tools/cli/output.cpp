@@ -79,14 +79,6 @@ std::string CsvOrigins(const DeviceEntry& d, int part)
     return CsvField(s.c_str());
 }
 
-std::string OutcomeText(const JournalEntry& e)
-{
-    std::string s = SafeText(e.outcome);
-    for (size_t i = 0; i < e.notTaken.size(); ++i)
-        s += (i ? ", " : ": ") + e.notTaken[i];
-    return s;
-}
-
 }  // namespace
 
 void PrintDevices(FILE* out, Format f, const DeviceEntry* devices, int n)
@@ -212,25 +204,83 @@ std::string DeviceText(const JournalEntry& e)
     return SafeText(e.serial) + " (" + SafeText(e.mac) + ")";
 }
 
-void PrintHistoryJsonEntry(FILE* out, const JournalEntry& e, bool first)
+namespace {
+
+// SafeText and JsonString of a text appended to *s: most journal texts are
+// printable ASCII without a quote or backslash, which both give as they are.
+bool Plain(const std::string& t)
 {
-    std::string s = std::string(first ? "" : ",") + "\n  {\"entry\": " + std::to_string(e.number) +
-                    ", \"time\": " + JsonString(e.time) + ", \"program\": " + JsonString(e.program) +
-                    ", \"action\": " + JsonString(e.action);
-    if (e.restores > 0)
-        s += ", \"restores\": " + std::to_string(e.restores);
-    s += ", \"serial\": " + JsonString(e.serial) + ", \"mac\": " + JsonString(e.mac) +
-         ", \"changes\": [";
-    const std::vector<JournalChange> changes = JournalChanges(e);
-    for (size_t c = 0; c < changes.size(); ++c)
-        s += std::string(c ? ", " : "") + "{\"key\": " + JsonString(changes[c].key) +
-             ", \"before\": " + (changes[c].hadBefore ? JsonString(changes[c].before) : "null") +
-             ", \"after\": " + JsonString(changes[c].after) + "}";
-    s += "], \"outcome\": " + JsonString(e.outcome) + ", \"not_taken\": [";
-    for (size_t k = 0; k < e.notTaken.size(); ++k)
-        s += (k ? ", " : "") + JsonString(e.notTaken[k]);
+    for (const char ch : t) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c >= 0x7F || c == '\\' || c == '"')
+            return false;
+    }
+    return true;
+}
+
+void AppendSafe(std::string* s, const std::string& t)
+{
+    if (Plain(t))
+        *s += t;
+    else
+        *s += SafeText(t);
+}
+
+void AppendJson(std::string* s, const std::string& t)
+{
+    if (Plain(t)) {
+        *s += '"';
+        *s += t;
+        *s += '"';
+    } else {
+        *s += JsonString(t);
+    }
+}
+
+}  // namespace
+
+void PrintHistoryJsonEntry(FILE* out, const JournalEntry& e, const std::vector<JournalChange>& changes,
+                           bool first)
+{
+    std::string s = first ? "\n  {\"entry\": " : ",\n  {\"entry\": ";
+    s += std::to_string(e.number);
+    s += ", \"time\": ";
+    AppendJson(&s, e.time);
+    s += ", \"program\": ";
+    AppendJson(&s, e.program);
+    s += ", \"action\": ";
+    AppendJson(&s, e.action);
+    if (e.restores > 0) {
+        s += ", \"restores\": ";
+        s += std::to_string(e.restores);
+    }
+    s += ", \"serial\": ";
+    AppendJson(&s, e.serial);
+    s += ", \"mac\": ";
+    AppendJson(&s, e.mac);
+    s += ", \"changes\": [";
+    for (size_t c = 0; c < changes.size(); ++c) {
+        s += c ? ", {\"key\": " : "{\"key\": ";
+        AppendJson(&s, changes[c].key);
+        s += ", \"before\": ";
+        if (changes[c].hadBefore)
+            AppendJson(&s, changes[c].before);
+        else
+            s += "null";
+        s += ", \"after\": ";
+        AppendJson(&s, changes[c].after);
+        s += '}';
+    }
+    s += "], \"outcome\": ";
+    AppendJson(&s, e.outcome);
+    s += ", \"not_taken\": [";
+    for (size_t k = 0; k < e.notTaken.size(); ++k) {
+        if (k)
+            s += ", ";
+        AppendJson(&s, e.notTaken[k]);
+    }
     s += "]}";
-    std::fputs(s.c_str(), out);
+    std::fwrite(s.data(), 1, s.size(), out);
 }
 
 namespace {
@@ -238,18 +288,28 @@ namespace {
 constexpr const char* kHistoryHeadings[HistoryTable::kColumns] = {
     "Entry", "Time", "Serial Number", "Mac Address", "Program", "Action", "Outcome"};
 
-std::array<std::string, HistoryTable::kColumns> HistoryCells(const JournalEntry& e)
-{
-    std::string action = SafeText(e.action);
-    if (e.restores > 0) {
-        action += ' ';
-        action += std::to_string(e.restores);
-    }
-    return {std::to_string(e.number), SafeText(e.time),    SafeText(e.serial), SafeText(e.mac),
-            SafeText(e.program),      std::move(action), OutcomeText(e)};
-}
-
 }  // namespace
+
+void HistoryTable::Cells(const JournalEntry& e) const
+{
+    for (std::string& c : cells_)
+        c.clear();
+    cells_[0] = std::to_string(e.number);
+    AppendSafe(&cells_[1], e.time);
+    AppendSafe(&cells_[2], e.serial);
+    AppendSafe(&cells_[3], e.mac);
+    AppendSafe(&cells_[4], e.program);
+    AppendSafe(&cells_[5], e.action);
+    if (e.restores > 0) {
+        cells_[5] += ' ';
+        cells_[5] += std::to_string(e.restores);
+    }
+    AppendSafe(&cells_[6], e.outcome);   // and the keys not taken
+    for (size_t i = 0; i < e.notTaken.size(); ++i) {
+        cells_[6] += i ? ", " : ": ";
+        cells_[6] += e.notTaken[i];
+    }
+}
 
 HistoryTable::HistoryTable()
 {
@@ -259,41 +319,63 @@ HistoryTable::HistoryTable()
 
 void HistoryTable::Measure(const JournalEntry& e)
 {
-    const auto row = HistoryCells(e);
+    Cells(e);
     for (size_t k = 0; k < kColumns; ++k)
-        width_[k] = std::max(width_[k], row[k].size());
+        width_[k] = std::max(width_[k], cells_[k].size());
 }
 
-void HistoryTable::PrintRow(FILE* out, const std::string* row) const
+void HistoryTable::AppendRow(std::string* line) const
 {
-    std::string l;
     for (size_t k = 0; k < kColumns; ++k) {
-        std::string c = row[k];
-        if (k + 1 < kColumns)
-            c.resize(width_[k] + 2, ' ');
-        l += c;
+        const std::string& c = cells_[k];
+        if (k + 1 < kColumns) {
+            // Every cell was measured, but a cell wider than its column
+            // (the journal changed between readings) is cut, not spilled.
+            const size_t w = width_[k] + 2;
+            line->append(c, 0, std::min(c.size(), w));
+            if (c.size() < w)
+                line->append(w - c.size(), ' ');
+        } else {
+            *line += c;
+        }
     }
-    std::fprintf(out, "%s\n", l.c_str());
+    *line += '\n';
 }
 
 void HistoryTable::PrintHeading(FILE* out) const
 {
-    std::string row[kColumns];
     for (size_t k = 0; k < kColumns; ++k)
-        row[k] = kHistoryHeadings[k];
-    PrintRow(out, row);
+        cells_[k] = kHistoryHeadings[k];
+    std::string line;
+    AppendRow(&line);
+    std::fwrite(line.data(), 1, line.size(), out);
 }
 
-void HistoryTable::PrintEntry(FILE* out, const JournalEntry& e) const
+void HistoryTable::PrintEntry(FILE* out, const JournalEntry& e,
+                              const std::vector<JournalChange>& changes) const
 {
-    PrintRow(out, HistoryCells(e).data());
-    const std::string indent(width_[0] + 2, ' ');
-    const std::vector<JournalChange> changes = JournalChanges(e);
-    if (changes.empty())
-        std::fprintf(out, "%s(nothing changed)\n", indent.c_str());
-    for (const JournalChange& c : changes)
-        std::fprintf(out, "%s%s: %s -> %s\n", indent.c_str(), SafeText(c.key).c_str(),
-                     c.hadBefore ? SafeText(c.before).c_str() : "(none)", SafeText(c.after).c_str());
+    Cells(e);
+    std::string& s = text_;
+    s.clear();
+    AppendRow(&s);
+    const size_t indent = width_[0] + 2;
+    if (changes.empty()) {
+        s.append(indent, ' ');
+        s += "(nothing changed)\n";
+    }
+    for (const JournalChange& c : changes) {
+        s.append(indent, ' ');
+        AppendSafe(&s, c.key);
+        s += ": ";
+        if (c.hadBefore)
+            AppendSafe(&s, c.before);
+        else
+            s += "(none)";
+        s += " -> ";
+        AppendSafe(&s, c.after);
+        s += '\n';
+    }
+    std::fwrite(s.data(), 1, s.size(), out);
 }
 
 }  // namespace cli

@@ -38,9 +38,11 @@ void PrintWriteJson(FILE* out, const Target& t, int restores, const std::string&
 std::string DeviceText(const JournalEntry& e);
 
 // The journal's history, an entry at a time so that no more than one is
-// held. JSON: "[", each entry (first without its comma), then "\n]\n" ("]\n"
-// when none was shown).
-void PrintHistoryJsonEntry(FILE* out, const JournalEntry& e, bool first);
+// held, each with what its write changed (JournalChanges of the entry).
+// JSON: "[", each entry (first without its comma), then "\n]\n" ("]\n" when
+// none was shown).
+void PrintHistoryJsonEntry(FILE* out, const JournalEntry& e, const std::vector<JournalChange>& changes,
+                           bool first);
 
 // A table of one row per write with its changes on the lines below it: every
 // shown entry measured first, then the heading and the entries printed.
@@ -50,11 +52,14 @@ public:
     HistoryTable();
     void Measure(const JournalEntry& e);
     void PrintHeading(FILE* out) const;
-    void PrintEntry(FILE* out, const JournalEntry& e) const;
+    void PrintEntry(FILE* out, const JournalEntry& e, const std::vector<JournalChange>& changes) const;
 
 private:
-    void PrintRow(FILE* out, const std::string* row) const;
+    void Cells(const JournalEntry& e) const;
+    void AppendRow(std::string* line) const;
     size_t width_[kColumns];
+    mutable std::string cells_[kColumns];   // the row being measured or printed
+    mutable std::string text_;              // the entry being printed
 };
 
 }  // namespace cli
