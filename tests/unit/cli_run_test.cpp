@@ -759,6 +759,62 @@ TEST_F(CliJournal, DamagedLinesAndRestoresThatCannotBe)
     EXPECT_EQ(rig_->sim().Value(0, KEY_PRNT_PORT), "9300");
 }
 
+// History prints an entry's texts as the terminal and JSON need them
+// whatever the line held: escapes in its strings, CR LF and blank lines, a
+// line only the whole JSON reader takes (another field, a code point beyond
+// one byte), a last line without its end; the columns fit the escaped text.
+TEST_F(CliJournal, HistoryPrintsEveryEntryAsItReads)
+{
+    Start(devsim::GenerateDevices(1, 64));
+    const std::string restore =
+        R"({"time": "2026-05-01T09:00:00Z", "program": "pathlume", "action": "restore", "restores": 12, )"
+        R"("serial": "SN\"7\\", "mac": "02C0EE32E407", "before": [{"key": "HOST_NAME", "value": "a\u00e9\n"}, )"
+        R"({"key": "IP", "value": "10.0.0.7"}], "written": [{"key": "HOST_NAME", "value": "b"}, )"
+        R"({"key": "IP", "value": "010.000.000.007"}, {"key": "GATEWAY", "value": "10.0.0.254"}], )"
+        R"("outcome": "not taken", "not_taken": ["HOST_NAME", "GATEWAY"]})";
+    const std::string other =
+        R"({"time": "2026-05-01T09:01:00Z", "program": "pathlume-cli", "action": "set", "serial": "SN8", )"
+        R"("mac": "02C0EE32E408", "before": [], "written": [{"key": "HOST_NAME", "value": "\u0101"}], )"
+        R"("outcome": "verified", "extra": 1})";
+    std::string reason;
+    ASSERT_TRUE(AppendJournalLine(journal_, restore + "\r\n", &reason)) << reason;
+    std::ofstream(journal_, std::ios::app | std::ios::binary) << "   \r\n{\"time\": \"cut\n" << other;
+
+    const std::string skipped = "pathlume-cli: Skipped 1 damaged line of " + journal_ + " (line 3).\n";
+    const std::string row1 = "1      2026-05-01T09:00:00Z  SN\"7\\\\         02C0EE32E407  pathlume";
+    const std::string changes1 = "       HOST_NAME: a\\xe9\\n -> b\n       GATEWAY: (none) -> 10.0.0.254\n";
+    const std::string json4 =
+        R"({"entry": 4, "time": "2026-05-01T09:01:00Z", "program": "pathlume-cli", "action": "set", )"
+        R"("serial": "SN8", "mac": "02C0EE32E408", "changes": [{"key": "HOST_NAME", "before": null, )"
+        R"("after": "\u00c4\u0081"}], "outcome": "verified", "not_taken": []})";
+    const std::string json1 =
+        R"({"entry": 1, "time": "2026-05-01T09:00:00Z", "program": "pathlume", "action": "restore", )"
+        R"("restores": 12, "serial": "SN\"7\\", "mac": "02C0EE32E407", "changes": [{"key": "HOST_NAME", )"
+        R"("before": "a\u00e9\u000a", "after": "b"}, {"key": "GATEWAY", "before": null, "after": )"
+        R"("10.0.0.254"}], "outcome": "not taken", "not_taken": ["HOST_NAME", "GATEWAY"]})";
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"history"},
+         "Entry  Time                  Serial Number  Mac Address   Program       Action      Outcome\n"
+         "4      2026-05-01T09:01:00Z  SN8            02C0EE32E408  pathlume-cli  set         verified\n"
+         "       HOST_NAME: (none) -> \\xc4\\x81\n" +
+             row1 + "      restore 12  not taken: HOST_NAME, GATEWAY\n" + changes1},
+        {{"history", "--format", "json"}, "[\n  " + json4 + ",\n  " + json1 + "\n]\n"},
+        {{"history", "SN8", "--format", "json"}, "[\n  " + json4 + "\n]\n"},
+        {{"history", "02:c0:ee:32:e4:07"},
+         "Entry  Time                  Serial Number  Mac Address   Program   Action      Outcome\n" + row1 +
+             "  restore 12  not taken: HOST_NAME, GATEWAY\n" + changes1},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = Cli(c.args);
+        EXPECT_EQ(r.exit, cli::kExitOk) << c.args.back();
+        EXPECT_EQ(r.err, skipped) << c.args.back();
+        EXPECT_EQ(r.out, c.out) << c.args.back();
+    }
+}
+
 // A journal that cannot be written is told, and the write happens and is
 // reported as it would be without one.
 TEST_F(CliJournal, AJournalThatCannotBeWrittenDoesNotStopTheWrite)

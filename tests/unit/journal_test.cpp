@@ -162,6 +162,11 @@ TEST(Journal, DamagedLinesAreRefused)
          replaced("{\"key\": \"HOST_NAME\", \"value\": \"front\"}",
                   "{\"value\": \"back\", \"key\": \"IP\", \"key\": \"HOST_NAME\", \"value\": \"fr\\u00e9nt\"}"),
          true, "fr\xe9nt"},
+        {"an escape in a record's key", replaced("\"key\": \"HOST_NAME\"", "\"key\": \"HOST_\\u004eAME\""),
+         true, "front"},
+        {"a record's members the other way round",
+         replaced("{\"key\": \"HOST_NAME\", \"value\": \"front\"}", "{\"value\": \"front\", \"key\": \"HOST_NAME\"}"),
+         true, "front"},
         {"blanks around everything", replaced("{\"key\": \"HOST_NAME\", \"value\": \"front\"}",
                                               "{ \"key\" :\t\"HOST_NAME\" , \"value\"\r\n: \"front\" }"),
          true, "front"},
@@ -201,6 +206,52 @@ TEST(Journal, DamagedLinesAreRefused)
         }
     }
 
+}
+
+// Plain text is passed over many bytes at a time: a quote, a backslash, an
+// escape or a control character is found wherever it stands in a value
+// (at every position of a full-width value, so at every place in a block of
+// bytes), and the value reads as the escape says, or the line is refused.
+TEST(Journal, AnEscapeOrControlCharacterAnywhereInAValue)
+{
+    std::string good = JournalLine(SampleEntry());
+    good.pop_back();
+    const size_t at = good.find("\"front\"");
+    ASSERT_NE(at, std::string::npos);
+    struct Case {
+        const char* what;
+        std::string text;    // as the line holds it
+        std::string bytes;   // as it reads, when ok
+        bool ok;
+    } cases[] = {
+        {"an escaped quote", "\\\"", "\"", true},
+        {"an escaped backslash", "\\\\", "\\", true},
+        {"a byte beyond ASCII as an escape", "\\u00e9", "\xe9", true},
+        {"an escaped line break", "\\n", "\n", true},
+        {"a raw byte beyond ASCII", "\xe9", "\xe9", true},
+        {"a raw DEL", "\x7f", "\x7f", true},
+        {"a raw blank", " ", " ", true},
+        {"a raw tab", "\t", "", false},
+        {"a raw unit separator", "\x1f", "", false},
+        {"a raw zero byte", std::string(1, '\0'), "", false},
+        {"a raw quote", "\"", "", false},
+        {"an unknown escape", "\\x", "", false},
+        {"an escaped zero byte", "\\u0000", "", false},
+    };
+    for (const Case& c : cases) {
+        for (size_t i = 0; i < static_cast<size_t>(kMaxValueWidth); ++i) {
+            const std::string before(i, 'a');
+            const std::string after(static_cast<size_t>(kMaxValueWidth) - 1 - i, 'b');
+            std::string line = good;
+            line.replace(at, 7, "\"" + before + c.text + after + "\"");
+            JournalEntry e;
+            ASSERT_EQ(ParseJournalLine(line, &e), c.ok) << c.what << " at " << i;
+            if (c.ok) {
+                ASSERT_EQ(e.written.size(), 3u);
+                EXPECT_EQ(e.written[2].value, before + c.bytes + after) << c.what << " at " << i;
+            }
+        }
+    }
 }
 
 TEST(Journal, JsonReaderTakesJsonAndNothingElse)
@@ -380,6 +431,7 @@ TEST_F(JournalFile, AStreamReadsAsTheWholeText)
     std::vector<std::string> serials;   // by line, "" for a line that is no entry
     std::vector<size_t> lengths;        // by line, the before host name's
     int overLong = 0;
+    int badRecord = 0;
     JournalEntry e = SampleEntry();
     for (int i = 0; text.size() < 3 * JournalReader::kReadChunk + 5000; ++i) {
         e.serial = "SN-" + std::to_string(i);
@@ -401,6 +453,22 @@ TEST_F(JournalFile, AStreamReadsAsTheWholeText)
             serials.push_back("");
             lengths.push_back(0);
             overLong = static_cast<int>(serials.size());
+        }
+        if (i == 20) {   // damaged only in a record: refused by a listing too
+            JournalEntry bad = e;
+            bad.written[1].key = "COLOUR";
+            text += JournalLine(bad);
+            serials.push_back("");
+            lengths.push_back(0);
+            badRecord = static_cast<int>(serials.size());
+        }
+        if (i == 40) {   // longer than the block read again, taken by the whole JSON reader
+            e.serial += "-long";
+            std::string line = JournalLine(e);
+            line.insert(1, "\"note\": \"" + std::string(5 * JournalReader::kReadChunk, 'n') + "\", ");
+            text += line;
+            serials.push_back(e.serial);
+            lengths.push_back(e.before[2].value.size());
         }
     }
     e.serial = "SN-LAST";
@@ -429,12 +497,110 @@ TEST_F(JournalFile, AStreamReadsAsTheWholeText)
                                                              [](const std::string& s) { return !s.empty(); }));
     EXPECT_EQ(read.size(), entries);
     EXPECT_EQ(read.back(), "SN-LAST");
-    EXPECT_EQ(reader.damaged(), (std::vector<int>{overLong}));
+    EXPECT_EQ(reader.damaged(), (std::vector<int>{badRecord, overLong}));
+    std::vector<JournalEntry> whole(places.size());
     for (size_t i = places.size(); i-- > 0;) {   // newest first, as history reads them
         ASSERT_TRUE(reader.ReadAgain(places[i], &got)) << places[i].number;
         EXPECT_EQ(got.serial, read[i]);
         EXPECT_EQ(got.number, places[i].number);
         EXPECT_EQ(got.before[2].value.size(), lengths[static_cast<size_t>(got.number - 1)]) << read[i];
+        whole[i] = got;
+    }
+
+    // A listing reads the same entries at the same places, without their
+    // records; read again, newest first or oldest first, each entry comes
+    // with the changes of its whole reading.
+    JournalReader listing;
+    ASSERT_TRUE(listing.Open(path, &reason)) << reason;
+    size_t n = 0;
+    while (listing.NextListed(&got)) {
+        ASSERT_LT(n, places.size());
+        EXPECT_EQ(got.serial, read[n]);
+        EXPECT_EQ(listing.place().offset, places[n].offset);
+        EXPECT_EQ(listing.place().length, places[n].length);
+        EXPECT_TRUE(got.before.empty() && got.written.empty());
+        ++n;
+    }
+    EXPECT_EQ(n, places.size());
+    EXPECT_EQ(listing.damaged(), reader.damaged());
+    std::vector<JournalChange> changes;
+    for (const bool newestFirst : {true, false}) {
+        for (size_t k = 0; k < places.size(); ++k) {
+            const size_t i = newestFirst ? places.size() - 1 - k : k;
+            ASSERT_TRUE(listing.ReadAgainChanges(places[i], &got, &changes)) << places[i].number;
+            EXPECT_EQ(got.serial, read[i]);
+            EXPECT_EQ(got.number, places[i].number);
+            EXPECT_EQ(got.outcome, whole[i].outcome);
+            const std::vector<JournalChange> expected = JournalChanges(whole[i]);
+            ASSERT_EQ(changes.size(), expected.size()) << read[i];
+            for (size_t c = 0; c < expected.size(); ++c) {
+                EXPECT_EQ(changes[c].key, expected[c].key);
+                EXPECT_EQ(changes[c].hadBefore, expected[c].hadBefore);
+                EXPECT_EQ(changes[c].before, expected[c].before) << read[i];
+                EXPECT_EQ(changes[c].after, expected[c].after);
+            }
+        }
+    }
+
+    // Cut short after the places were taken: what is gone no longer reads.
+    const size_t half = places.size() / 2;
+    std::filesystem::resize_file(path, places[half].offset + 10);
+    JournalReader cut;
+    ASSERT_TRUE(cut.Open(path, &reason)) << reason;
+    EXPECT_FALSE(cut.ReadAgainChanges(places.back(), &got, &changes));
+    EXPECT_FALSE(cut.ReadAgain(places[half], &got));
+    ASSERT_TRUE(cut.ReadAgainChanges(places[half - 1], &got, &changes));
+    EXPECT_EQ(got.serial, read[half - 1]);
+}
+
+// Whether a written value came back is judged on the key and the two values
+// alone, however many entries before it had the same key and values of the
+// same length and ends.
+TEST_F(JournalFile, EachChangeIsJudgedOnItsOwnValues)
+{
+    const std::string path = dir_ + "/pathlume/writes.jsonl";
+    struct Case {
+        const char* key;
+        const char* before;   // nullptr: not reported before the write
+        const char* after;
+        bool changed;
+    } cases[] = {
+        {"IP", "10.0.0.1", "10.0.0.1", false},
+        {"IP", "11.0.0.1", "10.0.0.1", true},
+        {"IP", nullptr, "10.0.0.1", true},
+        {"IP", "10.0.0.1", "10.0.0.1", false},
+        {"IP", "010.000.000.001", "10.0.0.1", false},
+        {"IP", "010.000.000.001", "10.0.0.2", true},
+        {"PRNT_PORT", "09100", "9100", false},
+        {"PRNT_PORT", "19100", "9100", true},
+        {"PRNT_PORT", "", "9100", true},
+        {"HOST_NAME", "abc", "abc", false},
+        {"HOST_NAME", "xbc", "abc", true},
+        {"HOST_NAME", "abc ", "abc", false},
+        {"HOST_NAME", "abc", "abc", false},
+    };
+    std::string reason;
+    for (const Case& c : cases) {
+        JournalEntry e = SampleEntry();
+        e.before = {{"DEV", "PS-910"}};
+        if (c.before)
+            e.before.push_back({c.key, c.before});
+        e.written = {{c.key, c.after}};
+        ASSERT_TRUE(AppendJournalLine(path, JournalLine(e), &reason)) << reason;
+    }
+    JournalReader reader;
+    ASSERT_TRUE(reader.Open(path, &reason)) << reason;
+    std::vector<JournalPlace> places;
+    JournalEntry e;
+    while (reader.Next(&e))
+        places.push_back(reader.place());
+    ASSERT_EQ(places.size(), std::size(cases));
+    std::vector<JournalChange> changes;
+    for (size_t i = 0; i < places.size(); ++i) {
+        const Case& c = cases[i];
+        ASSERT_TRUE(reader.ReadAgainChanges(places[i], &e, &changes));
+        EXPECT_EQ(changes.size(), c.changed ? 1u : 0u)
+            << c.key << " " << (c.before ? c.before : "(none)") << " -> " << c.after;
     }
 }
 
