@@ -60,17 +60,24 @@ KeyWords KeyWordsOf(std::string_view k)
     return w;
 }
 
-int KeyIndexOfWords(const KeyWords& w, size_t n)
+constexpr size_t kKeySlots = 64;
+
+size_t KeySlot(const KeyWords& x, size_t size)
 {
-    constexpr size_t kSlots = 64;
-    auto slot = [](const KeyWords& x, size_t size) {
-        return static_cast<size_t>(((x.a ^ (x.b * 31) ^ size) * 0x9E3779B97F4A7C15u) >> 58);
-    };
-    struct Index {
-        std::array<int8_t, kSlots> key;   // -1: an empty slot; filled in order from the hashed one
-        std::array<KeyWords, kKeyCount> words;
-        std::array<size_t, kKeyCount> length;
-    };
+    return static_cast<size_t>(((x.a ^ (x.b * 31) ^ size) * 0x9E3779B97F4A7C15u) >> 58);
+}
+
+struct KeyIndex {
+    std::array<int8_t, kKeySlots> key;   // -1: an empty slot; filled in order from the hashed one
+    std::array<KeyWords, kKeyCount> words;
+    std::array<size_t, kKeyCount> length;
+};
+
+const KeyIndex& TheKeyIndex()
+{
+    constexpr size_t kSlots = kKeySlots;
+    auto slot = KeySlot;
+    using Index = KeyIndex;
     static const Index index = [&slot] {
         Index x{};
         x.key.fill(-1);
@@ -87,7 +94,13 @@ int KeyIndexOfWords(const KeyWords& w, size_t n)
         }
         return x;
     }();
-    for (size_t s = slot(w, n);; s = (s + 1) % kSlots) {
+    return index;
+}
+
+int KeyIndexOfWords(const KeyWords& w, size_t n)
+{
+    const KeyIndex& index = TheKeyIndex();
+    for (size_t s = KeySlot(w, n);; s = (s + 1) % kKeySlots) {
         const int k = index.key[s];
         if (k < 0)
             return -1;
@@ -108,6 +121,23 @@ int KeyIndexOf(std::string_view key)
     return KeyIndexOfWords(KeyWordsOf(key), key.size());
 }
 
+// The words of the n bytes (at most 16) at p, where 16 bytes may be read:
+// loaded at once, then only the key's own bytes kept, the first in memory
+// being the lowest (on a little-endian machine).
+KeyWords KeyWordsInLine(const char* p, size_t n)
+{
+    KeyWords w;
+    std::memcpy(&w.a, p, 8);
+    std::memcpy(&w.b, p + 8, 8);
+    if (n < 8) {
+        w.a &= (uint64_t{1} << (8 * n)) - 1;
+        w.b = 0;
+    } else if (n < 16) {
+        w.b &= (uint64_t{1} << (8 * (n - 8))) - 1;
+    }
+    return w;
+}
+
 // KeyIndexOf of a key with at least 16 bytes that may be read from its
 // start (the line goes on past it): its words loaded at once.
 int KeyIndexOfInLine(std::string_view key)
@@ -117,17 +147,7 @@ int KeyIndexOfInLine(std::string_view key)
     const size_t n = key.size();
     if (n > 16)
         return KeyIndexOf(key);
-    KeyWords w;
-    std::memcpy(&w.a, key.data(), 8);
-    std::memcpy(&w.b, key.data() + 8, 8);
-    // Only the key's own bytes, the first in memory being the lowest.
-    if (n < 8) {
-        w.a &= (uint64_t{1} << (8 * n)) - 1;
-        w.b = 0;
-    } else if (n < 16) {
-        w.b &= (uint64_t{1} << (8 * (n - 8))) - 1;
-    }
-    return KeyIndexOfWords(w, n);
+    return KeyIndexOfWords(KeyWordsInLine(key.data(), n), n);
 }
 
 std::string RecordsJson(const std::vector<JournalRecord>& records)
@@ -262,6 +282,57 @@ struct EntryView {
     std::vector<int> notTaken;
 };
 
+// The bytes a string holds as they are: not its quote, not an escape, not a
+// control character.
+constexpr auto kPlainByte = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 256; ++c)
+        plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+    return plain;
+}();
+
+// The first byte from p that is not plain, or end: sixteen or eight bytes
+// at a time while none of them is a quote, a backslash or a control
+// character, then one at a time.
+inline const char* PastPlain(const char* p, const char* end)
+{
+#ifdef __SSE2__
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i slash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1F);
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
+                                         _mm_cmpeq_epi8(_mm_min_epu8(v, control), v));   // v <= 0x1F
+        if (const int mask = _mm_movemask_epi8(hit))
+            return p + std::countr_zero(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    while (end - p >= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        const uint64_t quote = v ^ (kOnes * '"');
+        const uint64_t slash = v ^ (kOnes * '\\');
+        // A byte below 0x20 (or equal to the quote or backslash, made zero
+        // above) sets its high bit here; a byte from 0x80 never does.
+        const uint64_t hit = ((v - kOnes * 0x20) | (quote - kOnes) | (slash - kOnes)) & ~v & kHigh;
+        if (hit) {
+            // No byte before the first such one is marked, so the lowest
+            // mark is it (the first in memory on a little-endian machine).
+            if constexpr (std::endian::native == std::endian::little)
+                p += std::countr_zero(hit) / 8;
+            break;
+        }
+        p += 8;
+    }
+    while (p < end && kPlainByte[static_cast<unsigned char>(*p)])
+        ++p;
+    return p;
+}
+
 // The journal's lines as JournalLine writes them, read without building a
 // tree of JSON values: the members the entry has, in any order, each of the
 // kind it must be; strings with the escapes JournalLine writes (\u0000 to
@@ -271,15 +342,6 @@ struct EntryView {
 // whole reader takes the same way. Nothing is copied but the strings that
 // hold escapes, which are written out once into room as long as the line.
 class LineScanner {
-    // The bytes a string holds as they are: not its quote, not an escape,
-    // not a control character.
-    static constexpr auto kPlain = [] {
-        std::array<bool, 256> plain{};
-        for (int c = 0x20; c < 256; ++c)
-            plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
-        return plain;
-    }();
-
 public:
     // Views of the line's texts in *v, valid while the line and this
     // scanner are. false when the line is not as described above.
@@ -389,49 +451,8 @@ private:
         return -1;
     }
 
-    // Past the plain bytes of a string: eight at a time while none of them
-    // is a quote, a backslash or a control character, then one at a time.
-    void Plain()
-    {
-#ifdef __SSE2__
-        // Sixteen at a time, each byte compared on its own.
-        const __m128i quote = _mm_set1_epi8('"');
-        const __m128i slash = _mm_set1_epi8('\\');
-        const __m128i control = _mm_set1_epi8(0x1F);
-        while (end_ - p_ >= 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
-            const __m128i hit = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
-                _mm_cmpeq_epi8(_mm_min_epu8(v, control), v));   // v <= 0x1F
-            if (const int mask = _mm_movemask_epi8(hit)) {
-                p_ += std::countr_zero(static_cast<unsigned>(mask));
-                return;
-            }
-            p_ += 16;
-        }
-#endif
-        constexpr uint64_t kOnes = 0x0101010101010101u;
-        constexpr uint64_t kHigh = 0x8080808080808080u;
-        while (end_ - p_ >= 8) {
-            uint64_t v;
-            std::memcpy(&v, p_, 8);
-            const uint64_t quote = v ^ (kOnes * '"');
-            const uint64_t slash = v ^ (kOnes * '\\');
-            // A byte below 0x20 (or equal to the quote or backslash, made
-            // zero above) sets its high bit here; a byte from 0x80 never does.
-            const uint64_t hit = ((v - kOnes * 0x20) | (quote - kOnes) | (slash - kOnes)) & ~v & kHigh;
-            if (hit) {
-                // No byte before the first such one is marked, so the lowest
-                // mark is it (the first in memory on a little-endian machine).
-                if constexpr (std::endian::native == std::endian::little)
-                    p_ += std::countr_zero(hit) / 8;
-                break;
-            }
-            p_ += 8;
-        }
-        while (p_ < end_ && kPlain[static_cast<unsigned char>(*p_)])
-            ++p_;
-    }
+    // Past the plain bytes of a string.
+    void Plain() { p_ = PastPlain(p_, end_); }
 
     bool String(std::string_view* out)
     {
@@ -497,6 +518,22 @@ private:
         return true;
     }
 
+    // Whether the text at p_ starts with a text of 8 to 16 bytes, compared
+    // as two words that may overlap.
+    template <size_t N>
+    bool Literal(const char (&text)[N]) const
+    {
+        static_assert(N - 1 >= 8 && N - 1 <= 16);
+        if (static_cast<size_t>(end_ - p_) < N - 1)
+            return false;
+        uint64_t a, b, x, y;
+        std::memcpy(&a, p_, 8);
+        std::memcpy(&b, p_ + (N - 1 - 8), 8);
+        std::memcpy(&x, text, 8);
+        std::memcpy(&y, text + (N - 1 - 8), 8);
+        return a == x && b == y;
+    }
+
     // A record exactly as JournalLine writes it, {"key": "K", "value": "V"}
     // with no escape in K or V, read in one go; anything else is left to
     // Record, which reads these the same way.
@@ -505,14 +542,42 @@ private:
         static constexpr char kHead[] = "{\"key\": \"";
         static constexpr char kMiddle[] = "\", \"value\": \"";
         constexpr size_t kHeadSize = sizeof kHead - 1;
-        constexpr size_t kMiddleSize = sizeof kMiddle - 1;
-        if (static_cast<size_t>(end_ - p_) < kHeadSize || std::memcmp(p_, kHead, kHeadSize) != 0)
+        if (!Literal(kHead))
             return false;
         p_ += kHeadSize;
+        // The journal's lines mostly list their keys in the same order: the
+        // key this record had on the line before is tried first, as the
+        // plain bytes it is made of followed by the closing quote.
+        const int guess = r->key;
+        if (std::endian::native == std::endian::little && guess >= 0 && end_ - p_ >= 16) {
+            const auto g = static_cast<size_t>(guess);
+            const size_t n = keys_.length[g];
+            if (n < 16 && p_[n] == '"') {
+                const KeyWords w = KeyWordsInLine(p_, n);
+                if (w.a == keys_.words[g].a && w.b == keys_.words[g].b) {
+                    p_ += n;
+                    return WrittenValue(r, guess);
+                }
+            }
+        }
         const char* key = p_;
         Plain();
         const std::string_view keyText(key, static_cast<size_t>(p_ - key));
-        if (static_cast<size_t>(end_ - p_) < kMiddleSize || std::memcmp(p_, kMiddle, kMiddleSize) != 0)
+        if (!Literal(kMiddle))
+            return false;
+        // The key is followed by kMiddle, so 16 bytes from its start are in
+        // the line when it has 3 or more.
+        const int k = keyText.size() >= 3 ? KeyIndexOfInLine(keyText) : KeyIndexOf(keyText);
+        return k >= 0 && WrittenValue(r, k);
+    }
+
+    // The rest of a record as JournalLine writes it, from the quote that
+    // ends its key k: the value's member and the record's end.
+    bool WrittenValue(RecordView* r, int k)
+    {
+        static constexpr char kMiddle[] = "\", \"value\": \"";
+        constexpr size_t kMiddleSize = sizeof kMiddle - 1;
+        if (!Literal(kMiddle))
             return false;
         p_ += kMiddleSize;
         const char* value = p_;
@@ -521,10 +586,8 @@ private:
             return false;
         r->value = std::string_view(value, static_cast<size_t>(p_ - value));
         p_ += 2;
-        // The key is followed by kMiddle, so 16 bytes from its start are
-        // in the line when it has 3 or more; a plain value holds no zero byte.
-        r->key = keyText.size() >= 3 ? KeyIndexOfInLine(keyText) : KeyIndexOf(keyText);
-        return r->key >= 0 && r->value.size() <= static_cast<size_t>(kMaxValueWidth);
+        r->key = k;
+        return r->value.size() <= static_cast<size_t>(kMaxValueWidth);   // a plain value holds no zero byte
     }
 
     bool Record(RecordView* r)
@@ -639,6 +702,7 @@ private:
         return true;
     }
 
+    const KeyIndex& keys_ = TheKeyIndex();
     const char* p_ = nullptr;
     const char* end_ = nullptr;
     EntryView* v_ = nullptr;

@@ -553,6 +553,57 @@ TEST_F(JournalFile, AStreamReadsAsTheWholeText)
     EXPECT_EQ(got.serial, read[half - 1]);
 }
 
+// Line after line, each record's key reads as itself whatever key stood in
+// its place on the line before: keys in another order, or a name of the
+// same length that is almost that key (a damaged line).
+TEST_F(JournalFile, KeysReadAsThemselvesLineAfterLine)
+{
+    const std::string path = dir_ + "/pathlume/writes.jsonl";
+    std::vector<std::string> keys;
+    for (const KeyInfo& k : KeyTable)
+        keys.push_back(k.key);
+    std::vector<std::vector<std::string>> lines;   // the keys of each line's before records
+    std::vector<bool> good;
+    auto add = [&](std::vector<std::string> names, bool ok) {
+        lines.push_back(std::move(names));
+        good.push_back(ok);
+    };
+    add(keys, true);
+    add(std::vector<std::string>(keys.rbegin(), keys.rend()), true);
+    for (size_t k = 0; k < keys.size(); ++k) {
+        std::vector<std::string> near = keys;
+        near[k].back() = near[k].back() == 'X' ? 'Y' : 'X';
+        add(near, false);
+        near[k] = keys[k];
+        std::rotate(near.begin(), near.begin() + static_cast<long>(k), near.end());
+        add(near, true);
+        add(keys, true);
+    }
+    std::string reason;
+    for (const std::vector<std::string>& names : lines) {
+        JournalEntry e = SampleEntry();
+        e.before.clear();
+        for (const std::string& name : names)
+            e.before.push_back({name, "1"});
+        ASSERT_TRUE(AppendJournalLine(path, JournalLine(e), &reason)) << reason;
+    }
+    JournalReader reader;
+    ASSERT_TRUE(reader.Open(path, &reason)) << reason;
+    JournalEntry e;
+    std::vector<int> damaged;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!good[i])
+            damaged.push_back(static_cast<int>(i) + 1);
+    while (reader.Next(&e)) {
+        const auto i = static_cast<size_t>(e.number - 1);
+        ASSERT_TRUE(good[i]) << "line " << e.number << " was taken";
+        ASSERT_EQ(e.before.size(), lines[i].size());
+        for (size_t k = 0; k < lines[i].size(); ++k)
+            EXPECT_EQ(e.before[k].key, lines[i][k]) << "line " << e.number;
+    }
+    EXPECT_EQ(reader.damaged(), damaged);
+}
+
 // Whether a written value came back is judged on the key and the two values
 // alone, however many entries before it had the same key and values of the
 // same length and ends.
