@@ -4,8 +4,9 @@
 # them, each a whole configuration before and after its write, to 20
 # devices; then the time and peak memory (/usr/bin/time -v) of history as a
 # table, as JSON and for one device, each beside a plain `wc -l` of the same
-# file in the same run. Best of 3.
-#   scripts/measure-history.sh [N]
+# file in the same run. Best of 3. With BEFORE set to another pathlume-cli
+# (an earlier build kept aside), that one is measured in the same run too.
+#   [BEFORE=path/to/pathlume-cli] scripts/measure-history.sh [N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n="${1:-100000}"
@@ -61,7 +62,19 @@ measure() {
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
 echo "journal: $(wc -l <"$journal") entries, $(( $(stat -c %s "$journal") / 1048576 )) MB"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 measure "wc -l (baseline)" wc -l "$journal"
 measure "history" "$cli" history
 measure "history --format json" "$cli" history --format json
 measure "history SN000007 (one device)" "$cli" history SN000007
+if [ -n "${BEFORE:-}" ]; then
+  measure "before: history" "$BEFORE" history
+  measure "before: history --format json" "$BEFORE" history --format json
+  measure "before: history SN000007" "$BEFORE" history SN000007
+  for args in "" "--format json" "SN000007"; do
+    # shellcheck disable=SC2086  # the arguments are meant to split
+    cmp -s <("$BEFORE" history $args 2>&1) <("$cli" history $args 2>&1) ||
+      echo "history $args: the output differs from BEFORE's"
+  done
+fi
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
