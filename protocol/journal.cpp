@@ -53,7 +53,7 @@ struct KeyWords {
 KeyWords KeyWordsOf(std::string_view k)
 {
     char text[16] = {};
-    std::memcpy(text, k.data(), k.size());
+    k.copy(text, k.size());
     KeyWords w;
     std::memcpy(&w.a, text, 8);
     std::memcpy(&w.b, text + 8, 8);
@@ -827,16 +827,16 @@ public:
         ClearRecord(&r);
         r.key = KeyTable[w.key].key;
         r.width = KeyTable[w.key].width;
-        std::memcpy(r.value, w.value.data(), w.value.size());
+        w.value.copy(r.value, w.value.size());
         char got[kValueSize] = {};
-        std::memcpy(got, b.data(), b.size());
+        b.copy(got, b.size());
         a.same = CfgRecordMatches(r, before ? got : nullptr);
         a.key = w.key;
         a.hadBefore = before != nullptr;
         a.writtenSize = static_cast<uint8_t>(w.value.size());
         a.beforeSize = static_cast<uint8_t>(b.size());
-        std::memcpy(a.written, w.value.data(), w.value.size());
-        std::memcpy(a.before, b.data(), b.size());
+        w.value.copy(a.written, w.value.size());   // (an empty view may have no bytes at all)
+        b.copy(a.before, b.size());
         return a.same;
     }
 

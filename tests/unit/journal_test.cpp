@@ -252,6 +252,12 @@ TEST(Journal, AnEscapeOrControlCharacterAnywhereInAValue)
             }
         }
     }
+    // Cut anywhere, a line is refused, and nothing is read past its end (a
+    // copy of exactly its length each time).
+    for (size_t n = 0; n < good.size(); ++n) {
+        JournalEntry e;
+        EXPECT_FALSE(ParseJournalLine(good.substr(0, n), &e)) << "cut at " << n;
+    }
 }
 
 TEST(Journal, JsonReaderTakesJsonAndNothingElse)
