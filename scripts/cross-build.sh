@@ -36,12 +36,12 @@ fi
 # toolchain file loads the project's.
 toolchain=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake")
 ui=OFF
-# Until the window has passed its checks under Wine, it is built only when
-# asked for (PATHLUME_WITH_WINDOW=1, or PATHLUME_REQUIRE_WINDOW=1).
-want_window=0
-if [ "${PATHLUME_WITH_WINDOW:-0}" = 1 ] || [ "${PATHLUME_REQUIRE_WINDOW:-0}" = 1 ]; then want_window=1; fi
+# The window is built whenever that Qt is there; PATHLUME_WITH_WINDOW=0
+# leaves it out.
+want_window=1
+if [ "${PATHLUME_WITH_WINDOW:-1}" = 0 ] && [ "${PATHLUME_REQUIRE_WINDOW:-0}" != 1 ]; then want_window=0; fi
 if [ "$want_window" = 0 ]; then
-  echo "cross-build: no window (PATHLUME_WITH_WINDOW=1 builds it with the Qt of scripts/qt-mingw.sh)"
+  echo "cross-build: no window (PATHLUME_WITH_WINDOW=0)"
 elif scripts/qt-mingw.sh --check; then
   qt=$(scripts/qt-mingw.sh --prefix)
   toolchain=(-DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake"
