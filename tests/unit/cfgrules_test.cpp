@@ -71,6 +71,8 @@ TEST(CfgRules, ValuesAreCheckedWithTheFormsMessages)
         {KEY_PRNT_PORT, "0", ""},
         {KEY_PRNT_PORT, "65536", "Enter an integer between 0 and 65535."},
         {KEY_PRNT_PORT, "99999999999", "Enter an integer between 0 and 65535."},
+        // 2^64 + 9100: read past 64 bits it would wrap round to a port.
+        {KEY_PRNT_PORT, "18446744073709560716", "Enter an integer between 0 and 65535."},
         {KEY_PRNT_PORT, "", "Enter a positive integer."},
         {KEY_PRNT_PORT, "91x", "Enter a positive integer."},
         {KEY_PRNT_PORT, "-1", "Enter a positive integer."},
@@ -413,6 +415,10 @@ TEST(WritePlanner, EachKindOfWritePlansRefusesOrLeavesAsItMust)
                   {KEY_HOST_NAME, "last"}}),
          {{KEY_PRNT_PORT, "2"}}, nullptr, nullptr, "", "", false, PLAN_WRITE,
          "PRNT_PORT: 1 -> 2; HOST_NAME: first -> last", "MAC=M1;PRNT_PORT=2;HOST_NAME=last"},
+        {"set: a key reported twice lists as before the value that differs", WriteKind::Set,
+         Records({{KEY_MAC, "M1"}, {KEY_HOST_NAME, "x"}, {KEY_HOST_NAME, "y"}}),
+         {{KEY_HOST_NAME, "x"}}, nullptr, nullptr, "", "", false, PLAN_WRITE, "HOST_NAME: y -> x",
+         "MAC=M1;HOST_NAME=x"},
         {"form: the device changed a value the user did not touch", WriteKind::FormEdit,
          overwritten, {{KEY_PRNT_PORT, "9101"}}, &afterEntry, nullptr, "", "", false, PLAN_CHANGED,
          "The device's configuration changed since it was read: HOST_NAME: mine -> colleague. "
@@ -441,6 +447,13 @@ TEST(WritePlanner, EachKindOfWritePlansRefusesOrLeavesAsItMust)
         {"restore: a value changed since the entry refuses it", WriteKind::Restore, overwritten, {},
          nullptr, &entry, "", "", false, PLAN_OVERWRITES,
          "HOST_NAME is colleague now, not mine as entry 12 wrote it. Nothing was restored; "
+         "--force restores anyway. | PRNT_PORT had no value before entry 12; left as it is. | "
+         "DEV cannot be written; left as it is.",
+         nullptr},
+        {"restore: a key the device no longer reports counts as changed since", WriteKind::Restore,
+         Records({{KEY_DEV, "NP"}, {KEY_MAC, "M1"}, {KEY_PRNT_PORT, "9100"}, {KEY_SERIAL_NUM, "S1"}}),
+         {}, nullptr, &entry, "", "", false, PLAN_OVERWRITES,
+         "HOST_NAME is (none) now, not mine as entry 12 wrote it. Nothing was restored; "
          "--force restores anyway. | PRNT_PORT had no value before entry 12; left as it is. | "
          "DEV cannot be written; left as it is.",
          nullptr},

@@ -640,15 +640,31 @@ TEST_F(EngineTest, GetConfigReplyHandling)
     EXPECT_EQ(TakeRecvEvent(), 0);
 }
 
-TEST_F(EngineTest, GetConfigWithOnlyAReplyWithoutMacEndsByTimeout)
+// A GetConfig whose only reply is not the target's ends by its timeout,
+// with nothing accepted.
+TEST_F(EngineTest, GetConfigWithOnlyAReplyNotOfTheTargetEndsByTimeout)
 {
+    struct Case {
+        const char* what;
+        const char* serial;   // the target's
+        std::string reply;
+    } cases[] = {
+        {"a reply without a MAC", "SA", Line(KEY_SERIAL_NUM, "SA")},
+        // One character longer than a serial number holds: cut, the target
+        // would name the device whose serial is its first 16 characters.
+        {"a target serial too long for its field", "ABCDEFGHIJKLMNOPQ",
+         Line(KEY_MAC, "02C0EE00000A") + Line(KEY_SERIAL_NUM, "ABCDEFGHIJKLMNOP")},
+    };
     OpenSilent();
-    SetTargetMac("02C0EE00000A");
-    SetTargetSerial("SA");
-    SetRecvTmo(0);
-    StartRequest(RequestKind::GetConfig, nullptr);
-    Inject(ReplyFrame(2, Line(KEY_SERIAL_NUM, "SA")));
-    EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_TIMEOUT));
+    for (const Case& c : cases) {
+        SetTargetMac("02C0EE00000A");
+        SetTargetSerial(c.serial);
+        SetRecvTmo(0);
+        StartRequest(RequestKind::GetConfig, nullptr);
+        Inject(ReplyFrame(2, c.reply));
+        EXPECT_EQ(FinishRequest(), RecvEventBit(EVT_TIMEOUT)) << c.what;
+        EXPECT_FALSE(ReplyTableHoldsConfigOf("02C0EE00000A", "ABCDEFGHIJKLMNOP")) << c.what;
+    }
 }
 
 TEST_F(EngineTest, SetConfigIsAppliedAndReadBack)

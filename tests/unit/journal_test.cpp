@@ -714,6 +714,16 @@ TEST_F(JournalFile, OnlyTheUsersOwnFileIsUsed)
              std::ofstream(file) << "x\n";
              ASSERT_EQ(chmod(file.c_str(), 0622), 0);
          }},
+        {"a file only others (not its group) may write", "other users may write it", false,
+         [](const std::string&, const std::string& file) {
+             std::ofstream(file) << "x\n";
+             ASSERT_EQ(chmod(file.c_str(), 0602), 0);
+         }},
+        {"a file its group may write", "other users may write it", false,
+         [](const std::string&, const std::string& file) {
+             std::ofstream(file) << "x\n";
+             ASSERT_EQ(chmod(file.c_str(), 0620), 0);
+         }},
         {"a folder of another user", "its folder belongs to another user", true,
          [](const std::string& folder, const std::string&) { ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0); }},
         {"a file of another user", "it belongs to another user", true,

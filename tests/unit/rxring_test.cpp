@@ -194,6 +194,8 @@ TEST_F(RxRingTest, HeaderSynchronisation)
         // A datagram holds its whole header: a magic without its first
         // byte is no header, whatever came before it.
         {"magic without its first zero", std::string("\x0D\xAC\x00\x0D\xAC\xFF", 6), false},
+        {"magic with a wrong first byte", std::string("\x01\x0D\xAC\x00\x0D\xAC\xFF", 7), false},
+        {"magic with a wrong last byte", std::string("\x00\x0D\xAC\x00\x0D\xAD\xFF", 7), false},
         {"partial magic before magic", std::string("\x00\x0D\xAC", 3) + kMagic + "\xFF", true},
         {"direction 0x00", kMagic + std::string("\x00", 1), false},
         {"direction 0xFE", kMagic + "\xFE", false},
