@@ -18,10 +18,11 @@
 # PATTERN (grep -E) picks the lines to try, e.g. 'writeplan|rxring'; a list
 # of numbers picks those lines of the table.
 # --no-baseline skips the run of the suites on the unchanged tree first.
-# Long (minutes per slip): not part of CI. Builds run with -j2, one slip at
-# a time; every build and suite has a timeout, and each suite runs in a
+# Long (seconds to minutes per slip, about 25 minutes in all): not part of
+# CI. Builds run with -j2, one slip at a time; every build and suite has a
+# timeout, and all of one slip's together another; each suite runs in a
 # process group of its own that is ended when it ends, so nothing it started
-# outlives it.
+# outlives it. A suite stops at its first failure (--gtest_break_on_failure).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -30,6 +31,7 @@ scratch="${PATHLUME_SLIPS_TREE:-/tmp/pathlume-slips}"
 build="$scratch/build/test"
 build_timeout="${PATHLUME_SLIPS_BUILD_TIMEOUT:-900}"
 suite_timeout="${PATHLUME_SLIPS_SUITE_TIMEOUT:-300}"
+slip_timeout="${PATHLUME_SLIPS_SLIP_TIMEOUT:-1200}"   # all builds and suites of one slip
 log="$scratch/slips.log"
 
 baseline=1
@@ -82,21 +84,31 @@ suites_for() {
   esac
 }
 
+# The seconds a step may take: its own limit, within what is left of the slip's.
+limit() {
+  local left=$((deadline - SECONDS))
+  [ "$left" -lt 1 ] && left=1
+  [ "$1" -lt "$left" ] && echo "$1" || echo "$left"
+}
+
 build_target() {
   local target="$1" extra=""
   [ "$target" = engine_tests ] && extra="pathlume-devsim"
-  timeout -k 10 "$build_timeout" cmake --build "$build" -j2 --target "$target" $extra >>"$log" 2>&1
+  timeout -k 10 "$(limit "$build_timeout")" cmake --build "$build" -j2 --target "$target" $extra \
+    >>"$log" 2>&1
 }
 
 # Runs one suite in a process group of its own and ends that group after
 # it: a suite that stops at its first failure leaves none of its helpers.
 run_suite() {
   local target="$1" pid rc
-  (cd "$build/tests" && exec setsid timeout -k 10 "$suite_timeout" "./$target" \
+  (cd "$build/tests" && exec setsid timeout -k 10 "$(limit "$suite_timeout")" "./$target" \
       --gtest_break_on_failure >>"$log" 2>&1) &
   pid=$!
+  trap 'kill -- "-$pid" 2>/dev/null; exit 130' INT TERM
   wait "$pid"
   rc=$?
+  trap - INT TERM
   kill -- "-$pid" 2>/dev/null
   return "$rc"
 }
@@ -111,14 +123,25 @@ try_suites() {
       return
     fi
     echo "--- run $s" >>"$log"
-    if ! run_suite "$s"; then
-      echo "$s"
-      return
-    fi
+    run_suite "$s"
+    case $? in
+      0) ;;
+      124|137) echo "$s, out of time"; return ;;
+      *) echo "$s"; return ;;
+    esac
   done
 }
 
+# Whatever stops the run, the slipped file is put back.
+restore_slipped() {
+  if [ -n "${slipped:-}" ] && [ -f "$slipped.orig" ]; then
+    cp "$slipped.orig" "$slipped" && rm -f "$slipped.orig"
+  fi
+}
+trap 'restore_slipped; exit 130' INT TERM
+
 if [ "$baseline" = 1 ]; then
+  deadline=$((SECONDS + slip_timeout * 4))
   echo "baseline: building and running the suites on the unchanged tree"
   failed="$(try_suites "protocol_tests cli_tests engine_tests ui_tests")"
   if [ -n "$failed" ]; then
@@ -145,15 +168,15 @@ while IFS= read -r line || [ -n "$line" ]; do
     echo "slips.txt:$line_no: not FILE @@ FRAGMENT @@ REPLACEMENT @@ MEANING" >&2
     continue
   fi
-  target="$scratch/$file"
-  if [ ! -f "$target" ]; then
+  slipped="$scratch/$file"
+  if [ ! -f "$slipped" ]; then
     echo "slips.txt:$line_no: no file $file: skipped" >&2
     continue
   fi
-  cp "$target" "$target.orig"
+  cp "$slipped" "$slipped.orig"
   # \n in a fragment or its replacement stands for a line end. The
   # fragment must occur exactly once.
-  if ! FRAG="$fragment" REPL="$replacement" python3 - "$target" <<'EOF'
+  if ! FRAG="$fragment" REPL="$replacement" python3 - "$slipped" <<'EOF'
 import os, sys
 p = sys.argv[1]
 frag = os.environ["FRAG"].replace("\\n", "\n")
@@ -167,15 +190,16 @@ with open(p, "w", encoding="utf-8") as f:
 EOF
   then
     echo "slips.txt:$line_no: skipped ($file)" >&2
-    rm -f "$target.orig"
+    rm -f "$slipped.orig"
     continue
   fi
   total=$((total + 1))
   echo "=== slip $line_no: $file: $meaning" >>"$log"
   start=$SECONDS
+  deadline=$((SECONDS + slip_timeout))
   failed="$(try_suites "$(suites_for "$file")" </dev/null)"
   # Back as it was, with a fresh time so the next build compiles it again.
-  cp "$target.orig" "$target" && rm -f "$target.orig"
+  restore_slipped
   if [ -n "$failed" ]; then
     caught=$((caught + 1))
     printf 'caught  %3d  %-28s %s (by %s, %ds)\n' "$line_no" "$file" "$meaning" "$failed" \
