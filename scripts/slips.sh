@@ -3,7 +3,11 @@
 # code that decides what reaches a device and whether a write counts as
 # verified? Each line of tests/slips.txt is one such mistake:
 #
-#   FILE @@ A UNIQUE FRAGMENT OF ONE LINE @@ ITS REPLACEMENT @@ WHAT IT MEANS
+#   FILE @@ A FRAGMENT FOUND ONCE IN IT @@ ITS REPLACEMENT @@ WHAT IT MEANS
+#
+# (\n in a fragment or replacement stands for a line end). A slip must
+# build: one whose build fails only by a warning (an unused name) is no
+# catch, and is written so that it builds.
 #
 # For each, the fragment is replaced in a scratch copy of the tree (a
 # detached git worktree under /tmp, synced from this tree's files; this
@@ -39,7 +43,7 @@ pattern=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-baseline) baseline=0 ;;
-    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
     -*) echo "slips.sh: unknown option $1" >&2; exit 2 ;;
     *) pattern="$1" ;;
   esac
