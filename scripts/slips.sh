@@ -43,7 +43,7 @@ pattern=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-baseline) baseline=0 ;;
-    -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,29p' "$0"; exit 0 ;;
     -*) echo "slips.sh: unknown option $1" >&2; exit 2 ;;
     *) pattern="$1" ;;
   esac
