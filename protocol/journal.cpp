@@ -440,17 +440,6 @@ private:
         return false;
     }
 
-    static int HexDigit(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     // Past the plain bytes of a string.
     void Plain() { p_ = PastPlain(p_, end_); }
 
@@ -490,8 +479,8 @@ private:
             case 'u': {
                 if (end_ - p_ < 4 || p_[0] != '0' || p_[1] != '0')
                     return false;   // beyond one byte: the whole reader's
-                const int hi = HexDigit(p_[2]);
-                const int lo = HexDigit(p_[3]);
+                const int hi = HexDigitValue(p_[2]);
+                const int lo = HexDigitValue(p_[3]);
                 if (hi < 0 || lo < 0)
                     return false;
                 *to++ = static_cast<char>(hi * 16 + lo);

@@ -1,6 +1,7 @@
 // JSON, as much as the journal and pathlume-cli's outputs need: a reader of
 // one whole text and the quoting of single-byte device text.
 #include "json.h"
+#include "textutil.h"
 
 #include <charconv>
 #include <cstdio>
@@ -129,16 +130,10 @@ private:
             return false;
         unsigned v = 0;
         for (int k = 0; k < 4; ++k) {
-            const char c = s_[i_++];
-            v <<= 4;
-            if (c >= '0' && c <= '9')
-                v |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                v |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                v |= static_cast<unsigned>(c - 'A' + 10);
-            else
+            const int digit = HexDigitValue(s_[i_++]);
+            if (digit < 0)
                 return false;
+            v = (v << 4) | static_cast<unsigned>(digit);
         }
         *out = v;
         return true;

@@ -12,6 +12,15 @@ std::string TrimBlanks(const std::string& s);
 // one device are compared.
 std::string NormalMac(const std::string& s);
 
+// The value of one hexadecimal digit (either case), or -1 for any other byte.
+constexpr int HexDigitValue(char c)
+{
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 // One CSV field (RFC 4180): a field holding a comma, a quote or a line end
 // is quoted, its quotes doubled; any other is as it is. Works on bytes, so
 // UTF-8 text is quoted right too.

@@ -120,15 +120,6 @@ std::string EscapeValue(const std::string& bytes)
 
 bool UnescapeValue(const std::string& text, std::string* bytes, std::string* why)
 {
-    auto hex = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     bytes->clear();
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -143,8 +134,8 @@ bool UnescapeValue(const std::string& text, std::string* bytes, std::string* why
         case 'n': *bytes += '\n'; break;
         case 't': *bytes += '\t'; break;
         case 'x': {
-            const int hi = i + 1 < text.size() ? hex(text[i + 1]) : -1;
-            const int lo = i + 2 < text.size() ? hex(text[i + 2]) : -1;
+            const int hi = i + 1 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+            const int lo = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
                 *why = "\\x takes two hexadecimal digits";
                 return false;
